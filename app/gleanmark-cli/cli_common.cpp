@@ -1,0 +1,77 @@
+#include <cstdio>
+
+#include "cli.h"
+#include "doc/app_paths.h"
+#include "doc/task_file.h"
+#include "doc/text_codec.h"
+
+namespace gm::cli {
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "gleanmark-cli: %s\n", message.c_str());
+  return 1;
+}
+
+std::optional<std::string> TakeOption(Args* args, const std::string& name, bool* missing) {
+  for (size_t i = 0; i < args->size(); ++i) {
+    if ((*args)[i] != name) continue;
+    if (i + 1 >= args->size()) {
+      if (missing) *missing = true;
+      args->erase(args->begin() + static_cast<long>(i));
+      return std::nullopt;
+    }
+    std::string value = (*args)[i + 1];
+    args->erase(args->begin() + static_cast<long>(i), args->begin() + static_cast<long>(i) + 2);
+    return value;
+  }
+  return std::nullopt;
+}
+
+bool TakeFlag(Args* args, const std::string& name) {
+  for (size_t i = 0; i < args->size(); ++i) {
+    if ((*args)[i] == name) {
+      args->erase(args->begin() + static_cast<long>(i));
+      return true;
+    }
+  }
+  return false;
+}
+
+bool LoadConfiguration(const std::optional<std::string>& path, CXmlDocument* config,
+                       std::string* error) {
+  std::vector<std::wstring> candidates;
+  if (path) {
+    candidates.push_back(FromUtf8(*path));
+  } else {
+    candidates = {UserConfigPath(), DefaultConfigPath()};
+  }
+  for (const std::wstring& c : candidates) {
+    if (config->Load(c, ConfigurationKey())) return true;
+  }
+  *error = "cannot read the configuration " + ToUtf8(candidates.front());
+  return false;
+}
+
+bool ResolveKey(const std::string& spec, const std::optional<std::string>& config_path,
+                GostKey* key, std::string* error) {
+  if (spec == "config") {
+    *key = ConfigurationKey();
+    return true;
+  }
+  if (spec == "task") {
+    CXmlDocument config;
+    if (!LoadConfiguration(config_path, &config, error)) return false;
+    std::optional<GostKey> k = TaskFileKey(config);
+    if (!k) {
+      *error = "the configuration holds no task-file key of at least 32 bytes";
+      return false;
+    }
+    *key = *k;
+    return true;
+  }
+  if (spec.rfind("hex:", 0) == 0 && GostKeyFromHex(spec.substr(4), key)) return true;
+  *error = "malformed key '" + spec + "': use config, task or hex:<64 hex digits>";
+  return false;
+}
+
+}  // namespace gm::cli

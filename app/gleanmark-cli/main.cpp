@@ -1,0 +1,43 @@
+// gleanmark-cli: the headless front end of Gleanmark.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  int (*run)(const gm::cli::Args&);
+  const char* usage;
+};
+
+const Command kCommands[] = {
+    {"run", gm::cli::CmdRun, "run TASK [--config FILE] [--format csv|jsonl] [--out FILE]"},
+    {"doc", gm::cli::CmdDoc,
+     "doc decode FILE [--key config|task|hex:<64 hex digits>] [--config FILE]\n"
+     "  doc encode TEXTFILE OUT [--key ...] [--config FILE]"},
+    {"task", gm::cli::CmdTask, "task list|export|import ... [--config FILE]"},
+    {"fetch", gm::cli::CmdFetch,
+     "fetch URL [-i] [--post BODY] [--referer URL] [--user-agent UA]"},
+    {"page", gm::cli::CmdPage, "page paths FILE|URL\n  page resolve FILE|URL PATH"},
+};
+
+void Usage(FILE* out) {
+  std::fprintf(out, "usage: gleanmark-cli COMMAND ...\n");
+  for (const Command& c : kCommands) std::fprintf(out, "  %s\n", c.usage);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+    Usage(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 1 : 0;
+  }
+  for (const Command& c : kCommands) {
+    if (std::strcmp(argv[1], c.name) == 0) return c.run(gm::cli::Args(argv + 2, argv + argc));
+  }
+  return gm::cli::Fail(std::string("unknown command '") + argv[1] + "' (try --help)");
+}

@@ -1,0 +1,16 @@
+// The four encodings of result files, each with its byte order mark ("ANSI" has none).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace gm {
+
+enum class OutputEncoding { kAnsi = 0, kUtf8 = 1, kUnicode = 2, kUnicodeBigEndian = 3 };
+
+// "ANSI", "UTF-8", "Unicode", "Unicode big endian".
+const wchar_t* OutputEncodingName(OutputEncoding e);
+std::string ByteOrderMark(OutputEncoding e);
+std::string EncodeOutput(std::wstring_view text, OutputEncoding e);
+
+}  // namespace gm
