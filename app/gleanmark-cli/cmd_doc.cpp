@@ -39,7 +39,9 @@ int CmdDoc(const Args& in) {
   }
   if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
   doc.Parse(FromUtf8(bytes));
-  if (!doc.First()) return Fail(args[1] + " holds no document");
+  bool has_element = false;
+  for (CXmlNode* n = doc.First(); n; n = n->Next()) has_element |= n->Type() == XmlElement;
+  if (!has_element) return Fail(args[1] + " holds no document (no element)");
   if (!doc.Save(FromUtf8(args[2]), key)) return Fail("cannot write " + args[2]);
   return 0;
 }

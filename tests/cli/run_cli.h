@@ -1,0 +1,58 @@
+// Runs gleanmark-cli as a child process and captures what it prints.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace gm::testing {
+
+struct CliResult {
+  int status = -1;  // exit status, or -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+inline std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Arguments are passed as they are (no shell). Extra environment entries "NAME=value" are set
+// in the child only.
+inline CliResult RunCli(const std::vector<std::string>& args,
+                        const std::vector<std::string>& env = {}) {
+  char dir[] = "/tmp/gm-cli-XXXXXX";
+  std::string tmp = ::mkdtemp(dir);
+  std::string out_path = tmp + "/out", err_path = tmp + "/err";
+  CliResult r;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    FILE* o = std::freopen(out_path.c_str(), "w", stdout);
+    FILE* e = std::freopen(err_path.c_str(), "w", stderr);
+    (void)o, (void)e;
+    for (const std::string& kv : env) ::putenv(const_cast<char*>(kv.c_str()));
+    std::vector<char*> argv{const_cast<char*>(GM_CLI)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(GM_CLI, argv.data());
+    ::_exit(127);
+  }
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  r.out = Slurp(out_path);
+  r.err = Slurp(err_path);
+  std::system(("rm -rf '" + tmp + "'").c_str());
+  return r;
+}
+
+}  // namespace gm::testing
