@@ -1,0 +1,70 @@
+// The browser interface: what the engine needs of a live page in browser mode. The engine and
+// the page model see only this interface; src/browser implements it with Qt WebEngine, and the
+// desktop program and gleanmark-cli hand the implementation in.
+//
+// Nodes of a live page are named by the numbers that the latest snapshot gave them
+// (CDomNode::SnapshotId), unique across the page and its frames. A snapshot is valid until the
+// next navigation, click or script run; after each of these the caller takes a new one.
+//
+// Threads: an implementation may be called from the runner thread that owns the page model; it
+// forwards each request to the browser's own thread and waits for the reply in short slices,
+// calling `should_stop` between them so that a stop request ends the wait within about 100 ms.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "page/dom.h"
+
+namespace gm {
+
+struct CNodeGeometry {
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
+class CBrowserPage {
+ public:
+  using StopCheck = std::function<bool()>;
+
+  virtual ~CBrowserPage() = default;
+
+  // The user agent that requests report, and the user name and password that HTTP
+  // authentication challenges are answered with.
+  virtual void SetUserAgent(const std::wstring& user_agent) = 0;
+  virtual void SetCredentials(const std::wstring& user, const std::wstring& password) = 0;
+
+  // Starts loading an address with extra request headers ("Name: value\r\n" lines); with a
+  // body the request is a form-encoded POST. False when the request cannot be started.
+  virtual bool Navigate(const std::wstring& url, const std::wstring& headers,
+                        const std::string* post_body) = 0;
+  // Waits until the page is loaded (ready state complete and not busy), at most timeout_ms.
+  // False on time-out, on a failed load or when should_stop answered true.
+  virtual bool WaitLoaded(int32_t timeout_ms, const StopCheck& should_stop) = 0;
+  virtual bool IsBusy() = 0;
+  // The address the page shows and its title.
+  virtual std::wstring LocationUrl() = 0;
+  virtual std::wstring Title() = 0;
+
+  // The DOM of the page as it is now, frames included where they can be reached (their
+  // documents hang below their FRAME/IFRAME elements, CDomDocument::CreateContentDocument),
+  // with computed styles and snapshot numbers on every node and the shown address as LiveUrl.
+  // Null when the page has no document.
+  virtual std::unique_ptr<CDomDocument> Snapshot(const StopCheck& should_stop) = 0;
+
+  // Clicks the element with this snapshot number. False when there is no such element.
+  virtual bool Click(int32_t node_id) = 0;
+  // Runs a script in the window of the document that holds the node (the top document for -1).
+  // False when the script could not be run or raised an error.
+  virtual bool RunScript(const std::wstring& script, int32_t document_node_id) = 0;
+  // The snapshot number of the element under a point of the viewport; -1 for none.
+  virtual int32_t ElementAtPoint(int32_t x, int32_t y) = 0;
+  // The element's box in viewport coordinates; false when it has none.
+  virtual bool Geometry(int32_t node_id, CNodeGeometry* out) = 0;
+};
+
+}  // namespace gm

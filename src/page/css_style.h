@@ -1,0 +1,28 @@
+// Computed styles for pages built from text: the small CSS subset that hidden-text filtering
+// and text rendering need. Sources, lowest priority first: the engine's defaults per tag,
+// presentational attributes (FONT color, bgcolor, hidden), the page's <style> elements with
+// simple selectors (type, class, id, attribute, descendant and child combinators, comma lists)
+// by specificity and order, inline style attributes, and !important declarations. The
+// properties are display, visibility, font-size, color, background-color and white-space;
+// color, font-size, visibility and white-space are inherited. Colours given as rgb()/rgba() are
+// reported as "#rrggbb" (or "transparent" when fully transparent), the form the filter reads.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "page/dom.h"
+
+namespace gm {
+
+// Fills CComputedStyle of every element of the document.
+void ComputeStyles(CDomDocument* document);
+
+// The display kind that text rendering uses for a CSS display value.
+DisplayKind DisplayKindOf(std::wstring_view display);
+
+// A colour value in the form the filter reads: lower case, rgb()/rgba() as "#rrggbb" or
+// "transparent"; other values unchanged apart from letter case and surrounding white space.
+std::wstring NormalizeColor(std::wstring_view value);
+
+}  // namespace gm

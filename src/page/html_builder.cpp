@@ -1,0 +1,137 @@
+#include "page/html_builder.h"
+
+#include <gumbo.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "doc/text_codec.h"
+#include "page/css_style.h"
+
+namespace gm {
+
+namespace {
+
+std::wstring Widen(const char* text, size_t length) {
+  return FromUtf8(std::string_view(text, length));
+}
+
+std::wstring ElementName(const GumboElement& e) {
+  if (e.tag_namespace == GUMBO_NAMESPACE_SVG && e.original_tag.length > 0) {
+    GumboStringPiece piece = e.original_tag;
+    gumbo_tag_from_original_text(&piece);
+    if (const char* svg = gumbo_normalize_svg_tagname(&piece)) return Widen(svg, std::strlen(svg));
+  }
+  if (e.tag != GUMBO_TAG_UNKNOWN) {
+    const char* name = gumbo_normalized_tagname(e.tag);
+    return Widen(name, std::strlen(name));
+  }
+  GumboStringPiece piece = e.original_tag;
+  gumbo_tag_from_original_text(&piece);
+  std::wstring name = Widen(piece.data, piece.length);
+  if (e.tag_namespace != GUMBO_NAMESPACE_SVG) {
+    for (wchar_t& c : name) {
+      if (c >= L'A' && c <= L'Z') c += 32;
+    }
+  }
+  return name;
+}
+
+DomNamespace NamespaceOf(GumboNamespaceEnum ns) {
+  switch (ns) {
+    case GUMBO_NAMESPACE_SVG: return DomNamespace::kSvg;
+    case GUMBO_NAMESPACE_MATHML: return DomNamespace::kMathMl;
+    default: return DomNamespace::kHtml;
+  }
+}
+
+// Copies gumbo's tree below `source` into `target`, depth first with an explicit stack.
+void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) {
+  struct Frame {
+    const GumboVector* children;
+    unsigned int index;
+    CDomNode* parent;
+  };
+  std::vector<Frame> stack;
+  stack.push_back({&source->v.document.children, 0, target});
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.index >= top.children->length) {
+      stack.pop_back();
+      continue;
+    }
+    const auto* child = static_cast<const GumboNode*>(top.children->data[top.index++]);
+    CDomNode* parent = top.parent;
+    switch (child->type) {
+      case GUMBO_NODE_ELEMENT:
+      case GUMBO_NODE_TEMPLATE: {
+        const GumboElement& e = child->v.element;
+        CDomNode* node = doc->CreateElement(ElementName(e), NamespaceOf(e.tag_namespace));
+        for (unsigned int i = 0; i < e.attributes.length; ++i) {
+          const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
+          node->SetAttribute(Widen(a->name, std::strlen(a->name)),
+                             Widen(a->value, std::strlen(a->value)));
+        }
+        parent->AppendChild(node);
+        // A template's content is not part of the tree that a browser's DOM walk sees.
+        if (child->type == GUMBO_NODE_ELEMENT && e.children.length > 0)
+          stack.push_back({&e.children, 0, node});
+        break;
+      }
+      case GUMBO_NODE_TEXT:
+      case GUMBO_NODE_CDATA:
+      case GUMBO_NODE_WHITESPACE: {
+        const char* text = child->v.text.text;
+        std::wstring value = Widen(text, std::strlen(text));
+        // The parser may give adjacent text pieces (text then white space); a browser's tree
+        // holds one text node for them.
+        CDomNode* last = parent->LastChild();
+        if (last && last->IsText()) {
+          last->AppendValue(value);
+        } else {
+          parent->AppendChild(doc->CreateText(std::move(value)));
+        }
+        break;
+      }
+      case GUMBO_NODE_COMMENT: {
+        const char* text = child->v.text.text;
+        parent->AppendChild(doc->CreateComment(Widen(text, std::strlen(text))));
+        break;
+      }
+      default: break;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+void BuildInto(std::string_view utf8, CDomDocument* doc) {
+  GumboOptions options = kGumboDefaultOptions;
+  options.max_errors = 0;  // error records are not used and cost time on sloppy pages
+  GumboOutput* output = gumbo_parse_with_options(&options, utf8.data(), utf8.size());
+  if (output) {
+    CopyChildren(doc, output->document, doc->Root());
+    gumbo_destroy_output(&options, output);
+  }
+  ComputeStyles(doc);
+}
+
+}  // namespace
+
+std::unique_ptr<CDomDocument> ParseHtmlUtf8(std::string_view utf8) {
+  auto doc = std::make_unique<CDomDocument>();
+  BuildInto(utf8, doc.get());
+  return doc;
+}
+
+void ParseHtmlInto(std::wstring_view text, CDomDocument* document) {
+  BuildInto(ToUtf8(text), document);
+}
+
+std::unique_ptr<CDomDocument> ParseHtml(std::wstring_view text) { return ParseHtmlUtf8(ToUtf8(text)); }
+
+}  // namespace gm

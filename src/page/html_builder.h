@@ -1,0 +1,20 @@
+// Builds the page DOM from page text with gumbo (HTML5 tree construction: implied HTML, HEAD,
+// BODY and TBODY elements as a browser builds them), keeping every text and comment node, and
+// computes the styles of every element (css_style.h). Page scripts do not run.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "page/dom.h"
+
+namespace gm {
+
+// Never fails: any input, however malformed, gives a document with HTML, HEAD and BODY (or
+// FRAMESET). Deeply nested markup is handled without recursion.
+std::unique_ptr<CDomDocument> ParseHtml(std::wstring_view text);
+std::unique_ptr<CDomDocument> ParseHtmlUtf8(std::string_view utf8);
+// Builds the tree into an empty document (for example the frame document of a live page).
+void ParseHtmlInto(std::wstring_view text, CDomDocument* document);
+
+}  // namespace gm
