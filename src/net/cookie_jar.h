@@ -1,0 +1,66 @@
+// The program's persistent cookie jar: the cookies the browser profile receives, read by the HTTP
+// client for every GET. One jar file per data folder ("cookies.txt", the Netscape cookie-file
+// format that curl and browsers' exporters use), so a login made in the browser carries over to
+// downloaded pages.
+//
+// Thread safety: every member may be called from any thread; an internal mutex guards the cookie
+// list. The jar re-reads its file when the file changed on disk since it was last read or written.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gm {
+
+struct CCookie {
+  std::string domain;       // lower case, without a leading dot
+  bool host_only = true;    // true: only `domain` itself; false: also its sub-domains
+  std::string path = "/";
+  bool secure = false;      // only sent over https
+  bool http_only = false;
+  int64_t expires = 0;      // seconds since 1970 (UTC); 0 for a session cookie
+  std::string name;
+  std::string value;
+};
+
+class CCookieJar {
+ public:
+  // A jar kept in `path`; an empty path keeps the cookies in memory only.
+  explicit CCookieJar(std::wstring path);
+
+  // The jar of the data folder: DataFolder() + "/cookies.txt", created on first use.
+  static CCookieJar& Default();
+
+  // Adds or replaces a cookie (same name, domain and path) and saves the jar. A cookie whose
+  // expiry has passed removes the stored one instead.
+  void Add(const CCookie& cookie);
+  // Reads one Set-Cookie header value received for `url` with the rules browsers apply (Domain
+  // must domain-match the host and may not be a bare top-level name, Path defaults to the
+  // directory of the request path, Max-Age wins over Expires). False when rejected.
+  bool SetFromHeader(std::wstring_view url, std::string_view set_cookie, int64_t now);
+  // The value of a Cookie header for `url`: "name=value" pairs joined by "; ", longer paths
+  // first; empty when no cookie applies. Expired cookies are left out.
+  std::string CookieHeader(std::wstring_view url, int64_t now);
+  std::vector<CCookie> All();
+  void Clear();
+
+  const std::wstring& path() const { return path_; }
+
+ private:
+  void ReloadIfChangedLocked();
+  void SaveLocked();
+
+  std::mutex mu_;
+  std::wstring path_;
+  std::vector<CCookie> cookies_;
+  int64_t loaded_mtime_ns_ = -1;
+  int64_t loaded_size_ = -1;
+};
+
+// Seconds since 1970 now.
+int64_t UnixNow();
+
+}  // namespace gm

@@ -1,0 +1,119 @@
+#include "net/page_text.h"
+
+#include <cctype>
+#include <cwctype>
+
+#include "doc/text_codec.h"
+#include "net/html_scan.h"
+#include "net/http_client.h"
+
+namespace gm {
+
+namespace {
+
+bool IsWhite(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+
+// From the text after "=": white space skipped, one opening quote skipped, the name runs up to
+// white space, a quote or the end.
+std::string NameAfterEquals(std::wstring_view s, size_t eq) {
+  size_t i = eq + 1;
+  while (i < s.size() && IsWhite(s[i])) ++i;
+  if (i < s.size() && (s[i] == L'"' || s[i] == L'\'')) ++i;
+  size_t b = i;
+  while (i < s.size() && !IsWhite(s[i]) && s[i] != L'"' && s[i] != L'\'') ++i;
+  std::string name;
+  for (size_t k = b; k < i; ++k) {
+    if (s[k] > 0x7F) return {};  // charset names are ASCII
+    name += static_cast<char>(s[k]);
+  }
+  return name;
+}
+
+size_t FindNoCase(std::string_view hay, std::string_view needle, size_t from) {
+  if (needle.size() > hay.size()) return std::string_view::npos;
+  for (size_t i = from; i + needle.size() <= hay.size(); ++i) {
+    size_t k = 0;
+    while (k < needle.size() && std::tolower(static_cast<unsigned char>(hay[i + k])) ==
+                                    static_cast<unsigned char>(needle[k])) {
+      ++k;
+    }
+    if (k == needle.size()) return i;
+  }
+  return std::string_view::npos;
+}
+
+bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string HeaderCharset(std::wstring_view header) {
+  size_t ct = header.find(L"Content-Type");
+  if (ct == std::wstring_view::npos) return {};
+  size_t i = ct;
+  while (i < header.size() && header[i] != L'=' && header[i] != L'\n') ++i;
+  if (i >= header.size() || header[i] != L'=') return {};
+  return NameAfterEquals(header, i);
+}
+
+std::string HeadCharset(std::string_view body) {
+  size_t head = FindNoCase(body, "<head>", 0);
+  if (head == std::string_view::npos) return {};
+  size_t close = FindNoCase(body, "</head>", head);
+  if (close == std::string_view::npos) return {};
+  std::wstring text = FromAnsi(body.substr(head, close + 7 - head));
+  CHtmlScan scan;
+  scan.ScanHtml(text);
+  HtmlScanNode* meta = scan.FindNode(L"html@head@meta");
+  if (!meta) meta = scan.FindNode(L"head@meta");
+  for (; meta; meta = CHtmlScan::FindNode(meta, L"#meta")) {
+    if (!EqualsNoCase(CHtmlScan::TagAttribute(meta, L"HTTP-EQUIV"), L"Content-Type")) continue;
+    std::wstring content = CHtmlScan::TagAttribute(meta, L"CONTENT");
+    size_t eq = content.find(L'=');
+    if (eq == std::wstring::npos) return {};
+    return NameAfterEquals(content, eq);
+  }
+  return {};
+}
+
+std::wstring DecodeBodyBytes(std::wstring_view header, std::string_view body, BodySource* source,
+                             std::string* charset) {
+  BodySource dummy_source;
+  std::string dummy_charset;
+  if (!source) source = &dummy_source;
+  if (!charset) charset = &dummy_charset;
+  charset->clear();
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(body[i]); };
+  if (body.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+    *source = BodySource::kUtf8Mark;
+    return FromUtf8(body.substr(3));
+  }
+  if (body.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
+    // The text ends at the first zero code unit (the zero bytes after the data supply one).
+    size_t n = 0;
+    while (n + 1 < body.size() && (body[n] != 0 || body[n + 1] != 0)) n += 2;
+    *source = BodySource::kUtf16Buffer;
+    return FromUtf16LE(body.substr(0, n));
+  }
+  std::string name = HeaderCharset(header);
+  if (name.empty()) name = HeadCharset(body);
+  std::wstring text;
+  if (!name.empty() && DecodeCharset(name, body, &text)) {
+    *source = BodySource::kCharset;
+    *charset = name;
+    return text;
+  }
+  *source = BodySource::kAnsi;
+  return FromAnsi(body);
+}
+
+std::wstring DecodeBody(const CHttpClient& client, BodySource* source, std::string* charset) {
+  return DecodeBodyBytes(client.ResponseHeader(), client.Body(), source, charset);
+}
+
+}  // namespace gm
