@@ -364,6 +364,7 @@ void CHttpClient::ResetResponse() {
   chunked_ = false;
   chunk_size_ = 0;
   chunk_pos_ = -1;
+  chunk_extension_ = false;
   chunk_line_.clear();
   received_ = 0;
   expected_ = -1;
@@ -397,6 +398,7 @@ bool CHttpClient::ProcessHeader() {
   if (chunked_) expected_ = -1;  // the chunks give the length
   chunk_size_ = 0;
   chunk_pos_ = -1;
+  chunk_extension_ = false;
   auto conn = GetHeader(L"Connection");
   keep_connection_ = !(conn && EqualsNoCase(*conn, L"close"));
   int status = GetStatus();
@@ -439,10 +441,12 @@ bool CHttpClient::FeedBody(const char* p, size_t n, size_t* used) {
     if (b >= '0' && b <= '9') v = b - '0';
     else if (b >= 'a' && b <= 'f') v = b - 'a' + 10;
     else if (b >= 'A' && b <= 'F') v = b - 'A' + 10;
-    if (v >= 0) {
+    if (b == ';') chunk_extension_ = true;  // "1a;name=value": the extension is not a size
+    if (v >= 0 && !chunk_extension_) {
       chunk_size_ = chunk_size_ * 16 + v;
       if (chunk_size_ > INT32_MAX) return false;
     } else if (b == '\n') {
+      chunk_extension_ = false;
       chunk_pos_ = 0;
       if (chunk_size_ < 1) {
         chunk_line_.clear();

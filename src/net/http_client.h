@@ -185,6 +185,7 @@ class CHttpClient {
   bool chunked_ = false;
   int64_t chunk_size_ = 0;
   int64_t chunk_pos_ = -1;
+  bool chunk_extension_ = false;
   std::string chunk_line_;
   bool complete_ = false;
   bool is_file_ = false;
