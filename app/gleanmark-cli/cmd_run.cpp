@@ -1,7 +1,123 @@
+// run: one run of a task, records streamed to CSV or JSON lines as they are committed.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
 #include "cli.h"
+#include "doc/file_util.h"
+#include "doc/task_file.h"
+#include "doc/text_codec.h"
+#include "engine/record_stream.h"
+#include "engine/task_runner.h"
 
 namespace gm::cli {
+namespace {
 
-int CmdRun(const Args&) { return Fail("'run' is not available in this build yet"); }
+std::atomic<bool> g_interrupted{false};
+
+void OnInterrupt(int) { g_interrupted = true; }
+
+// Status texts on standard error, each once.
+class StatusPrinter : public CRunnerListener {
+ public:
+  void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) override {
+    if (notice != kNoticeStatus) return;
+    std::wstring text = runner->StatusText();
+    if (text == last_) return;
+    last_ = text;
+    std::fprintf(stderr, "%s\n", ToUtf8(text).c_str());
+  }
+
+ private:
+  std::wstring last_;
+};
+
+// The task element from a task file (enciphered under the task-file key or the configuration
+// key) or from a readable text form.
+bool LoadTask(const std::string& path, const CXmlDocument* config, CXmlDocument* holder,
+              std::string* error) {
+  std::string bytes;
+  if (!ReadFileBytes(FromUtf8(path), &bytes)) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  if (bytes.size() % 8 == 0 && !bytes.empty()) {
+    std::vector<GostKey> keys;
+    if (config) {
+      if (std::optional<GostKey> k = TaskFileKey(*config)) keys.push_back(*k);
+    }
+    keys.push_back(ConfigurationKey());
+    for (const GostKey& k : keys) {
+      if (holder->DecodeStored(bytes, k) && holder->Find(L"task")) return true;
+    }
+  }
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+  holder->Parse(FromUtf8(bytes));
+  if (holder->Find(L"task")) return true;
+  *error = path + " holds no task (neither a task file nor a task in text form)";
+  return false;
+}
+
+}  // namespace
+
+int CmdRun(const Args& in) {
+  Args args = in;
+  bool missing = false;
+  std::optional<std::string> config_path = TakeOption(&args, "--config", &missing);
+  std::string format = TakeOption(&args, "--format", &missing).value_or("csv");
+  std::optional<std::string> out_path = TakeOption(&args, "--out", &missing);
+  if (missing) return Fail("option without a value");
+  if (args.size() != 1) return Fail("usage: run TASK [--config FILE] [--format csv|jsonl] [--out FILE]");
+  if (format != "csv" && format != "jsonl") return Fail("unknown format '" + format + "'");
+
+  // The configuration gives the interface texts and the task-file key; a run works without.
+  auto config = std::make_unique<CXmlDocument>();
+  std::string error;
+  bool have_config = LoadConfiguration(config_path, config.get(), &error);
+  if (!have_config && config_path) return Fail(error);
+
+  CXmlDocument holder;
+  if (!LoadTask(args[0], have_config ? config.get() : nullptr, &holder, &error)) return Fail(error);
+  CXmlNode* task = holder.Find(L"task");
+
+  FILE* out = stdout;
+  if (out_path) {
+    out = std::fopen(out_path->c_str(), "wb");
+    if (!out) return Fail("cannot write " + *out_path);
+  }
+  CRecordStream stream(out, format == "csv" ? CRecordStream::kCsv : CRecordStream::kJsonLines);
+  StatusPrinter printer;
+  RunnerEnvironment env;
+  env.config = have_config ? config.get() : nullptr;
+  env.outputs.push_back(&stream);
+
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+
+  int status = 0;
+  {
+    CTaskRunner runner(task, &printer, env);
+    runner.Start();
+    bool stop_sent = false;
+    while (runner.RunsCompleted() == 0 || runner.State() != kStopped) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (g_interrupted && !stop_sent) {
+        runner.Stop();
+        stop_sent = true;
+      }
+    }
+    if (stream.Failed()) status = Fail("writing the records failed");
+    else if (g_interrupted) status = 130;
+  }
+  if (out != stdout && std::fclose(out) != 0 && status == 0) status = Fail("cannot write " + *out_path);
+  return status;
+}
 
 }  // namespace gm::cli

@@ -156,13 +156,8 @@ bool ParseWithLocale(const std::wstring& s, double* days) {
 
 }  // namespace
 
-int CFieldValue::AddLinkedFile(std::wstring source, std::wstring file_name, std::string content) {
-  CLinkedFile f;
-  f.source = std::move(source);
-  f.fileName = std::move(file_name);
-  f.length = static_cast<int>(content.size());
-  f.content = std::move(content);
-  linkedFiles.push_back(std::move(f));
+int CFieldValue::AddLinkedFile(CLinkedFile file) {
+  linkedFiles.push_back(std::move(file));
   return static_cast<int>(linkedFiles.size()) - 1;
 }
 

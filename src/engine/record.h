@@ -12,28 +12,23 @@
 #include <unordered_map>
 #include <vector>
 
+#include "net/page_cache.h"
+
 namespace gm {
 
 class CItemDef;
 
 enum ValueKind : int { kUnclassified = 0, kNumber = 1, kDate = 2, kText = 3 };
 
-struct CLinkedFile {
-  std::wstring source;    // the address as read from the page, before combination
-  std::wstring fileName;  // the name the file is saved under
-  std::string content;    // the bytes
-  int length = 0;
-};
-
 struct CFieldValue {
   ValueKind kind = kUnclassified;
   double number = 0;  // kNumber: the value; kDate: days since 1899-12-30 with time as fraction
   std::wstring text;
-  std::vector<CLinkedFile> linkedFiles;
+  std::vector<CLinkedFile> linkedFiles;  // downloaded files, in download order
   const CItemDef* item = nullptr;  // not owned
 
   // Adds a downloaded file; returns its index.
-  int AddLinkedFile(std::wstring source, std::wstring file_name, std::string content);
+  int AddLinkedFile(CLinkedFile file);
 };
 
 struct CRecord {

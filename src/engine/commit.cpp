@@ -1,0 +1,72 @@
+// CommitRecord: one record from the current elements, through filters and the duplicate rule
+// into the record list and the outputs.
+#include "engine/crawl_driver.h"
+#include "engine/extraction.h"
+#include "engine/task_runner.h"
+#include "task/regex_util.h"
+
+namespace gm {
+namespace {
+
+// True when the record is to be kept.
+bool PassesFilters(const CTaskRunner& runner, const CRecord& record) {
+  if (runner.filters.empty()) return true;
+  bool sufficient_met = false, necessary_present = false, necessary_failed = false;
+  for (const CTaskRunner::Filter& f : runner.filters) {
+    if (f.item < 0) continue;
+    const std::wstring& text = record.Field(f.item).text;
+    if (f.sufficient) {
+      if (RegexFound(f.pattern, text)) sufficient_met = true;
+    } else {
+      necessary_present = true;
+      if (!necessary_failed && CompileRegex(f.pattern) && !RegexFound(f.pattern, text)) {
+        necessary_failed = true;
+      }
+    }
+    if (sufficient_met) break;
+  }
+  bool met = sufficient_met || (necessary_present && !necessary_failed);
+  if (runner.filterAction == 0) return !met;
+  if (runner.filterAction == 1) return met;
+  return true;
+}
+
+}  // namespace
+
+void CommitRecord(CTaskRunner& runner) {
+  auto record = std::make_unique<CRecord>();
+  record->fields.resize(runner.items.size());
+  for (size_t i = 0; i < runner.items.size(); ++i) {
+    ExtractValue(runner.items[i], runner, &record->fields[i]);
+    Classify(&record->fields[i]);
+    if (runner.State() == kStopped || runner.State() == kEnded) return;
+  }
+  if (record->Empty()) return;
+  runner.recordCount++;
+  if (!PassesFilters(runner, *record)) return;
+
+  CRecordList& list = runner.MutableRecords();
+  long dup = list.FindDuplicate(*record);
+  const CRecord* stored = nullptr;
+  if (dup < 0 || runner.ignoreNewRecord == 0) {
+    stored = record.get();
+    list.Insert(std::move(record));
+  } else if (runner.ignoreNewRecord == 1) {
+    const CRecord& old = list.At(static_cast<size_t>(dup));
+    bool same = true;
+    for (size_t i = 0; i < record->fields.size() && same; ++i) {
+      same = CompareFields(record->fields[i], old.Field(static_cast<int>(i))) == 0;
+    }
+    if (!same) {
+      stored = record.get();
+      list.Replace(static_cast<size_t>(dup), std::move(record));
+    }
+  }
+  // Any other rule discards the new record.
+  if (stored) {
+    for (CRecordOutput* out : runner.env().outputs) out->Output(runner, *stored);
+  }
+  runner.NotifyRecord();
+}
+
+}  // namespace gm

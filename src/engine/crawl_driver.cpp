@@ -1,0 +1,358 @@
+#include "engine/crawl_driver.h"
+
+#include <cwctype>
+
+#include "doc/text_codec.h"
+#include "engine/extraction.h"
+#include "engine/page_handles.h"
+#include "engine/page_loader.h"
+#include "engine/paging.h"
+#include "engine/task_runner.h"
+#include "page/element_path.h"
+#include "task/address_source.h"
+#include "task/task_settings.h"
+
+namespace gm {
+namespace {
+
+bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+  }
+  return true;
+}
+
+// The deepest location reached through first children uses marker location for its first item.
+bool AnchoredByMarker(const CLocation* l) {
+  const CLocation* d = l;
+  while (d->firstChild) d = d->firstChild.get();
+  return !d->items.empty() && d->items.front()->method != 0;
+}
+
+}  // namespace
+
+void ReloadOptions(CTaskRunner& r) {
+  CXmlNode& task = *r.task();
+  r.items.clear();
+  r.root = ReadTaskLocations(task);
+  FlattenItems(r.root.get(), &r.items);
+  r.treeRoots.clear();
+  std::vector<CLocation*> chains{r.root.get()};
+  while (!chains.empty()) {
+    CLocation* first = chains.back();
+    chains.pop_back();
+    if (!first) continue;
+    std::vector<CLocation*> levels;
+    for (CLocation* top = first; top; top = top->nextSibling.get()) {
+      r.treeRoots[top] = first;
+      levels.push_back(top);
+    }
+    // Nested trees hang below items at any depth.
+    while (!levels.empty()) {
+      CLocation* l = levels.back();
+      levels.pop_back();
+      for (auto& item : l->items) chains.push_back(item->nested.get());
+      for (CLocation* c = l->firstChild.get(); c; c = c->nextSibling.get()) levels.push_back(c);
+    }
+  }
+  r.depth = LocationDepth(r.root.get());
+
+  r.keyColumns.clear();
+  for (const std::wstring& name : ReadKeyColumns(task)) {
+    int index = FindItemIndex(r.items, name);
+    if (index >= 0) r.keyColumns.push_back(index);
+  }
+  r.MutableRecords().SetKeyColumns(r.keyColumns);
+
+  TaskSettings s = CorrectedTaskSettings(ReadTaskSettings(task), r.env().userAgent);
+  int sort_item = s.sortitem ? FindItemIndex(r.items, *s.sortitem) : -1;
+  r.MutableRecords().SetSort(sort_item, s.sorttype != 0);
+  r.useBrowser = s.useiectrl;
+  r.MutableRecords().SetLimit(s.limitresult != 0, s.maxresult);
+  r.downloadTimeout = s.dltimeout;
+  r.downloadInterval = s.dlinterval;
+  r.userAgent = s.useragent;
+  r.ignoreNewRecord = s.ignorenewrecord;
+  r.filterAction = s.filteraction;
+  task.SetAttributeInt(L"method", 0);
+  r.browserLink = NeedsBrowserForLinks(r.root.get());
+
+  r.filters.clear();
+  for (const FilterCondition& c : ReadFilterConditions(task)) {
+    r.filters.push_back({FindItemIndex(r.items, c.item), IsSufficient(c), c.filter});
+  }
+
+  AddressSettings a = ReadAddressSettings(task);
+  bool form_changed = a.loginpage != 0 &&
+                      (a.loginpage != r.loginOn || a.loginurl != r.loginUrl ||
+                       a.logindata != r.loginData || a.loginpageUrl != r.loginPage);
+  bool http_changed = a.httpauth != 0 &&
+                      (a.httpauth != r.httpAuthOn || a.httppage != r.httpPage ||
+                       a.httpuser != r.httpUser || a.httppass != r.httpPass);
+  if (form_changed || http_changed) {
+    r.loginOn = a.loginpage;
+    r.loginUrl = a.loginurl;
+    r.loginData = a.logindata;
+    r.loginPage = a.loginpageUrl;
+    r.httpAuthOn = a.httpauth;
+    r.httpPage = a.httppage;
+    r.httpUser = a.httpuser;
+    r.httpPass = a.httppass;
+    r.loginNeeded = true;
+    r.Login();
+  }
+}
+
+void ClearTreeAfterRun(CTaskRunner& r) {
+  if (!r.root) return;
+  ClearRunState(r.root.get());
+  if (r.root->page) PageOf(r.root.get())->Release();
+}
+
+// ---- The walk -------------------------------------------------------------------------------
+
+bool ItemsOfLevel(CLocation* l, CTaskRunner& r, const std::wstring* base_url, CLocation* root) {
+  if (l->items.empty()) return true;
+  bool good = false;
+  for (auto& item : l->items) {
+    if (base_url) item->baseUrl = *base_url;
+    if (!item->IsLinkTask()) {
+      good = true;
+    } else if (RunNestedTask(item.get(), r, root, l->element)) {
+      good = true;
+    }
+  }
+  return good;
+}
+
+bool Walk(CLocation* l, CTaskRunner& r, const std::wstring* base_url,
+          const std::shared_ptr<void>& start_in, CLocation* root) {
+  if (!l) return false;
+  ClearRunState(l);
+  std::shared_ptr<void> start = start_in;
+  if (!root) {
+    root = l;
+    start = ElementHandle(PageOf(l)->DocumentElement());
+  }
+  const CPageModel& model = *PageOf(root);
+  bool result = false;
+  // Each location of the sibling chain is located from the same start element; the chain is
+  // walked in a loop so that long chains cost no stack.
+  for (CLocation* cur = l; cur; cur = cur->nextSibling.get()) {
+    if (!cur->parent && AnchoredByMarker(cur)) {
+      cur->element = ElementHandle(AnchorLocation(model, NodeOf(start), *cur));
+    } else {
+      cur->element = ElementHandle(ResolvePath(model, NodeOf(start), cur->path));
+    }
+    if (cur->element) {
+      bool found = cur->firstChild ? Walk(cur->firstChild.get(), r, base_url, cur->element, root)
+                                   : true;
+      if (ItemsOfLevel(cur, r, base_url, root)) found = true;
+      if (found) result = true;
+    }
+  }
+  return result;
+}
+
+bool AdvanceLevel(CLocation* l, CTaskRunner& r, int level, int target, CLocation* root) {
+  if (!root) root = l;
+  bool result = false;
+  for (CLocation* cur = l; cur; cur = cur->nextSibling.get()) {
+    if (level < target) {
+      if (cur->firstChild && AdvanceLevel(cur->firstChild.get(), r, level + 1, target, root)) {
+        result = true;
+      }
+    } else if (level == target && !cur->step.empty() && cur->element) {
+      cur->element =
+          ElementHandle(ResolvePath(*PageOf(root), ElementOf(cur), cur->step));
+      if (cur->element) {
+        bool found = cur->firstChild
+                         ? Walk(cur->firstChild.get(), r, nullptr, cur->element, root)
+                         : true;
+        if (!ItemsOfLevel(cur, r, nullptr, root)) found = false;
+        if (found) result = true;
+      }
+    }
+  }
+  return result;
+}
+
+bool AdvanceNested(CLocation* l, CTaskRunner& r, int level, int target) {
+  bool result = false;
+  for (CLocation* cur = l; cur; cur = cur->nextSibling.get()) {
+    if (level < target) {
+      if (cur->firstChild && AdvanceNested(cur->firstChild.get(), r, level + 1, target)) {
+        result = true;
+      }
+      continue;
+    }
+    for (auto& item : cur->items) {
+      if (!item->nested) continue;
+      bool moved = false;
+      for (int k = LocationDepth(item->nested.get()); k >= 1 && !moved; --k) {
+        moved = AdvanceLevel(item->nested.get(), r, 1, k, nullptr);
+      }
+      if (!moved) moved = PageNested(item.get(), r);
+      if (moved) result = true;
+    }
+  }
+  return result;
+}
+
+// ---- A run ----------------------------------------------------------------------------------
+
+namespace {
+
+enum class Step { kPage, kRecords, kPaging, kNextAddress, kFinish };
+
+struct RunState {
+  CTaskRunner& r;
+  std::unique_ptr<CAutoPage> paging;
+  PagingPosition position;
+  CAddressSource source;
+  bool task_clicks = false;
+};
+
+bool BrowserMode(const CTaskRunner& r, const RunState& s) {
+  return r.useBrowser || r.browserLink || r.loginOn || r.httpAuthOn || s.task_clicks ||
+         r.pagingType != 0;
+}
+
+Step PageStep(RunState& s) {
+  CTaskRunner& r = s.r;
+  if (r.Stopped()) return Step::kFinish;
+  s.position = {};
+  if (s.source.Type() == 3) return Step::kNextAddress;
+  CLocation* root = r.root.get();
+  const std::wstring url = r.currentUrl;
+  if (BrowserMode(r, s)) {
+    if (OpenPageInBrowser(root, r, r.task(), url) && Walk(root, r, &url, nullptr, nullptr)) {
+      return Step::kRecords;
+    }
+    return r.pagingType != 0 ? Step::kPaging : Step::kNextAddress;
+  }
+  CXmlNode* task = r.task();
+  if (task->GetAttributeInt(L"method", 0) == 0) {
+    if (!DownloadPage(root, r, url, r.previousUrl, false)) return Step::kNextAddress;
+    if (Walk(root, r, &url, nullptr, nullptr)) return Step::kRecords;
+    if (r.Stopped()) return Step::kFinish;
+    if (!OpenPageInBrowser(root, r, task, url) || !Walk(root, r, &url, nullptr, nullptr)) {
+      return Step::kNextAddress;
+    }
+    task->SetAttributeInt(L"method", 1);
+    return Step::kRecords;
+  }
+  if (!OpenPageInBrowser(root, r, task, url)) return Step::kNextAddress;
+  if (Walk(root, r, &url, nullptr, nullptr)) return Step::kRecords;
+  if (r.Stopped()) return Step::kFinish;
+  if (!DownloadPage(root, r, url, r.previousUrl, false) || !Walk(root, r, &url, nullptr, nullptr)) {
+    return Step::kNextAddress;
+  }
+  task->SetAttributeInt(L"method", 0);
+  return Step::kRecords;
+}
+
+Step RecordsStep(RunState& s) {
+  CTaskRunner& r = s.r;
+  if (r.Stopped()) return Step::kFinish;
+  for (long long n = 1;; ++n) {
+    r.SetStatusText(L"DIGTHREAD_EXTRACTINGDATA", {n});
+    CommitRecord(r);
+    if (r.Stopped() || !r.PumpMessages()) return Step::kFinish;
+    bool more = false;
+    for (int k = r.depth; k >= 1 && !more; --k) more = AdvanceNested(r.root.get(), r, 1, k);
+    for (int k = r.depth; k >= 1 && !more; --k) {
+      more = AdvanceLevel(r.root.get(), r, 1, k, r.root.get());
+    }
+    if (!more) break;
+  }
+  if (!r.IntervalWait() || !r.PumpMessages()) return Step::kFinish;
+  return Step::kPaging;
+}
+
+Step PagingStep(RunState& s) {
+  CTaskRunner& r = s.r;
+  CLocation* root = r.root.get();
+  const std::wstring url = r.currentUrl;
+  if (r.pagingType == 1) {
+    if (ClickNextLink(root, r, *s.paging) && Walk(root, r, &url, nullptr, nullptr)) {
+      return Step::kRecords;
+    }
+    return Step::kNextAddress;
+  }
+  if (r.pagingType == 2) {
+    for (;;) {
+      if (r.Stopped()) return Step::kFinish;
+      std::optional<std::wstring> script = NextPagingScript(*s.paging, &s.position);
+      if (!script) return Step::kNextAddress;
+      if (RunPagingScript(root, r, *script) && Walk(root, r, &url, nullptr, nullptr)) {
+        return Step::kRecords;
+      }
+      if (WasLastScript(*s.paging, s.position)) return Step::kNextAddress;
+    }
+  }
+  return Step::kNextAddress;
+}
+
+Step NextAddressStep(RunState& s) {
+  CTaskRunner& r = s.r;
+  if (r.Stopped()) return Step::kFinish;
+  s.position = {};
+  int type = s.source.Type();
+  if (type == 1 || type == 2) {
+    for (;;) {
+      std::optional<std::wstring> next = s.source.NextAddress();
+      if (!next || next->empty()) return Step::kFinish;
+      if (EqualNoCase(*next, r.currentUrl)) continue;
+      r.previousUrl = r.currentUrl;
+      r.currentUrl = *next;
+      return Step::kPage;
+    }
+  }
+  if (type == 3) {
+    CLocation* root = r.root.get();
+    const std::wstring start = s.source.StartAddress();
+    if (!s.source.HasMoreScripts()) return Step::kFinish;
+    if (!OpenPageInBrowser(root, r, r.task(), start)) return Step::kFinish;
+    for (;;) {
+      std::optional<std::wstring> script = s.source.NextScript();
+      if (!script) return Step::kFinish;
+      if (RunPagingScript(root, r, *script) && Walk(root, r, &start, nullptr, nullptr)) {
+        return Step::kRecords;
+      }
+      if (!s.source.HasMoreScripts()) return Step::kFinish;
+      if (r.Stopped() || !OpenPageInBrowser(root, r, r.task(), start)) return Step::kFinish;
+    }
+  }
+  return Step::kFinish;
+}
+
+}  // namespace
+
+void RunTask(CTaskRunner& r) {
+  for (CRecordOutput* out : r.env().outputs) out->BeginRun(r);
+  RunState s{r, ReadTaskAutoPage(*r.task()), {}, CAddressSource(*r.task()), false};
+  r.currentUrl = s.source.StartAddress();
+  r.previousUrl.clear();
+  s.task_clicks = r.task()->FindChild(L"autoclk") != nullptr;
+  r.pagingType = s.paging ? s.paging->type : 0;
+  if (r.pagingType == 2 && s.paging->scripts.empty()) r.pagingType = 0;
+  if (r.pagingType != 1 && r.pagingType != 2) r.pagingType = 0;
+  r.recordCount = 0;
+
+  // A task without locations has nothing to extract: the run ends at once.
+  Step step = r.root ? Step::kPage : Step::kFinish;
+  while (step != Step::kFinish) {
+    switch (step) {
+      case Step::kPage: step = PageStep(s); break;
+      case Step::kRecords: step = RecordsStep(s); break;
+      case Step::kPaging: step = PagingStep(s); break;
+      case Step::kNextAddress: step = NextAddressStep(s); break;
+      case Step::kFinish: break;
+    }
+  }
+  for (CRecordOutput* out : r.env().outputs) out->EndRun(r);
+}
+
+}  // namespace gm

@@ -1,0 +1,39 @@
+// The body of a run: option loading, the page loop, the walk of the location tree over a
+// page, the odometer of levels, and page loading by download. Everything runs on the runner's
+// thread.
+#pragma once
+
+#include <string>
+
+#include "task/crawl_model.h"
+
+namespace gm {
+
+class CTaskRunner;
+
+// Loads options and crawl model from the task element (on the runner's thread).
+void ReloadOptions(CTaskRunner& runner);
+// One complete run; the caller holds the run lock.
+void RunTask(CTaskRunner& runner);
+// Releases the located elements and the pages of the tree after a run.
+void ClearTreeAfterRun(CTaskRunner& runner);
+
+// Loads a page by HTTP into the page model of the location's tree.
+bool DownloadPage(CLocation* location, CTaskRunner& runner, const std::wstring& url,
+                  const std::wstring& referer, bool inline_scripts);
+// Locates the tree on the loaded page (start and root null for the top call).
+bool Walk(CLocation* location, CTaskRunner& runner, const std::wstring* base_url,
+          const std::shared_ptr<void>& start, CLocation* root);
+bool AdvanceLevel(CLocation* location, CTaskRunner& runner, int level, int target,
+                  CLocation* root);
+bool AdvanceNested(CLocation* location, CTaskRunner& runner, int level, int target);
+bool ItemsOfLevel(CLocation* location, CTaskRunner& runner, const std::wstring* base_url,
+                  CLocation* root);
+
+// Logs in with the browser (web form, then HTTP authentication); true on success.
+bool RunLogin(CTaskRunner& runner);
+
+// Makes, filters, de-duplicates, stores and outputs one record from the current elements.
+void CommitRecord(CTaskRunner& runner);
+
+}  // namespace gm

@@ -1,0 +1,141 @@
+#include "engine/extraction.h"
+
+#include <ctime>
+#include <cwchar>
+#include <cwctype>
+
+#include "engine/crawl_driver.h"
+#include "engine/page_handles.h"
+#include "engine/page_loader.h"
+#include "engine/paging.h"
+#include "engine/task_runner.h"
+#include "net/url.h"
+#include "page/element_info.h"
+#include "page/element_path.h"
+#include "task/regex_util.h"
+#include "task/task_settings.h"
+
+namespace gm {
+namespace {
+
+bool StartsWithNoCase(const std::wstring& s, std::wstring_view prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::towlower(s[i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+std::wstring FormatNow(const std::wstring& format) {
+  if (format.empty()) return {};
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  std::wstring buf(format.size() * 8 + 64, L'\0');
+  size_t n = std::wcsftime(buf.data(), buf.size(), format.c_str(), &local);
+  buf.resize(n);
+  return buf;
+}
+
+// The page model that holds the pages of the item's tree: the first top-level location of the
+// tree, which is the one whose page is loaded.
+CPageModel* ModelOfItem(CTaskRunner& r, const CItemDef& item) {
+  const CLocation* top = item.owner;
+  while (top && top->parent) top = top->parent;
+  auto it = r.treeRoots.find(top);
+  return it == r.treeRoots.end() ? nullptr : PageOf(it->second);
+}
+
+}  // namespace
+
+std::wstring ReplaceValue(const std::wstring& text, const CItemDef& item) {
+  unsigned flags = kReplaceBaseFlags | (item.firstonly & kFirstOnlyFlag);
+  std::wstring out;
+  if (!RegexReplace(item.regreg, text, item.output, flags, &out)) return text;
+  return out;
+}
+
+void ExtractValue(CItemDef* item, CTaskRunner& r, CFieldValue* field) {
+  field->item = item;
+  const std::wstring& type = item->type;
+  if (type == kTypeSysTime) {
+    field->text = FormatNow(item->timeformat);
+  } else {
+    const CDomNode* element = nullptr;
+    CPageModel* model = ModelOfItem(r, *item);
+    if (model && item->owner && ElementOf(item->owner)) {
+      element = ResolvePath(*model, ElementOf(item->owner), item->path);
+    }
+    if (element) {
+      if (type == kTypeInnerText) {
+        field->text = model->NodeText(element);
+      } else if (type == kTypeInnerHtml || type == kTypeOuterHtml) {
+        field->text = AttributeValue(element, type == kTypeInnerHtml ? L"innerhtml" : L"outerhtml");
+        DownloadHtmlImages(item, r, element, field);
+      } else if (type == kTypeAttribute) {
+        field->text = AttributeValue(element, item->attr);
+        if ((item->attr == L"href" || item->attr == L"src") && !item->baseUrl.empty()) {
+          std::wstring combined;
+          if (CombineUrl(item->baseUrl, field->text, &combined)) field->text = combined;
+        }
+      } else if (type == kTypeLinkFile) {
+        std::wstring value = AttributeValue(element, item->attr);
+        if (item->replace) value = ReplaceValue(value, *item);
+        FetchLinkedFileForRunner(r, value, item->baseUrl, field);
+        if (!field->linkedFiles.empty()) field->text = field->linkedFiles.front().name;
+      }
+    }
+  }
+  if (item->replace && type != kTypeLinkFile) field->text = ReplaceValue(field->text, *item);
+}
+
+void DownloadHtmlImages(CItemDef* item, CTaskRunner& r, const CDomNode* element,
+                        CFieldValue* field) {
+  if (!item->dlimage) return;
+  for (const CDomNode* n = NextInTree(element, element); n; n = NextInTree(n, element)) {
+    if (!n->IsElement() || n->Name() != L"IMG") continue;
+    const std::wstring* src = n->FindAttribute(L"src");
+    if (!src || src->empty()) continue;
+    FetchLinkedFileForRunner(r, *src, item->baseUrl, field);
+    if (r.State() != kRunning) break;
+  }
+}
+
+bool RunNestedTask(CItemDef* item, CTaskRunner& r, CLocation* root,
+                   const std::shared_ptr<void>& level_element) {
+  item->scriptIndex = 0;
+  item->pass = 0;
+  CLocation* nested = item->nested.get();
+  if (!nested) return true;
+  ClearRunState(nested);
+  if (nested->page) PageOf(nested)->Release();
+
+  const CDomNode* link = ResolvePath(*PageOf(root), NodeOf(level_element), item->path);
+  if (!link) return false;
+  std::wstring value = AttributeValue(link, item->attr);
+  if (value.empty()) return false;
+  if (item->replace) value = ReplaceValue(value, *item);
+  if (!StartsWithNoCase(value, L"http://")) {
+    std::wstring combined;
+    if (CombineUrl(item->baseUrl, value, &combined)) value = combined;
+  }
+  if (!r.IntervalWait()) return false;
+
+  const CXmlNode* data = item->node;
+  if (StartsWithNoCase(value, L"javascript:")) {
+    if (!OpenScriptLink(nested, r, data, value, root, ElementHandle(link))) return false;
+    return Walk(nested, r, &value, nullptr, nullptr);
+  }
+  bool browser_mode = r.useBrowser || r.loginOn || r.httpAuthOn || r.pagingType != 0 ||
+                      (data && data->FindChild(L"autoclk"));
+  if (browser_mode) {
+    if (!OpenPageInBrowser(nested, r, data, value)) return false;
+    return Walk(nested, r, &value, nullptr, nullptr);
+  }
+  if (!DownloadPage(nested, r, value, item->baseUrl, false)) return false;
+  if (Walk(nested, r, &value, nullptr, nullptr)) return true;
+  if (!OpenPageInBrowser(nested, r, data, value)) return false;
+  return Walk(nested, r, &value, nullptr, nullptr);
+}
+
+}  // namespace gm

@@ -1,0 +1,30 @@
+// Taking one item's value from the located page, its post-processing by regular-expression
+// replacement, linked files, and the nested pages of LINKTASK items. Runner thread only.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/record.h"
+#include "task/crawl_model.h"
+
+namespace gm {
+
+class CTaskRunner;
+class CDomNode;
+
+// The regular-expression flag word of a replacement: format_all | format_no_copy.
+inline constexpr int kReplaceBaseFlags = 100663296;
+
+// Fills field->text (and linked files) for one item; never fails.
+void ExtractValue(CItemDef* item, CTaskRunner& runner, CFieldValue* field);
+// Rewrites text with item.regreg / item.output; unchanged when the expression does not compile.
+std::wstring ReplaceValue(const std::wstring& text, const CItemDef& item);
+// Follows a LINKTASK item's link and locates its nested tree on the linked page.
+bool RunNestedTask(CItemDef* item, CTaskRunner& runner, CLocation* root,
+                   const std::shared_ptr<void>& level_element);
+// Downloads the images of an HTML value (item.dlimage on).
+void DownloadHtmlImages(CItemDef* item, CTaskRunner& runner, const CDomNode* element,
+                        CFieldValue* field);
+
+}  // namespace gm

@@ -1,0 +1,189 @@
+#include "engine/page_loader.h"
+
+#include <cwctype>
+
+#include "engine/crawl_driver.h"
+#include "engine/page_handles.h"
+#include "engine/task_runner.h"
+#include "net/html_scan.h"
+#include "net/http_client.h"
+#include "net/page_cache.h"
+#include "net/page_text.h"
+#include "net/url.h"
+
+namespace gm {
+namespace {
+
+constexpr int kMaxRedirects = 20;
+constexpr wchar_t kErrorSilencer[] =
+    L"<script type='text/javascript'>window.onerror=function(){return true;};</script>";
+
+bool StartsWithHttp(const std::wstring& s) {
+  static const wchar_t kPrefix[] = L"http://";
+  if (s.size() < 7) return false;
+  for (size_t i = 0; i < 7; ++i) {
+    if (std::towlower(s[i]) != kPrefix[i]) return false;
+  }
+  return true;
+}
+
+// The external scripts of a page, in document order: (source range, src, type, language).
+struct ScriptRef {
+  size_t begin, end;
+  std::wstring src, type, language;
+};
+
+std::vector<ScriptRef> ExternalScripts(const std::wstring& text) {
+  std::vector<ScriptRef> out;
+  CHtmlScan scan;
+  scan.ScanHtml(text);
+  std::vector<HtmlScanNode*> stack;
+  for (HtmlScanNode* n = scan.First(); n; n = n->next) stack.push_back(n);
+  std::reverse(stack.begin(), stack.end());
+  while (!stack.empty()) {
+    HtmlScanNode* n = stack.back();
+    stack.pop_back();
+    if (n->IsElement()) {
+      std::wstring_view name = n->Name();
+      bool is_script = name.size() == 6;
+      for (size_t i = 0; is_script && i < 6; ++i) {
+        is_script = std::towlower(name[i]) == L"script"[i];
+      }
+      if (is_script) {
+        std::wstring src = CHtmlScan::TagAttribute(n, L"src");
+        if (!src.empty()) {
+          out.push_back({static_cast<size_t>(n->begin - text.data()),
+                         static_cast<size_t>(n->end - text.data()), src,
+                         CHtmlScan::TagAttribute(n, L"type"),
+                         CHtmlScan::TagAttribute(n, L"language")});
+        }
+        continue;
+      }
+    }
+    std::vector<HtmlScanNode*> kids;
+    for (HtmlScanNode* c = n->first_child; c; c = c->next) kids.push_back(c);
+    for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
+  }
+  return out;
+}
+
+CPageCache& CacheOf(CTaskRunner& r) {
+  if (!r.pageCache) r.pageCache = std::make_unique<CPageCache>(r.env().cacheFolder);
+  return *r.pageCache;
+}
+
+// Replaces every external script of a frame page by an inline script with its content, from
+// the runner's page cache or downloaded; scripts that cannot be fetched are left out.
+bool InlineScripts(CTaskRunner& r, const std::wstring& url, std::wstring* text) {
+  std::vector<ScriptRef> scripts = ExternalScripts(*text);
+  std::wstring out;
+  size_t pos = 0;
+  for (const ScriptRef& s : scripts) {
+    out.append(*text, pos, s.begin - pos);
+    pos = s.end;
+    std::wstring address = s.src;
+    if (!StartsWithHttp(address)) {
+      std::wstring combined;
+      if (CombineUrl(url, address, &combined)) address = combined;
+    }
+    std::optional<std::wstring> content = CacheOf(r).CacheLookup(address);
+    if (!content) {
+      CHttpClient client;
+      bool stopped = false;
+      if (!FetchForRunner(r, &client, address, url, 30000, address, &stopped)) {
+        if (stopped) return false;
+        continue;
+      }
+      if (client.GetStatus() != 200) continue;
+      content = DecodeBody(client);
+      CacheOf(r).CacheStore(address, *content);
+    }
+    out += L"<script";
+    if (!s.type.empty()) out += L" type='" + s.type + L"'";
+    if (!s.language.empty()) out += L" language='" + s.language + L"'";
+    out += L">" + *content + L"</script>";
+  }
+  out.append(*text, pos, std::wstring::npos);
+  *text = std::move(out);
+  return true;
+}
+
+bool ContainsFrameStep(const std::wstring& path) {
+  size_t p = path.find(L"FRAME@");
+  return p != std::wstring::npos && p > 0;
+}
+
+}  // namespace
+
+bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url,
+                    const std::wstring& referer, uint32_t timeout_ms,
+                    const std::wstring& status_url, bool* stopped) {
+  *stopped = false;
+  if (!r.userAgent.empty()) client->SetUserAgent(r.userAgent);
+  client->SetTimeout(timeout_ms);
+  client->Get(url, referer);
+  int last = -1;
+  int redirects = 0;
+  for (;;) {
+    int percent = client->Progress();
+    if (percent != last) {
+      r.SetStatusText(L"DIGLOC_DOWNLOADING", {static_cast<long long>(percent), status_url});
+      last = percent;
+    }
+    if (!r.PumpMessages()) {
+      client->Stop();
+      *stopped = true;
+      return false;
+    }
+    if (!client->WaitIdle(1000)) continue;
+    if (client->Error() != kHttpOk) return false;
+    if (redirects < kMaxRedirects && client->FollowRedirect()) {
+      ++redirects;
+      continue;
+    }
+    return true;
+  }
+}
+
+bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
+                  const std::wstring& referer, bool inline_scripts) {
+  if (r.Stopped()) return false;
+  CHttpClient client;
+  bool stopped = false;
+  if (!FetchForRunner(r, &client, url, referer, 60000, url, &stopped)) {
+    if (!stopped) r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
+    return false;
+  }
+  if (client.GetStatus() != 200) {
+    r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
+    return false;
+  }
+  std::wstring text = DecodeBody(client);
+  if (inline_scripts && !InlineScripts(r, url, &text)) return false;
+  text.insert(0, kErrorSilencer);
+  r.SetStatusText(L"DIGLOC_ANALYZING");
+  bool load_frames = ContainsFrameStep(l->path) || ContainsFrameStep(l->step);
+  CPageModel* model = PageOf(l);
+  model->SetFilterHiddenText(r.filterHiddenText);
+  CPageModel::FrameLoader loader = [&r](const std::wstring& frame_url,
+                                        const std::wstring& frame_referer, CPageModel* frame) {
+    CLocation holder;  // a location only to carry the frame page through the download
+    holder.page = std::shared_ptr<void>(frame, [](void*) {});
+    return DownloadPage(&holder, r, frame_url, frame_referer, true);
+  };
+  if (!model->LoadText(text, url, load_frames, loader)) {
+    r.SetStatusText(L"DIGLOC_ANALYSEFAILED");
+    return false;
+  }
+  return true;
+}
+
+int FetchLinkedFileForRunner(CTaskRunner& r, const std::wstring& address,
+                             const std::wstring& page_url, CFieldValue* field) {
+  CLinkedFile file;
+  auto should_stop = [&r] { return !r.PumpMessages(); };
+  if (!FetchLinkedFile(address, page_url, should_stop, &file)) return -1;
+  return field->AddLinkedFile(std::move(file));
+}
+
+}  // namespace gm

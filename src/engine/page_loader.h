@@ -1,0 +1,27 @@
+// Transfers made by the engine for a runner: pages (with status texts, redirects and the
+// runner's message check) and linked files. Runner thread only.
+#pragma once
+
+#include <string>
+
+#include "engine/record.h"
+
+namespace gm {
+
+class CTaskRunner;
+class CHttpClient;
+
+// Runs one GET with the runner's user agent and the given time-out, following redirects, with
+// DIGLOC_DOWNLOADING (percent, status_url) while it lasts and the message check every second.
+// False on a stop (the transfer is cancelled, no failure text) or when the transaction failed;
+// the caller checks the status. *stopped tells the two apart.
+bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url,
+                    const std::wstring& referer, uint32_t timeout_ms,
+                    const std::wstring& status_url, bool* stopped);
+
+// Downloads a linked file for a field (relative addresses are combined with page_url) and adds
+// it to the field's linked files; the index, or -1 on failure or stop.
+int FetchLinkedFileForRunner(CTaskRunner& r, const std::wstring& address,
+                             const std::wstring& page_url, CFieldValue* field);
+
+}  // namespace gm

@@ -1,0 +1,53 @@
+// The address sequence of one run of a task: the start address, then the addresses of an
+// address template (parameters counted like an odometer, the last one fastest) or of an address
+// list, or the scripts run on a query page. One object per run, on the runner's thread.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "doc/xml_node.h"
+
+namespace gm {
+
+// The value at position k of a parameter value text: a range "[start-end-step]" or a list
+// "a;b;c". nullopt when the parameter has no value at k. A range with step 0 has one value.
+std::optional<std::wstring> ParameterValue(const std::wstring& value_text, long long k);
+
+class CAddressSource {
+ public:
+  // Reads the task's "address" settings; the effective type is 0 for a template without
+  // parameters and for a script list without scripts.
+  explicit CAddressSource(const CXmlNode& task);
+
+  int Type() const { return type_; }
+  const std::wstring& StartAddress() const { return start_; }
+  const std::wstring& CurrentAddress() const { return current_; }
+  const std::wstring& PreviousAddress() const { return previous_; }
+
+  // The next address after the current one (types 1 and 2); nullopt when there are no more.
+  // Addresses equal to the current one (without regard to letter case) are skipped.
+  std::optional<std::wstring> NextAddress();
+  // The next script (type 3); nullopt when all have been used.
+  std::optional<std::wstring> NextScript();
+  bool HasMoreScripts() const { return next_script_ < scripts_.size(); }
+
+ private:
+  std::optional<std::wstring> NextCombination();
+  std::optional<std::wstring> NextListLine();
+  void Advance(const std::wstring& address);
+
+  int type_ = 0;
+  std::wstring start_, current_, previous_;
+  std::wstring pattern_;
+  std::vector<std::wstring> names_, values_, current_values_;
+  std::vector<long long> counters_;
+  std::wstring list_;
+  size_t list_pos_ = 0;
+  std::vector<std::wstring> scripts_;
+  size_t next_script_ = 0;
+  bool exhausted_ = false;
+};
+
+}  // namespace gm
