@@ -1,0 +1,206 @@
+#include "page/page_model.h"
+
+#include <unicode/uchar.h>
+
+#include <vector>
+
+#include "doc/file_util.h"
+#include "doc/text_codec.h"
+#include "net/url.h"
+#include "page/element_text.h"
+#include "page/html_builder.h"
+#include "page/html_serializer.h"
+
+namespace gm {
+
+namespace {
+
+// Live frame documents may nest; a snapshot from a hostile page cannot make the walks deeper.
+constexpr int kMaxFrameDepth = 16;
+
+std::wstring FoldCase(std::wstring_view text) {
+  std::wstring out(text);
+  for (wchar_t& c : out) c = static_cast<wchar_t>(u_tolower(static_cast<UChar32>(c)));
+  return out;
+}
+
+bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  return a.size() == b.size() && FoldCase(a) == FoldCase(b);
+}
+
+int Depth(const CDomNode* n) {
+  int d = 0;
+  for (; n; n = n->Parent()) ++d;
+  return d;
+}
+
+const CDomNode* CommonAncestor(const CDomNode* a, const CDomNode* b) {
+  int da = Depth(a), db = Depth(b);
+  for (; da > db; --da) a = a->Parent();
+  for (; db > da; --db) b = b->Parent();
+  while (a != b) {
+    a = a->Parent();
+    b = b->Parent();
+  }
+  return a;
+}
+
+// FRAME elements, then IFRAME elements, in document order: the order frames are loaded in.
+std::vector<const CDomNode*> FramesByTag(const CDomNode* root) {
+  std::vector<const CDomNode*> out = ElementsByName(root, L"FRAME");
+  std::vector<const CDomNode*> iframes = ElementsByName(root, L"IFRAME");
+  out.insert(out.end(), iframes.begin(), iframes.end());
+  return out;
+}
+
+// FRAME and IFRAME elements together in document order: the order of the window's frames.
+std::vector<const CDomNode*> FramesInOrder(const CDomNode* root) {
+  std::vector<const CDomNode*> out;
+  for (const CDomNode* n = root; n; n = NextInTree(n, root)) {
+    if (n->IsElement() && (n->Name() == L"FRAME" || n->Name() == L"IFRAME")) out.push_back(n);
+  }
+  return out;
+}
+
+}  // namespace
+
+CPageModel::CPageModel() = default;
+CPageModel::~CPageModel() = default;
+
+bool CPageModel::LoadText(std::wstring_view text, const std::wstring& base, bool load_frames,
+                          const FrameLoader& loader) {
+  Release();
+  base_ = base;
+  live_frames_ = !load_frames;
+  document_ = ParseHtml(text);
+  if (!load_frames || !loader) return true;
+  for (const CDomNode* frame : FramesByTag(document_->Root())) {
+    const std::wstring* src_attr = frame->FindAttribute(L"src");
+    std::wstring src = src_attr ? *src_attr : std::wstring();
+    std::wstring url;
+    if (!CombineUrl(base_, src, &url)) url = src;
+    if (EqualsIgnoringCase(url, base_)) continue;
+    auto page = std::make_unique<CPageModel>();
+    page->SetUserAgent(user_agent_);
+    page->SetFilterHiddenText(filter_hidden_text_);
+    if (!loader(url, base_, page.get())) continue;
+    frames_.emplace(frame, std::move(page));  // an identity already present keeps its page
+  }
+  return true;
+}
+
+void CPageModel::SetLiveDocument(std::unique_ptr<CDomDocument> document, const std::wstring& base) {
+  Release();
+  base_ = base;
+  live_frames_ = true;
+  document_ = std::move(document);
+}
+
+void CPageModel::Release() {
+  frames_.clear();
+  stored_fingerprint_.clear();
+}
+
+const CDomNode* CPageModel::DocumentElement() const {
+  return document_ ? document_->DocumentElement() : nullptr;
+}
+
+const CDomNode* CPageModel::BodyNode() const { return document_ ? document_->Body() : nullptr; }
+
+const CPageModel* CPageModel::FramePage(const CDomNode* frame_element) const {
+  auto it = frames_.find(frame_element);
+  return it == frames_.end() ? nullptr : it->second.get();
+}
+
+const CDomNode* CPageModel::FrameDocumentElement(const CDomNode* frame) const {
+  if (!frame) return nullptr;
+  if (live_frames_) {
+    const CDomDocument* doc = frame->ContentDocument();
+    return doc ? doc->DocumentElement() : nullptr;
+  }
+  const CPageModel* page = FramePage(frame);
+  return page ? page->DocumentElement() : nullptr;
+}
+
+std::wstring CPageModel::ElementText(const CDomNode* element) const {
+  return gm::ElementText(element, filter_hidden_text_);
+}
+
+std::wstring CPageModel::NodeText(const CDomNode* node) const {
+  if (!node) return std::wstring();
+  if (node->IsElement()) return ElementText(node);
+  return node->Value();
+}
+
+const CDomNode* CPageModel::FindTextElement(const CDomNode* any_node, std::wstring_view text) const {
+  if (!any_node || text.empty()) return nullptr;
+  return FindInDocument(any_node->Document(), text, 0);
+}
+
+const CDomNode* CPageModel::FindInDocument(const CDomDocument* doc, std::wstring_view text,
+                                           int depth) const {
+  if (!doc || depth > kMaxFrameDepth) return nullptr;
+  if (const CDomNode* body = doc->Body()) {
+    CRenderedText rendered;
+    RenderText(body, &rendered);
+    std::wstring haystack = FoldCase(rendered.text);
+    std::wstring needle = FoldCase(text);
+    size_t from = 0;
+    for (;;) {
+      size_t pos = haystack.find(needle, from);
+      if (pos == std::wstring::npos) break;
+      // The smallest element holding the match: the common ancestor of the first and last
+      // characters that come from the page's text (line breaks and tabs of the layout belong to
+      // no node).
+      const CDomNode* first = nullptr;
+      const CDomNode* last = nullptr;
+      for (size_t i = pos; i < pos + needle.size(); ++i) {
+        if (const CDomNode* s = rendered.sources[i]) {
+          if (!first) first = s;
+          last = s;
+        }
+      }
+      const CDomNode* element = first ? CommonAncestor(first, last) : body;
+      while (element && !element->IsElement()) element = element->Parent();
+      if (element && ElementText(element).find(text) != std::wstring::npos) return element;
+      from = pos + 1;
+    }
+  }
+  const CDomNode* root = doc->DocumentElement();
+  if (!root) return nullptr;
+  for (const CDomNode* frame : FramesInOrder(root)) {
+    const CDomNode* frame_root = nullptr;
+    if (live_frames_) {
+      frame_root = frame->ContentDocument() ? frame->ContentDocument()->DocumentElement() : nullptr;
+    } else if (doc == document_.get()) {
+      frame_root = FrameDocumentElement(frame);
+    }
+    if (!frame_root) continue;
+    if (const CDomNode* found = FindInDocument(frame_root->Document(), text, depth + 1)) return found;
+  }
+  return nullptr;
+}
+
+void CPageModel::AppendFingerprintText(const CDomDocument* doc, std::wstring* out, int depth) const {
+  if (!doc || depth > kMaxFrameDepth) return;
+  const CDomNode* root = doc->DocumentElement();
+  if (!root) return;
+  SerializeNode(root, out);
+  for (const CDomNode* frame : FramesInOrder(root)) {
+    const CDomNode* frame_root = nullptr;
+    if (live_frames_) {
+      frame_root = frame->ContentDocument() ? frame->ContentDocument()->DocumentElement() : nullptr;
+    } else if (doc == document_.get()) {
+      frame_root = FrameDocumentElement(frame);
+    }
+    if (frame_root) AppendFingerprintText(frame_root->Document(), out, depth + 1);
+  }
+}
+
+std::string CPageModel::Fingerprint() const {
+  std::wstring text;
+  AppendFingerprintText(document_.get(), &text, 0);
+  return Md5Hex(ToUtf16LE(text));
+}
+
+}  // namespace gm

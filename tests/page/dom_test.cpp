@@ -1,0 +1,194 @@
+// The DOM built from page text: node names and tree shape as a browser builds them, HTML5
+// serialisation, attributes and the walking operations.
+#include <gtest/gtest.h>
+
+#include "page/dom.h"
+#include "page/element_info.h"
+#include "page/element_path.h"
+#include "page/html_builder.h"
+#include "page/html_serializer.h"
+#include "support/page_test_util.h"
+
+namespace gm {
+namespace {
+
+using test::ById;
+using test::LoadPage;
+
+// Names of a node's children, joined by spaces.
+std::wstring ChildNames(const CDomNode* n) {
+  std::wstring out;
+  for (const CDomNode* c = n ? n->FirstChild() : nullptr; c; c = c->Next()) {
+    if (!out.empty()) out += L' ';
+    out += c->Name();
+  }
+  return out;
+}
+
+TEST(DomTree, NodeNamesAndImpliedElementsAsTheBrowserBuildsThem) {
+  auto doc = ParseHtml(
+      L"<!DOCTYPE html><!--top--><title>T</title><Table id=t><tr><td>1<td>2</table>"
+      L"text<!--c--><svg><circle/></svg><custom-el>x</custom-el>");
+  EXPECT_EQ(doc->Root()->Name(), L"#document");
+  EXPECT_EQ(ChildNames(doc->Root()), L"#comment HTML");
+  const CDomNode* html = doc->DocumentElement();
+  EXPECT_EQ(html->Parent(), doc->Root());
+  EXPECT_EQ(ChildNames(html), L"HEAD BODY");
+  EXPECT_EQ(ChildNames(doc->Body()), L"TABLE #text #comment SVG CUSTOM-EL");
+  const CDomNode* table = ById(doc.get(), L"t");
+  EXPECT_EQ(ChildNames(table), L"TBODY");
+  EXPECT_EQ(ChildNames(table->FirstChild()->FirstChild()), L"TD TD");
+  EXPECT_EQ(doc->Body()->FirstChild()->Next()->Value(), L"text");
+  EXPECT_TRUE(table->FirstChild()->FirstChild()->FirstChild()->FirstChild()->IsIgnorable());
+}
+
+TEST(DomTree, FramesetPageHasFramesetInPlaceOfBody) {
+  auto doc = ParseHtml(L"<html><head></head><frameset cols='50%,*'><frame src=a><frame src=b>"
+                       L"</frameset></html>");
+  ASSERT_NE(doc->Body(), nullptr);
+  EXPECT_EQ(doc->Body()->Name(), L"FRAMESET");
+  EXPECT_EQ(ChildNames(doc->Body()), L"FRAME FRAME");
+}
+
+TEST(DomTree, IgnorableNodes) {
+  auto doc = ParseHtml(L"<body><script>x</script><style>p{}</style><!--c-->t<p>p</p>");
+  std::vector<bool> ignorable;
+  for (const CDomNode* c = doc->Body()->FirstChild(); c; c = c->Next())
+    ignorable.push_back(c->IsIgnorable());
+  EXPECT_EQ(ignorable, (std::vector<bool>{true, true, true, true, false}));
+}
+
+TEST(DomTree, DeeplyNestedMarkupDoesNotExhaustTheStack) {
+  std::wstring html;
+  for (int i = 0; i < 20000; ++i) html += L"<div>";
+  html += L"deep";
+  auto model = LoadPage(html);
+  const CDomNode* n = model->BodyNode();
+  while (n->FirstChild()) n = n->FirstChild();
+  EXPECT_EQ(n->Value(), L"deep");
+  EXPECT_EQ(ResolvePath(*model, model->DocumentElement(), BuildPath(n->Parent())), n->Parent());
+  EXPECT_EQ(model->ElementText(model->BodyNode()), L"deep");
+  EXPECT_NE(OuterHtml(model->BodyNode()).find(L"deep"), std::wstring::npos);
+  EXPECT_EQ(model->Fingerprint().size(), 32u);
+}
+
+TEST(DomSerialisation, InnerAndOuterHtmlAsHtml5SerialisesThem) {
+  struct Case {
+    const wchar_t* markup;  // body content; the element with id "x" is serialised
+    const wchar_t* outer;
+  } cases[] = {
+      {L"<P ID=x Class=a title='x\"y&amp;'>a&amp;b &lt;c&gt;&nbsp;d</P>",
+       L"<p id=\"x\" class=\"a\" title=\"x&quot;y&amp;\">a&amp;b &lt;c&gt;&nbsp;d</p>"},
+      {L"<div id=x><br><img src=i.png alt='<b>'><input disabled></div>",
+       L"<div id=\"x\"><br><img src=\"i.png\" alt=\"<b>\"><input disabled=\"\"></div>"},
+      {L"<div id=x><script>if (a < b && c > d) {}</script><style>a>b{}</style></div>",
+       L"<div id=\"x\"><script>if (a < b && c > d) {}</script><style>a>b{}</style></div>"},
+      {L"<div id=x><!-- note --><b>bold<i>both</b>italic</i></div>",
+       L"<div id=\"x\"><!-- note --><b>bold<i>both</i></b><i>italic</i></div>"},
+      {L"<table id=x><tr><td>1</td></tr></table>",
+       L"<table id=\"x\"><tbody><tr><td>1</td></tr></tbody></table>"},
+      {L"<pre id=x>\nline</pre>", L"<pre id=\"x\">line</pre>"},
+      {L"<div id=x>\u4e2d\u6587 &copy;</div>", L"<div id=\"x\">\u4e2d\u6587 \u00a9</div>"},
+  };
+  for (const Case& c : cases) {
+    auto model = LoadPage(c.markup);
+    const CDomNode* x = ById(*model, L"x");
+    ASSERT_NE(x, nullptr) << c.markup;
+    EXPECT_EQ(OuterHtml(x), c.outer) << c.markup;
+    std::wstring outer = c.outer;
+    std::wstring inner = outer.substr(outer.find(L'>') + 1);
+    inner = inner.substr(0, inner.rfind(L'<'));
+    EXPECT_EQ(InnerHtml(x), inner) << c.markup;
+  }
+  auto model = LoadPage(L"<p id=x>t</p>");
+  EXPECT_EQ(InnerHtml(ById(*model, L"x")->FirstChild()), L"");
+  EXPECT_EQ(OuterHtml(nullptr), L"");
+}
+
+TEST(DomAttributes, AttributeValueRules) {
+  auto model = LoadPage(
+      L"<a id=x HREF='/p?a=1&amp;b=2' onclick='go(1)' onMouseOver='JavaScript:hi()' "
+      L"data-v=''><b>in</b></a>");
+  const CDomNode* a = ById(*model, L"x");
+  struct Case {
+    const wchar_t* name;
+    const wchar_t* value;
+  } cases[] = {
+      {L"href", L"/p?a=1&b=2"},
+      {L"HREF", L"/p?a=1&b=2"},
+      {L"onclick", L"javascript:go(1)"},
+      {L"onmouseover", L"JavaScript:hi()"},
+      {L"data-v", L""},
+      {L"missing", L""},
+      {L"onload", L""},
+      {L"innerhtml", L"<b>in</b>"},
+      {L"outerhtml",
+       L"<a id=\"x\" href=\"/p?a=1&amp;b=2\" onclick=\"go(1)\" onmouseover=\"JavaScript:hi()\" "
+       L"data-v=\"\"><b>in</b></a>"},
+      {L"pageurl", L""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(AttributeValue(a, c.name), c.value) << c.name;
+  EXPECT_EQ(AttributeValue(a->FirstChild()->FirstChild(), L"id"), L"");  // a text node
+
+  auto live = std::make_unique<CDomDocument>();
+  ParseHtmlInto(L"<p id=p>x</p>", live.get());
+  live->SetLiveUrl(L"http://live.test/");
+  EXPECT_EQ(AttributeValue(ById(live.get(), L"p"), L"pageurl"), L"http://live.test/");
+}
+
+TEST(DomAttributes, FindFormAndObjectDescription) {
+  auto model = LoadPage(
+      L"<form name=fn id=fi><input id=a name=an><input name=b></form>"
+      L"<form id=fi2><input id=c name=cn><input name=d><input></form>"
+      L"<input id=e name=en>");
+  const std::wstring head = L"[Object Id]: ";
+  struct Case {
+    const CDomNode* element;
+    std::wstring text;
+  } cases[] = {
+      {ById(*model, L"a"),
+       L"[Object Id]: a\r\n\r\n[Object Name]: an\r\n\r\n[Form Id]: fi\r\n\r\n[Form Name]: fn"
+       L"\r\n\r\n[Object Script]: document.getElementById('a')"},
+      {ById(*model, L"a")->Next(),
+       L"[Object Id]: \r\n\r\n[Object Name]: b\r\n\r\n[Form Id]: fi\r\n\r\n[Form Name]: fn"
+       L"\r\n\r\n[Object Script]: document.fn.b"},
+      {ById(*model, L"c"),
+       L"[Object Id]: c\r\n\r\n[Object Name]: cn\r\n\r\n[Form Id]: fi2\r\n\r\n[Form Name]: "
+       L"\r\n\r\n[Object Script]: document.getElementById('c')"},
+      {ById(*model, L"c")->Next(),
+       L"[Object Id]: \r\n\r\n[Object Name]: d\r\n\r\n[Form Id]: fi2\r\n\r\n[Form Name]: "
+       L"\r\n\r\n[Object Script]: document.getElementById('fi2').d"},
+      {ById(*model, L"c")->Next()->Next(),
+       L"[Object Id]: \r\n\r\n[Object Name]: \r\n\r\n[Form Id]: fi2\r\n\r\n[Form Name]: "
+       L"\r\n\r\n[Object Script]: "},
+      {ById(*model, L"e"),
+       L"[Object Id]: e\r\n\r\n[Object Name]: en\r\n\r\n[Form Id]: \r\n\r\n[Form Name]: "
+       L"\r\n\r\n[Object Script]: "},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DescribeObject(c.element), c.text);
+  CFormInfo form = FindForm(ById(*model, L"a"));
+  EXPECT_TRUE(form.found);
+  EXPECT_EQ(form.name, L"fn");
+  EXPECT_FALSE(FindForm(ById(*model, L"e")).found);
+  EXPECT_FALSE(FindForm(nullptr).found);
+}
+
+TEST(DomWalk, PreviousInOrderAndNextAfterSubtree) {
+  auto model = LoadPage(L"<div id=a><p id=b><i id=c>x</i></p><p id=d><b id=e>y</b></p></div>");
+  const CDomNode* a = ById(*model, L"a");
+  const CDomNode* c = ById(*model, L"c");
+  const CDomNode* d = ById(*model, L"d");
+  const CDomNode* e = ById(*model, L"e");
+  EXPECT_EQ(PreviousInOrder(d), c->FirstChild());  // deepest last descendant of B
+  EXPECT_EQ(PreviousInOrder(ById(*model, L"b")), a);
+  EXPECT_EQ(NextAfterSubtree(ById(*model, L"b")), e->FirstChild());  // deepest first of D
+  EXPECT_EQ(NextAfterSubtree(d), a);
+  EXPECT_EQ(PreviousInOrder(nullptr), nullptr);
+  EXPECT_EQ(NextAfterSubtree(nullptr), nullptr);
+  EXPECT_TRUE(SameNode(nullptr, nullptr));
+  EXPECT_TRUE(SameNode(d, e->Parent()));
+  EXPECT_FALSE(SameNode(d, nullptr));
+}
+
+}  // namespace
+}  // namespace gm
