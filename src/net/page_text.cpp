@@ -50,6 +50,35 @@ bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
   return true;
 }
 
+// Web pages name their charsets by labels whose tables browsers widen to the Windows code
+// pages (a page labelled gb2312 is GBK in practice). The rest goes to ICU's own alias list.
+std::string WebCharsetName(std::string_view label) {
+  std::string l;
+  for (char c : label) l += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  static const struct {
+    const char* label;
+    const char* icu;
+  } kTable[] = {
+      {"gb2312", "windows-936"},        {"gb_2312-80", "windows-936"},
+      {"csgb2312", "windows-936"},      {"iso-ir-58", "windows-936"},
+      {"chinese", "windows-936"},       {"x-gbk", "windows-936"},
+      {"gbk", "windows-936"},           {"cp936", "windows-936"},
+      {"big5", "windows-950"},          {"cn-big5", "windows-950"},
+      {"x-x-big5", "windows-950"},      {"csbig5", "windows-950"},
+      {"shift_jis", "windows-31j"},     {"shift-jis", "windows-31j"},
+      {"sjis", "windows-31j"},          {"x-sjis", "windows-31j"},
+      {"ms_kanji", "windows-31j"},      {"csshiftjis", "windows-31j"},
+      {"euc-kr", "windows-949"},        {"ks_c_5601-1987", "windows-949"},
+      {"iso-8859-1", "windows-1252"},   {"latin1", "windows-1252"},
+      {"us-ascii", "windows-1252"},     {"ascii", "windows-1252"},
+      {"tis-620", "windows-874"},       {"iso-8859-11", "windows-874"},
+  };
+  for (const auto& e : kTable) {
+    if (l == e.label) return e.icu;
+  }
+  return std::string(label);
+}
+
 }  // namespace
 
 std::string HeaderCharset(std::wstring_view header) {
@@ -103,7 +132,7 @@ std::wstring DecodeBodyBytes(std::wstring_view header, std::string_view body, Bo
   std::string name = HeaderCharset(header);
   if (name.empty()) name = HeadCharset(body);
   std::wstring text;
-  if (!name.empty() && DecodeCharset(name, body, &text)) {
+  if (!name.empty() && DecodeCharset(WebCharsetName(name), body, &text)) {
     *source = BodySource::kCharset;
     *charset = name;
     return text;
