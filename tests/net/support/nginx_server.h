@@ -23,14 +23,23 @@ class CNginxServer {
  public:
   static constexpr const char* kBinary = "/usr/sbin/nginx";
 
-  // Starts nginx serving `root`; ok() tells whether it is accepting connections.
-  explicit CNginxServer(const std::string& root) {
+  // Starts nginx serving `root`; ok() tells whether it is accepting connections. With a
+  // certificate and key, the same folder is also served over TLS on tls_port().
+  explicit CNginxServer(const std::string& root, const std::string& cert = "",
+                        const std::string& key = "") {
     if (access(kBinary, X_OK) != 0) return;
     chmod(root.c_str(), 0755);  // workers run as an unprivileged user when started as root
     char tmpl[] = "/tmp/gm_nginx_XXXXXX";
     if (!mkdtemp(tmpl)) return;
     dir_ = tmpl;
     port_ = FreePort();
+    std::string tls;
+    if (!cert.empty()) {
+      tls_port_ = FreePort();
+      tls = "  server {\n    listen 127.0.0.1:" + std::to_string(tls_port_) +
+            " ssl;\n    ssl_certificate " + cert + ";\n    ssl_certificate_key " + key +
+            ";\n    root " + root + ";\n  }\n";
+    }
     std::ofstream(dir_ + "/nginx.conf")
         << "daemon off;\nworker_processes 1;\npid " << dir_ << "/nginx.pid;\n"
         << "error_log " << dir_ << "/error.log;\nevents { worker_connections 64; }\n"
@@ -40,7 +49,7 @@ class CNginxServer {
         << "/proxy;\n  fastcgi_temp_path " << dir_ << "/fcgi;\n  uwsgi_temp_path " << dir_
         << "/uwsgi;\n  scgi_temp_path " << dir_ << "/scgi;\n  keepalive_requests 100000;\n"
         << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root
-        << ";\n  }\n}\n";
+        << ";\n  }\n" << tls << "}\n";
     pid_ = fork();
     if (pid_ == 0) {
       execl(kBinary, kBinary, "-p", dir_.c_str(), "-c", (dir_ + "/nginx.conf").c_str(), "-e",
@@ -73,6 +82,7 @@ class CNginxServer {
 
   bool ok() const { return ok_; }
   uint16_t port() const { return port_; }
+  uint16_t tls_port() const { return tls_port_; }
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
@@ -103,6 +113,7 @@ class CNginxServer {
 
   std::string dir_;
   uint16_t port_ = 0;
+  uint16_t tls_port_ = 0;
   pid_t pid_ = -1;
   bool ok_ = false;
 };
