@@ -510,6 +510,9 @@ void ComputeStyles(CDomDocument* doc) {
   }
 
   const std::wstring* k_inherit = doc->Intern(L"inherit");
+  const std::wstring* k_none = doc->Intern(L"none");
+  std::unordered_map<const std::wstring*, std::pair<const std::wstring*, const std::wstring*>>
+      tag_defaults;
   const std::wstring* defaults[kCount] = {nullptr, doc->Intern(L"visible"), doc->Intern(L"16px"),
                                           doc->Intern(L"#000000"), doc->Intern(L"transparent"),
                                           doc->Intern(L"normal")};
@@ -526,20 +529,34 @@ void ComputeStyles(CDomDocument* doc) {
     CDomNode* e = const_cast<CDomNode*>(cn);
     const std::wstring* value[kCount] = {};
 
-    // Presentational attributes, below every style rule.
-    value[kDisplay] = doc->Intern(DefaultDisplay(e));
-    if (const wchar_t* ws = DefaultWhiteSpace(e)) value[kWhiteSpace] = doc->Intern(ws);
-    if (e->FindAttribute(L"hidden")) value[kDisplay] = doc->Intern(L"none");
-    if (e->LocalName() == L"input") {
-      const std::wstring* type = e->FindAttribute(L"type");
-      if (type && Lower(Trim(*type)) == L"hidden") value[kDisplay] = doc->Intern(L"none");
+    // Presentational attributes, below every style rule. The defaults per tag are looked up
+    // once per distinct (interned) tag name.
+    auto found = tag_defaults.find(&e->LocalName());
+    if (found == tag_defaults.end()) {
+      const wchar_t* ws = DefaultWhiteSpace(e);
+      found = tag_defaults
+                  .emplace(&e->LocalName(),
+                           std::make_pair(doc->Intern(DefaultDisplay(e)), ws ? doc->Intern(ws) : nullptr))
+                  .first;
     }
-    if (e->LocalName() == L"font") {
-      if (const std::wstring* c = e->FindAttribute(L"color"))
-        value[kColor] = doc->Intern(NormalizeColor(*c));
+    value[kDisplay] = found->second.first;
+    value[kWhiteSpace] = found->second.second;
+    if (value[kWhiteSpace] == nullptr && e->LocalName().size() == 2 && e->FindAttribute(L"nowrap")) {
+      if (const wchar_t* ws = DefaultWhiteSpace(e)) value[kWhiteSpace] = doc->Intern(ws);
     }
-    if (const std::wstring* bg = e->FindAttribute(L"bgcolor"))
-      value[kBackgroundColor] = doc->Intern(NormalizeColor(*bg));
+    if (!e->Attributes().empty()) {
+      if (e->FindAttribute(L"hidden")) value[kDisplay] = k_none;
+      if (e->LocalName() == L"input") {
+        const std::wstring* type = e->FindAttribute(L"type");
+        if (type && Lower(Trim(*type)) == L"hidden") value[kDisplay] = k_none;
+      }
+      if (e->LocalName() == L"font") {
+        if (const std::wstring* c = e->FindAttribute(L"color"))
+          value[kColor] = doc->Intern(NormalizeColor(*c));
+      }
+      if (const std::wstring* bg = e->FindAttribute(L"bgcolor"))
+        value[kBackgroundColor] = doc->Intern(NormalizeColor(*bg));
+    }
 
     // Style rules in cascade order: specificity, then order; !important after all others.
     candidates.clear();
@@ -571,7 +588,8 @@ void ComputeStyles(CDomDocument* doc) {
       });
     }
     inline_decls.clear();
-    if (const std::wstring* style = e->FindAttribute(L"style")) ParseDeclarations(*style, &inline_decls);
+    const std::wstring* style = e->Attributes().empty() ? nullptr : e->FindAttribute(L"style");
+    if (style) ParseDeclarations(*style, &inline_decls);
     for (int pass = 0; pass < 2; ++pass) {
       bool important = pass == 1;
       for (const Candidate& c : candidates) {

@@ -64,6 +64,8 @@ void CDomNode::AppendChild(CDomNode* child) {
 CDomDocument::CDomDocument() {
   root_ = NewNode(DomNodeKind::kDocument);
   root_->name_ = root_->local_name_ = Intern(L"#document");
+  text_name_ = Intern(L"#text");
+  comment_name_ = Intern(L"#comment");
 }
 
 CDomDocument::~CDomDocument() = default;
@@ -92,17 +94,22 @@ CDomNode* CDomDocument::NewNode(DomNodeKind kind) {
 }
 
 CDomNode* CDomDocument::CreateElement(std::wstring_view local_name, DomNamespace ns) {
+  return CreateElement(Intern(local_name), Intern(ToUpperAscii(local_name)), ns);
+}
+
+CDomNode* CDomDocument::CreateElement(const std::wstring* local_name, const std::wstring* name,
+                                      DomNamespace ns) {
   CDomNode* node = NewNode(DomNodeKind::kElement);
   node->namespace_ = ns;
-  node->local_name_ = Intern(local_name);
-  node->name_ = Intern(ToUpperAscii(local_name));
-  node->ignorable_ = *node->name_ == L"SCRIPT" || *node->name_ == L"STYLE";
+  node->local_name_ = local_name;
+  node->name_ = name;
+  node->ignorable_ = *name == L"SCRIPT" || *name == L"STYLE";
   return node;
 }
 
 CDomNode* CDomDocument::CreateText(std::wstring value) {
   CDomNode* node = NewNode(DomNodeKind::kText);
-  node->name_ = node->local_name_ = Intern(L"#text");
+  node->name_ = node->local_name_ = text_name_;
   node->ignorable_ = true;
   node->value_ = std::move(value);
   return node;
@@ -110,7 +117,7 @@ CDomNode* CDomDocument::CreateText(std::wstring value) {
 
 CDomNode* CDomDocument::CreateComment(std::wstring value) {
   CDomNode* node = NewNode(DomNodeKind::kComment);
-  node->name_ = node->local_name_ = Intern(L"#comment");
+  node->name_ = node->local_name_ = comment_name_;
   node->ignorable_ = true;
   node->value_ = std::move(value);
   return node;

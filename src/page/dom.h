@@ -86,6 +86,11 @@ class CDomNode {
   // The attribute's value, names compared without regard to ASCII letter case; null if absent.
   const std::wstring* FindAttribute(std::wstring_view name) const;
   void SetAttribute(std::wstring name, std::wstring value);
+  // For builders whose source has no duplicate names: appends without looking.
+  void AppendAttribute(std::wstring name, std::wstring value) {
+    attributes_.push_back({std::move(name), std::move(value)});
+  }
+  void ReserveAttributes(size_t count) { attributes_.reserve(count); }
 
   const CComputedStyle& Style() const { return style_; }
   CComputedStyle& MutableStyle() { return style_; }
@@ -138,6 +143,8 @@ class CDomDocument {
 
   // Builders create unattached nodes and link them with CDomNode::AppendChild.
   CDomNode* CreateElement(std::wstring_view local_name, DomNamespace ns = DomNamespace::kHtml);
+  // The same with names already interned in this document: `name` is `local_name` in upper case.
+  CDomNode* CreateElement(const std::wstring* local_name, const std::wstring* name, DomNamespace ns);
   CDomNode* CreateText(std::wstring value);
   CDomNode* CreateComment(std::wstring value);
   // Live pages: creates the document of a frame element, owned by this document, and links it
@@ -167,6 +174,8 @@ class CDomDocument {
   std::vector<std::unique_ptr<CDomDocument>> frame_documents_;
   CDomNode* root_ = nullptr;
   CDomNode* host_frame_ = nullptr;
+  const std::wstring* text_name_ = nullptr;
+  const std::wstring* comment_name_ = nullptr;
   std::wstring live_url_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gumbo.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -47,8 +48,50 @@ DomNamespace NamespaceOf(GumboNamespaceEnum ns) {
   }
 }
 
+// Bump allocation for gumbo: its many small blocks are dropped together when the parse is
+// done, which is much cheaper than freeing them one by one (and frees deep trees without
+// recursion).
+class Arena {
+ public:
+  ~Arena() {
+    for (char* block : blocks_) std::free(block);
+  }
+  static void* Allocate(void* self, size_t size) { return static_cast<Arena*>(self)->Take(size); }
+  static void Deallocate(void*, void*) {}
+
+ private:
+  static constexpr size_t kBlock = 1 << 20;
+  void* Take(size_t size) {
+    size = (size + 15) & ~size_t{15};
+    if (size > kBlock / 4) {
+      char* own = static_cast<char*>(std::malloc(size));
+      if (own) blocks_.push_back(own);
+      return own;
+    }
+    if (!current_ || used_ + size > kBlock) {
+      current_ = static_cast<char*>(std::malloc(kBlock));
+      if (!current_) return nullptr;
+      blocks_.push_back(current_);
+      used_ = 0;
+    }
+    void* p = current_ + used_;
+    used_ += size;
+    return p;
+  }
+  std::vector<char*> blocks_;
+  char* current_ = nullptr;
+  size_t used_ = 0;
+};
+
+// Interned names of the known tags, filled on first use per document.
+struct TagNames {
+  const std::wstring* local[GUMBO_TAG_LAST + 1] = {};
+  const std::wstring* upper[GUMBO_TAG_LAST + 1] = {};
+};
+
 // Copies gumbo's tree below `source` into `target`, depth first with an explicit stack.
 void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) {
+  TagNames tags;
   struct Frame {
     const GumboVector* children;
     unsigned int index;
@@ -68,11 +111,23 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) 
       case GUMBO_NODE_ELEMENT:
       case GUMBO_NODE_TEMPLATE: {
         const GumboElement& e = child->v.element;
-        CDomNode* node = doc->CreateElement(ElementName(e), NamespaceOf(e.tag_namespace));
+        CDomNode* node;
+        if (e.tag_namespace == GUMBO_NAMESPACE_HTML && e.tag < GUMBO_TAG_UNKNOWN) {
+          if (!tags.local[e.tag]) {
+            node = doc->CreateElement(ElementName(e), DomNamespace::kHtml);
+            tags.local[e.tag] = &node->LocalName();
+            tags.upper[e.tag] = &node->Name();
+          } else {
+            node = doc->CreateElement(tags.local[e.tag], tags.upper[e.tag], DomNamespace::kHtml);
+          }
+        } else {
+          node = doc->CreateElement(ElementName(e), NamespaceOf(e.tag_namespace));
+        }
+        node->ReserveAttributes(e.attributes.length);
         for (unsigned int i = 0; i < e.attributes.length; ++i) {
           const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
-          node->SetAttribute(Widen(a->name, std::strlen(a->name)),
-                             Widen(a->value, std::strlen(a->value)));
+          node->AppendAttribute(Widen(a->name, std::strlen(a->name)),
+                                Widen(a->value, std::strlen(a->value)));
         }
         parent->AppendChild(node);
         // A template's content is not part of the tree that a browser's DOM walk sees.
@@ -110,13 +165,15 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) 
 namespace {
 
 void BuildInto(std::string_view utf8, CDomDocument* doc) {
+  Arena arena;
   GumboOptions options = kGumboDefaultOptions;
   options.max_errors = 0;  // error records are not used and cost time on sloppy pages
+  options.allocator = &Arena::Allocate;
+  options.deallocator = &Arena::Deallocate;
+  options.userdata = &arena;
+  // Everything gumbo allocated goes with the arena; no gumbo_destroy_output.
   GumboOutput* output = gumbo_parse_with_options(&options, utf8.data(), utf8.size());
-  if (output) {
-    CopyChildren(doc, output->document, doc->Root());
-    gumbo_destroy_output(&options, output);
-  }
+  if (output) CopyChildren(doc, output->document, doc->Root());
   ComputeStyles(doc);
 }
 

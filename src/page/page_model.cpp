@@ -6,6 +6,7 @@
 
 #include "doc/file_util.h"
 #include "doc/text_codec.h"
+#include "net/http_client.h"
 #include "net/url.h"
 #include "page/element_text.h"
 #include "page/html_builder.h"
@@ -64,7 +65,7 @@ std::vector<const CDomNode*> FramesInOrder(const CDomNode* root) {
 
 }  // namespace
 
-CPageModel::CPageModel() = default;
+CPageModel::CPageModel() : user_agent_(CHttpClient::DefaultUserAgent()) {}
 CPageModel::~CPageModel() = default;
 
 bool CPageModel::LoadText(std::wstring_view text, const std::wstring& base, bool load_frames,

@@ -53,6 +53,7 @@ class CPageModel {
   // The fingerprint of the page after the last successful paging step; empty after Release.
   const std::string& StoredFingerprint() const { return stored_fingerprint_; }
   void SetStoredFingerprint(std::string fingerprint) { stored_fingerprint_ = std::move(fingerprint); }
+  // The user agent the site reports; starts as the HTTP client's default.
   const std::wstring& UserAgent() const { return user_agent_; }
   void SetUserAgent(std::wstring user_agent) { user_agent_ = std::move(user_agent); }
   // The "filtertt" switch of the configuration: hidden text counts as empty element text.
