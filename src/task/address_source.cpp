@@ -83,6 +83,33 @@ CAddressSource::CAddressSource(const CXmlNode& task) {
     names_.push_back(name);
     values_.push_back(value);
   }
+  // A parameter whose name the template never contains (nor any earlier parameter's values)
+  // cannot change the address: its combinations would only repeat the current address, which
+  // is skipped, possibly billions of times for a wide range. Leaving it out gives the same
+  // sequence without that spin.
+  // A parameter without any value leaves no combination at all.
+  bool no_combination = false;
+  for (const auto& v : values_) {
+    if (!ParameterValue(v, 0)) no_combination = true;
+  }
+  if (no_combination && type_ == 1) exhausted_ = true;
+  if (!no_combination) {
+    std::vector<std::wstring> names, values;
+    std::wstring seen = pattern_;
+    for (size_t i = 0; i < names_.size(); ++i) {
+      if (!names_[i].empty() && seen.find(names_[i]) != std::wstring::npos) {
+        names.push_back(names_[i]);
+        values.push_back(values_[i]);
+        seen += L'\n' + values_[i];
+      }
+    }
+    if (!names_.empty() && names.empty()) {
+      names.push_back(names_[0]);  // keeps "one address from the template" for a plain pattern
+      values.push_back(L"");
+    }
+    names_ = std::move(names);
+    values_ = std::move(values);
+  }
   counters_.assign(names_.size(), 0);
   current_values_.assign(names_.size(), std::wstring());
   list_ = a.urllist;
