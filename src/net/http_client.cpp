@@ -58,8 +58,8 @@ int32_t ParseLength(std::wstring_view v) {
 
 void DrainEventFd(int fd) {
   uint64_t v;
-  while (read(fd, &v, sizeof v) > 0) {
-  }
+  ssize_t r = read(fd, &v, sizeof v);  // one read resets an eventfd's counter
+  (void)r;
 }
 
 void SignalEventFd(int fd) {
@@ -720,10 +720,23 @@ void CHttpClient::WorkerMain() {
       }
       if (end) break;
 
-      // Receive everything that is there.
+      // Receive everything that is there. A body of known length goes straight into the data
+      // buffer; everything else passes through `buf` and Feed.
       char buf[kReadBlock];
       for (;;) {
-        ssize_t r = conn->Read(buf, sizeof buf);
+        ssize_t r;
+        if (!complete_ && !reading_header_ && !chunked_ && expected_ > received_ &&
+            capacity_ >= expected_) {
+          size_t want = static_cast<size_t>(expected_ - received_);
+          r = conn->Read(data_.get() + received_, want);
+          if (r > 0) {
+            received_ += static_cast<int32_t>(r);
+            if (received_ >= expected_) Complete();
+            continue;
+          }
+        } else {
+          r = conn->Read(buf, sizeof buf);
+        }
         if (r == -1) break;
         if (r > 0) {
           if (!Feed(buf, static_cast<size_t>(r))) {
