@@ -2,6 +2,7 @@
 
 #include "cli.h"
 #include "doc/app_paths.h"
+#include "doc/config.h"
 #include "doc/task_file.h"
 #include "doc/text_codec.h"
 
@@ -39,16 +40,16 @@ bool TakeFlag(Args* args, const std::string& name) {
 
 bool LoadConfiguration(const std::optional<std::string>& path, CXmlDocument* config,
                        std::string* error) {
-  std::vector<std::wstring> candidates;
-  if (path) {
-    candidates.push_back(FromUtf8(*path));
-  } else {
-    candidates = {UserConfigPath(), DefaultConfigPath()};
+  if (!path) {
+    // The program's own rule: the user's data folder first, the default beside the program
+    // second, copied to the data folder on first start so that saves go to a writable file.
+    if (gm::LoadConfiguration(config) != ConfigOrigin::kNone) return true;
+    *error = "cannot read the configuration " + ToUtf8(UserConfigPath()) + " or " +
+             ToUtf8(DefaultConfigPath());
+    return false;
   }
-  for (const std::wstring& c : candidates) {
-    if (config->Load(c, ConfigurationKey())) return true;
-  }
-  *error = "cannot read the configuration " + ToUtf8(candidates.front());
+  if (config->Load(FromUtf8(*path), ConfigurationKey())) return true;
+  *error = "cannot read the configuration " + *path;
   return false;
 }
 
