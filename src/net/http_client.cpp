@@ -199,11 +199,24 @@ struct CHttpClient::Connection {
 
 // ---- CHttpClient -------------------------------------------------------------------------------
 
-const std::wstring& CHttpClient::DefaultUserAgent() {
-  static const std::wstring ua =
+namespace {
+std::mutex g_user_agent_mutex;
+std::wstring& DefaultUserAgentSlot() {
+  static std::wstring ua =
       L"Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
       L"Chrome/120.0.0.0 Safari/537.36";
   return ua;
+}
+}  // namespace
+
+std::wstring CHttpClient::DefaultUserAgent() {
+  std::lock_guard<std::mutex> lock(g_user_agent_mutex);
+  return DefaultUserAgentSlot();
+}
+
+void CHttpClient::SetDefaultUserAgent(std::wstring ua) {
+  std::lock_guard<std::mutex> lock(g_user_agent_mutex);
+  DefaultUserAgentSlot() = std::move(ua);
 }
 
 CHttpClient::CHttpClient() : user_agent_(DefaultUserAgent()), cookie_jar_(&CCookieJar::Default()) {

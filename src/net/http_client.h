@@ -125,8 +125,10 @@ class CHttpClient {
   // TCP connections opened by this client so far (keep-alive reuse shows here).
   int Connections() const { return connections_.load(); }
 
-  // The user agent sent when no other is set.
-  static const std::wstring& DefaultUserAgent();
+  // The user agent new clients start with: a fixed Chromium-like text until the program sets
+  // the browser engine's own (once, at start, before clients are made).
+  static std::wstring DefaultUserAgent();
+  static void SetDefaultUserAgent(std::wstring ua);
 
  private:
   static constexpr char kEmptyData[4] = {0, 0, 0, 0};
