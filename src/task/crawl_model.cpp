@@ -137,6 +137,11 @@ void WriteLocation(const CLocation& location, CXmlNode* parent) {
   WriteChain(location, &out);
 }
 
+void ReplaceLocations(CXmlNode* owner, const CLocation* tree) {
+  RemoveChildren(owner, L"location");
+  if (tree) WriteLocation(*tree, owner);
+}
+
 std::unique_ptr<CXmlNode> WriteItem(const CItemDef& item) {
   auto e = NewElement(L"data");
   e->SetAttribute(L"path", item.path);

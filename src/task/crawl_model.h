@@ -129,6 +129,10 @@ std::unique_ptr<CLocation> ReadLocation(const CXmlNode* node, CLocation* parent)
 // sibling chain, in chain order (a free-standing element cannot own its siblings here).
 void WriteLocation(const CLocation& location, CXmlNode* parent);
 
+// The editor's save of its items: removes every "location" child of `owner` (a task or a
+// LINKTASK data element) and appends the tree written anew (nothing for a null tree).
+void ReplaceLocations(CXmlNode* owner, const CLocation* tree);
+
 std::unique_ptr<CItemDef> ReadItem(const CXmlNode* node, CLocation* owner);
 std::unique_ptr<CXmlNode> WriteItem(const CItemDef& item);
 

@@ -229,6 +229,23 @@ TEST(CrawlModel, HostileShapesAreBoundedAndDoNotCrash) {
   clicks.reset();
 }
 
+TEST(CrawlModel, ReplaceLocationsRewritesTheTreesAtTheEnd) {
+  auto task = LoadFixture("news-list.xml");
+  std::unique_ptr<CLocation> tree = ReadTaskLocations(*task);
+  tree->items.clear();  // the editor dropped the first chain's item
+  tree->firstChild->items.clear();
+  ReplaceLocations(task.get(), tree.get());
+  EXPECT_EQ(task->Find(L"@schedule")->Next()->Name(), L"location");  // appended after the rest
+  std::unique_ptr<CLocation> back = ReadTaskLocations(*task);
+  std::vector<CItemDef*> items;
+  FlattenItems(back.get(), &items);
+  EXPECT_EQ(Names(items), (std::vector<std::wstring>{L"链接", L"发布时间", L"采集时间"}));
+  EXPECT_EQ(back->nextSibling->firstChild->items[0]->node->Parent()->Parent()->Parent(),
+            task.get());
+  ReplaceLocations(task.get(), nullptr);
+  EXPECT_EQ(task->Find(L"@location"), nullptr);
+}
+
 TEST(CrawlModel, ItemTypeList) {
   ItemTypeList two(L"INNERTEXT#Text|LINKFILE#File");
   EXPECT_EQ(two.DisplayOf(L"LINKFILE"), L"File");
