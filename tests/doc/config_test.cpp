@@ -170,6 +170,8 @@ TEST(ConfigSettings, ConfiguredCodePage) {
   CXmlDocument config;
   WriteAppSettings({0, 0, L"cp1252"}, &config);
   std::string before = AnsiCodePage();
+  const char* env = std::getenv("GLEANMARK_CODEPAGE");
+  std::optional<std::string> saved_env = env ? std::optional<std::string>(env) : std::nullopt;
   ::setenv("GLEANMARK_CODEPAGE", "936", 1);
   EXPECT_TRUE(ApplyConfiguredCodePage(config));
   std::string with_env = AnsiCodePage();  // untouched: the environment wins
@@ -180,6 +182,7 @@ TEST(ConfigSettings, ConfiguredCodePage) {
   EXPECT_FALSE(ApplyConfiguredCodePage(config));
   EXPECT_EQ(ToAnsi(L"é"), "\xE9");  // an unknown name keeps the current page
   SetAnsiCodePage(before);
+  if (saved_env) ::setenv("GLEANMARK_CODEPAGE", saved_env->c_str(), 1);
   EXPECT_EQ(with_env, before);
 }
 
