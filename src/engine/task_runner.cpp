@@ -100,7 +100,10 @@ bool CTaskRunner::PumpMessages() {
       case kCmdPause: SetState(kPaused); paused = true; break;
       case kCmdStop: SetState(kStopped); return false;
       case kCmdLogin: SetState(kLogin); return true;
-      case kCmdReload: ReloadOptions(*this); break;
+      case kCmdReload:
+        ReloadOptions(*this);
+        ready_ = true;
+        break;
       default: break;
     }
   }

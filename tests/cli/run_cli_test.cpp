@@ -1,0 +1,139 @@
+// gleanmark-cli run: streaming records of a real run, read back with Python's csv and json.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <thread>
+
+#include "run_cli.h"
+#include "site.h"
+
+namespace gm {
+namespace {
+
+using testing::RunCli;
+using testing::Slurp;
+
+std::string TaskText() {
+  return "<task name=\"cli\" useiectrl=\"0\"><address type=\"2\"><url>@SITE@/a</url>"
+         "<urllist>@SITE@/b\n@SITE@/slow\n</urllist></address>"
+         "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
+         "<data name=\"name\" type=\"INNERTEXT\" path=\"@TD\"></data></location>"
+         "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
+         "<data name=\"note, \xE2\x80\x9Cquoted\xE2\x80\x9D\" type=\"INNERTEXT\" path=\"@TD#TD\">"
+         "</data></location></task>";
+}
+
+void Serve(test::CSite* site) {
+  site->Put("/a", "<html><body><table><tr><td>alpha</td><td>one, \"two\"</td></tr>"
+                  "<tr><td>beta</td><td>line<br>break</td></tr></table></body></html>");
+  site->Put("/b", "<html><body><table><tr><td>\xE4\xB8\xAD\xE6\x96\x87</td><td>x</td></tr>"
+                  "</table></body></html>",
+            "text/html; charset=utf-8");
+}
+
+std::string Write(const std::string& dir, const std::string& name, const std::string& text) {
+  std::string path = dir + "/" + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+// Python reads the file and prints one line per row, fields joined by " | ".
+std::string PythonRead(const std::string& path, const std::string& format) {
+  std::string script = format == "csv"
+      ? "import csv,sys\nfor r in csv.reader(open(sys.argv[1],newline='',encoding='utf-8')):"
+        " print(' | '.join(c.replace(chr(10),'/') for c in r))"
+      : "import json,sys\nfor l in open(sys.argv[1],encoding='utf-8'):\n d=json.loads(l)\n"
+        " print(' | '.join(v.replace(chr(10),'/') for v in d.values()))";
+  std::string py = path + ".py";
+  std::ofstream(py) << script;
+  std::string out_path = path + ".txt";
+  std::system(("/usr/bin/python3 " + py + " " + path + " > " + out_path).c_str());
+  return Slurp(out_path);
+}
+
+class RunCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = test::MakeTempFolder(); }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  std::string dir_;
+};
+
+TEST_F(RunCliTest, StreamsCsvAndJsonLines) {
+  test::CSite site;
+  Serve(&site);
+  std::string task = TaskText();
+  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
+  // Without the slow page, the run ends by itself.
+  task.replace(task.find("\n" + site.Url("/slow")), site.Url("/slow").size() + 1, "");
+  std::string task_path = Write(dir_, "task.xml", task);
+
+  auto csv = RunCli({"run", task_path, "--out", dir_ + "/out.csv", "--config", dir_ + "/none"});
+  EXPECT_EQ(csv.status, 1);  // a configuration that was named must exist
+  csv = RunCli({"run", task_path, "--out", dir_ + "/out.csv"}, {"XDG_DATA_HOME=" + dir_});
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  EXPECT_EQ(PythonRead(dir_ + "/out.csv", "csv"),
+            "name | note, \xE2\x80\x9Cquoted\xE2\x80\x9D\n"
+            "alpha | one, \"two\"\n"
+            "beta | line/break\n"
+            "\xE4\xB8\xAD\xE6\x96\x87 | x\n");
+  EXPECT_NE(csv.err.find("Extracting record 1"), std::string::npos);
+
+  auto jsonl = RunCli({"run", task_path, "--format", "jsonl"}, {"XDG_DATA_HOME=" + dir_});
+  ASSERT_EQ(jsonl.status, 0) << jsonl.err;
+  std::string out = Write(dir_, "out.jsonl", jsonl.out);
+  EXPECT_EQ(PythonRead(out, "jsonl"),
+            "alpha | one, \"two\"\nbeta | line/break\n\xE4\xB8\xAD\xE6\x96\x87 | x\n");
+}
+
+TEST_F(RunCliTest, EncipheredTaskFileRuns) {
+  test::CSite site;
+  Serve(&site);
+  std::string task = TaskText();
+  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
+  task.replace(task.find("\n" + site.Url("/slow")), site.Url("/slow").size() + 1, "");
+  std::string text = Write(dir_, "task.xml", task);
+  ASSERT_EQ(RunCli({"doc", "encode", text, dir_ + "/task.tsk"}).status, 0);
+  auto r = RunCli({"run", dir_ + "/task.tsk"}, {"XDG_DATA_HOME=" + dir_});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("alpha"), std::string::npos);
+
+  Write(dir_, "broken.tsk", std::string(16, '\x01'));
+  auto bad = RunCli({"run", dir_ + "/broken.tsk"}, {"XDG_DATA_HOME=" + dir_});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("holds no task"), std::string::npos);
+}
+
+TEST_F(RunCliTest, InterruptKeepsWhatWasCommitted) {
+  test::CSite site;
+  Serve(&site);
+  std::string task = TaskText();
+  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
+  std::string task_path = Write(dir_, "task.xml", task);
+  std::string out = dir_ + "/out.csv";
+  pid_t pid = fork();
+  if (pid == 0) {
+    freopen("/dev/null", "w", stderr);
+    execl(GM_CLI, GM_CLI, "run", task_path.c_str(), "--out", out.c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  // Wait until the run hangs on the slow page.
+  for (int i = 0; i < 500; ++i) {
+    auto req = site.Requested();
+    if (!req.empty() && req.back() == "/slow") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  auto t0 = std::chrono::steady_clock::now();
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  std::string csv = PythonRead(out, "csv");
+  EXPECT_NE(csv.find("alpha"), std::string::npos);
+  EXPECT_NE(csv.find("\xE4\xB8\xAD\xE6\x96\x87 | x"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace gm

@@ -1,0 +1,251 @@
+// Whole runs of download-mode tasks against a loopback site.
+#include <gtest/gtest.h>
+
+#include "doc/text_codec.h"
+#include "site.h"
+
+namespace gm::test {
+namespace {
+
+using Rows = std::vector<std::vector<std::wstring>>;
+
+std::string Table(const std::vector<std::vector<std::string>>& rows) {
+  std::string s = "<html><head><title>t</title></head><body><table>";
+  for (const auto& r : rows) {
+    s += "<tr>";
+    for (const auto& c : r) s += "<td>" + c + "</td>";
+    s += "</tr>";
+  }
+  return s + "</table></body></html>";
+}
+
+// One chain per item over the rows of the table, as the task editor writes them.
+std::string RowTask(const std::string& address, const std::vector<std::string>& item_names,
+                    const std::string& extra = "", const std::string& task_attrs = "") {
+  std::string t = "<task name=\"t\" useiectrl=\"0\" " + task_attrs + ">" + address;
+  std::string path = "@TD";
+  for (const std::string& name : item_names) {
+    t += "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\"><data name=\"" + name +
+         "\" type=\"INNERTEXT\" path=\"" + path + "\"></data></location>";
+    path += "#TD";
+  }
+  return t + extra + "</task>";
+}
+
+std::string Single(const std::string& page) {
+  return "<address type=\"0\"><url>@SITE@" + page + "</url></address>";
+}
+
+struct TaskRun {
+  CCollector collector;
+  std::unique_ptr<CXmlDocument> doc;
+  std::unique_ptr<CTaskRunner> runner;
+  TaskRun(const std::string& task, CSite& site) {
+    doc = TaskDoc(task, site);
+    RunnerEnvironment env;
+    env.outputs.push_back(&collector);
+    env.cacheFolder = FromUtf8(MakeTempFolder());
+    runner = std::make_unique<CTaskRunner>(doc->Find(L"task"), &collector, env);
+  }
+};
+
+TEST(CrawlTest, AddressListAndTemplate) {
+  CSite site;
+  for (const char* p : {"/p1", "/p2", "/p3", "/p4", "/x1", "/x2", "/y1", "/y2"}) {
+    site.Put(p, Table({{std::string("from ") + p}}));
+  }
+  {
+    // The start address first; a list line equal to it is skipped; an empty line ends the list.
+    TaskRun run(RowTask("<address type=\"2\"><url>@SITE@/p1</url><urllist>@SITE@/P1\n@SITE@/p2\r\n"
+                    "@SITE@/p3\n\n@SITE@/p4</urllist></address>",
+                    {"v"}),
+            site);
+    ASSERT_TRUE(RunToEnd(*run.runner));
+    EXPECT_EQ(run.collector.Rows(), (Rows{{L"from /p1"}, {L"from /p2"}, {L"from /p3"}}));
+  }
+  {
+    TaskRun run(RowTask("<address type=\"1\"><url>@SITE@/x1</url><urlpattern>@SITE@/NANB"
+                    "</urlpattern><pattern name=\"NA\" value=\"x;y\"></pattern>"
+                    "<pattern name=\"NB\" value=\"[1-2-1]\"></pattern></address>",
+                    {"v"}),
+            site);
+    ASSERT_TRUE(RunToEnd(*run.runner));
+    EXPECT_EQ(run.collector.Rows(),
+              (Rows{{L"from /x1"}, {L"from /x2"}, {L"from /y1"}, {L"from /y2"}}));
+  }
+}
+
+TEST(CrawlTest, TwoLevelOdometerGivesRowsTimesCells) {
+  CSite site;
+  site.Put("/grid", Table({{"<i>1a</i>", "<i>1b</i>"}, {"<i>2a</i>", "<i>2b</i>"},
+                           {"<i>3a</i>", "<i>3b</i>"}}));
+  std::string task =
+      "<task name=\"g\" useiectrl=\"0\">" + Single("/grid") +
+      "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
+      "<location path=\"@TD\" step=\"#TD\"><data name=\"cell\" type=\"0\" path=\"@I\"></data></location>"
+      "</location></task>";
+  TaskRun run(task, site);
+  ASSERT_TRUE(RunToEnd(*run.runner));
+  EXPECT_EQ(run.collector.Rows(),
+            (Rows{{L"1a"}, {L"1b"}, {L"2a"}, {L"2b"}, {L"3a"}, {L"3b"}}));
+}
+
+TEST(CrawlTest, LinkTaskDetailPagesAndLinkedFiles) {
+  CSite site;
+  site.Put("/list", Table({{"<a href=\"d/1.html\">one</a>"}, {"<a href=\"d/2.html\">two</a>"},
+                           {"<a href=\"d/missing.html\">three</a>"}}));
+  for (int i = 1; i <= 2; ++i) {
+    site.Put("/d/" + std::to_string(i) + ".html",
+             "<html><body><p>detail " + std::to_string(i) + "</p><img src=\"../img/" +
+                 std::to_string(i) + ".png\"></body></html>");
+    site.Put("/img/" + std::to_string(i) + ".png", "PNGDATA" + std::to_string(i), "image/png");
+  }
+  std::string task =
+      "<task name=\"l\" useiectrl=\"0\">" + Single("/list") +
+      "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
+      "<data name=\"title\" type=\"0\" path=\"@TD@A\"></data></location>"
+      "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
+      "<data name=\"link\" type=\"5\" attr=\"href\" path=\"@TD@A\">"
+      "<location path=\"HTML@HEAD#BODY\"><data name=\"text\" type=\"0\" path=\"@P\"></data></location>"
+      "<location path=\"HTML@HEAD#BODY\"><data name=\"image\" type=\"LINKFILE\" attr=\"src\" "
+      "path=\"@P#IMG\"></data></location></data></location></task>";
+  TaskRun run(task, site);
+  ASSERT_TRUE(RunToEnd(*run.runner));
+  Rows rows = run.collector.Rows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0], (std::vector<std::wstring>{L"one", L"detail 1", L"1.png"}));
+  EXPECT_EQ(rows[1], (std::vector<std::wstring>{L"two", L"detail 2", L"2.png"}));
+  // A detail page that fails leaves its fields empty; the record still has its title.
+  EXPECT_EQ(rows[2], (std::vector<std::wstring>{L"three", L"", L""}));
+  std::lock_guard<std::mutex> lock(run.runner->RecordsLock());
+  const CFieldValue& image = run.runner->Records().At(1).fields[2];
+  ASSERT_EQ(image.linkedFiles.size(), 1u);
+  EXPECT_EQ(image.linkedFiles[0].bytes, "PNGDATA2");
+  EXPECT_EQ(image.linkedFiles[0].address, L"../img/2.png");  // as read, before combination
+}
+
+TEST(CrawlTest, DuplicateRules) {
+  CSite site;
+  site.Put("/d", Table({{"a", "1"}, {"b", "2"}, {"a", "3"}, {"b", "2"}}));
+  struct Case {
+    int rule;
+    Rows list;
+    size_t outputs;
+  } cases[] = {
+      {0, {{L"a", L"1"}, {L"b", L"2"}, {L"a", L"3"}, {L"b", L"2"}}, 4},
+      {1, {{L"a", L"3"}, {L"b", L"2"}}, 3},  // replaced when a field differs; equal: dropped
+      {2, {{L"a", L"1"}, {L"b", L"2"}}, 2},
+  };
+  for (const Case& c : cases) {
+    TaskRun run(RowTask(Single("/d"), {"k", "v"}, "<keycolumn>k</keycolumn>",
+                    "ignorenewrecord=\"" + std::to_string(c.rule) + "\""),
+            site);
+    ASSERT_TRUE(RunToEnd(*run.runner));
+    EXPECT_EQ(ListTexts(*run.runner), c.list) << "rule " << c.rule;
+    EXPECT_EQ(run.collector.Rows().size(), c.outputs) << "rule " << c.rule;
+    EXPECT_EQ(run.collector.Notices(kNoticeRecord), 4) << "rule " << c.rule;
+  }
+}
+
+TEST(CrawlTest, FilterConditions) {
+  CSite site;
+  site.Put("/f", Table({{"apple", "red"}, {"banana", "yellow"}, {"cherry", "red"}}));
+  const std::string kSufficient = "\xE5\x85\x85\xE5\x88\x86\xE6\x9D\xA1\xE4\xBB\xB6";  // 充分条件
+  const std::string kNecessary = "\xE5\xBF\x85\xE8\xA6\x81\xE6\x9D\xA1\xE4\xBB\xB6";   // 必要条件
+  auto cond = [](const std::string& item, const std::string& re, const std::string& type) {
+    return "<filtercondition item=\"" + item + "\" filter=\"" + re + "\" type=\"" + type +
+           "\"></filtercondition>";
+  };
+  struct Case {
+    std::string conditions;
+    int action;
+    std::vector<std::wstring> kept;
+  } cases[] = {
+      // a sufficient condition that matches: met, whatever the necessary ones say
+      {cond("fruit", "^b", kSufficient) + cond("color", "blue", kNecessary), 1, {L"banana"}},
+      {cond("fruit", "^b", kSufficient), 0, {L"apple", L"cherry"}},
+      // two necessary conditions, one failing: not met
+      {cond("color", "red", kNecessary) + cond("fruit", "^a", kNecessary), 1, {L"apple"}},
+      // no condition names an existing item: nothing is met
+      {cond("nosuch", ".", kSufficient), 0, {L"apple", L"banana", L"cherry"}},
+      {cond("nosuch", ".", kSufficient), 1, {}},
+      // an expression that does not compile is passed over
+      {cond("fruit", "(", kNecessary) + cond("color", "red", kNecessary), 1, {L"apple", L"cherry"}},
+  };
+  for (const Case& c : cases) {
+    TaskRun run(RowTask(Single("/f"), {"fruit", "color"}, c.conditions,
+                    "filteraction=\"" + std::to_string(c.action) + "\""),
+            site);
+    ASSERT_TRUE(RunToEnd(*run.runner));
+    std::vector<std::wstring> kept;
+    for (const auto& row : ListTexts(*run.runner)) kept.push_back(row[0]);
+    EXPECT_EQ(kept, c.kept) << c.conditions;
+    EXPECT_EQ(run.runner->recordCount, 3);
+  }
+}
+
+TEST(CrawlTest, SortingLimitAndEmptyRecords) {
+  CSite site;
+  site.Put("/s", Table({{"10", "2010-03-02"}, {"9", "2009-12-31"}, {"", ""}, {"100", "2011-01-01"}}));
+  {
+    TaskRun run(RowTask(Single("/s"), {"n", "d"}, "", "sortitem=\"n\""), site);
+    ASSERT_TRUE(RunToEnd(*run.runner));
+    EXPECT_EQ(ListTexts(*run.runner), (Rows{{L"9", L"2009-12-31"}, {L"10", L"2010-03-02"},
+                                            {L"100", L"2011-01-01"}}));
+    // The empty row made no record and no notice.
+    EXPECT_EQ(run.collector.Notices(kNoticeRecord), 3);
+    EXPECT_EQ(run.runner->recordCount, 3);
+  }
+  {
+    TaskRun run(RowTask(Single("/s"), {"n", "d"}, "", "sortitem=\"d\" sorttype=\"1\""), site);
+    ASSERT_TRUE(RunToEnd(*run.runner));
+    Rows list = ListTexts(*run.runner);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0][1], L"2011-01-01");
+    EXPECT_EQ(list[2][1], L"2009-12-31");
+  }
+  {
+    site.Put("/five", Table({{"1"}, {"2"}, {"3"}, {"4"}, {"5"}}));
+    TaskRun run(RowTask(Single("/five"), {"n"}, "", "limitresult=\"1\" maxresult=\"3\""), site);
+    ASSERT_TRUE(RunToEnd(*run.runner));
+    EXPECT_EQ(ListTexts(*run.runner), (Rows{{L"3"}, {L"4"}, {L"5"}}));
+    // Records of earlier runs stay, and the limit still holds.
+    ASSERT_TRUE(RunToEnd(*run.runner, 1));
+    EXPECT_EQ(ListTexts(*run.runner), (Rows{{L"3"}, {L"4"}, {L"5"}}));
+  }
+}
+
+TEST(CrawlTest, FailedPagesAreSkippedWithTheirStatus) {
+  CSite site;
+  site.Put("/ok", Table({{"fine"}}));
+  TaskRun run(RowTask("<address type=\"2\"><url>@SITE@/gone</url><urllist>@SITE@/ok</urllist>"
+                  "</address>",
+                  {"v"}),
+          site);
+  ASSERT_TRUE(RunToEnd(*run.runner));
+  EXPECT_EQ(run.collector.Rows(), (Rows{{L"fine"}}));
+  std::wstring failed = L"Download failed: " + FromUtf8(site.Url("/gone"));
+  std::vector<std::wstring> statuses = run.collector.Statuses();
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), failed), statuses.end());
+}
+
+TEST(CrawlTest, TaskWithoutLocationsEndsAtOnce) {
+  CSite site;
+  TaskRun run("<task name=\"empty\" useiectrl=\"0\">" + Single("/never") + "</task>", site);
+  ASSERT_TRUE(RunToEnd(*run.runner));
+  EXPECT_TRUE(site.Requested().empty());
+  EXPECT_EQ(run.collector.begins.load(), 1);
+  EXPECT_EQ(run.collector.ends.load(), 1);
+}
+
+TEST(CrawlTest, BrowserModeWithoutABrowserSkipsThePage) {
+  CSite site;
+  site.Put("/b", Table({{"x"}}));
+  // A repeated attribute keeps its last value: useiectrl becomes 1.
+  TaskRun run(RowTask(Single("/b"), {"v"}, "", "useiectrl=\"1\""), site);
+  ASSERT_TRUE(RunToEnd(*run.runner));
+  EXPECT_TRUE(run.collector.Rows().empty());
+}
+
+}  // namespace
+}  // namespace gm::test

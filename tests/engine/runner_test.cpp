@@ -1,0 +1,172 @@
+// The runner's thread: commands, states, pause, stop, schedule and the run lock.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "doc/text_codec.h"
+#include "site.h"
+
+namespace gm::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+template <class Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
+  auto until = Clock::now() + limit;
+  while (Clock::now() < until) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  return pred();
+}
+
+struct Harness {
+  CCollector collector;
+  std::unique_ptr<CXmlDocument> doc;
+  std::unique_ptr<CTaskRunner> runner;
+  Harness(const std::string& task, CSite& site) {
+    doc = TaskDoc(task, site);
+    RunnerEnvironment env;
+    env.outputs.push_back(&collector);
+    env.cacheFolder = FromUtf8(MakeTempFolder());
+    runner = std::make_unique<CTaskRunner>(doc->Find(L"task"), &collector, env);
+  }
+};
+
+std::string PageTask(const std::string& address, const std::string& attrs = "",
+                     const std::string& extra = "") {
+  return "<task name=\"r\" useiectrl=\"0\" " + attrs + ">" + address +
+         "<location path=\"HTML@HEAD#BODY@P\"><data name=\"v\" type=\"0\" path=\"\"></data>"
+         "</location>" + extra + "</task>";
+}
+
+std::string ListAddress(int pages) {
+  std::string list;
+  for (int i = 2; i <= pages; ++i) list += "@SITE@/p" + std::to_string(i) + "\n";
+  return "<address type=\"2\"><url>@SITE@/p1</url><urllist>" + list + "</urllist></address>";
+}
+
+void PutPages(CSite& site, int pages) {
+  for (int i = 1; i <= pages; ++i) {
+    site.Put("/p" + std::to_string(i), "<html><body><p>page " + std::to_string(i) + "</p></body></html>");
+  }
+}
+
+TEST(RunnerTest, TwoStartCommandsGiveOneRun) {
+  CSite site;
+  PutPages(site, 3);
+  Harness h(PageTask(ListAddress(3)), site);
+  EXPECT_EQ(h.runner->State(), kStopped);
+  h.runner->Start();
+  h.runner->Start();
+  ASSERT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() == 1; }, 10s));
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(h.runner->RunsCompleted(), 1);
+  EXPECT_EQ(h.runner->State(), kStopped);
+  EXPECT_EQ(h.collector.Rows().size(), 3u);
+  // A resume sent to a stopped runner changes nothing.
+  h.runner->Resume();
+  std::this_thread::sleep_for(1200ms);
+  EXPECT_EQ(h.runner->RunsCompleted(), 1);
+}
+
+TEST(RunnerTest, PauseHoldsTheRunAndResumeFinishesIt) {
+  CSite site;
+  PutPages(site, 6);
+  // One second between pages keeps the run going long enough to pause it.
+  Harness h(PageTask(ListAddress(6), "dlinterval=\"1\""), site);
+  h.runner->Start();
+  ASSERT_TRUE(WaitFor([&] { return h.collector.Rows().size() >= 1; }, 5s));
+  h.runner->Pause();
+  ASSERT_TRUE(WaitFor([&] { return h.runner->State() == kPaused; }, 2s));
+  size_t requests = site.Requested().size();
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_EQ(site.Requested().size(), requests);
+  EXPECT_EQ(h.runner->State(), kPaused);
+  h.runner->Resume();
+  ASSERT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() == 1; }, 15s));
+  EXPECT_EQ(h.collector.Rows().size(), 6u);
+}
+
+TEST(RunnerTest, StopDuringASlowDownloadIsHonouredQuickly) {
+  CSite site;
+  Harness h(PageTask("<address type=\"0\"><url>@SITE@/slow</url></address>"), site);
+  h.runner->Start();
+  ASSERT_TRUE(WaitFor([&] { return !site.Requested().empty(); }, 5s));
+  std::this_thread::sleep_for(300ms);
+  auto t0 = Clock::now();
+  h.runner->Stop();
+  ASSERT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() == 1; }, 5s));
+  EXPECT_LT(Clock::now() - t0, 2s);
+  EXPECT_EQ(h.runner->State(), kStopped);
+  for (const std::wstring& s : h.collector.Statuses()) {
+    EXPECT_EQ(s.find(L"failed"), std::wstring::npos) << ToUtf8(s);
+  }
+  EXPECT_EQ(h.collector.ends.load(), 1);  // the outputs still close the run
+}
+
+TEST(RunnerTest, IntervalScheduleStartsAgainAfterTheRunEnds) {
+  CSite site;
+  PutPages(site, 1);
+  const std::string schedule =
+      "<schedule type=\"1\" interval=\"0\" intervalunit=\"seconds\"></schedule>";
+  Harness h(PageTask(ListAddress(1), "", schedule), site);
+  // Interval 0: each run starts about a second after the previous one ended, no command needed.
+  ASSERT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() >= 2; }, 8s));
+}
+
+TEST(RunnerTest, RunLockHeldSkipsScheduledAndStartedRuns) {
+  CSite site;
+  PutPages(site, 1);
+  const std::string schedule =
+      "<schedule type=\"1\" interval=\"0\" intervalunit=\"seconds\"></schedule>";
+  Harness h(PageTask(ListAddress(1), "", schedule), site);
+  ASSERT_TRUE(h.runner->TryAcquireRunLock());
+  h.runner->Start();
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_EQ(h.runner->RunsCompleted(), 0);
+  EXPECT_EQ(h.runner->State(), kStopped);  // the started task went back to Stopped
+  EXPECT_TRUE(site.Requested().empty());
+  EXPECT_FALSE(h.runner->TryAcquireRunLock());
+  h.runner->ReleaseRunLock();
+  ASSERT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() >= 1; }, 5s));
+}
+
+TEST(RunnerTest, ReloadPicksUpChangedItemsAndResetsMethod) {
+  CSite site;
+  PutPages(site, 1);
+  Harness h(PageTask(ListAddress(1)), site);
+  ASSERT_TRUE(RunToEnd(*h.runner));
+  EXPECT_EQ(h.runner->items.size(), 1u);
+  ASSERT_TRUE(h.runner->TryAcquireRunLock());
+  CXmlNode* task = h.doc->Find(L"task");
+  task->SetAttributeInt(L"method", 1);
+  CXmlNode* loc = task->AppendChild(new CXmlNode(L"location", XmlElement));
+  loc->SetAttribute(L"path", L"HTML@HEAD#BODY@P");
+  CXmlNode* data = loc->AppendChild(new CXmlNode(L"data", XmlElement));
+  data->SetAttribute(L"name", L"w");
+  data->SetAttribute(L"type", L"INNERTEXT");
+  h.runner->Reload();
+  h.runner->ReleaseRunLock();
+  EXPECT_EQ(h.runner->items.size(), 2u);
+  EXPECT_EQ(task->GetAttributeInt(L"method", -1), 0);
+}
+
+TEST(RunnerTest, DestructionWhilePausedEndsTheThread) {
+  CSite site;
+  PutPages(site, 4);
+  auto h = std::make_unique<Harness>(PageTask(ListAddress(4), "dlinterval=\"1\""), site);
+  h->runner->Start();
+  ASSERT_TRUE(WaitFor([&] { return !h->collector.Rows().empty(); }, 5s));
+  h->runner->Pause();
+  ASSERT_TRUE(WaitFor([&] { return h->runner->State() == kPaused; }, 3s));
+  auto t0 = Clock::now();
+  h.reset();
+  EXPECT_LT(Clock::now() - t0, 3s);
+}
+
+}  // namespace
+}  // namespace gm::test

@@ -1,0 +1,108 @@
+#include "site.h"
+
+#include <chrono>
+#include <thread>
+
+#include "doc/text_codec.h"
+
+namespace gm::test {
+
+CSite::CSite() {
+  server_ = std::make_unique<CTestServer>([this](CTestConn& c) {
+    std::string req;
+    while (c.ReadRequest(&req)) {
+      size_t sp = req.find(' '), sp2 = req.find(' ', sp + 1);
+      std::string path = req.substr(sp + 1, sp2 - sp - 1);
+      std::pair<std::string, std::string> page;
+      bool found;
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        requested_.push_back(path);
+        auto it = pages_.find(path);
+        found = it != pages_.end();
+        if (found) page = it->second;
+      }
+      if (path == "/slow") {
+        // Headers and part of the body, then nothing until the server stops.
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n<html><body>");
+        c.HoldUntilStopped();
+        return;
+      }
+      std::string body = found ? page.first : "<html><body>missing</body></html>";
+      std::string head = std::string("HTTP/1.1 ") + (found ? "200 OK" : "404 Not Found") +
+                         "\r\nContent-Type: " + (found ? page.second : "text/html") +
+                         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+      if (!c.Send(head + body)) return;
+    }
+  });
+}
+
+CSite::~CSite() { server_.reset(); }
+
+void CSite::Put(const std::string& path, std::string body, std::string type) {
+  std::lock_guard<std::mutex> lock(mu_);
+  pages_[path] = {std::move(body), std::move(type)};
+}
+
+std::vector<std::string> CSite::Requested() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return requested_;
+}
+
+void CCollector::OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) {
+  std::lock_guard<std::mutex> lock(mu_);
+  notices_[notice]++;
+  if (notice == kNoticeStatus) statuses_.push_back(runner->StatusText());
+}
+
+void CCollector::Output(CTaskRunner& runner, const CRecord& record) {
+  std::vector<std::wstring> row;
+  for (size_t i = 0; i < runner.items.size(); ++i) row.push_back(record.Field(int(i)).text);
+  std::lock_guard<std::mutex> lock(mu_);
+  rows_.push_back(row);
+}
+
+std::vector<std::vector<std::wstring>> CCollector::Rows() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return rows_;
+}
+
+std::vector<std::wstring> CCollector::Statuses() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return statuses_;
+}
+
+int CCollector::Notices(RunnerNotice n) {
+  std::lock_guard<std::mutex> lock(mu_);
+  return notices_[n];
+}
+
+std::unique_ptr<CXmlDocument> TaskDoc(const std::string& text, const CSite& site) {
+  std::string t = text;
+  for (size_t p; (p = t.find("@SITE@")) != std::string::npos;) t.replace(p, 6, site.Url(""));
+  auto doc = std::make_unique<CXmlDocument>();
+  doc->Parse(FromUtf8(t));
+  return doc;
+}
+
+bool RunToEnd(CTaskRunner& runner, int runs_before) {
+  runner.Start();
+  for (int i = 0; i < 3000; ++i) {
+    if (runner.RunsCompleted() > runs_before && runner.State() == kStopped) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+std::vector<std::vector<std::wstring>> ListTexts(const CTaskRunner& runner) {
+  std::lock_guard<std::mutex> lock(runner.RecordsLock());
+  std::vector<std::vector<std::wstring>> out;
+  for (size_t i = 0; i < runner.Records().Size(); ++i) {
+    std::vector<std::wstring> row;
+    for (const CFieldValue& f : runner.Records().At(i).fields) row.push_back(f.text);
+    out.push_back(row);
+  }
+  return out;
+}
+
+}  // namespace gm::test

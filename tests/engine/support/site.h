@@ -1,0 +1,63 @@
+// A fixture web site for the engine tests: pages by path, served over loopback with keep-alive,
+// plus a path that never finishes its body (for stop tests). And a runner harness that collects
+// what a run produces.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/task_runner.h"
+#include "test_server.h"
+
+namespace gm::test {
+
+class CSite {
+ public:
+  CSite();
+  ~CSite();
+  void Put(const std::string& path, std::string body, std::string type = "text/html");
+  std::string Url(const std::string& path = "") const { return server_->Url(path); }
+  // Paths requested so far, in order.
+  std::vector<std::string> Requested();
+
+ private:
+  std::mutex mu_;
+  std::map<std::string, std::pair<std::string, std::string>> pages_;
+  std::vector<std::string> requested_;
+  std::unique_ptr<CTestServer> server_;
+};
+
+// Collects records, statuses and notices of a runner.
+class CCollector : public CRunnerListener, public CRecordOutput {
+ public:
+  void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) override;
+  void Output(CTaskRunner& runner, const CRecord& record) override;
+  void BeginRun(CTaskRunner&) override { ++begins; }
+  void EndRun(CTaskRunner&) override { ++ends; }
+
+  std::vector<std::vector<std::wstring>> Rows();
+  std::vector<std::wstring> Statuses();
+  int Notices(RunnerNotice n);
+  std::atomic<int> begins{0}, ends{0};
+
+ private:
+  std::mutex mu_;
+  std::vector<std::vector<std::wstring>> rows_;
+  std::vector<std::wstring> statuses_;
+  std::map<int, int> notices_;
+};
+
+// Parses a task in text form, with every "@SITE@" replaced by the site's address.
+std::unique_ptr<CXmlDocument> TaskDoc(const std::string& text, const CSite& site);
+
+// Starts a run and waits (up to 30 s) until it has ended; false on time-out.
+bool RunToEnd(CTaskRunner& runner, int runs_before = 0);
+
+// The texts of the runner's record list, in list order.
+std::vector<std::vector<std::wstring>> ListTexts(const CTaskRunner& runner);
+
+}  // namespace gm::test
