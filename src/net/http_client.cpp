@@ -808,7 +808,15 @@ void CHttpClient::WorkerMain() {
 int CHttpClient::GetStatus() const {
   if (is_file_) return 200;
   if (header_.size() < 5 || header_.compare(0, 4, L"HTTP") != 0) return 0;
-  size_t sp = header_.find(L' ', 4);
+  // After interim responses ("100 Continue") the final status line is the one that counts.
+  size_t line = 0;
+  for (size_t at = 0; (at = header_.find(L"\n\nHTTP", at)) != std::wstring::npos; ++at) {
+    line = at + 2;
+  }
+  for (size_t at = 0; (at = header_.find(L"\r\n\r\nHTTP", at)) != std::wstring::npos; ++at) {
+    line = std::max(line, at + 4);
+  }
+  size_t sp = header_.find(L' ', line + 4);
   if (sp == std::wstring::npos) return 0;
   size_t i = sp + 1;
   while (i < header_.size() && (header_[i] == L' ' || header_[i] == L'\t')) ++i;

@@ -102,7 +102,8 @@ class CHttpClient {
   // received × 100 ÷ expected, else ÷ capacity, else 0.
   int32_t Progress() const;
 
-  // Response (read only while idle).
+  // Response (read only while idle). The status of the final response: after an interim
+  // "100 Continue" the header text holds both, and the last status line counts.
   int GetStatus() const;
   std::optional<std::wstring> GetHeader(std::wstring_view name) const;
   // Status 301, 302, 303, 307 or 308 with a Location: starts a request to that address

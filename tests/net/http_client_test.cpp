@@ -143,13 +143,16 @@ INSTANTIATE_TEST_SUITE_P(
                      false, 200, "abc", true},
         ResponseCase{"ContinueThenFinal",
                      {"HTTP/1.1 100 Continue\r\n\r\n", "HTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\nok"},
-                     false, 100, "ok", true},
+                     false, 201, "ok", true},
         ResponseCase{"EarlyCloseKeepsWhatArrived",
                      {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\npart"},
                      true, 200, "part", false},
         ResponseCase{"NoLengthEndsAtClose",
                      {"HTTP/1.0 404 Not Found\r\nconnection: CLOSE\r\n\r\nmissing", " page"},
                      true, 404, "missing page", false},
+        ResponseCase{"OversizedLengthReadsToClose",
+                     {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\nshort"}, true, 200,
+                     "short", true},
         ResponseCase{"NotModifiedHasNoBody",
                      {"HTTP/1.1 304 Not Modified\r\nContent-Length: 99\r\n\r\n"}, false, 304, "",
                      true},
@@ -244,6 +247,22 @@ TEST_F(ClientFixture, SilentServerTimesOut) {
   EXPECT_EQ(Await(&client), HttpWait::kFailed);
   EXPECT_EQ(client.Error(), kHttpTimeout);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+}
+
+TEST_F(ClientFixture, IdleConnectionTimesOutAndTheNextGetReconnects) {
+  CTestServer server(CTestServer::Always(Ok("again")));
+  client.SetTimeout(100);
+  client.Get(server.WUrl("/"), L"");
+  ASSERT_EQ(Await(&client), HttpWait::kReady);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (client.Error() != kHttpTimeout && std::chrono::steady_clock::now() < deadline) {
+    client.WaitWorkerEnd(20);
+  }
+  EXPECT_EQ(client.Error(), kHttpTimeout);  // left from the idle connection
+  client.Get(server.WUrl("/"), L"");
+  ASSERT_EQ(Await(&client), HttpWait::kReady) << client.Error();
+  EXPECT_EQ(client.Body(), "again");
+  EXPECT_EQ(client.Error(), 0);
 }
 
 TEST_F(ClientFixture, StopAbortsAndCallerStopEndsTheWait) {
