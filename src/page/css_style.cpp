@@ -640,4 +640,16 @@ void ComputeStyles(CDomDocument* doc) {
   }
 }
 
+void SetComputedStyle(CDomNode* element, const CStyleStrings& values) {
+  CDomDocument* doc = element->Document();
+  CComputedStyle& s = element->MutableStyle();
+  s.display = doc->Intern(Lower(Trim(values.display)));
+  s.visibility = doc->Intern(Lower(Trim(values.visibility)));
+  s.font_size = doc->Intern(Lower(Trim(values.font_size)));
+  s.color = doc->Intern(NormalizeColor(values.color));
+  s.background_color = doc->Intern(NormalizeColor(values.background_color));
+  s.white_space = doc->Intern(Lower(Trim(values.white_space)));
+  s.display_kind = DisplayKindOf(*s.display);
+}
+
 }  // namespace gm

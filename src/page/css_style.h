@@ -18,6 +18,20 @@ namespace gm {
 // Fills CComputedStyle of every element of the document.
 void ComputeStyles(CDomDocument* document);
 
+// Computed values as a browser reports them (for example getComputedStyle in a snapshot of a
+// live page): "block", "visible", "16px", "rgb(0, 0, 0)", "rgba(0, 0, 0, 0)", "normal".
+struct CStyleStrings {
+  std::wstring_view display;
+  std::wstring_view visibility;
+  std::wstring_view font_size;
+  std::wstring_view color;
+  std::wstring_view background_color;
+  std::wstring_view white_space;
+};
+// Sets an element's computed style from such values; colours are stored in the form the
+// hidden-text filter reads (NormalizeColor).
+void SetComputedStyle(CDomNode* element, const CStyleStrings& values);
+
 // The display kind that text rendering uses for a CSS display value.
 DisplayKind DisplayKindOf(std::wstring_view display);
 
