@@ -3,8 +3,9 @@
 // operation (element paths, element text, attributes, text search, fingerprints) is written
 // against this model only.
 //
-// Node names are the browser's: upper-case tag names for elements, "#text", "#comment" and
-// "#document". The doctype is not a node of the tree (paths start at "HTML").
+// Node names are the browser's: upper-case tag names for elements (SVG and MathML names too,
+// whichever builder made the tree), "#text", "#comment" and "#document". The doctype is not a
+// node of the tree (paths start at "HTML").
 //
 // Ownership: a CDomDocument owns all of its nodes (and, for live pages, the documents of its
 // frames). Nodes are handed out as plain pointers that stay valid for the life of the document;

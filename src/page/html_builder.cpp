@@ -126,8 +126,16 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) 
         node->ReserveAttributes(e.attributes.length);
         for (unsigned int i = 0; i < e.attributes.length; ++i) {
           const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
-          node->AppendAttribute(Widen(a->name, std::strlen(a->name)),
-                                Widen(a->value, std::strlen(a->value)));
+          std::wstring name = Widen(a->name, std::strlen(a->name));
+          // Foreign attributes keep their prefix, as the browser's DOM names them.
+          if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XLINK) {
+            name.insert(0, L"xlink:");
+          } else if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XML) {
+            name.insert(0, L"xml:");
+          } else if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XMLNS && name != L"xmlns") {
+            name.insert(0, L"xmlns:");
+          }
+          node->AppendAttribute(std::move(name), Widen(a->value, std::strlen(a->value)));
         }
         parent->AppendChild(node);
         // A template's content is not part of the tree that a browser's DOM walk sees.

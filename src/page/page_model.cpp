@@ -2,6 +2,7 @@
 
 #include <unicode/uchar.h>
 
+#include <unordered_map>
 #include <vector>
 
 #include "doc/file_util.h"
@@ -147,6 +148,7 @@ const CDomNode* CPageModel::FindInDocument(const CDomDocument* doc, std::wstring
     std::wstring haystack = FoldCase(rendered.text);
     std::wstring needle = FoldCase(text);
     size_t from = 0;
+    std::unordered_map<const CDomNode*, bool> checked;
     for (;;) {
       size_t pos = haystack.find(needle, from);
       if (pos == std::wstring::npos) break;
@@ -163,7 +165,13 @@ const CDomNode* CPageModel::FindInDocument(const CDomDocument* doc, std::wstring
       }
       const CDomNode* element = first ? CommonAncestor(first, last) : body;
       while (element && !element->IsElement()) element = element->Parent();
-      if (element && ElementText(element).find(text) != std::wstring::npos) return element;
+      // Many matches can share one smallest element (a common word in a long text): each
+      // element's text is rendered and checked once per search.
+      if (element) {
+        auto [it, fresh] = checked.emplace(element, false);
+        if (fresh) it->second = ElementText(element).find(text) != std::wstring::npos;
+        if (it->second) return element;
+      }
       from = pos + 1;
     }
   }

@@ -89,6 +89,9 @@ TEST(DomSerialisation, InnerAndOuterHtmlAsHtml5SerialisesThem) {
        L"<table id=\"x\"><tbody><tr><td>1</td></tr></tbody></table>"},
       {L"<pre id=x>\nline</pre>", L"<pre id=\"x\">line</pre>"},
       {L"<div id=x>\u4e2d\u6587 &copy;</div>", L"<div id=\"x\">\u4e2d\u6587 \u00a9</div>"},
+      {L"<div id=x><svg><foreignObject/><use xlink:href='#a' xml:lang=en /></svg></div>",
+       L"<div id=\"x\"><svg><foreignObject></foreignObject><use xlink:href=\"#a\" xml:lang=\"en\">"
+       L"</use></svg></div>"},
   };
   for (const Case& c : cases) {
     auto model = LoadPage(c.markup);
