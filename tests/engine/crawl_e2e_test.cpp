@@ -124,6 +124,45 @@ TEST(CrawlTest, LinkTaskDetailPagesAndLinkedFiles) {
   EXPECT_EQ(image.linkedFiles[0].address, L"../img/2.png");  // as read, before combination
 }
 
+TEST(CrawlTest, MarkerLocationFollowsTheMarkerOnEveryPage) {
+  CSite site;
+  site.Put("/m1", "<html><body><div>ad</div><h2>Price list</h2><p>Price: 42</p></body></html>");
+  site.Put("/m2", "<html><body><h2>Price list</h2><p>Price: 17</p></body></html>");
+  site.Put("/m3", "<html><body><h2>Other</h2><p>Price: 99</p></body></html>");
+  TaskRun run("<task name=\"m\" useiectrl=\"0\"><address type=\"2\"><url>@SITE@/m1</url>"
+              "<urllist>@SITE@/m2\n@SITE@/m3</urllist></address>"
+              "<location path=\"HTML@HEAD#BODY@DIV#H2#P\"><data name=\"price\" type=\"0\" "
+              "method=\"1\" pattern=\"Price (l)ist\" submatch=\"0\" locpath=\"\" relpath=\"#P\" "
+              "path=\"\"></data></location></task>",
+              site);
+  ASSERT_TRUE(RunToEnd(*run.runner));
+  // The third page has no marker: nothing is located there.
+  EXPECT_EQ(run.collector.Rows(), (Rows{{L"Price: 42"}, {L"Price: 17"}}));
+}
+
+TEST(CrawlTest, FramePagesWithInlinedScripts) {
+  CSite site;
+  site.Put("/frames", "<html><frameset><frame src=\"left.html\"><frame src=\"right.html\">"
+                      "</frameset></html>");
+  site.Put("/left.html", "<html><body><p>menu</p></body></html>");
+  site.Put("/right.html", "<html><head><script src=\"lib.js\" type=\"text/javascript\"></script>"
+                          "</head><body><table><tr><td>framed 1</td></tr><tr><td>framed 2</td>"
+                          "</tr></table></body></html>");
+  site.Put("/lib.js", "var x = 1;", "application/javascript");
+  TaskRun run("<task name=\"f\" useiectrl=\"0\">" + Single("/frames") +
+                  "<location path=\"HTML@HEAD#FRAMESET@FRAME#FRAME@HTML@HEAD#BODY@TABLE@TBODY@TR\""
+                  " step=\"#TR\"><data name=\"v\" type=\"0\" path=\"@TD\"></data></location></task>",
+              site);
+  ASSERT_TRUE(RunToEnd(*run.runner));
+  EXPECT_EQ(run.collector.Rows(), (Rows{{L"framed 1"}, {L"framed 2"}}));
+  std::vector<std::string> requested = site.Requested();
+  EXPECT_EQ(std::count(requested.begin(), requested.end(), "/lib.js"), 1);
+  // A second run takes the script from the runner's cache.
+  ASSERT_TRUE(RunToEnd(*run.runner, 1));
+  requested = site.Requested();
+  EXPECT_EQ(std::count(requested.begin(), requested.end(), "/lib.js"), 1);
+}
+
 TEST(CrawlTest, DuplicateRules) {
   CSite site;
   site.Put("/d", Table({{"a", "1"}, {"b", "2"}, {"a", "3"}, {"b", "2"}}));
