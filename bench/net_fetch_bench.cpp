@@ -45,8 +45,8 @@ struct Site {
     curl_config = dir + "/curl.cfg";
     std::ofstream cfg(curl_config);
     for (int i = 0; i < kPages; ++i) {
-      urls.push_back(nginx->Url("/p" + std::to_string(i % kFiles) + ".html?n=" +
-                                std::to_string(i)));
+      urls.push_back(
+          nginx->Url("/p" + std::to_string(i % kFiles) + ".html?n=" + std::to_string(i)));
       cfg << "url = \"" << urls.back() << "\"\noutput = \"/dev/null\"\n";
     }
   }
@@ -80,8 +80,8 @@ void BM_GleanmarkKeepAlive(benchmark::State& state) {
     state.SetIterationTime(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   }
-  state.counters["pages/s"] =
-      benchmark::Counter(static_cast<double>(kPages) * state.iterations(), benchmark::Counter::kIsRate);
+  state.counters["pages/s"] = benchmark::Counter(static_cast<double>(kPages) * state.iterations(),
+                                                 benchmark::Counter::kIsRate);
   state.counters["connections"] = client.Connections();
   state.SetBytesProcessed(bytes);
 }
@@ -97,8 +97,8 @@ void BM_CurlKeepAlive(benchmark::State& state) {
     state.SetIterationTime(
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   }
-  state.counters["pages/s"] =
-      benchmark::Counter(static_cast<double>(kPages) * state.iterations(), benchmark::Counter::kIsRate);
+  state.counters["pages/s"] = benchmark::Counter(static_cast<double>(kPages) * state.iterations(),
+                                                 benchmark::Counter::kIsRate);
   state.SetBytesProcessed(static_cast<int64_t>(kPages * kPageSize) * state.iterations());
 }
 BENCHMARK(BM_CurlKeepAlive)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);

@@ -15,18 +15,30 @@ namespace {
 
 const char* ErrorText(int32_t code) {
   switch (code) {
-    case kHttpEventFailed: return "could not create the wake-up descriptors";
-    case kHttpBadAddress: return "invalid or unsupported address, or the file cannot be read";
-    case kHttpResolveFailed: return "the server's name could not be resolved";
-    case kHttpSocketError: return "socket error";
-    case kHttpSocketFailed: return "could not create a socket";
-    case kHttpConnectFailed: return "the connection to the server failed";
-    case kHttpSelectFailed: return "could not set up the socket";
-    case kHttpWaitFailed: return "waiting for the network failed";
-    case kHttpTimeout: return "time-out";
-    case kHttpAborted: return "aborted";
-    case kHttpTlsFailed: return "TLS handshake or certificate verification failed";
-    default: return "failed";
+    case kHttpEventFailed:
+      return "could not create the wake-up descriptors";
+    case kHttpBadAddress:
+      return "invalid or unsupported address, or the file cannot be read";
+    case kHttpResolveFailed:
+      return "the server's name could not be resolved";
+    case kHttpSocketError:
+      return "socket error";
+    case kHttpSocketFailed:
+      return "could not create a socket";
+    case kHttpConnectFailed:
+      return "the connection to the server failed";
+    case kHttpSelectFailed:
+      return "could not set up the socket";
+    case kHttpWaitFailed:
+      return "waiting for the network failed";
+    case kHttpTimeout:
+      return "time-out";
+    case kHttpAborted:
+      return "aborted";
+    case kHttpTlsFailed:
+      return "TLS handshake or certificate verification failed";
+    default:
+      return "failed";
   }
 }
 

@@ -83,8 +83,7 @@ int64_t ParseCookieDate(std::string_view s) {
   }
   if (year >= 0 && year < 70) year += 2000;
   if (year >= 70 && year < 100) year += 1900;
-  if (day < 1 || day > 31 || month < 0 || year < 1601 || hh < 0 || hh > 23 || mm > 59 ||
-      ss > 59) {
+  if (day < 1 || day > 31 || month < 0 || year < 1601 || hh < 0 || hh > 23 || mm > 59 || ss > 59) {
     return -1;
   }
   std::tm tm{};
@@ -178,8 +177,8 @@ void CCookieJar::SaveLocked() {
   for (const auto& c : cookies_) {
     if (c.http_only) out += kHttpOnlyPrefix;
     out += (c.host_only ? "" : ".") + c.domain + '\t' + (c.host_only ? "FALSE" : "TRUE") + '\t' +
-           c.path + '\t' + (c.secure ? "TRUE" : "FALSE") + '\t' + std::to_string(c.expires) +
-           '\t' + c.name + '\t' + c.value + '\n';
+           c.path + '\t' + (c.secure ? "TRUE" : "FALSE") + '\t' + std::to_string(c.expires) + '\t' +
+           c.name + '\t' + c.value + '\n';
   }
   size_t slash = path_.rfind(L'/');
   if (slash != std::wstring::npos) MakeFolders(path_.substr(0, slash));
@@ -213,14 +212,14 @@ bool CCookieJar::SetFromHeader(std::wstring_view url, std::string_view set_cooki
   if (c.name.empty()) return false;
   c.domain = host;
   size_t last_slash = request_path.rfind('/');
-  c.path = (last_slash == std::string::npos || last_slash == 0) ? "/"
-                                                                 : request_path.substr(0, last_slash);
+  c.path = (last_slash == std::string::npos || last_slash == 0)
+               ? "/"
+               : request_path.substr(0, last_slash);
   bool have_max_age = false;
   while (semi != std::string_view::npos) {
     size_t next = set_cookie.find(';', semi + 1);
-    std::string_view attr = Trim(set_cookie.substr(semi + 1, next == std::string_view::npos
-                                                                  ? std::string_view::npos
-                                                                  : next - semi - 1));
+    std::string_view attr = Trim(set_cookie.substr(
+        semi + 1, next == std::string_view::npos ? std::string_view::npos : next - semi - 1));
     semi = next;
     size_t aeq = attr.find('=');
     std::string key = Lower(Trim(attr.substr(0, aeq)));

@@ -16,12 +16,12 @@
 namespace gm {
 
 struct CCookie {
-  std::string domain;       // lower case, without a leading dot
-  bool host_only = true;    // true: only `domain` itself; false: also its sub-domains
+  std::string domain;     // lower case, without a leading dot
+  bool host_only = true;  // true: only `domain` itself; false: also its sub-domains
   std::string path = "/";
-  bool secure = false;      // only sent over https
+  bool secure = false;  // only sent over https
   bool http_only = false;
-  int64_t expires = 0;      // seconds since 1970 (UTC); 0 for a session cookie
+  int64_t expires = 0;  // seconds since 1970 (UTC); 0 for a session cookie
   std::string name;
   std::string value;
 };

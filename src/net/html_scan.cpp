@@ -11,24 +11,26 @@ namespace {
 
 // Sorted; searched by halving with the name lower-cased.
 constexpr std::array<std::wstring_view, 78> kContainers = {
-    L"a",        L"abbr",     L"acronym", L"address",  L"applet", L"b",        L"bdo",
-    L"big",      L"blockquote", L"body",  L"button",   L"caption", L"center",  L"cite",
-    L"code",     L"colgroup", L"dd",      L"del",      L"dfn",    L"dir",      L"div",
-    L"dl",       L"dt",       L"em",      L"fieldset", L"font",   L"form",     L"frameset",
-    L"h1",       L"h2",       L"h3",      L"h4",       L"h5",     L"h6",       L"head",
-    L"html",     L"i",        L"iframe",  L"ins",      L"kbd",    L"label",    L"legend",
-    L"li",       L"map",      L"menu",    L"noframes", L"noscript", L"object", L"ol",
-    L"optgroup", L"option",   L"p",       L"pre",      L"q",      L"s",        L"samp",
-    L"script",   L"select",   L"small",   L"span",     L"strike", L"strong",   L"style",
-    L"sub",      L"sup",      L"table",   L"tbody",    L"td",     L"textarea", L"tfoot",
-    L"th",       L"thead",    L"title",   L"tr",       L"tt",     L"u",        L"ul",
+    L"a",        L"abbr",       L"acronym", L"address",  L"applet",   L"b",        L"bdo",
+    L"big",      L"blockquote", L"body",    L"button",   L"caption",  L"center",   L"cite",
+    L"code",     L"colgroup",   L"dd",      L"del",      L"dfn",      L"dir",      L"div",
+    L"dl",       L"dt",         L"em",      L"fieldset", L"font",     L"form",     L"frameset",
+    L"h1",       L"h2",         L"h3",      L"h4",       L"h5",       L"h6",       L"head",
+    L"html",     L"i",          L"iframe",  L"ins",      L"kbd",      L"label",    L"legend",
+    L"li",       L"map",        L"menu",    L"noframes", L"noscript", L"object",   L"ol",
+    L"optgroup", L"option",     L"p",       L"pre",      L"q",        L"s",        L"samp",
+    L"script",   L"select",     L"small",   L"span",     L"strike",   L"strong",   L"style",
+    L"sub",      L"sup",        L"table",   L"tbody",    L"td",       L"textarea", L"tfoot",
+    L"th",       L"thead",      L"title",   L"tr",       L"tt",       L"u",        L"ul",
     L"var"};
 
 wchar_t LowerAscii(wchar_t c) {
   return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
 
-bool IsAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+bool IsAsciiLetter(wchar_t c) {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+}
 
 bool NameEq(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
@@ -48,8 +50,10 @@ int ContainerIndex(std::wstring_view name) {
     int mid = (lo + hi) / 2;
     int c = lower.compare(kContainers[mid]);
     if (c == 0) return mid;
-    if (c < 0) hi = mid - 1;
-    else lo = mid + 1;
+    if (c < 0)
+      hi = mid - 1;
+    else
+      lo = mid + 1;
   }
   return -1;
 }
@@ -98,9 +102,13 @@ const wchar_t* RawTextEnd(const wchar_t* p, const wchar_t* end, std::wstring_vie
 
 }  // namespace
 
-bool CHtmlScan::IsContainerName(std::wstring_view name) { return ContainerIndex(name) >= 0; }
+bool CHtmlScan::IsContainerName(std::wstring_view name) {
+  return ContainerIndex(name) >= 0;
+}
 
-HtmlScanNode* CHtmlScan::NewNode() { return &nodes_.emplace_back(); }
+HtmlScanNode* CHtmlScan::NewNode() {
+  return &nodes_.emplace_back();
+}
 
 HtmlScanNode* CHtmlScan::ReadNode(const wchar_t*& p, const wchar_t* end, HtmlScanNode* parent) {
   HtmlScanNode* n = NewNode();
@@ -160,7 +168,7 @@ void CHtmlScan::ScanHtml(std::wstring_view text) {
     HtmlScanNode* last_child;
     int container;
   };
-  std::vector<Frame> open;                 // elements whose content is being read
+  std::vector<Frame> open;                           // elements whose content is being read
   std::array<int, kContainers.size()> open_names{};  // how many of each name are open
 
   auto hand_up = [&](HtmlScanNode* end_tag) {
@@ -168,8 +176,10 @@ void CHtmlScan::ScanHtml(std::wstring_view text) {
       open.back().element->pending = end_tag;
     } else {
       // Nothing above to take it: it stays in the tree at the top level.
-      if (!top_last) first_ = end_tag;
-      else top_last->next = end_tag;
+      if (!top_last)
+        first_ = end_tag;
+      else
+        top_last->next = end_tag;
       top_last = end_tag;
       while (top_last->next) top_last = top_last->next;
     }
@@ -189,8 +199,7 @@ void CHtmlScan::ScanHtml(std::wstring_view text) {
       n->end = end;
     } else {
       n = ReadNode(p, end, open.empty() ? nullptr : open.back().element);
-      if (n->Kind() == HtmlNodeKind::kStartTag && n->end[-1] == L'>' &&
-          n->end[-2] != L'/') {
+      if (n->Kind() == HtmlNodeKind::kStartTag && n->end[-1] == L'>' && n->end[-2] != L'/') {
         int idx = ContainerIndex(n->Name());
         if (idx >= 0 && n->name_start[0] != L'!') {
           open.push_back({n, nullptr, idx});
@@ -211,8 +220,10 @@ void CHtmlScan::ScanHtml(std::wstring_view text) {
     // n is complete: hand it to the element whose content is being read.
     while (true) {
       if (open.empty()) {
-        if (!top_last) first_ = n;
-        else top_last->next = n;
+        if (!top_last)
+          first_ = n;
+        else
+          top_last->next = n;
         top_last = n;
         while (top_last->next) top_last = top_last->next;
         break;
@@ -244,8 +255,10 @@ void CHtmlScan::ScanHtml(std::wstring_view text) {
           continue;
         }
       }
-      if (!f.last_child) e->first_child = n;
-      else f.last_child->next = n;
+      if (!f.last_child)
+        e->first_child = n;
+      else
+        f.last_child->next = n;
       f.last_child = n;
       while (f.last_child->next) f.last_child = f.last_child->next;
       if (HtmlScanNode* handed = e->pending) {

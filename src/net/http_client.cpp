@@ -27,8 +27,8 @@ namespace gm {
 
 namespace {
 
-constexpr size_t kMaxHeaderChars = 1 << 20;       // a header that never ends stops here
-constexpr int64_t kMaxInitialAlloc = 8 << 20;     // Content-Length is trusted only this far
+constexpr size_t kMaxHeaderChars = 1 << 20;    // a header that never ends stops here
+constexpr int64_t kMaxInitialAlloc = 8 << 20;  // Content-Length is trusted only this far
 constexpr size_t kReadBlock = 64 * 1024;
 
 bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
@@ -253,7 +253,8 @@ void CHttpClient::Post(std::wstring_view address, std::wstring_view referer,
 
 void CHttpClient::StartRequest(std::wstring_view address, std::wstring_view referer) {
   CHttpAddress a;
-  bool ok = ParseHttpAddress(address, &a) || ParseHttpAddress(L"http://" + std::wstring(address), &a);
+  bool ok =
+      ParseHttpAddress(address, &a) || ParseHttpAddress(L"http://" + std::wstring(address), &a);
   if (ok && a.scheme != L"file" && a.scheme != L"http" && a.scheme != L"https") ok = false;
   if (ok && a.scheme != L"file" && a.host.empty()) ok = false;
   if (ok && resend_fd_ < 0) {
@@ -273,8 +274,8 @@ void CHttpClient::StartRequest(std::wstring_view address, std::wstring_view refe
   }
   {
     std::lock_guard<std::mutex> lock(mu_);
-    if (worker_accepting_ && keep_connection_ && a.scheme == conn_scheme_ &&
-        a.host == conn_host_ && a.port == conn_port_) {
+    if (worker_accepting_ && keep_connection_ && a.scheme == conn_scheme_ && a.host == conn_host_ &&
+        a.port == conn_port_) {
       idle_.Reset();
       received_ = 0;
       expected_ = -1;
@@ -425,7 +426,8 @@ bool CHttpClient::ProcessHeader() {
 }
 
 bool CHttpClient::FeedHeaderByte(char b) {
-  header_ += static_cast<wchar_t>(static_cast<uint16_t>(static_cast<int16_t>(static_cast<int8_t>(b))));
+  header_ +=
+      static_cast<wchar_t>(static_cast<uint16_t>(static_cast<int16_t>(static_cast<int8_t>(b))));
   if (header_.size() > kMaxHeaderChars) return false;
   if (b != '\n') return true;
   size_t n = header_.size();
@@ -451,9 +453,12 @@ bool CHttpClient::FeedBody(const char* p, size_t n, size_t* used) {
     char b = *p;
     *used = 1;
     int v = -1;
-    if (b >= '0' && b <= '9') v = b - '0';
-    else if (b >= 'a' && b <= 'f') v = b - 'a' + 10;
-    else if (b >= 'A' && b <= 'F') v = b - 'A' + 10;
+    if (b >= '0' && b <= '9')
+      v = b - '0';
+    else if (b >= 'a' && b <= 'f')
+      v = b - 'a' + 10;
+    else if (b >= 'A' && b <= 'F')
+      v = b - 'A' + 10;
     if (b == ';') chunk_extension_ = true;  // "1a;name=value": the extension is not a size
     if (v >= 0 && !chunk_extension_) {
       chunk_size_ = chunk_size_ * 16 + v;
@@ -631,7 +636,9 @@ void CHttpClient::WorkerMain() {
       }
       fds[1] = {resend_fd_, POLLIN, 0};
       fds[2] = {abort_fd_, POLLIN, 0};
-      int wait = timeout_ms_ == kInfinite ? -1 : static_cast<int>(std::min<uint32_t>(timeout_ms_, INT_MAX));
+      int wait = timeout_ms_ == kInfinite
+                     ? -1
+                     : static_cast<int>(std::min<uint32_t>(timeout_ms_, INT_MAX));
       int pr = poll(fds, 3, wait);
       if (pr < 0) {
         if (errno == EINTR) continue;

@@ -164,8 +164,8 @@ class CHttpClient {
 
   // Connection and worker.
   std::mutex mu_;
-  bool resend_pending_ = false;    // guarded by mu_
-  bool worker_accepting_ = false;  // guarded by mu_: the worker will still serve a resend
+  bool resend_pending_ = false;           // guarded by mu_
+  bool worker_accepting_ = false;         // guarded by mu_: the worker will still serve a resend
   std::wstring conn_scheme_, conn_host_;  // guarded by mu_
   uint16_t conn_port_ = 0;                // guarded by mu_
   int resend_fd_ = -1;

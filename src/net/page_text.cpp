@@ -11,7 +11,9 @@ namespace gm {
 
 namespace {
 
-bool IsWhite(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+bool IsWhite(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+}
 
 // From the text after "=": white space skipped, one opening quote skipped, the name runs up to
 // white space, a quote or the end.
@@ -59,19 +61,19 @@ std::string WebCharsetName(std::string_view label) {
     const char* label;
     const char* icu;
   } kTable[] = {
-      {"gb2312", "windows-936"},        {"gb_2312-80", "windows-936"},
-      {"csgb2312", "windows-936"},      {"iso-ir-58", "windows-936"},
-      {"chinese", "windows-936"},       {"x-gbk", "windows-936"},
-      {"gbk", "windows-936"},           {"cp936", "windows-936"},
-      {"big5", "windows-950"},          {"cn-big5", "windows-950"},
-      {"x-x-big5", "windows-950"},      {"csbig5", "windows-950"},
-      {"shift_jis", "windows-31j"},     {"shift-jis", "windows-31j"},
-      {"sjis", "windows-31j"},          {"x-sjis", "windows-31j"},
-      {"ms_kanji", "windows-31j"},      {"csshiftjis", "windows-31j"},
-      {"euc-kr", "windows-949"},        {"ks_c_5601-1987", "windows-949"},
-      {"iso-8859-1", "windows-1252"},   {"latin1", "windows-1252"},
-      {"us-ascii", "windows-1252"},     {"ascii", "windows-1252"},
-      {"tis-620", "windows-874"},       {"iso-8859-11", "windows-874"},
+      {"gb2312", "windows-936"},      {"gb_2312-80", "windows-936"},
+      {"csgb2312", "windows-936"},    {"iso-ir-58", "windows-936"},
+      {"chinese", "windows-936"},     {"x-gbk", "windows-936"},
+      {"gbk", "windows-936"},         {"cp936", "windows-936"},
+      {"big5", "windows-950"},        {"cn-big5", "windows-950"},
+      {"x-x-big5", "windows-950"},    {"csbig5", "windows-950"},
+      {"shift_jis", "windows-31j"},   {"shift-jis", "windows-31j"},
+      {"sjis", "windows-31j"},        {"x-sjis", "windows-31j"},
+      {"ms_kanji", "windows-31j"},    {"csshiftjis", "windows-31j"},
+      {"euc-kr", "windows-949"},      {"ks_c_5601-1987", "windows-949"},
+      {"iso-8859-1", "windows-1252"}, {"latin1", "windows-1252"},
+      {"us-ascii", "windows-1252"},   {"ascii", "windows-1252"},
+      {"tis-620", "windows-874"},     {"iso-8859-11", "windows-874"},
   };
   for (const auto& e : kTable) {
     if (l == e.label) return e.icu;

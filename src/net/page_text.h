@@ -13,10 +13,10 @@ class CHttpClient;
 
 // Where DecodeBody took its text from.
 enum class BodySource {
-  kUtf8Mark,      // EF BB BF: UTF-8 after the mark
-  kUtf16Buffer,   // FF FE: the data buffer itself read as UTF-16LE, mark kept, up to a zero unit
-  kCharset,       // the named charset (header, else page head)
-  kAnsi,          // the legacy code page
+  kUtf8Mark,     // EF BB BF: UTF-8 after the mark
+  kUtf16Buffer,  // FF FE: the data buffer itself read as UTF-16LE, mark kept, up to a zero unit
+  kCharset,      // the named charset (header, else page head)
+  kAnsi,         // the legacy code page
 };
 
 // The response body as text. *source (optional) tells which rule decided; *charset (optional)

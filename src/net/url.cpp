@@ -11,8 +11,12 @@ namespace gm {
 
 namespace {
 
-bool IsAsciiDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
-bool IsAsciiAlpha(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+bool IsAsciiDigit(wchar_t c) {
+  return c >= L'0' && c <= L'9';
+}
+bool IsAsciiAlpha(wchar_t c) {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+}
 bool IsHexDigit(wchar_t c) {
   return IsAsciiDigit(c) || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
 }
@@ -83,8 +87,8 @@ bool ParseHttpAddress(std::wstring_view a, CHttpAddress* out) {
   if (r.scheme == L"https") r.port = 443;
   size_t p = colon + 3;
   size_t host_end = p;
-  while (host_end < a.size() && a[host_end] != L':' && a[host_end] != L'/' &&
-         a[host_end] != L'?' && a[host_end] != L'#') {
+  while (host_end < a.size() && a[host_end] != L':' && a[host_end] != L'/' && a[host_end] != L'?' &&
+         a[host_end] != L'#') {
     ++host_end;
   }
   r.host = std::wstring(a.substr(p, host_end - p));
@@ -142,9 +146,26 @@ namespace {
 bool IsUriChar(wchar_t c) {
   if (IsAsciiAlpha(c) || IsAsciiDigit(c)) return true;
   switch (c) {
-    case L'-': case L'.': case L'_': case L'~': case L':': case L'/': case L'?': case L'#':
-    case L'@': case L'!': case L'$': case L'&': case L'\'': case L'(': case L')': case L'*':
-    case L'+': case L',': case L';': case L'=':
+    case L'-':
+    case L'.':
+    case L'_':
+    case L'~':
+    case L':':
+    case L'/':
+    case L'?':
+    case L'#':
+    case L'@':
+    case L'!':
+    case L'$':
+    case L'&':
+    case L'\'':
+    case L'(':
+    case L')':
+    case L'*':
+    case L'+':
+    case L',':
+    case L';':
+    case L'=':
       return true;
     default:
       return false;

@@ -59,7 +59,8 @@ std::optional<std::wstring> ParameterValue(const std::wstring& text, long long k
   if (ParseRange(text, &start, &end, &step)) {
     // A range with step 0 never changes: it gives its first value only, so the sequence ends
     // instead of repeating one address for ever.
-    if (step == 0) return k == 0 ? std::optional<std::wstring>(std::to_wstring(start)) : std::nullopt;
+    if (step == 0)
+      return k == 0 ? std::optional<std::wstring>(std::to_wstring(start)) : std::nullopt;
     long long v = start + k * step;
     if ((step > 0 && v > end) || (step < 0 && v < end)) return std::nullopt;
     return std::to_wstring(v);
@@ -156,8 +157,8 @@ std::optional<std::wstring> CAddressSource::NextCombination() {
 std::optional<std::wstring> CAddressSource::NextListLine() {
   while (!exhausted_) {
     size_t nl = list_.find(L'\n', list_pos_);
-    std::wstring line = list_.substr(list_pos_, nl == std::wstring::npos ? std::wstring::npos
-                                                                         : nl - list_pos_);
+    std::wstring line =
+        list_.substr(list_pos_, nl == std::wstring::npos ? std::wstring::npos : nl - list_pos_);
     list_pos_ = nl == std::wstring::npos ? list_.size() : nl + 1;
     size_t b = 0, e = line.size();
     while (b < e && IsSpace(line[b])) ++b;
@@ -174,8 +175,10 @@ std::optional<std::wstring> CAddressSource::NextListLine() {
 
 std::optional<std::wstring> CAddressSource::NextAddress() {
   std::optional<std::wstring> next;
-  if (type_ == 1) next = NextCombination();
-  else if (type_ == 2) next = NextListLine();
+  if (type_ == 1)
+    next = NextCombination();
+  else if (type_ == 2)
+    next = NextListLine();
   if (next) Advance(*next);
   return next;
 }

@@ -38,9 +38,10 @@ class FetchCli : public ::testing::Test {
         << "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">"
            "</head><body>\xD6\xD0\xCE\xC4</body></html>";
     std::ofstream(root + "/sub/index.html") << "sub index";
-    std::string cmd = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost "
-                      "-addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout " + dir +
-                      "/key.pem -out " + dir + "/cert.pem >/dev/null 2>&1";
+    std::string cmd =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost "
+        "-addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout " +
+        dir + "/key.pem -out " + dir + "/cert.pem >/dev/null 2>&1";
     have_cert = std::system(cmd.c_str()) == 0;
     nginx = new gm::test::CNginxServer(root, have_cert ? dir + "/cert.pem" : "",
                                        have_cert ? dir + "/key.pem" : "");
@@ -53,8 +54,8 @@ class FetchCli : public ::testing::Test {
   // Runs the command line with its own data folder; `env` is put in front.
   static Result Run(const std::string& args, const std::string& env = "") {
     std::string out = dir + "/out", err = dir + "/err";
-    std::string cmd = "XDG_DATA_HOME=" + dir + "/data " + env + " timeout 60 " GM_CLI " fetch " + args +
-                      " >" + out + " 2>" + err;
+    std::string cmd = "XDG_DATA_HOME=" + dir + "/data " + env + " timeout 60 " GM_CLI " fetch " +
+                      args + " >" + out + " 2>" + err;
     int rc = std::system(cmd.c_str());
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, ReadAll(out), ReadAll(err)};
   }

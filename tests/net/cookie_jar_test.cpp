@@ -16,7 +16,7 @@ constexpr int64_t kNow = 1700000000;
 TEST(CookieJar, AppliesBrowserRules) {
   CCookieJar jar(L"");
   const std::wstring page = L"http://www.shop.example/cart/view?id=1";
-  EXPECT_TRUE(jar.SetFromHeader(page, "host=1", kNow));                      // host only, /cart
+  EXPECT_TRUE(jar.SetFromHeader(page, "host=1", kNow));  // host only, /cart
   EXPECT_TRUE(jar.SetFromHeader(page, "wide=2; Domain=.shop.example; Path=/", kNow));
   EXPECT_TRUE(jar.SetFromHeader(page, "sec=3; Secure; Path=/", kNow) == false);  // not over http
   EXPECT_TRUE(jar.SetFromHeader(L"https://www.shop.example/", "sec=3; Secure; Path=/", kNow));
@@ -31,10 +31,11 @@ TEST(CookieJar, AppliesBrowserRules) {
     const char* header;
   } cases[] = {
       {L"http://www.shop.example/cart/x", kNow, "host=1; wide=2; short=4"},
-      {L"http://www.shop.example/cartoon", kNow, "wide=2; short=4"},  // /cart is not a prefix segment
+      {L"http://www.shop.example/cartoon", kNow,
+       "wide=2; short=4"},                                  // /cart is not a prefix segment
       {L"http://img.shop.example/cart/x", kNow, "wide=2"},  // host-only cookies stay home
       {L"https://www.shop.example/", kNow, "wide=2; sec=3; short=4"},
-      {L"http://www.shop.example/", kNow + 11, "wide=2"},              // Max-Age passed
+      {L"http://www.shop.example/", kNow + 11, "wide=2"},  // Max-Age passed
       {L"http://shop.example.evil/", kNow, ""},
   };
   for (const auto& c : cases) {
@@ -47,14 +48,16 @@ TEST(CookieJar, PersistsInItsFileAndSeesOutsideChanges) {
   {
     CCookieJar jar(path);
     jar.SetFromHeader(L"http://a.example/", "k=v; Path=/", kNow);
-    jar.SetFromHeader(L"http://a.example/", "gone=1; Max-Age=0", kNow);  // deletes nothing, stores nothing
+    jar.SetFromHeader(L"http://a.example/", "gone=1; Max-Age=0",
+                      kNow);  // deletes nothing, stores nothing
   }
   CCookieJar again(path);
   ASSERT_EQ(again.All().size(), 1u);
   EXPECT_EQ(again.CookieHeader(L"http://a.example/x", kNow), "k=v");
   // A file written by another program (curl's format, with a sub-domain cookie).
   std::ofstream(ToUtf8(path), std::ios::app)
-      << ".b.example\tTRUE\t/\tFALSE\t0\tsess\tabc\n#HttpOnly_c.example\tFALSE\t/\tFALSE\t0\th\t1\n";
+      << ".b.example\tTRUE\t/\tFALSE\t0\tsess\tabc\n#HttpOnly_c.example\tFALSE\t/"
+         "\tFALSE\t0\th\t1\n";
   EXPECT_EQ(again.CookieHeader(L"http://www.b.example/", kNow), "sess=abc");
   EXPECT_EQ(again.CookieHeader(L"http://c.example/", kNow), "h=1");
 }

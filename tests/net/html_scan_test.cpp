@@ -69,8 +69,7 @@ TEST(HtmlScan, ScriptContentIsOneTextNodeUpToItsEndTag) {
   ASSERT_TRUE(script && script->IsElement());
   ASSERT_TRUE(script->first_child);
   EXPECT_EQ(script->first_child->Kind(), HtmlNodeKind::kText);
-  EXPECT_EQ(script->first_child->Name(),
-            L"var s = \"</div><b>\"; var t = '\\'</script>'; x < y;");
+  EXPECT_EQ(script->first_child->Name(), L"var s = \"</div><b>\"; var t = '\\'</script>'; x < y;");
   EXPECT_EQ(script->first_child->next, nullptr);
   // The span covers the element with its end tag, as the page rewriting needs.
   EXPECT_EQ(script->Source(), html.substr(0, html.find(L"<p>")));
@@ -90,8 +89,9 @@ TEST(HtmlScan, CommentsCloseOnlyOnAlignedHyphenPairs) {
 
 TEST(HtmlScan, TagAttributeReadsQuotedAndBareValues) {
   CHtmlScan scan;
-  scan.ScanHtml(L"<script defer src='x.js'></script><script SRC=y.js></script>"
-                L"<img s=1 alt = \"q\\\"r\" type=\"a>b\">");
+  scan.ScanHtml(
+      L"<script defer src='x.js'></script><script SRC=y.js></script>"
+      L"<img s=1 alt = \"q\\\"r\" type=\"a>b\">");
   const HtmlScanNode* first = scan.First();
   const HtmlScanNode* second = CHtmlScan::FindNode(scan.First(), L"#script");
   ASSERT_TRUE(second);

@@ -132,42 +132,73 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ResponseCase{"HeaderSplitAcrossPackets",
                      {"HTTP/1.1 200 OK\r\nContent-Le", "ngth: 5\r\n\r", "\nhel", "lo"},
-                     false, 200, "hello", true},
+                     false,
+                     200,
+                     "hello",
+                     true},
         ResponseCase{"ChunkedWithExtensions",
                      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
                       "1A;ext=fade\r\n" + std::string(26, 'a') + "\r\n5\r\nbbbbb\r\n", "0\r\n\r\n"},
-                     false, 200, k31, true},
+                     false,
+                     200,
+                     k31,
+                     true},
         ResponseCase{"ChunkedTrailerCompletesWithoutClose",
                      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n3\r\nabc\r\n0\r\n",
                       "X-Sum: 1\r\n\r\n"},
-                     false, 200, "abc", true},
+                     false,
+                     200,
+                     "abc",
+                     true},
         ResponseCase{"ContinueThenFinal",
-                     {"HTTP/1.1 100 Continue\r\n\r\n", "HTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\nok"},
-                     false, 201, "ok", true},
+                     {"HTTP/1.1 100 Continue\r\n\r\n",
+                      "HTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\nok"},
+                     false,
+                     201,
+                     "ok",
+                     true},
         ResponseCase{"EarlyCloseKeepsWhatArrived",
                      {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\npart"},
-                     true, 200, "part", false},
+                     true,
+                     200,
+                     "part",
+                     false},
         ResponseCase{"NoLengthEndsAtClose",
                      {"HTTP/1.0 404 Not Found\r\nconnection: CLOSE\r\n\r\nmissing", " page"},
-                     true, 404, "missing page", false},
-        ResponseCase{"OversizedLengthReadsToClose",
-                     {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\nshort"}, true, 200,
-                     "short", true},
-        ResponseCase{"NotModifiedHasNoBody",
-                     {"HTTP/1.1 304 Not Modified\r\nContent-Length: 99\r\n\r\n"}, false, 304, "",
+                     true,
+                     404,
+                     "missing page",
+                     false},
+        ResponseCase{"NoLengthOnKeptConnectionEndsAtClose",
+                     {"HTTP/1.1 200 OK\r\n\r\nbody"},
+                     true,
+                     200,
+                     "body",
                      true},
-        ResponseCase{"ZeroLength", {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"}, false, 200,
-                     "", true},
+        ResponseCase{"OversizedLengthReadsToClose",
+                     {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\nshort"},
+                     true,
+                     200,
+                     "short",
+                     true},
+        ResponseCase{"NotModifiedHasNoBody",
+                     {"HTTP/1.1 304 Not Modified\r\nContent-Length: 99\r\n\r\n"},
+                     false,
+                     304,
+                     "",
+                     true},
+        ResponseCase{
+            "ZeroLength", {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"}, false, 200, "", true},
         // Bare line feeds end the header, but its lines are not found: no length is known.
-        ResponseCase{"BareLineFeeds", {"HTTP/1.1 200 OK\nContent-Length: 2\n\nok"}, true, 200,
-                     "ok", true},
+        ResponseCase{
+            "BareLineFeeds", {"HTTP/1.1 200 OK\nContent-Length: 2\n\nok"}, true, 200, "ok", true},
         ResponseCase{"NotHttp", {"<html>hi</html>\r\n\r\n"}, true, 0, "", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ClientFixture, HeaderLookupFollowsTheLineRules) {
-  CTestServer server(CTestServer::Always(
-      "HTTP/1.1 200 OK\r\ncontent-type:   text/html\r\nX-Two: a\r\nX-Two: b\r\n"
-      "Content-Length: 0\r\n\r\n"));
+  CTestServer server(
+      CTestServer::Always("HTTP/1.1 200 OK\r\ncontent-type:   text/html\r\nX-Two: a\r\nX-Two: b\r\n"
+                          "Content-Length: 0\r\n\r\n"));
   client.Get(server.WUrl("/"), L"");
   ASSERT_EQ(Await(&client), HttpWait::kReady);
   EXPECT_EQ(client.GetHeader(L"Content-Type").value_or(L"-"), L"text/html");
@@ -273,7 +304,9 @@ TEST_F(ClientFixture, StopAbortsAndCallerStopEndsTheWait) {
   client.Get(L"http://other.invalid/", L"");
   EXPECT_EQ(client.Address(), server.WUrl("/"));
   int asked = 0;
-  EXPECT_EQ(WaitForTransaction(&client, [&] { return ++asked >= 1; }, false), HttpWait::kStopped);
+  EXPECT_EQ(WaitForTransaction(
+                &client, [&] { return ++asked >= 1; }, false),
+            HttpWait::kStopped);
   EXPECT_EQ(client.Error(), kHttpAborted);
   EXPECT_TRUE(client.IsIdle());
 }
@@ -313,7 +346,8 @@ TEST_F(ClientFixture, FailuresGiveTheirCodes) {
 TEST_F(ClientFixture, ReadsLocalFiles) {
   std::string dir = test::MakeTempFolder();
   std::ofstream(dir + "/a b.txt") << "local text";
-  for (std::wstring address : {L"file://" + FromUtf8(dir) + L"/a%20b.txt", FromUtf8(dir) + L"/a b.txt"}) {
+  for (std::wstring address :
+       {L"file://" + FromUtf8(dir) + L"/a%20b.txt", FromUtf8(dir) + L"/a b.txt"}) {
     client.Get(address, L"");
     ASSERT_EQ(Await(&client), HttpWait::kReady) << ToUtf8(address);
     EXPECT_EQ(client.GetStatus(), 200);

@@ -13,9 +13,9 @@ namespace gm {
 namespace {
 
 const std::string kGbk = "\xD6\xD0\xCE\xC4";           // 中文
-const std::string kGbkOnly = "\xE9\x46";                // 镕: in GBK, not in GB2312
-const std::string kBig5 = "\xA4\xA4\xA4\xE5";           // 中文
-const std::string kSjis = "\x93\xFA\x96\x7B\x8C\xEA";   // 日本語
+const std::string kGbkOnly = "\xE9\x46";               // 镕: in GBK, not in GB2312
+const std::string kBig5 = "\xA4\xA4\xA4\xE5";          // 中文
+const std::string kSjis = "\x93\xFA\x96\x7B\x8C\xEA";  // 日本語
 
 const wchar_t* kCt = L"HTTP/1.1 200 OK\r\nContent-Type: text/html";
 
@@ -36,13 +36,15 @@ TEST_P(DecodeTest, PicksTheRightCharset) {
   const DecodeCase& c = GetParam();
   std::string padded = c.body + std::string(4, '\0');  // the client's data buffer
   BodySource source;
-  std::wstring text = DecodeBodyBytes(c.header, std::string_view(padded.data(), c.body.size()),
-                                      &source);
+  std::wstring text =
+      DecodeBodyBytes(c.header, std::string_view(padded.data(), c.body.size()), &source);
   EXPECT_EQ(source, c.source);
   EXPECT_EQ(text, c.text);
 }
 
-std::wstring H(const wchar_t* tail) { return std::wstring(kCt) + tail + L"\r\n\r\n"; }
+std::wstring H(const wchar_t* tail) {
+  return std::wstring(kCt) + tail + L"\r\n\r\n";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Charsets, DecodeTest,
@@ -62,16 +64,18 @@ INSTANTIATE_TEST_SUITE_P(
                    L"日本語"},
         DecodeCase{"MetaBig5WithLowerCaseHttpEquiv", H(L""),
                    "<html><HEAD><title>t</title><meta http-equiv=content-type "
-                   "content='text/html; charset=big5'></head><body>" + kBig5,
-                   BodySource::kCharset, L"<html><HEAD><title>t</title><meta http-equiv=content-type "
+                   "content='text/html; charset=big5'></head><body>" +
+                       kBig5,
+                   BodySource::kCharset,
+                   L"<html><HEAD><title>t</title><meta http-equiv=content-type "
                    L"content='text/html; charset=big5'></head><body>中文"},
         DecodeCase{"UnknownCharsetFallsBackToAnsi", H(L"; charset=x-no-such"), kGbk,
                    BodySource::kAnsi, L"中文"},
-        DecodeCase{"HeadWithAttributesIsNotRead", H(L""),
-                   "<head lang=zh><meta http-equiv=Content-Type content=\"charset=big5\"></head>" +
-                       kGbk,
-                   BodySource::kAnsi,
-                   L"<head lang=zh><meta http-equiv=Content-Type content=\"charset=big5\"></head>中文"},
+        DecodeCase{
+            "HeadWithAttributesIsNotRead", H(L""),
+            "<head lang=zh><meta http-equiv=Content-Type content=\"charset=big5\"></head>" + kGbk,
+            BodySource::kAnsi,
+            L"<head lang=zh><meta http-equiv=Content-Type content=\"charset=big5\"></head>中文"},
         DecodeCase{"EqualsOnALaterLineIsNotUsed",
                    L"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nX-A: charset=big5\r\n\r\n", kGbk,
                    BodySource::kAnsi, L"中文"}),

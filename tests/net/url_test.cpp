@@ -18,9 +18,9 @@ TEST(ParseHttpAddress, SplitsTheForms) {
   } cases[] = {
       {L"HTTP://Example.com", L"http", L"Example.com", 80, L"/"},
       {L"http://h:8080/a/b?x=1&y=%20", L"http", L"h", 8080, L"/a/b?x=1&y=%20"},
-      {L"http://h:8080", L"http", L"h", 8080, L"/"},         // port without "/"
-      {L"http://h?q=1", L"http", L"h", 80, L"/?q=1"},        // query right after the host
-      {L"http://h/p#part", L"http", L"h", 80, L"/p"},        // the fragment is not sent
+      {L"http://h:8080", L"http", L"h", 8080, L"/"},   // port without "/"
+      {L"http://h?q=1", L"http", L"h", 80, L"/?q=1"},  // query right after the host
+      {L"http://h/p#part", L"http", L"h", 80, L"/p"},  // the fragment is not sent
       {L"https://h/x", L"https", L"h", 443, L"/x"},
       {L"file:///tmp/a%20b.txt", L"file", L"", 0, L"/tmp/a b.txt"},
       {L"file:///C:/dir/a%20b.txt", L"file", L"", 0, L"C:/dir/a b.txt"},

@@ -38,10 +38,10 @@ TEST(ParameterValue, RangesAndLists) {
       {L"[10--10--5]", {L"10", L"5", L"0", L"-5", L"-10"}},
       {L"[1-1-1]", {L"1"}},
       {L"[3-1-1]", {}},
-      {L"[-2-]", {L"[-2-]"}},              // no step part: a one-value list
-      {L"[1-2-1", {L"[1-2-1"}},            // no "]": a list
-      {L"[----1]tail", {L"0"}},            // absent digits are 0; text after "]" ignored
-      {L"[7-100-0]", {L"7"}},              // step 0 ends instead of repeating
+      {L"[-2-]", {L"[-2-]"}},    // no step part: a one-value list
+      {L"[1-2-1", {L"[1-2-1"}},  // no "]": a list
+      {L"[----1]tail", {L"0"}},  // absent digits are 0; text after "]" ignored
+      {L"[7-100-0]", {L"7"}},    // step 0 ends instead of repeating
       {L"A;B;C", {L"A", L"B", L"C"}},
       {L"", {L""}},
       {L"A;", {L"A", L""}},

@@ -48,8 +48,8 @@ class CNginxServer {
         << "  client_body_temp_path " << dir_ << "/body;\n  proxy_temp_path " << dir_
         << "/proxy;\n  fastcgi_temp_path " << dir_ << "/fcgi;\n  uwsgi_temp_path " << dir_
         << "/uwsgi;\n  scgi_temp_path " << dir_ << "/scgi;\n  keepalive_requests 100000;\n"
-        << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root
-        << ";\n  }\n" << tls << "}\n";
+        << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << root << ";\n  }\n"
+        << tls << "}\n";
     pid_ = fork();
     if (pid_ == 0) {
       execl(kBinary, kBinary, "-p", dir_.c_str(), "-c", (dir_ + "/nginx.conf").c_str(), "-e",

@@ -23,7 +23,9 @@ int64_t NowMs() {
 
 }  // namespace
 
-bool CTestConn::stopping() const { return server_->stop_.load(); }
+bool CTestConn::stopping() const {
+  return server_->stop_.load();
+}
 
 // > 0 bytes, 0 closed, -1 timeout or stop, -2 error.
 int CTestConn::Read(char* buf, size_t n, int ms) {
@@ -64,7 +66,8 @@ bool CTestConn::ReadRequest(std::string* request) {
   size_t head_end = b.find("\r\n\r\n") + 4;
   size_t length = 0;
   size_t cl = b.find("Content-Length: ");
-  if (cl != std::string::npos && cl < head_end) length = std::strtoul(b.c_str() + cl + 16, nullptr, 10);
+  if (cl != std::string::npos && cl < head_end)
+    length = std::strtoul(b.c_str() + cl + 16, nullptr, 10);
   while (b.size() < head_end + length) {
     char buf[4096];
     int r = Read(buf, sizeof buf, static_cast<int>(std::max<int64_t>(1, deadline - NowMs())));
@@ -206,9 +209,10 @@ bool MakeTestCertificate(const std::string& folder, const std::string& names, st
   std::string stem = folder + "/cert" + std::to_string(++serial);
   *cert = stem + ".pem";
   *key = stem + ".key";
-  std::string cmd = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=gleanmark-test"
-                    " -addext subjectAltName=" + names + " -keyout " +
-                    *key + " -out " + *cert + " >/dev/null 2>&1";
+  std::string cmd =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=gleanmark-test"
+      " -addext subjectAltName=" +
+      names + " -keyout " + *key + " -out " + *cert + " >/dev/null 2>&1";
   return std::system(cmd.c_str()) == 0;
 }
 
