@@ -1,10 +1,13 @@
 // gleanmark-cli page: element paths of a page, for people who write and debug tasks by hand.
 //   page paths FILE|URL         every element in document order: path, tab, element text
 //   page resolve FILE|URL PATH  the element text of the element the path leads to
+// Frames of the page are loaded one level deep and listed and resolved through their FRAME and
+// IFRAME elements.
 // Option --filtertt applies the hidden-text filter to element texts.
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "cli.h"
 #include "doc/file_util.h"
@@ -23,25 +26,34 @@ constexpr size_t kTextColumns = 200;
 
 bool IsAddress(const std::string& source) { return source.find("://") != std::string::npos; }
 
-// The page text of a local file or an http(s) address; false with a message on failure.
+constexpr std::string_view kFileScheme = "file://";
+
+// The page text of a local file (a path or a file:// address) or an http(s) address, and the
+// address that relative frame addresses resolve against; false with a message on failure.
 bool ReadPage(const std::string& source, std::wstring* text, std::wstring* base,
               std::string* error) {
-  if (!IsAddress(source)) {
+  if (source.compare(0, kFileScheme.size(), kFileScheme) == 0 || !IsAddress(source)) {
+    std::string path = source;
+    if (path.compare(0, kFileScheme.size(), kFileScheme) == 0) {
+      path = path.substr(kFileScheme.size());
+      for (size_t at; (at = path.find("%20")) != std::string::npos;) path.replace(at, 3, " ");
+    }
     std::string bytes;
-    if (!ReadFileBytes(FromUtf8(source), &bytes)) {
+    if (!ReadFileBytes(FromUtf8(path), &bytes)) {
       *error = "cannot read " + source;
       return false;
     }
     *text = DecodeBodyBytes(L"", bytes);
     std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(source, ec);
-    *base = FromUtf8(ec ? source : absolute.string());
+    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    std::string spelled = ec ? path : absolute.string();
+    for (size_t at = 0; (at = spelled.find(' ', at)) != std::string::npos;) spelled.replace(at, 1, "%20");
+    *base = FromUtf8(std::string(kFileScheme) + spelled);
     return true;
   }
   CHttpClient client;
   client.SetTimeout(30000);
-  std::wstring address = FromUtf8(source);
-  client.Get(address, L"");
+  client.Get(FromUtf8(source), L"");
   for (int redirects = 0;;) {
     while (!client.WaitIdle(1000)) {
     }
@@ -62,6 +74,14 @@ bool ReadPage(const std::string& source, std::wstring* text, std::wstring* base,
   *text = DecodeBody(client);
   *base = client.Address();
   return true;
+}
+
+// Frames are loaded the same way, one level deep; a frame that cannot be read is left out.
+bool LoadFrame(const std::wstring& url, const std::wstring&, CPageModel* frame) {
+  std::wstring text, base;
+  std::string error;
+  if (!ReadPage(ToUtf8(url), &text, &base, &error)) return false;
+  return frame->LoadText(text, base, false, nullptr);
 }
 
 std::wstring EscapeLine(const std::wstring& text) {
@@ -102,7 +122,7 @@ int CmdPage(const Args& arguments) {
   if (!ReadPage(args[1], &text, &base, &error)) return Fail(error);
   CPageModel model;
   model.SetFilterHiddenText(filter);
-  model.LoadText(text, base, false, nullptr);
+  model.LoadText(text, base, true, &LoadFrame);
   const CDomNode* root = model.DocumentElement();
 
   if (sub == "resolve") {
@@ -112,18 +132,28 @@ int CmdPage(const Args& arguments) {
     return 0;
   }
   std::wstring out;
-  for (const CDomNode* n = root; n; n = NextInTree(n, root)) {
-    // Paths never name SCRIPT and STYLE elements, so they are not listed.
-    if (!n->IsElement() || n->IsIgnorable()) continue;
-    out += BuildPath(n);
-    out += L'\t';
-    out += EscapeLine(model.ElementText(n));
-    out += L'\n';
-    if (out.size() > (1 << 16)) {
-      Print(out);
-      out.clear();
+  // The elements of a page; after a FRAME or IFRAME element whose page was loaded, the elements
+  // of that page with the frame element's path in front, as the task paths through it read.
+  auto list = [&](const CPageModel& page, const CDomNode* top, const std::wstring& prefix,
+                  auto& self) -> void {
+    for (const CDomNode* n = top; n; n = NextInTree(n, top)) {
+      // Paths never name SCRIPT and STYLE elements, so they are not listed.
+      if (!n->IsElement() || n->IsIgnorable()) continue;
+      std::wstring path = prefix + BuildPath(n);
+      out += path;
+      out += L'\t';
+      out += EscapeLine(page.ElementText(n));
+      out += L'\n';
+      if (out.size() > (1 << 16)) {
+        Print(out);
+        out.clear();
+      }
+      if (const CPageModel* frame = model.FramePage(n)) {
+        if (frame->DocumentElement()) self(*frame, frame->DocumentElement(), path + L"@", self);
+      }
     }
-  }
+  };
+  list(model, root, L"", list);
   Print(out);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

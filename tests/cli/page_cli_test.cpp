@@ -113,6 +113,27 @@ TEST(PageCli, PathsAndResolveOverHttp) {
   EXPECT_EQ(resolved.out, "caf\xC3\xA9\n");
 }
 
+TEST(PageCli, FramesAreListedAndResolvedThroughTheirFrameElements) {
+  char tmpl[] = "/tmp/gm-pagecli-XXXXXX";
+  std::string dir = ::mkdtemp(tmpl);
+  std::ofstream(dir + "/top.html") << "<html><head></head><frameset><frame src='a b.html'>"
+                                      "<frame src=missing.html></frameset></html>";
+  std::ofstream(dir + "/a b.html") << "<p>in frame <b>A</b></p><iframe src=top.html></iframe>";
+  auto r = RunCli({"page", "paths", dir + "/top.html"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nHTML@HEAD#FRAMESET@FRAME@HTML@HEAD#BODY@P@B\tA\n"), std::string::npos)
+      << r.out;
+  // One level deep: the frame's own IFRAME is listed but not entered.
+  EXPECT_NE(r.out.find("\nHTML@HEAD#FRAMESET@FRAME@HTML@HEAD#BODY@P#IFRAME\t\n"
+                       "HTML@HEAD#FRAMESET@FRAME#FRAME\t\n"),
+            std::string::npos)
+      << r.out;
+  auto resolved =
+      RunCli({"page", "resolve", dir + "/top.html", "HTML@HEAD#FRAMESET@FRAME@HTML@HEAD#BODY@P"});
+  EXPECT_EQ(resolved.out, "in frame A\n");
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
+
 TEST(PageCli, FailuresSayWhyOnOneLine) {
   struct Case {
     std::vector<std::string> args;
