@@ -878,7 +878,11 @@ bool CHttpClient::FollowRedirect() {
   location = FromUtf8(bytes);
   std::wstring target;
   if (!CombineUrl(address_, location, &target)) target = location;
-  if (target.empty()) return false;
+  // A server may send the client to another web address, never to a local file.
+  CHttpAddress next;
+  if (!ParseHttpAddress(target, &next) || (next.scheme != L"http" && next.scheme != L"https")) {
+    return false;
+  }
   std::wstring referer = referer_;
   if (is_post_) {
     Post(target, referer, post_body_);

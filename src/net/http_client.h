@@ -107,7 +107,8 @@ class CHttpClient {
   int GetStatus() const;
   std::optional<std::wstring> GetHeader(std::wstring_view name) const;
   // Status 301, 302, 303, 307 or 308 with a Location: starts a request to that address
-  // (resolved against the current one) with the same referer and returns true.
+  // (resolved against the current one) with the same referer and returns true. Only http and
+  // https targets are followed.
   bool FollowRedirect();
   // Everything from the first response byte to the empty line; bytes 0x80-0xFF appear as
   // U+FF80-U+FFFF.

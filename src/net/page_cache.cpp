@@ -119,6 +119,12 @@ bool FetchLinkedFile(std::wstring_view address, std::wstring_view page_address,
       target = std::move(combined);
     }
   }
+  // A page from the web does not get to name files of this computer.
+  CHttpAddress page, file;
+  if (ParseHttpAddress(page_address, &page) && page.scheme != L"file" &&
+      (!ParseHttpAddress(target, &file) || file.scheme == L"file")) {
+    return false;
+  }
   CHttpClient client;
   client.SetTimeout(60000);
   client.Get(target, page_address);

@@ -48,7 +48,8 @@ struct CLinkedFile {
 
 // Downloads `address` (resolved against `page_address` when relative) with the page as referer,
 // following redirections, waiting in 1-second slices with `should_stop` asked between them.
-// Fills *out and returns true; false on failure, an empty body or a stop.
+// Fills *out and returns true; false on failure, an empty body or a stop. A local file is
+// fetched only for a page that is itself local.
 bool FetchLinkedFile(std::wstring_view address, std::wstring_view page_address,
                      const std::function<bool()>& should_stop, CLinkedFile* out);
 

@@ -270,6 +270,16 @@ TEST_F(ClientFixture, RedirectChainIsFollowedOnTheOpenConnection) {
   EXPECT_NE(reqs[2].find("Referer: http://ref/\r\n"), std::string::npos);
 }
 
+TEST_F(ClientFixture, RedirectToALocalFileIsNotFollowed) {
+  CTestServer server(CTestServer::Always(
+      "HTTP/1.1 302 Found\r\nLocation: file:///etc/hostname\r\nContent-Length: 0\r\n\r\n"));
+  client.Get(server.WUrl("/"), L"");
+  ASSERT_EQ(Await(&client, true), HttpWait::kReady);
+  EXPECT_EQ(client.GetStatus(), 302);
+  EXPECT_EQ(client.Scheme(), L"http");
+  EXPECT_EQ(client.Received(), 0);
+}
+
 TEST_F(ClientFixture, SilentServerTimesOut) {
   CTestServer server([](CTestConn& c) { c.HoldUntilStopped(); });
   client.SetTimeout(200);

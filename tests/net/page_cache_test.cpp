@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "doc/file_util.h"
 #include "doc/text_codec.h"
 #include "support/test_server.h"
@@ -77,6 +79,14 @@ TEST(FetchLinkedFile, ResolvesRelativeAddressesAndFollowsRedirects) {
   // No bytes, or a failure, gives nothing.
   EXPECT_FALSE(FetchLinkedFile(L"/empty", page, nullptr, &file));
   EXPECT_FALSE(FetchLinkedFile(L"http://no-such-host.invalid/x", page, nullptr, &file));
+  // A web page cannot make the program read its local files; a local page can.
+  std::string dir = test::MakeTempFolder();
+  std::ofstream(dir + "/local.txt") << "local";
+  EXPECT_FALSE(FetchLinkedFile(FromUtf8("file://" + dir + "/local.txt"), page, nullptr, &file));
+  EXPECT_FALSE(FetchLinkedFile(FromUtf8(dir + "/local.txt"), page, nullptr, &file));
+  ASSERT_TRUE(
+      FetchLinkedFile(L"local.txt", FromUtf8("file://" + dir + "/page.html"), nullptr, &file));
+  EXPECT_EQ(file.bytes, "local");
 }
 
 }  // namespace
