@@ -553,6 +553,9 @@ void ComputeStyles(CDomDocument* doc) {
       if (e->LocalName() == L"font") {
         if (const std::wstring* c = e->FindAttribute(L"color"))
           value[kColor] = doc->Intern(NormalizeColor(*c));
+      } else if (e->LocalName() == L"body") {
+        if (const std::wstring* c = e->FindAttribute(L"text"))
+          value[kColor] = doc->Intern(NormalizeColor(*c));
       }
       if (const std::wstring* bg = e->FindAttribute(L"bgcolor"))
         value[kBackgroundColor] = doc->Intern(NormalizeColor(*bg));

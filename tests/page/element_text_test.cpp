@@ -75,6 +75,10 @@ TEST(ElementText, HiddenTextFilter) {
       {L"<div style='background:white'><span id=x style='color:white'>t</span></div>", true},
       {L"<style>.c{color:#fff}</style><p id=x class=c>t</p>", true},
       {L"<span id=x>t</span>", false},
+      {L"<body id=x bgcolor=black text=white>t</body>", false},
+      // White text on a transparent background counts as hidden, whatever lies behind it.
+      {L"<body bgcolor=black text=white><span id=x>t</span></body>", true},
+      {L"<body bgcolor=black><span id=x>t</span></body>", false},  // black on transparent
   };
   for (const Case& c : cases) {
     auto on = LoadPage(c.markup, true);
