@@ -63,8 +63,8 @@ BENCHMARK(BM_ParseUtf8)->Unit(benchmark::kMillisecond);
 // The floor: gumbo's own tree construction with its default allocator, nothing of ours.
 void BM_GumboAlone(benchmark::State& state) {
   for (auto _ : state) {
-    GumboOutput* out = gumbo_parse_with_options(&kGumboDefaultOptions, PageBytes().data(),
-                                                PageBytes().size());
+    GumboOutput* out =
+        gumbo_parse_with_options(&kGumboDefaultOptions, PageBytes().data(), PageBytes().size());
     benchmark::DoNotOptimize(out);
     gumbo_destroy_output(&kGumboDefaultOptions, out);
   }
@@ -117,7 +117,8 @@ void BM_LxmlHtmlParse(benchmark::State& state) {
       "lxml.html.document_fromstring(d)\n"
       "t=time.perf_counter()\n"
       "for _ in range(20): lxml.html.document_fromstring(d)\n"
-      "print((time.perf_counter()-t)/20)\" '" + kPage + "'";
+      "print((time.perf_counter()-t)/20)\" '" +
+      kPage + "'";
   double seconds = 0;
   if (FILE* p = ::popen(command.c_str(), "r")) {
     if (std::fscanf(p, "%lf", &seconds) != 1) seconds = 0;

@@ -24,7 +24,9 @@ namespace {
 constexpr int kMaxRedirects = 5;
 constexpr size_t kTextColumns = 200;
 
-bool IsAddress(const std::string& source) { return source.find("://") != std::string::npos; }
+bool IsAddress(const std::string& source) {
+  return source.find("://") != std::string::npos;
+}
 
 constexpr std::string_view kFileScheme = "file://";
 
@@ -47,7 +49,8 @@ bool ReadPage(const std::string& source, std::wstring* text, std::wstring* base,
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     std::string spelled = ec ? path : absolute.string();
-    for (size_t at = 0; (at = spelled.find(' ', at)) != std::string::npos;) spelled.replace(at, 1, "%20");
+    for (size_t at = 0; (at = spelled.find(' ', at)) != std::string::npos;)
+      spelled.replace(at, 1, "%20");
     *base = FromUtf8(std::string(kFileScheme) + spelled);
     return true;
   }

@@ -169,7 +169,9 @@ int HexDigit(wchar_t c) {
 
 }  // namespace
 
-size_t ColorNameCount() { return std::size(kColors); }
+size_t ColorNameCount() {
+  return std::size(kColors);
+}
 
 uint32_t ParseColor(std::wstring_view value) {
   std::wstring s(value);

@@ -47,7 +47,7 @@ struct Compound {
 };
 
 struct Selector {
-  std::vector<Compound> compounds;  // left to right
+  std::vector<Compound> compounds;   // left to right
   std::vector<wchar_t> combinators;  // between compounds: ' ' descendant, '>' child
   uint32_t specificity = 0;
 };
@@ -159,7 +159,8 @@ bool ParseSelector(std::wstring_view s, Selector* out) {
     }
   }
   if (out->compounds.empty() || pending) return false;
-  out->specificity = std::min(ids, 255u) << 16 | std::min(classes, 255u) << 8 | std::min(types, 255u);
+  out->specificity =
+      std::min(ids, 255u) << 16 | std::min(classes, 255u) << 8 | std::min(types, 255u);
   return true;
 }
 
@@ -192,7 +193,8 @@ bool MatchesCompound(const Compound& c, const CDomNode* e) {
     if (!v) return false;
     std::wstring_view a = *v, b = t.value;
     switch (t.op) {
-      case 0: break;
+      case 0:
+        break;
       case L'=':
         if (a != b) return false;
         break;
@@ -240,10 +242,10 @@ bool IsColorToken(std::wstring_view t) {
   if (t == L"transparent") return true;
   // A keyword made only of letters that is not a background keyword counts as a colour name.
   static constexpr std::wstring_view kNotColors[] = {
-      L"none",   L"repeat", L"repeat-x", L"repeat-y", L"no-repeat", L"scroll", L"fixed",
-      L"local",  L"top",    L"bottom",   L"left",     L"right",     L"center", L"inherit",
-      L"initial", L"auto",  L"cover",    L"contain",  L"space",     L"round",  L"border-box",
-      L"padding-box", L"content-box", L"unset"};
+      L"none",   L"repeat",  L"repeat-x",   L"repeat-y",    L"no-repeat",   L"scroll",
+      L"fixed",  L"local",   L"top",        L"bottom",      L"left",        L"right",
+      L"center", L"inherit", L"initial",    L"auto",        L"cover",       L"contain",
+      L"space",  L"round",   L"border-box", L"padding-box", L"content-box", L"unset"};
   for (std::wstring_view k : kNotColors) {
     if (t == k) return false;
   }
@@ -298,7 +300,8 @@ void ParseDeclarations(std::wstring_view block, std::vector<Declaration>* out) {
     std::wstring value = Lower(Trim(decl.substr(colon + 1)));
     bool important = false;
     size_t bang = value.rfind(L'!');
-    if (bang != std::wstring::npos && Trim(std::wstring_view(value).substr(bang + 1)) == L"important") {
+    if (bang != std::wstring::npos &&
+        Trim(std::wstring_view(value).substr(bang + 1)) == L"important") {
       important = true;
       value = std::wstring(Trim(std::wstring_view(value).substr(0, bang)));
     }
@@ -414,17 +417,19 @@ void ParseSheet(std::wstring_view css, StyleSheet* sheet) {
 const wchar_t* DefaultDisplay(const CDomNode* e) {
   static const std::unordered_map<std::wstring, const wchar_t*> kDefaults = [] {
     std::unordered_map<std::wstring, const wchar_t*> m;
-    for (const wchar_t* t : {L"head", L"script", L"style", L"title", L"meta", L"link", L"base",
-                             L"noscript", L"template", L"param", L"datalist", L"area", L"rp",
-                             L"noembed", L"noframes"})
+    for (const wchar_t* t :
+         {L"head", L"script", L"style", L"title", L"meta", L"link", L"base", L"noscript",
+          L"template", L"param", L"datalist", L"area", L"rp", L"noembed", L"noframes"})
       m[t] = L"none";
     for (const wchar_t* t :
-         {L"html", L"body", L"address", L"blockquote", L"center", L"div", L"figure",
-          L"figcaption", L"footer", L"form", L"header", L"hr", L"legend", L"listing", L"main",
-          L"p", L"plaintext", L"pre", L"xmp", L"details", L"summary", L"article", L"aside",
-          L"h1", L"h2", L"h3", L"h4", L"h5", L"h6", L"hgroup", L"nav", L"section", L"dir",
-          L"dd", L"dl", L"dt", L"menu", L"ol", L"ul", L"fieldset", L"optgroup", L"option",
-          L"frameset", L"frame", L"search", L"dialog"})
+         {L"html",     L"body",       L"address", L"blockquote", L"center",    L"div",
+          L"figure",   L"figcaption", L"footer",  L"form",       L"header",    L"hr",
+          L"legend",   L"listing",    L"main",    L"p",          L"plaintext", L"pre",
+          L"xmp",      L"details",    L"summary", L"article",    L"aside",     L"h1",
+          L"h2",       L"h3",         L"h4",      L"h5",         L"h6",        L"hgroup",
+          L"nav",      L"section",    L"dir",     L"dd",         L"dl",        L"dt",
+          L"menu",     L"ol",         L"ul",      L"fieldset",   L"optgroup",  L"option",
+          L"frameset", L"frame",      L"search",  L"dialog"})
       m[t] = L"block";
     m[L"li"] = L"list-item";
     m[L"table"] = L"table";
@@ -513,8 +518,11 @@ void ComputeStyles(CDomDocument* doc) {
   const std::wstring* k_none = doc->Intern(L"none");
   std::unordered_map<const std::wstring*, std::pair<const std::wstring*, const std::wstring*>>
       tag_defaults;
-  const std::wstring* defaults[kCount] = {nullptr, doc->Intern(L"visible"), doc->Intern(L"16px"),
-                                          doc->Intern(L"#000000"), doc->Intern(L"transparent"),
+  const std::wstring* defaults[kCount] = {nullptr,
+                                          doc->Intern(L"visible"),
+                                          doc->Intern(L"16px"),
+                                          doc->Intern(L"#000000"),
+                                          doc->Intern(L"transparent"),
                                           doc->Intern(L"normal")};
   struct Candidate {
     uint32_t specificity, order;
@@ -535,13 +543,14 @@ void ComputeStyles(CDomDocument* doc) {
     if (found == tag_defaults.end()) {
       const wchar_t* ws = DefaultWhiteSpace(e);
       found = tag_defaults
-                  .emplace(&e->LocalName(),
-                           std::make_pair(doc->Intern(DefaultDisplay(e)), ws ? doc->Intern(ws) : nullptr))
+                  .emplace(&e->LocalName(), std::make_pair(doc->Intern(DefaultDisplay(e)),
+                                                           ws ? doc->Intern(ws) : nullptr))
                   .first;
     }
     value[kDisplay] = found->second.first;
     value[kWhiteSpace] = found->second.second;
-    if (value[kWhiteSpace] == nullptr && e->LocalName().size() == 2 && e->FindAttribute(L"nowrap")) {
+    if (value[kWhiteSpace] == nullptr && e->LocalName().size() == 2 &&
+        e->FindAttribute(L"nowrap")) {
       if (const wchar_t* ws = DefaultWhiteSpace(e)) value[kWhiteSpace] = doc->Intern(ws);
     }
     if (!e->Attributes().empty()) {
@@ -567,7 +576,8 @@ void ComputeStyles(CDomDocument* doc) {
       matched.clear();
       if (const std::wstring* id = e->FindAttribute(L"id")) {
         auto it = sheet.by_id.find(*id);
-        if (it != sheet.by_id.end()) matched.insert(matched.end(), it->second.begin(), it->second.end());
+        if (it != sheet.by_id.end())
+          matched.insert(matched.end(), it->second.begin(), it->second.end());
       }
       if (const std::wstring* cls = e->FindAttribute(L"class")) {
         for (const std::wstring& word : ValueTokens(*cls)) {
@@ -577,14 +587,16 @@ void ComputeStyles(CDomDocument* doc) {
         }
       }
       auto it = sheet.by_tag.find(Lower(e->LocalName()));
-      if (it != sheet.by_tag.end()) matched.insert(matched.end(), it->second.begin(), it->second.end());
+      if (it != sheet.by_tag.end())
+        matched.insert(matched.end(), it->second.begin(), it->second.end());
       matched.insert(matched.end(), sheet.universal.begin(), sheet.universal.end());
       std::sort(matched.begin(), matched.end());
       matched.erase(std::unique(matched.begin(), matched.end()), matched.end());
       for (uint32_t index : matched) {
         const Rule& rule = sheet.rules[index];
         if (MatchesFrom(rule.selector, rule.selector.compounds.size() - 1, e))
-          candidates.push_back({rule.selector.specificity, rule.order, &sheet.blocks[rule.declarations]});
+          candidates.push_back(
+              {rule.selector.specificity, rule.order, &sheet.blocks[rule.declarations]});
       }
       std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
         return a.specificity != b.specificity ? a.specificity < b.specificity : a.order < b.order;

@@ -1,7 +1,7 @@
 // Computed styles for pages built from text: the small CSS subset that hidden-text filtering
 // and text rendering need. Sources, lowest priority first: the engine's defaults per tag,
-// presentational attributes (FONT color, BODY text, bgcolor, hidden), the page's <style> elements with
-// simple selectors (type, class, id, attribute, descendant and child combinators, comma lists)
+// presentational attributes (FONT color, BODY text, bgcolor, hidden), the page's <style> elements
+// with simple selectors (type, class, id, attribute, descendant and child combinators, comma lists)
 // by specificity and order, inline style attributes, and !important declarations. The
 // properties are display, visibility, font-size, color, background-color and white-space;
 // color, font-size, visibility and white-space are inherited. Colours given as rgb()/rgba() are

@@ -145,7 +145,8 @@ class CDomDocument {
   // Builders create unattached nodes and link them with CDomNode::AppendChild.
   CDomNode* CreateElement(std::wstring_view local_name, DomNamespace ns = DomNamespace::kHtml);
   // The same with names already interned in this document: `name` is `local_name` in upper case.
-  CDomNode* CreateElement(const std::wstring* local_name, const std::wstring* name, DomNamespace ns);
+  CDomNode* CreateElement(const std::wstring* local_name, const std::wstring* name,
+                          DomNamespace ns);
   CDomNode* CreateText(std::wstring value);
   CDomNode* CreateComment(std::wstring value);
   // Live pages: creates the document of a frame element, owned by this document, and links it
@@ -187,7 +188,9 @@ const CDomNode* NextInTree(const CDomNode* node, const CDomNode* scope);
 const CDomNode* NextSkippingChildren(const CDomNode* node, const CDomNode* scope);
 
 // True when both are null, or both are the same node.
-inline bool SameNode(const CDomNode* a, const CDomNode* b) { return a == b; }
+inline bool SameNode(const CDomNode* a, const CDomNode* b) {
+  return a == b;
+}
 // The deepest last descendant of the previous sibling, or, without a previous sibling, the
 // parent.
 const CDomNode* PreviousInOrder(const CDomNode* node);

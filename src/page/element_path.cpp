@@ -1,8 +1,7 @@
 #include "page/element_path.h"
 
-#include <boost/regex.hpp>
-
 #include <algorithm>
+#include <boost/regex.hpp>
 #include <exception>
 #include <vector>
 
@@ -13,10 +12,14 @@ namespace gm {
 
 namespace {
 
-bool IsSeparator(wchar_t c) { return c == L'@' || c == L'#'; }
+bool IsSeparator(wchar_t c) {
+  return c == L'@' || c == L'#';
+}
 
 // The character at k, 0 at and after the end.
-wchar_t At(std::wstring_view s, size_t k) { return k < s.size() ? s[k] : 0; }
+wchar_t At(std::wstring_view s, size_t k) {
+  return k < s.size() ? s[k] : 0;
+}
 
 std::wstring Head(std::wstring_view s, std::ptrdiff_t length) {
   if (length <= 0) return std::wstring();
@@ -25,7 +28,8 @@ std::wstring Head(std::wstring_view s, std::ptrdiff_t length) {
 
 }  // namespace
 
-const CDomNode* ResolvePath(const CPageModel& model, const CDomNode* start, std::wstring_view path) {
+const CDomNode* ResolvePath(const CPageModel& model, const CDomNode* start,
+                            std::wstring_view path) {
   const CDomNode* n = start;
   const bool live = model.LiveFrames();
   size_t pos = 0;
@@ -154,9 +158,9 @@ const CDomNode* AnchorLocation(const CPageModel& model, const CDomNode* start,
   const CDomNode* shown = model.FindTextElement(model.BodyNode(), *marker);
   if (!shown) return nullptr;
   std::wstring p = BuildPath(shown);
-  std::wstring predicted_item =
-      Head(p, static_cast<std::ptrdiff_t>(p.size()) - static_cast<std::ptrdiff_t>(item.locpath.size())) +
-      item.relpath;
+  std::wstring predicted_item = Head(p, static_cast<std::ptrdiff_t>(p.size()) -
+                                            static_cast<std::ptrdiff_t>(item.locpath.size())) +
+                                item.relpath;
   std::wstring below;
   for (const CLocation* l = location.firstChild.get(); l; l = l->firstChild.get()) below += l->path;
   below += item.path;

@@ -25,8 +25,8 @@ bool IsCollapsibleSpace(wchar_t c) {
 // Elements whose children are not laid out as text (controls and embedded content).
 bool RendersNoChildren(const CDomNode* e) {
   const std::wstring& n = e->Name();
-  return n == L"TEXTAREA" || n == L"IFRAME" || n == L"CANVAS" || n == L"VIDEO" ||
-         n == L"AUDIO" || n == L"FRAME";
+  return n == L"TEXTAREA" || n == L"IFRAME" || n == L"CANVAS" || n == L"VIDEO" || n == L"AUDIO" ||
+         n == L"FRAME";
 }
 
 bool IsRowGroup(const CDomNode* e) {
@@ -64,8 +64,8 @@ class Renderer {
   explicit Renderer(CRenderedText* out) : out_(out) {}
 
   void Text(const CDomNode* node, const std::wstring& white_space) {
-    bool keep_spaces = white_space == L"pre" || white_space == L"pre-wrap" ||
-                       white_space == L"break-spaces";
+    bool keep_spaces =
+        white_space == L"pre" || white_space == L"pre-wrap" || white_space == L"break-spaces";
     bool keep_newlines = keep_spaces || white_space == L"pre-line";
     for (wchar_t c : node->Value()) {
       if (c == L'\n' && keep_newlines) {
@@ -138,14 +138,17 @@ void Enter(Renderer* r, const CDomNode* e) {
 void Leave(Renderer* r, const CDomNode* e) {
   if (!IsVisible(e)) return;
   switch (e->Style().display_kind) {
-    case DisplayKind::kBlock: r->RequireBreaks(e->Name() == L"P" ? 2 : 1); break;
+    case DisplayKind::kBlock:
+      r->RequireBreaks(e->Name() == L"P" ? 2 : 1);
+      break;
     case DisplayKind::kTableCell:
       if (!IsLastCell(e)) r->Tab();
       break;
     case DisplayKind::kTableRow:
       if (!IsLastRow(e)) r->Newline(nullptr);
       break;
-    default: break;
+    default:
+      break;
   }
 }
 

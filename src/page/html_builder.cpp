@@ -42,9 +42,12 @@ std::wstring ElementName(const GumboElement& e) {
 
 DomNamespace NamespaceOf(GumboNamespaceEnum ns) {
   switch (ns) {
-    case GUMBO_NAMESPACE_SVG: return DomNamespace::kSvg;
-    case GUMBO_NAMESPACE_MATHML: return DomNamespace::kMathMl;
-    default: return DomNamespace::kHtml;
+    case GUMBO_NAMESPACE_SVG:
+      return DomNamespace::kSvg;
+    case GUMBO_NAMESPACE_MATHML:
+      return DomNamespace::kMathMl;
+    default:
+      return DomNamespace::kHtml;
   }
 }
 
@@ -163,7 +166,8 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) 
         parent->AppendChild(doc->CreateComment(Widen(text, std::strlen(text))));
         break;
       }
-      default: break;
+      default:
+        break;
     }
   }
 }
@@ -197,6 +201,8 @@ void ParseHtmlInto(std::wstring_view text, CDomDocument* document) {
   BuildInto(ToUtf8(text), document);
 }
 
-std::unique_ptr<CDomDocument> ParseHtml(std::wstring_view text) { return ParseHtmlUtf8(ToUtf8(text)); }
+std::unique_ptr<CDomDocument> ParseHtml(std::wstring_view text) {
+  return ParseHtmlUtf8(ToUtf8(text));
+}
 
 }  // namespace gm

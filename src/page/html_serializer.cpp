@@ -10,8 +10,8 @@ namespace {
 
 bool IsVoidElement(const CDomNode* e) {
   static constexpr std::array<std::wstring_view, 18> kVoid = {
-      L"area", L"base",  L"basefont", L"bgsound", L"br",    L"col",  L"embed",  L"frame", L"hr",
-      L"img",  L"input", L"keygen",   L"link",    L"meta",  L"param", L"source", L"track", L"wbr"};
+      L"area", L"base",  L"basefont", L"bgsound", L"br",   L"col",   L"embed",  L"frame", L"hr",
+      L"img",  L"input", L"keygen",   L"link",    L"meta", L"param", L"source", L"track", L"wbr"};
   if (e->Namespace() != DomNamespace::kHtml) return false;
   return std::find(kVoid.begin(), kVoid.end(), e->LocalName()) != kVoid.end();
 }
@@ -26,18 +26,32 @@ bool IsRawTextParent(const CDomNode* p) {
 void AppendEscaped(std::wstring_view text, bool attribute, std::wstring* out) {
   for (wchar_t c : text) {
     switch (c) {
-      case L'&': out->append(L"&amp;"); break;
-      case 0xA0: out->append(L"&nbsp;"); break;
+      case L'&':
+        out->append(L"&amp;");
+        break;
+      case 0xA0:
+        out->append(L"&nbsp;");
+        break;
       case L'"':
-        if (attribute) out->append(L"&quot;"); else out->push_back(c);
+        if (attribute)
+          out->append(L"&quot;");
+        else
+          out->push_back(c);
         break;
       case L'<':
-        if (!attribute) out->append(L"&lt;"); else out->push_back(c);
+        if (!attribute)
+          out->append(L"&lt;");
+        else
+          out->push_back(c);
         break;
       case L'>':
-        if (!attribute) out->append(L"&gt;"); else out->push_back(c);
+        if (!attribute)
+          out->append(L"&gt;");
+        else
+          out->push_back(c);
         break;
-      default: out->push_back(c);
+      default:
+        out->push_back(c);
     }
   }
 }
@@ -76,7 +90,8 @@ void AppendLeaf(const CDomNode* n, std::wstring* out) {
       out->append(n->Value());
       out->append(L"-->");
       break;
-    default: break;
+    default:
+      break;
   }
 }
 

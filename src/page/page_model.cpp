@@ -107,7 +107,9 @@ const CDomNode* CPageModel::DocumentElement() const {
   return document_ ? document_->DocumentElement() : nullptr;
 }
 
-const CDomNode* CPageModel::BodyNode() const { return document_ ? document_->Body() : nullptr; }
+const CDomNode* CPageModel::BodyNode() const {
+  return document_ ? document_->Body() : nullptr;
+}
 
 const CPageModel* CPageModel::FramePage(const CDomNode* frame_element) const {
   auto it = frames_.find(frame_element);
@@ -134,7 +136,8 @@ std::wstring CPageModel::NodeText(const CDomNode* node) const {
   return node->Value();
 }
 
-const CDomNode* CPageModel::FindTextElement(const CDomNode* any_node, std::wstring_view text) const {
+const CDomNode* CPageModel::FindTextElement(const CDomNode* any_node,
+                                            std::wstring_view text) const {
   if (!any_node || text.empty()) return nullptr;
   return FindInDocument(any_node->Document(), text, 0);
 }
@@ -185,12 +188,14 @@ const CDomNode* CPageModel::FindInDocument(const CDomDocument* doc, std::wstring
       frame_root = FrameDocumentElement(frame);
     }
     if (!frame_root) continue;
-    if (const CDomNode* found = FindInDocument(frame_root->Document(), text, depth + 1)) return found;
+    if (const CDomNode* found = FindInDocument(frame_root->Document(), text, depth + 1))
+      return found;
   }
   return nullptr;
 }
 
-void CPageModel::AppendFingerprintText(const CDomDocument* doc, std::wstring* out, int depth) const {
+void CPageModel::AppendFingerprintText(const CDomDocument* doc, std::wstring* out,
+                                       int depth) const {
   if (!doc || depth > kMaxFrameDepth) return;
   const CDomNode* root = doc->DocumentElement();
   if (!root) return;

@@ -24,8 +24,8 @@ class CPageModel {
   // Loads one frame page through the engine's page-load procedure: download `url` with
   // `referer` as the referring page and external scripts inlined, then LoadText into
   // `frame_page` without frames. False when the page could not be loaded.
-  using FrameLoader =
-      std::function<bool(const std::wstring& url, const std::wstring& referer, CPageModel* frame_page)>;
+  using FrameLoader = std::function<bool(const std::wstring& url, const std::wstring& referer,
+                                         CPageModel* frame_page)>;
 
   CPageModel();
   CPageModel(const CPageModel&) = delete;
@@ -52,7 +52,9 @@ class CPageModel {
 
   // The fingerprint of the page after the last successful paging step; empty after Release.
   const std::string& StoredFingerprint() const { return stored_fingerprint_; }
-  void SetStoredFingerprint(std::string fingerprint) { stored_fingerprint_ = std::move(fingerprint); }
+  void SetStoredFingerprint(std::string fingerprint) {
+    stored_fingerprint_ = std::move(fingerprint);
+  }
   // The user agent the site reports; starts as the HTTP client's default.
   const std::wstring& UserAgent() const { return user_agent_; }
   void SetUserAgent(std::wstring user_agent) { user_agent_ = std::move(user_agent); }

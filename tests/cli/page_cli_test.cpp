@@ -1,10 +1,9 @@
 // gleanmark-cli page paths / page resolve on files and on an http address served over loopback.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
@@ -95,8 +94,10 @@ TEST(PageCli, PathsOfAFileAndResolvingThemBack) {
 TEST(PageCli, PathsAndResolveOverHttp) {
   std::string cells;
   for (int i = 0; i < 100; ++i) cells += "<td>cell " + std::to_string(i) + "</td>";
-  OnePageServer server("<html><head><title>T</title></head><body><p>line one<br>two</p>"
-                       "<table><tr>" + cells + "</tr></table><p>caf\xC3\xA9</p></body></html>");
+  OnePageServer server(
+      "<html><head><title>T</title></head><body><p>line one<br>two</p>"
+      "<table><tr>" +
+      cells + "</tr></table><p>caf\xC3\xA9</p></body></html>");
   auto r = RunCli({"page", "paths", server.Url("/page.html")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\nHTML@HEAD#BODY@P\tline one\\ntwo\n"), std::string::npos) << r.out;

@@ -1,8 +1,9 @@
 // The DOM built from page text: node names and tree shape as a browser builds them, HTML5
 // serialisation, attributes and the walking operations.
+#include "page/dom.h"
+
 #include <gtest/gtest.h>
 
-#include "page/dom.h"
 #include "page/element_info.h"
 #include "page/element_path.h"
 #include "page/html_builder.h"
@@ -43,8 +44,9 @@ TEST(DomTree, NodeNamesAndImpliedElementsAsTheBrowserBuildsThem) {
 }
 
 TEST(DomTree, FramesetPageHasFramesetInPlaceOfBody) {
-  auto doc = ParseHtml(L"<html><head></head><frameset cols='50%,*'><frame src=a><frame src=b>"
-                       L"</frameset></html>");
+  auto doc = ParseHtml(
+      L"<html><head></head><frameset cols='50%,*'><frame src=a><frame src=b>"
+      L"</frameset></html>");
   ASSERT_NE(doc->Body(), nullptr);
   EXPECT_EQ(doc->Body()->Name(), L"FRAMESET");
   EXPECT_EQ(ChildNames(doc->Body()), L"FRAME FRAME");

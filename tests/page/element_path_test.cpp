@@ -1,10 +1,11 @@
 // Element paths: resolution (stored and live frames), building, splitting, marker text and the
 // path arithmetic of marker location.
+#include "page/element_path.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 
-#include "page/element_path.h"
 #include "page/html_builder.h"
 #include "support/page_test_util.h"
 #include "task/crawl_model.h"
@@ -93,7 +94,8 @@ TEST_F(FramePaths, StoredFramesGoThroughTheFrameMap) {
   model.LoadText(kTop, L"http://example.test/top.html", true, loader_);
   EXPECT_FALSE(model.LiveFrames());
   const CDomNode* start = model.DocumentElement();
-  const CDomNode* fb = ResolvePath(model, start, L"HTML@HEAD#FRAMESET@FRAME#FRAME@HTML@HEAD#BODY@DIV@P");
+  const CDomNode* fb =
+      ResolvePath(model, start, L"HTML@HEAD#FRAMESET@FRAME#FRAME@HTML@HEAD#BODY@DIV@P");
   ASSERT_NE(fb, nullptr);
   EXPECT_EQ(*fb->FindAttribute(L"id"), L"fb");
   EXPECT_NE(ResolvePath(model, start, L"HTML@HEAD#FRAMESET@FRAME@HTML@HEAD#BODY@P"), nullptr);
@@ -174,7 +176,8 @@ TEST(MarkerText, SubMatchOfTheFirstMatchInTheBodyText) {
       {L"(unclosed", 0, std::nullopt},
       {L"USD\\n\\nCode", 0, L"USD\n\nCode"},
   };
-  for (const Case& c : cases) EXPECT_EQ(MarkerText(*model, c.pattern, c.index), c.text) << c.pattern;
+  for (const Case& c : cases)
+    EXPECT_EQ(MarkerText(*model, c.pattern, c.index), c.text) << c.pattern;
 }
 
 TEST(MarkerFragments, PathsBelowTheCommonPrefix) {
@@ -229,8 +232,8 @@ TEST(AnchorLocation, PredictsTheLevelElementFromTheMarker) {
 }
 
 TEST(LocateClickTarget, DirectAndByMarkerWithBothCuts) {
-  auto model = LoadPage(
-      L"<div><a>prev</a><div id=box><span>Next page</span></div><a id=go>go</a></div>");
+  auto model =
+      LoadPage(L"<div><a>prev</a><div id=box><span>Next page</span></div><a id=go>go</a></div>");
   const CDomNode* marker = model->FindTextElement(model->BodyNode(), L"Next page");
   CMarkerFragments f = MarkerFragments(marker, ById(*model, L"go"));
   EXPECT_EQ(f.marker, L"@SPAN");

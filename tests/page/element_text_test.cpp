@@ -1,10 +1,11 @@
 // Element text (innerText rendering), the hidden-text filter with computed styles from the CSS
 // subset, and colour parsing.
+#include "page/element_text.h"
+
 #include <gtest/gtest.h>
 
 #include "page/color.h"
 #include "page/css_style.h"
-#include "page/element_text.h"
 #include "support/page_test_util.h"
 
 namespace gm {
@@ -126,13 +127,27 @@ TEST(ParseColor, KeywordTableAndHexForms) {
     const wchar_t* value;
     uint32_t rgb;
   } cases[] = {
-      {L"#FFF", 0xFFFFFF},      {L"#fc0", 0xFFCC00},     {L"#ffcc00", 0xFFCC00},
-      {L"#FfCc00", 0xFFCC00},   {L"#ff", 0},             {L"#gggggg", 0},
-      {L"#", 0},                {L"white", 0xFFFFFF},    {L"WHITE", 0xFFFFFF},
-      {L"transparent", 0xFFFFFF}, {L"", 0xFFFFFF},       {L"rgb(0,0,0)", 0xFFFFFF},
-      {L"black", 0},            {L"gray", 0x808080},     {L"lightgrey", 0xD3D3D3},
-      {L"darkslategray", 0x2F4F4F}, {L"feldspar", 0xD19275}, {L"lightslateblue", 0x8470FF},
-      {L"violetred", 0xD02090}, {L"yellowgreen", 0x9ACD32}, {L"aliceblue", 0xF0F8FF},
+      {L"#FFF", 0xFFFFFF},
+      {L"#fc0", 0xFFCC00},
+      {L"#ffcc00", 0xFFCC00},
+      {L"#FfCc00", 0xFFCC00},
+      {L"#ff", 0},
+      {L"#gggggg", 0},
+      {L"#", 0},
+      {L"white", 0xFFFFFF},
+      {L"WHITE", 0xFFFFFF},
+      {L"transparent", 0xFFFFFF},
+      {L"", 0xFFFFFF},
+      {L"rgb(0,0,0)", 0xFFFFFF},
+      {L"black", 0},
+      {L"gray", 0x808080},
+      {L"lightgrey", 0xD3D3D3},
+      {L"darkslategray", 0x2F4F4F},
+      {L"feldspar", 0xD19275},
+      {L"lightslateblue", 0x8470FF},
+      {L"violetred", 0xD02090},
+      {L"yellowgreen", 0x9ACD32},
+      {L"aliceblue", 0xF0F8FF},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseColor(c.value), c.rgb) << c.value;
   EXPECT_EQ(ColorNameCount(), 143u);

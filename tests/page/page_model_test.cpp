@@ -58,7 +58,7 @@ TEST(PageModelLoad, FrameMapRules) {
   const CPageModel* a2 = model.FramePage(ById(model, L"a2"));
   ASSERT_NE(a1, nullptr);
   ASSERT_NE(a2, nullptr);
-  EXPECT_NE(a1, a2);  // same address, a page each
+  EXPECT_NE(a1, a2);                    // same address, a page each
   EXPECT_EQ(a1->FramePageCount(), 0u);  // frames are followed one level deep
 
   model.SetStoredFingerprint("x");
@@ -108,7 +108,8 @@ TEST(FindTextElement, SmallestElementThatShowsTheText) {
       {L"absent", nullptr},
       {L"", nullptr},
   };
-  for (const Case& c : cases) EXPECT_EQ(model->FindTextElement(model->BodyNode(), c.text), c.expected) << c.text;
+  for (const Case& c : cases)
+    EXPECT_EQ(model->FindTextElement(model->BodyNode(), c.text), c.expected) << c.text;
 
   auto unfiltered = LoadPage(L"<p id=h style='color:white'>Needle</p><p id=v>Needle</p>", false);
   EXPECT_EQ(unfiltered->FindTextElement(unfiltered->DocumentElement(), L"Needle"),
@@ -128,8 +129,8 @@ TEST(FindTextElement, SearchesTheFramesInOrderWhenTheBodyHasNoMatch) {
   EXPECT_EQ(*found->FindAttribute(L"id"), L"x");
   found = model.FindTextElement(model.BodyNode(), L"both");
   ASSERT_NE(found, nullptr);
-  EXPECT_EQ(found->Document(), model.FramePage(ElementsByName(model.Document()->Root(), L"IFRAME")[0])
-                                   ->Document());
+  EXPECT_EQ(found->Document(),
+            model.FramePage(ElementsByName(model.Document()->Root(), L"IFRAME")[0])->Document());
   EXPECT_EQ(model.FindTextElement(model.BodyNode(), L"top")->Name(), L"H1");
 }
 
