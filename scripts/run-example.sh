@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target gleanmark-cli >&2
+cmake --build build -j "$(nproc)" --target gleanmark-cli default_config >&2
 
 work=$(mktemp -d)
 port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
@@ -19,4 +19,6 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 sed "s|@SITE@|http://127.0.0.1:$port|g" resources/examples/example-task.xml >"$work/example-task.xml"
-./build/bin/gleanmark-cli run "$work/example-task.xml" --format csv
+# The data folder (page cache, copied configuration) stays inside the scratch folder.
+XDG_DATA_HOME="$work/data" ./build/bin/gleanmark-cli run "$work/example-task.xml" \
+  --config build/bin/gmk.cfg --format csv

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli.h"
+#include "doc/config.h"
 #include "doc/file_util.h"
 #include "doc/task_file.h"
 #include "doc/text_codec.h"
@@ -80,6 +81,10 @@ int CmdRun(const Args& in) {
   std::string error;
   bool have_config = LoadConfiguration(config_path, config.get(), &error);
   if (!have_config && config_path) return Fail(error);
+  if (have_config && !ApplyConfiguredCodePage(*config)) {
+    std::fprintf(stderr, "gleanmark-cli: the configured code page is unknown; using %s\n",
+                 AnsiCodePage().c_str());
+  }
 
   CXmlDocument holder;
   if (!LoadTask(args[0], have_config ? config.get() : nullptr, &holder, &error)) return Fail(error);

@@ -2,6 +2,7 @@
 
 #include <cwctype>
 
+#include "doc/config.h"
 #include "doc/text_codec.h"
 #include "engine/extraction.h"
 #include "engine/page_handles.h"
@@ -77,6 +78,7 @@ void ReloadOptions(CTaskRunner& r) {
   r.filterAction = s.filteraction;
   task.SetAttributeInt(L"method", 0);
   r.browserLink = NeedsBrowserForLinks(r.root.get());
+  r.filterHiddenText = r.env().config && ReadAppSettings(*r.env().config).filtertt != 0;
 
   r.filters.clear();
   for (const FilterCondition& c : ReadFilterConditions(task)) {
@@ -257,7 +259,7 @@ Step RecordsStep(RunState& s) {
   CTaskRunner& r = s.r;
   if (r.Stopped()) return Step::kFinish;
   for (long long n = 1;; ++n) {
-    r.SetStatusText(L"DIGTHREAD_EXTRACTINGDATA", {n});
+    r.SetStatusText(L"DIGTHREAD_EXTRACTINGDATA", {std::to_wstring(n)});
     CommitRecord(r);
     if (r.Stopped() || !r.PumpMessages()) return Step::kFinish;
     bool more = false;

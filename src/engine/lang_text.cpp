@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "doc/config.h"
 
 namespace gm {
 namespace {
@@ -20,12 +21,8 @@ struct Fallback {
 
 std::wstring LangTextOrKey(const CXmlDocument* config, const wchar_t* key) {
   if (config) {
-    if (CXmlNode* language = config->FindTop(L"language")) {
-      std::wstring current = language->GetAttribute(L"curlng").value_or(L"");
-      CXmlNode* node = language->Find(L"@" + current + L"@text@" + key);
-      if (node) {
-        if (std::optional<std::wstring> text = node->GetText()) return *text;
-      }
+    if (std::optional<std::wstring> text = GetLangText(*config, std::wstring_view(key))) {
+      return *text;
     }
   }
   for (const Fallback& f : kFallbacks) {

@@ -127,7 +127,7 @@ bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url
   for (;;) {
     int percent = client->Progress();
     if (percent != last) {
-      r.SetStatusText(L"DIGLOC_DOWNLOADING", {static_cast<long long>(percent), status_url});
+      r.SetStatusText(L"DIGLOC_DOWNLOADING", {std::to_wstring(percent), status_url});
       last = percent;
     }
     if (!r.PumpMessages()) {

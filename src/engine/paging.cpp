@@ -88,7 +88,7 @@ bool WaitForLocations(CLocation* location, CTaskRunner& r) {
     }
     if (ready) return true;
     long long seconds = (NowMs() - start) / 1000 + 1;
-    r.SetStatusText(L"DIGLOC_DOWNLOADING", {seconds, model->BaseAddress()});
+    r.SetStatusText(L"DIGLOC_DOWNLOADING", {std::to_wstring(seconds), model->BaseAddress()});
     if (seconds >= r.downloadTimeout) return true;
     if (!r.SleepAndPump(100)) return false;
   }

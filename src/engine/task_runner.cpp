@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "doc/app_paths.h"
+#include "doc/config.h"
 #include "doc/text_codec.h"
 #include "engine/crawl_driver.h"
 #include "engine/lang_text.h"
@@ -58,7 +59,8 @@ void CTaskRunner::SetStatus(const std::wstring& text) {
   if (listener_) listener_->OnRunnerNotice(this, kNoticeStatus);
 }
 
-void CTaskRunner::SetStatusText(const wchar_t* key, const std::vector<FormatArg>& args) {
+void CTaskRunner::SetStatusText(const wchar_t* key,
+                                std::initializer_list<std::wstring_view> args) {
   SetStatus(FormatText(LangTextOrKey(env_.config, key), args));
 }
 

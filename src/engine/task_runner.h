@@ -20,7 +20,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "doc/format_text.h"
 #include "doc/xml_node.h"
 #include "engine/record.h"
 #include "task/crawl_model.h"
@@ -109,7 +108,7 @@ class CTaskRunner {
   void SetState(TaskState s);
   void SetStatus(const std::wstring& text);
   // Formats an interface text by key with its arguments and makes it the status text.
-  void SetStatusText(const wchar_t* key, const std::vector<FormatArg>& args = {});
+  void SetStatusText(const wchar_t* key, std::initializer_list<std::wstring_view> args = {});
   void NotifyRecord();
   // Takes pending commands; false when the run must end (stop or quit). Blocks while paused.
   bool PumpMessages();
