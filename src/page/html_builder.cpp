@@ -177,15 +177,17 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) 
 namespace {
 
 void BuildInto(std::string_view utf8, CDomDocument* doc) {
-  Arena arena;
-  GumboOptions options = kGumboDefaultOptions;
-  options.max_errors = 0;  // error records are not used and cost time on sloppy pages
-  options.allocator = &Arena::Allocate;
-  options.deallocator = &Arena::Deallocate;
-  options.userdata = &arena;
-  // Everything gumbo allocated goes with the arena; no gumbo_destroy_output.
-  GumboOutput* output = gumbo_parse_with_options(&options, utf8.data(), utf8.size());
-  if (output) CopyChildren(doc, output->document, doc->Root());
+  {
+    Arena arena;
+    GumboOptions options = kGumboDefaultOptions;
+    options.max_errors = 0;  // error records are not used and cost time on sloppy pages
+    options.allocator = &Arena::Allocate;
+    options.deallocator = &Arena::Deallocate;
+    options.userdata = &arena;
+    // Everything gumbo allocated goes with the arena; no gumbo_destroy_output.
+    GumboOutput* output = gumbo_parse_with_options(&options, utf8.data(), utf8.size());
+    if (output) CopyChildren(doc, output->document, doc->Root());
+  }
   ComputeStyles(doc);
 }
 
