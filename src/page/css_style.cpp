@@ -219,18 +219,35 @@ bool MatchesCompound(const Compound& c, const CDomNode* e) {
   return true;
 }
 
-bool MatchesFrom(const Selector& s, size_t index, const CDomNode* e) {
-  if (!MatchesCompound(s.compounds[index], e)) return false;
+// Matching backtracks over ancestors for descendant combinators; a hostile page (many
+// descendant steps over a deep tree) could make that exponential, so each match has a budget
+// of compound tests, and a selector that exhausts it counts as not matching.
+constexpr int kMatchBudget = 4096;
+
+bool MatchesFrom(const Selector& s, size_t index, const CDomNode* e, int* budget) {
+  if (--*budget < 0 || !MatchesCompound(s.compounds[index], e)) return false;
   if (index == 0) return true;
   wchar_t comb = s.combinators[index - 1];
   if (comb == L'>') {
     const CDomNode* p = e->ParentElement();
-    return p && MatchesFrom(s, index - 1, p);
+    return p && MatchesFrom(s, index - 1, p, budget);
   }
-  for (const CDomNode* a = e->ParentElement(); a; a = a->ParentElement()) {
-    if (MatchesFrom(s, index - 1, a)) return true;
+  for (const CDomNode* a = e->ParentElement(); a && *budget > 0; a = a->ParentElement()) {
+    if (MatchesFrom(s, index - 1, a, budget)) return true;
   }
   return false;
+}
+
+// The whole page has a budget too (many rules over many elements); once it is spent, style
+// rules no longer apply and the remaining elements keep defaults and inline styles.
+constexpr int64_t kPageMatchBudget = 50'000'000;
+
+bool Matches(const Selector& s, const CDomNode* e, int64_t* page_budget) {
+  const int start = static_cast<int>(std::min<int64_t>(kMatchBudget, *page_budget));
+  int budget = start;
+  bool matched = MatchesFrom(s, s.compounds.size() - 1, e, &budget);
+  *page_budget -= start - std::max(budget, 0);
+  return matched;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -530,6 +547,7 @@ void ComputeStyles(CDomDocument* doc) {
   };
   std::vector<uint32_t> matched;
   std::vector<Candidate> candidates;
+  int64_t page_budget = kPageMatchBudget;
   std::vector<Declaration> inline_decls;
 
   for (const CDomNode* cn = root; cn; cn = NextInTree(cn, root)) {
@@ -572,7 +590,7 @@ void ComputeStyles(CDomDocument* doc) {
 
     // Style rules in cascade order: specificity, then order; !important after all others.
     candidates.clear();
-    if (!sheet.rules.empty()) {
+    if (!sheet.rules.empty() && page_budget > 0) {
       matched.clear();
       if (const std::wstring* id = e->FindAttribute(L"id")) {
         auto it = sheet.by_id.find(*id);
@@ -594,7 +612,7 @@ void ComputeStyles(CDomDocument* doc) {
       matched.erase(std::unique(matched.begin(), matched.end()), matched.end());
       for (uint32_t index : matched) {
         const Rule& rule = sheet.rules[index];
-        if (MatchesFrom(rule.selector, rule.selector.compounds.size() - 1, e))
+        if (Matches(rule.selector, e, &page_budget))
           candidates.push_back(
               {rule.selector.specificity, rule.order, &sheet.blocks[rule.declarations]});
       }

@@ -122,6 +122,18 @@ TEST(ComputedStyle, CascadeBySpecificityOrderAndImportance) {
   EXPECT_EQ(NormalizeColor(L" Red "), L"red");
 }
 
+TEST(ComputedStyle, DescendantSelectorsOverADeepTreeDoNotBacktrackWithoutEnd) {
+  // Without a SPAN above, trying every choice of seven of the 400 DIVs would take about 10^14
+  // tests; with one, the nearest choices match at once.
+  std::wstring divs;
+  for (int i = 0; i < 400; ++i) divs += L"<div>";
+  const std::wstring style = L"<style>span div div div div div div div p{color:red}</style>";
+  auto without = LoadPage(style + divs + L"<p id=x>t</p>");
+  EXPECT_EQ(*ById(*without, L"x")->Style().color, L"#000000");
+  auto with = LoadPage(style + L"<span>" + divs + L"<p id=x>t</p>");
+  EXPECT_EQ(*ById(*with, L"x")->Style().color, L"red");
+}
+
 TEST(ParseColor, KeywordTableAndHexForms) {
   struct Case {
     const wchar_t* value;
