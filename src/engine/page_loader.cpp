@@ -180,6 +180,9 @@ bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
 
 int FetchLinkedFileForRunner(CTaskRunner& r, const std::wstring& address,
                              const std::wstring& page_url, CFieldValue* field) {
+  // An element without the attribute links to nothing (resolved, an empty address would name
+  // the page itself).
+  if (address.find_first_not_of(L" \t\r\n") == std::wstring::npos) return -1;
   CLinkedFile file;
   auto should_stop = [&r] { return !r.PumpMessages(); };
   if (!FetchLinkedFile(address, page_url, should_stop, &file)) return -1;
