@@ -376,17 +376,16 @@ void ParseSheet(std::wstring_view css, StyleSheet* sheet) {
       pos += text[pos] == L'<' ? 4 : 3;
       continue;
     }
-    size_t brace = text.find(L'{', pos);
     if (text[pos] == L'@') {
-      size_t semi = text.find(L';', pos);
-      if (semi != std::wstring::npos && (brace == std::wstring::npos || semi < brace)) {
-        pos = semi + 1;
+      // A statement ("@import ...;") or a block ("@media ... { ... }"), skipped either way.
+      size_t stop = text.find_first_of(L";{", pos);
+      if (stop == std::wstring::npos) break;
+      if (text[stop] == L';') {
+        pos = stop + 1;
         continue;
       }
-      if (brace == std::wstring::npos) break;
-      // Skip the at-rule's block, nested blocks included.
       int depth = 0;
-      size_t i = brace;
+      size_t i = stop;
       for (; i < text.size(); ++i) {
         if (text[i] == L'{') ++depth;
         if (text[i] == L'}' && --depth == 0) break;
@@ -394,6 +393,7 @@ void ParseSheet(std::wstring_view css, StyleSheet* sheet) {
       pos = i + 1;
       continue;
     }
+    size_t brace = text.find(L'{', pos);
     if (brace == std::wstring::npos) break;
     size_t close = text.find(L'}', brace);
     if (close == std::wstring::npos) close = text.size();
