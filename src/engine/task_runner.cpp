@@ -159,10 +159,16 @@ void CTaskRunner::ThreadMain() {
   ReloadOptions(*this);
   ready_ = true;
   for (;;) {
+    // The wait ends just after the next whole second, so that the once-a-second schedule test
+    // sees every second of the clock.
+    long long wall_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    long long wait_ms = 1000 - wall_ms % 1000 + 5;
     bool input;
     {
       std::unique_lock<std::mutex> lock(queue_mutex_);
-      input = queue_cv_.wait_for(lock, std::chrono::milliseconds(1000),
+      input = queue_cv_.wait_for(lock, std::chrono::milliseconds(wait_ms),
                                  [this] { return !queue_.empty(); });
     }
     if (input) {

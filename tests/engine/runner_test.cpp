@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "doc/text_codec.h"
@@ -116,6 +117,22 @@ TEST(RunnerTest, IntervalScheduleStartsAgainAfterTheRunEnds) {
   Harness h(PageTask(ListAddress(1), "", schedule), site);
   // Interval 0: each run starts about a second after the previous one ended, no command needed.
   ASSERT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() >= 2; }, 8s));
+}
+
+TEST(RunnerTest, FixedTimeScheduleRunsOnceAtItsSecond) {
+  CSite site;
+  PutPages(site, 1);
+  long long now = static_cast<long long>(std::time(nullptr));
+  auto schedule = [](long long at) {
+    return "<schedule type=\"2\" runattime=\"" + std::to_string(at) +
+           "\" runattype=\"Once\"></schedule>";
+  };
+  Harness past(PageTask(ListAddress(1), "", schedule(now - 5)), site);
+  Harness soon(PageTask(ListAddress(1), "", schedule(now + 2)), site);
+  ASSERT_TRUE(WaitFor([&] { return soon.runner->RunsCompleted() == 1; }, 6s));
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_EQ(soon.runner->RunsCompleted(), 1);
+  EXPECT_EQ(past.runner->RunsCompleted(), 0);
 }
 
 TEST(RunnerTest, RunLockHeldSkipsScheduledAndStartedRuns) {
