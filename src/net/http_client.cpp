@@ -752,6 +752,7 @@ void CHttpClient::WorkerMain() {
           if (r > 0) {
             received_ += static_cast<int32_t>(r);
             if (received_ >= expected_) Complete();
+            if (complete_ && !keep_connection_) break;
             continue;
           }
         } else {
@@ -764,6 +765,7 @@ void CHttpClient::WorkerMain() {
             end = true;
             break;
           }
+          if (complete_ && !keep_connection_) break;
           continue;
         }
         // The server closed (r == 0) or the connection broke (r == -2).
@@ -778,6 +780,8 @@ void CHttpClient::WorkerMain() {
         end = true;
         break;
       }
+      // A complete response on a connection the server will close needs nothing more from it.
+      if (!end && complete_ && !keep_connection_) break;
     }
 
     if (reconnect) {
