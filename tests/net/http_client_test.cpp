@@ -280,6 +280,19 @@ TEST_F(ClientFixture, RedirectToALocalFileIsNotFollowed) {
   EXPECT_EQ(client.Received(), 0);
 }
 
+TEST_F(ClientFixture, CompleteResponseOnClosingConnectionNeedsNoClose) {
+  CTestServer server([](CTestConn& c) {
+    std::string req;
+    if (!c.ReadRequest(&req)) return;
+    c.Send("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 4\r\n\r\ndone");
+    c.HoldUntilStopped();  // a server that lingers instead of closing
+  });
+  client.Get(server.WUrl("/"), L"");
+  ASSERT_EQ(Await(&client), HttpWait::kReady);
+  EXPECT_EQ(client.Body(), "done");
+  EXPECT_FALSE(client.KeepConnection());
+}
+
 TEST_F(ClientFixture, SilentServerTimesOut) {
   CTestServer server([](CTestConn& c) { c.HoldUntilStopped(); });
   client.SetTimeout(200);
