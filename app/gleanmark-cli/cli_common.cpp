@@ -62,6 +62,8 @@ bool ResolveKey(const std::string& spec, const std::optional<std::string>& confi
   if (spec == "task") {
     CXmlDocument config;
     if (!LoadConfiguration(config_path, &config, error)) return false;
+    // The key text is read in the configuration's legacy code page.
+    ApplyConfiguredCodePage(config);
     std::optional<GostKey> k = TaskFileKey(config);
     if (!k) {
       *error = "the configuration holds no task-file key of at least 32 bytes";
