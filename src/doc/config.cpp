@@ -80,17 +80,19 @@ ConfigOrigin LoadConfigurationFrom(const std::wstring& user_path, const std::wst
     return ConfigOrigin::kNone;
   }
   // First start: copy the default to the user's folder. A user file that exists but yields
-  // nothing is kept aside rather than overwritten.
+  // nothing is kept aside rather than overwritten. Saves always go to the user's file, also when
+  // the copy failed: the default beside the program is never written.
+  config->SetPath(user_path);
   std::string bytes;
   if (!ReadFileBytes(default_path, &bytes) || !MakeFolders(FolderOf(user_path))) {
     return ConfigOrigin::kDefault;
   }
   std::string old;
   if (ReadFileBytes(user_path, &old) && !WriteFileAtomically(user_path + L".unreadable", old)) {
+    config->SetPath(std::wstring());  // nowhere to save without losing the user's file
     return ConfigOrigin::kDefault;
   }
   if (!WriteFileAtomically(user_path, bytes)) return ConfigOrigin::kDefault;
-  config->SetPath(user_path);
   return ConfigOrigin::kDefaultCopied;
 }
 

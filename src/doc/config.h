@@ -24,8 +24,9 @@ namespace gm {
 enum class ConfigOrigin { kNone, kUser, kDefaultCopied, kDefault };
 
 // Loads from `user_path`, else from `default_path`; a location counts when it yields at least
-// one top-level node. A default that was used is copied to `user_path` (creating its folder);
-// the document's path is then the copy, or the default itself when the copy failed.
+// one top-level node. A default that was used is copied to `user_path` (creating its folder).
+// Either way the document's path is `user_path`: saves never write the default (when the copy
+// failed, kDefault, they fail like the copy did).
 ConfigOrigin LoadConfigurationFrom(const std::wstring& user_path, const std::wstring& default_path,
                                    CXmlDocument* config);
 // The same with UserConfigPath() and DefaultConfigPath().

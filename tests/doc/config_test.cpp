@@ -235,6 +235,22 @@ TEST_F(ConfigLocations, FirstStartCopiesTheDefaultToTheDataFolder) {
   EXPECT_EQ(next.First()->GetAttribute(L"name"), L"saved");
 }
 
+TEST_F(ConfigLocations, WhenTheCopyFailsSavesFailRatherThanWriteTheDefault) {
+  Write(default_, L"<autoupdate name=\"default\"></autoupdate>");
+  std::string default_bytes;
+  ASSERT_TRUE(ReadFileBytes(default_, &default_bytes));
+  ASSERT_TRUE(WriteFileAtomically(FromUtf8(root_) + L"/blocked", "a file, not a folder"));
+  std::wstring user = FromUtf8(root_) + L"/blocked/GMK/gmk.cfg";
+  CXmlDocument config;
+  ASSERT_EQ(LoadConfigurationFrom(user, default_, &config), ConfigOrigin::kDefault);
+  EXPECT_EQ(config.First()->GetAttribute(L"name"), L"default");
+  config.First()->SetAttribute(L"name", L"changed");
+  EXPECT_FALSE(SaveConfiguration(config));
+  std::string after;
+  ASSERT_TRUE(ReadFileBytes(default_, &after));
+  EXPECT_EQ(after, default_bytes);
+}
+
 TEST_F(ConfigLocations, UnreadableUserFileIsKeptAsideAndMissingFilesGiveNothing) {
   CXmlDocument config;
   EXPECT_EQ(LoadConfigurationFrom(user_, default_, &config), ConfigOrigin::kNone);
