@@ -342,8 +342,13 @@ size_t CXmlNode::ParseNode(std::wstring_view text, size_t pos) {
   bool open = false;
   size_t p = ParseHead(this, t, pos, &open);
   if (!open) return p;
-  // Children of the open elements, innermost last. Any end tag closes the innermost element.
-  std::vector<CXmlNode*> stack{this};
+  // The open elements, innermost last, each with its last child so far (appending stays
+  // constant-time however many siblings there are). Any end tag closes the innermost element.
+  struct Open {
+    CXmlNode* node;
+    CXmlNode* last;
+  };
+  std::vector<Open> stack{{this, nullptr}};
   while (!stack.empty()) {
     p = SkipSpace(t, p);
     if (p >= t.size()) break;  // the end of the text closes every open element
@@ -353,8 +358,13 @@ size_t CXmlNode::ParseNode(std::wstring_view text, size_t pos) {
       stack.pop_back();
       continue;
     }
-    CXmlNode* added = stack.back()->AppendChild(child.release());
-    if (open) stack.push_back(added);
+    CXmlNode* added = child.release();
+    Open& top = stack.back();
+    added->parent_ = top.node;
+    if (top.last) top.last->next_ = added;
+    else top.node->first_child_ = added;
+    top.last = added;
+    if (open) stack.push_back({added, nullptr});
   }
   return p;
 }
