@@ -5,6 +5,8 @@
 //
 // Also: location by marker text (a regular expression searched in the page's text) and the
 // path arithmetic that turns the element showing the marker into the target element.
+//
+// Pure functions over a page model; called on the thread that owns the model.
 #pragma once
 
 #include <optional>

@@ -2,6 +2,8 @@
 // (block boundaries and BR make line breaks, white space collapses by the white-space
 // property, display:none content is left out, table cells are separated by tabs and rows by
 // line breaks), with the optional hidden-text filter.
+//
+// Pure functions over a document; called on the thread that owns it.
 #pragma once
 
 #include <string>
