@@ -533,6 +533,10 @@ void ComputeStyles(CDomDocument* doc) {
 
   const std::wstring* k_inherit = doc->Intern(L"inherit");
   const std::wstring* k_none = doc->Intern(L"none");
+  // Values are interned, so keywords compare by address.
+  const std::wstring* k_initial = doc->Intern(L"initial");
+  const std::wstring* k_unset = doc->Intern(L"unset");
+  const std::wstring* k_inline = doc->Intern(L"inline");
   std::unordered_map<const std::wstring*, std::pair<const std::wstring*, const std::wstring*>>
       tag_defaults;
   const std::wstring* defaults[kCount] = {nullptr,
@@ -652,11 +656,11 @@ void ComputeStyles(CDomDocument* doc) {
       bool keyword_inherit = value[p] == k_inherit;
       if (keyword_inherit || (!value[p] && inherited)) {
         value[p] = parent_value[p] ? parent_value[p] : defaults[p];
-      } else if (!value[p] || *value[p] == L"initial" || *value[p] == L"unset") {
-        value[p] = p == kDisplay ? doc->Intern(L"inline") : defaults[p];
+      } else if (!value[p] || value[p] == k_initial || value[p] == k_unset) {
+        value[p] = p == kDisplay ? k_inline : defaults[p];
       }
     }
-    value[kDisplay] = value[kDisplay] ? value[kDisplay] : doc->Intern(L"inline");
+    value[kDisplay] = value[kDisplay] ? value[kDisplay] : k_inline;
     if (value[kColor] && (value[kColor]->compare(0, 3, L"rgb") == 0))
       value[kColor] = doc->Intern(NormalizeColor(*value[kColor]));
     if (value[kBackgroundColor] && value[kBackgroundColor]->compare(0, 3, L"rgb") == 0)
