@@ -81,6 +81,9 @@ int CmdRun(const Args& in) {
   std::string error;
   bool have_config = LoadConfiguration(config_path, config.get(), &error);
   if (!have_config && config_path) return Fail(error);
+  if (have_config && !HasAppTitle(*config)) {
+    return Fail("the configuration " + ToUtf8(config->Path()) + " has no APP_TITLE text");
+  }
   if (have_config && !ApplyConfiguredCodePage(*config)) {
     std::fprintf(stderr, "gleanmark-cli: the configured code page is unknown; using %s\n",
                  AnsiCodePage().c_str());
