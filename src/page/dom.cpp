@@ -168,6 +168,22 @@ const CDomNode* NextAfterSubtree(const CDomNode* node) {
   return next;
 }
 
+const CDomNode* NodeBySnapshotId(const CDomDocument* document, int32_t id) {
+  // Frame documents are searched through an explicit list, so nesting costs no stack.
+  std::vector<const CDomDocument*> pending{document};
+  while (!pending.empty()) {
+    const CDomDocument* doc = pending.back();
+    pending.pop_back();
+    if (!doc) continue;
+    const CDomNode* root = doc->Root();
+    for (const CDomNode* n = root; n; n = NextInTree(n, root)) {
+      if (n->SnapshotId() == id) return n;
+      if (n->ContentDocument()) pending.push_back(n->ContentDocument());
+    }
+  }
+  return nullptr;
+}
+
 std::vector<const CDomNode*> ElementsByName(const CDomNode* scope, std::wstring_view name) {
   std::vector<const CDomNode*> out;
   for (const CDomNode* n = scope; n; n = NextInTree(n, scope)) {

@@ -197,6 +197,10 @@ const CDomNode* PreviousInOrder(const CDomNode* node);
 // The deepest first descendant of the next sibling, or, without a next sibling, the parent.
 const CDomNode* NextAfterSubtree(const CDomNode* node);
 
+// The node with this snapshot number in a live page's document or in the documents of its
+// frames; null when there is none.
+const CDomNode* NodeBySnapshotId(const CDomDocument* document, int32_t id);
+
 // All elements with this node name ("FRAME") in document order, below `scope`.
 std::vector<const CDomNode*> ElementsByName(const CDomNode* scope, std::wstring_view name);
 

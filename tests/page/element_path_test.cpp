@@ -127,6 +127,8 @@ TEST_F(FramePaths, LiveFramesGoThroughTheSnapshotFrameDocuments) {
   ASSERT_NE(fb, nullptr);
   EXPECT_EQ(BuildPath(fb), path);
   EXPECT_EQ(model.FindTextElement(start, L"in B"), fb);
+  const_cast<CDomNode*>(fb)->SetSnapshotId(77);  // actions name nodes of frames by number too
+  EXPECT_EQ(NodeBySnapshotId(model.Document(), 77), fb);
   // Live: two separators in a row find nothing; one at the end is a move.
   EXPECT_EQ(ResolvePath(model, start, L"HTML@HEAD#FRAMESET@FRAME@@"), nullptr);
   EXPECT_EQ(ResolvePath(model, start, L"HTML@HEAD#FRAMESET@FRAME#FRAME@HTML@HEAD#BODY@DIV@P@"),

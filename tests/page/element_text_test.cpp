@@ -94,7 +94,8 @@ TEST(ElementText, HiddenTextFilter) {
 
 TEST(ComputedStyle, CascadeBySpecificityOrderAndImportance) {
   auto model = LoadPage(
-      L"<style>@import 'x.css'; /* c */ #a{color:red} .c{color:white} .d{color:blue} .d{color:green}"
+      L"<style>@import 'x.css'; /* c */ #a{color:red} .c{color:white} .d{color:blue} "
+      L".d{color:green}"
       L" p.i{color:red !important} div > p{display:none} div b{display:block}"
       L" [data-k=v]{font-size:0} a:hover{display:none} h1, .z {visibility:hidden}"
       L" @media print { span {display:none} } * {white-space:nowrap}</style>"

@@ -89,6 +89,9 @@ TEST(Snapshot, ReadsTheSameAsTheTreeBuiltFromText) {
   EXPECT_EQ(AttributeValue(mapping[test::ById(*text_model, L"h")], L"pageurl"),
             L"http://example.test/live.html");
   EXPECT_EQ(mapping[root]->SnapshotId(), 1);
+  const CDomNode* h1 = mapping[test::ById(*text_model, L"h")];
+  EXPECT_EQ(NodeBySnapshotId(live_model.Document(), h1->SnapshotId()), h1);
+  EXPECT_EQ(NodeBySnapshotId(live_model.Document(), 100000), nullptr);
 }
 
 }  // namespace
