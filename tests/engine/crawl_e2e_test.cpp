@@ -161,6 +161,15 @@ TEST(CrawlTest, FramePagesWithInlinedScripts) {
   ASSERT_TRUE(RunToEnd(*run.runner, 1));
   requested = site.Requested();
   EXPECT_EQ(std::count(requested.begin(), requested.end(), "/lib.js"), 1);
+  // The runner's cache files go with the runner.
+  std::string folder = ToUtf8(run.runner->env().cacheFolder);
+  auto count_files = [&] {
+    std::string cmd = "test $(ls -A '" + folder + "' 2>/dev/null | wc -l) -eq 0";
+    return std::system(cmd.c_str()) == 0 ? 0 : 1;
+  };
+  EXPECT_EQ(count_files(), 1);
+  run.runner.reset();
+  EXPECT_EQ(count_files(), 0);
 }
 
 TEST(CrawlTest, DuplicateRules) {
