@@ -636,9 +636,8 @@ void CHttpClient::WorkerMain() {
       }
       fds[1] = {resend_fd_, POLLIN, 0};
       fds[2] = {abort_fd_, POLLIN, 0};
-      int wait = timeout_ms_ == kInfinite
-                     ? -1
-                     : static_cast<int>(std::min<uint32_t>(timeout_ms_, INT_MAX));
+      uint32_t timeout = timeout_ms_.load();
+      int wait = timeout == kInfinite ? -1 : static_cast<int>(std::min<uint32_t>(timeout, INT_MAX));
       int pr = poll(fds, 3, wait);
       if (pr < 0) {
         if (errno == EINTR) continue;

@@ -159,7 +159,7 @@ class CHttpClient {
   std::wstring user_agent_;
   std::wstring post_body_;
   bool is_post_ = false;
-  uint32_t timeout_ms_ = kInfinite;
+  std::atomic<uint32_t> timeout_ms_{kInfinite};  // read by the worker before every wait
   CCookieJar* cookie_jar_;
   std::string extra_ca_file_;
 
