@@ -34,8 +34,10 @@ std::string TempDir() {
 }
 
 int FreePort() {
-  FILE* p = ::popen("/usr/bin/python3 -c 'import socket; s=socket.socket(); "
-                    "s.bind((\"127.0.0.1\",0)); print(s.getsockname()[1])'", "r");
+  FILE* p = ::popen(
+      "/usr/bin/python3 -c 'import socket; s=socket.socket(); "
+      "s.bind((\"127.0.0.1\",0)); print(s.getsockname()[1])'",
+      "r");
   int port = 0;
   if (p && std::fscanf(p, "%d", &port) != 1) port = 0;
   if (p) ::pclose(p);
@@ -44,14 +46,16 @@ int FreePort() {
 
 void WriteSite(const std::string& dir) {
   for (int page = 1; page <= kPages; ++page) {
-    std::string s = "<!DOCTYPE html><html><head><meta http-equiv=\"Content-Type\" "
-                    "content=\"text/html; charset=utf-8\"><title>List " + std::to_string(page) +
-                    "</title></head><body><div class=\"head\"><h1>Books</h1></div><table id=\"books\">";
+    std::string s =
+        "<!DOCTYPE html><html><head><meta http-equiv=\"Content-Type\" "
+        "content=\"text/html; charset=utf-8\"><title>List " +
+        std::to_string(page) +
+        "</title></head><body><div class=\"head\"><h1>Books</h1></div><table id=\"books\">";
     for (int r = 0; r < kRows; ++r) {
       int id = page * 1000 + r;
       s += "<tr class=\"r\"><td><a href=\"item/" + std::to_string(id) + ".html\">Title number " +
-           std::to_string(id) + "</a></td><td>Author " + std::to_string(id % 97) +
-           "</td><td>" + std::to_string(id % 500) + ".99</td></tr>\n";
+           std::to_string(id) + "</a></td><td>Author " + std::to_string(id % 97) + "</td><td>" +
+           std::to_string(id % 500) + ".99</td></tr>\n";
     }
     s += "</table><p class=\"pager\">Page " + std::to_string(page) + "</p></body></html>";
     std::ofstream(dir + "/list" + std::to_string(page) + ".html") << s;
@@ -66,7 +70,8 @@ pid_t StartNginx(const std::string& dir, int port) {
                       << " proxy_temp_path " << dir << "; fastcgi_temp_path " << dir << ";\n"
                       << " uwsgi_temp_path " << dir << "; scgi_temp_path " << dir << ";\n"
                       << " keepalive_requests 100000; default_type text/html;\n"
-                      << " server { listen 127.0.0.1:" << port << "; root " << dir << "/site; } }\n";
+                      << " server { listen 127.0.0.1:" << port << "; root " << dir
+                      << "/site; } }\n";
   pid_t pid = ::fork();
   if (pid == 0) {
     ::execl("/usr/sbin/nginx", "nginx", "-c", conf.c_str(), "-p", dir.c_str(), (char*)nullptr);
@@ -89,10 +94,11 @@ void CompareWithScrapy() {
   pid_t nginx = StartNginx(dir, port);
   std::string base = "http://127.0.0.1:" + std::to_string(port);
 
-  std::string task =
-      "<task name=\"bench\" useiectrl=\"0\"><address type=\"1\"><url>" + base +
-      "/list1.html</url><urlpattern>" + base + "/list{N}.html</urlpattern>"
-      "<pattern name=\"{N}\" value=\"[1-" + std::to_string(kPages) + "-1]\"></pattern></address>";
+  std::string task = "<task name=\"bench\" useiectrl=\"0\"><address type=\"1\"><url>" + base +
+                     "/list1.html</url><urlpattern>" + base +
+                     "/list{N}.html</urlpattern>"
+                     "<pattern name=\"{N}\" value=\"[1-" +
+                     std::to_string(kPages) + "-1]\"></pattern></address>";
   const char* paths[] = {"@TD@A", "@TD#TD", "@TD#TD#TD"};
   const char* names[] = {"title", "author", "price"};
   for (int i = 0; i < 3; ++i) {
@@ -117,8 +123,8 @@ void CompareWithScrapy() {
   }
 
   std::string out = dir + "/scrapy.jsonl";
-  std::string cmd = "/usr/bin/python3 " GM_SOURCE_DIR "/bench/engine/scrapy_list.py " + base +
-                    " " + std::to_string(kPages) + " " + out + " >/dev/null 2>&1";
+  std::string cmd = "/usr/bin/python3 " GM_SOURCE_DIR "/bench/engine/scrapy_list.py " + base + " " +
+                    std::to_string(kPages) + " " + out + " >/dev/null 2>&1";
   double t1 = Now();
   int rc = std::system(cmd.c_str());
   double theirs = Now() - t1;

@@ -16,7 +16,8 @@ int CmdDoc(const Args& in) {
   if (args.empty()) return Fail("doc needs 'decode FILE' or 'encode TEXTFILE OUT'");
   const std::string verb = args[0];
   if (verb == "decode" && args.size() != 2) return Fail("usage: doc decode FILE [--key ...]");
-  if (verb == "encode" && args.size() != 3) return Fail("usage: doc encode TEXTFILE OUT [--key ...]");
+  if (verb == "encode" && args.size() != 3)
+    return Fail("usage: doc encode TEXTFILE OUT [--key ...]");
   if (verb != "decode" && verb != "encode") return Fail("unknown doc verb '" + verb + "'");
 
   GostKey key;

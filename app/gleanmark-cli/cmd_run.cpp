@@ -21,7 +21,9 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 
-void OnInterrupt(int) { g_interrupted = true; }
+void OnInterrupt(int) {
+  g_interrupted = true;
+}
 
 // Status texts on standard error, each once.
 class StatusPrinter : public CRunnerListener {
@@ -73,7 +75,8 @@ int CmdRun(const Args& in) {
   std::string format = TakeOption(&args, "--format", &missing).value_or("csv");
   std::optional<std::string> out_path = TakeOption(&args, "--out", &missing);
   if (missing) return Fail("option without a value");
-  if (args.size() != 1) return Fail("usage: run TASK [--config FILE] [--format csv|jsonl] [--out FILE]");
+  if (args.size() != 1)
+    return Fail("usage: run TASK [--config FILE] [--format csv|jsonl] [--out FILE]");
   if (format != "csv" && format != "jsonl") return Fail("unknown format '" + format + "'");
 
   // The configuration gives the interface texts and the task-file key; a run works without.
@@ -121,10 +124,13 @@ int CmdRun(const Args& in) {
         stop_sent = true;
       }
     }
-    if (stream.Failed()) status = Fail("writing the records failed");
-    else if (g_interrupted) status = 130;
+    if (stream.Failed())
+      status = Fail("writing the records failed");
+    else if (g_interrupted)
+      status = 130;
   }
-  if (out != stdout && std::fclose(out) != 0 && status == 0) status = Fail("cannot write " + *out_path);
+  if (out != stdout && std::fclose(out) != 0 && status == 0)
+    status = Fail("cannot write " + *out_path);
   return status;
 }
 

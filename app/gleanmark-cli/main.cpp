@@ -19,8 +19,7 @@ const Command kCommands[] = {
      "doc decode FILE [--key config|task|hex:<64 hex digits>] [--config FILE]\n"
      "  doc encode TEXTFILE OUT [--key ...] [--config FILE]"},
     {"task", gm::cli::CmdTask, "task list|export|import ... [--config FILE]"},
-    {"fetch", gm::cli::CmdFetch,
-     "fetch URL [-i] [--post BODY] [--referer URL] [--user-agent UA]"},
+    {"fetch", gm::cli::CmdFetch, "fetch URL [-i] [--post BODY] [--referer URL] [--user-agent UA]"},
     {"page", gm::cli::CmdPage, "page paths FILE|URL\n  page resolve FILE|URL PATH"},
 };
 

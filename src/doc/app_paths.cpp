@@ -25,7 +25,9 @@ std::wstring DataFolder() {
   return FromUtf8(base) + L"/.local/share/GMK";
 }
 
-std::wstring UserConfigPath() { return DataFolder() + L"/gmk.cfg"; }
+std::wstring UserConfigPath() {
+  return DataFolder() + L"/gmk.cfg";
+}
 
 std::wstring ProgramFolder() {
   char buf[4096];
@@ -43,7 +45,9 @@ std::wstring ResourceFolder() {
   return prog;
 }
 
-std::wstring DefaultConfigPath() { return ResourceFolder() + L"/gmk.cfg"; }
+std::wstring DefaultConfigPath() {
+  return ResourceFolder() + L"/gmk.cfg";
+}
 
 bool MakeFolders(const std::wstring& path) {
   std::string p = ToUtf8(NormalizeSeparators(path));

@@ -61,8 +61,10 @@ bool WriteFileAtomically(const std::wstring& path, std::string_view bytes) {
   while (ok && done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
   }
   if (ok && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
@@ -78,7 +80,14 @@ std::wstring SafeFileName(std::wstring_view name) {
   std::wstring out(name.substr(b, e - b));
   for (wchar_t& c : out) {
     switch (c) {
-      case L'\\': case L'/': case L':': case L'*': case L'?': case L'"': case L'<': case L'>':
+      case L'\\':
+      case L'/':
+      case L':':
+      case L'*':
+      case L'?':
+      case L'"':
+      case L'<':
+      case L'>':
       case L'|':
         c = L'#';
         break;
@@ -107,7 +116,8 @@ std::wstring NormalizeSeparators(std::wstring_view path) {
 std::wstring JoinPath(std::wstring_view folder, std::wstring_view relative) {
   std::wstring out = NormalizeSeparators(folder);
   std::wstring rel = NormalizeSeparators(relative);
-  if (!out.empty() && out.back() != L'/' && !rel.empty() && rel.front() != L'/') out.push_back(L'/');
+  if (!out.empty() && out.back() != L'/' && !rel.empty() && rel.front() != L'/')
+    out.push_back(L'/');
   if (!out.empty() && out.back() == L'/' && !rel.empty() && rel.front() == L'/') rel.erase(0, 1);
   return out + rel;
 }

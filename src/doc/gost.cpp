@@ -72,8 +72,10 @@ bool GostKeyFromHex(std::string_view hex, GostKey* key) {
             : (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                      : -1;
     if (v < 0) return false;
-    if (i % 2 == 0) bytes[i / 2] = static_cast<unsigned char>(v << 4);
-    else bytes[i / 2] |= static_cast<unsigned char>(v);
+    if (i % 2 == 0)
+      bytes[i / 2] = static_cast<unsigned char>(v << 4);
+    else
+      bytes[i / 2] |= static_cast<unsigned char>(v);
   }
   *key = GostKeyFromBytes(bytes);
   return true;
@@ -87,8 +89,12 @@ void GostDecryptBlock(unsigned char block[8], const GostKey& key) {
   Transform(block, key, kDecryptOrder);
 }
 
-void GostEncrypt(std::string* data, const GostKey& key) { TransformAll(data, key, kEncryptOrder); }
-void GostDecrypt(std::string* data, const GostKey& key) { TransformAll(data, key, kDecryptOrder); }
+void GostEncrypt(std::string* data, const GostKey& key) {
+  TransformAll(data, key, kEncryptOrder);
+}
+void GostDecrypt(std::string* data, const GostKey& key) {
+  TransformAll(data, key, kDecryptOrder);
+}
 
 const GostKey& ConfigurationKey() {
   // Never change these bytes: every stored configuration depends on them.

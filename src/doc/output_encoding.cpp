@@ -6,30 +6,42 @@ namespace gm {
 
 const wchar_t* OutputEncodingName(OutputEncoding e) {
   switch (e) {
-    case OutputEncoding::kUtf8: return L"UTF-8";
-    case OutputEncoding::kUnicode: return L"Unicode";
-    case OutputEncoding::kUnicodeBigEndian: return L"Unicode big endian";
-    case OutputEncoding::kAnsi: break;
+    case OutputEncoding::kUtf8:
+      return L"UTF-8";
+    case OutputEncoding::kUnicode:
+      return L"Unicode";
+    case OutputEncoding::kUnicodeBigEndian:
+      return L"Unicode big endian";
+    case OutputEncoding::kAnsi:
+      break;
   }
   return L"ANSI";
 }
 
 std::string ByteOrderMark(OutputEncoding e) {
   switch (e) {
-    case OutputEncoding::kUtf8: return "\xEF\xBB\xBF";
-    case OutputEncoding::kUnicode: return "\xFF\xFE";
-    case OutputEncoding::kUnicodeBigEndian: return "\xFE\xFF";
-    case OutputEncoding::kAnsi: break;
+    case OutputEncoding::kUtf8:
+      return "\xEF\xBB\xBF";
+    case OutputEncoding::kUnicode:
+      return "\xFF\xFE";
+    case OutputEncoding::kUnicodeBigEndian:
+      return "\xFE\xFF";
+    case OutputEncoding::kAnsi:
+      break;
   }
   return {};
 }
 
 std::string EncodeOutput(std::wstring_view text, OutputEncoding e) {
   switch (e) {
-    case OutputEncoding::kUtf8: return ToUtf8(text);
-    case OutputEncoding::kUnicode: return ToUtf16LE(text);
-    case OutputEncoding::kUnicodeBigEndian: return ToUtf16BE(text);
-    case OutputEncoding::kAnsi: break;
+    case OutputEncoding::kUtf8:
+      return ToUtf8(text);
+    case OutputEncoding::kUnicode:
+      return ToUtf16LE(text);
+    case OutputEncoding::kUnicodeBigEndian:
+      return ToUtf16BE(text);
+    case OutputEncoding::kAnsi:
+      break;
   }
   return ToAnsi(text);
 }

@@ -12,7 +12,9 @@ namespace {
 
 constexpr wchar_t kReplacement = 0xFFFD;
 
-bool IsScalar(uint32_t c) { return c < 0xD800 || (c > 0xDFFF && c <= 0x10FFFF); }
+bool IsScalar(uint32_t c) {
+  return c < 0xD800 || (c > 0xDFFF && c <= 0x10FFFF);
+}
 
 void AppendUtf16(std::u16string* out, wchar_t wc) {
   uint32_t c = static_cast<uint32_t>(wc);
@@ -119,9 +121,9 @@ std::wstring DecodeWith(UConverter* conv, std::string_view bytes) {
   ucnv_reset(conv);
   std::u16string buf(bytes.size() * 2 + 4, u'\0');
   UErrorCode status = U_ZERO_ERROR;
-  int32_t n = ucnv_toUChars(conv, reinterpret_cast<UChar*>(buf.data()),
-                            static_cast<int32_t>(buf.size()), bytes.data(),
-                            static_cast<int32_t>(bytes.size()), &status);
+  int32_t n =
+      ucnv_toUChars(conv, reinterpret_cast<UChar*>(buf.data()), static_cast<int32_t>(buf.size()),
+                    bytes.data(), static_cast<int32_t>(bytes.size()), &status);
   if (status == U_BUFFER_OVERFLOW_ERROR) {
     buf.resize(n + 1);
     status = U_ZERO_ERROR;
@@ -260,7 +262,9 @@ bool SetAnsiCodePage(std::string_view name) {
   return true;
 }
 
-std::string AnsiCodePage() { return CurrentAnsiName(nullptr); }
+std::string AnsiCodePage() {
+  return CurrentAnsiName(nullptr);
+}
 
 std::string ToAnsi(std::wstring_view text) {
   UConverter* conv = AnsiConverter();
@@ -309,9 +313,20 @@ bool Utf16Less::operator()(std::wstring_view a, std::wstring_view b) const {
 
 bool IsSpace(wchar_t c) {
   switch (static_cast<uint32_t>(c)) {
-    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20:
-    case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F:
-    case 0x205F: case 0x3000:
+    case 0x09:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x20:
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
       return true;
     default:
       return c >= 0x2000 && c <= 0x200A;

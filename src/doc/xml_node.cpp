@@ -8,7 +8,9 @@
 namespace gm {
 namespace {
 
-bool IsPathSeparator(wchar_t c) { return c == L'@' || c == L'#' || c == L'*'; }
+bool IsPathSeparator(wchar_t c) {
+  return c == L'@' || c == L'#' || c == L'*';
+}
 
 void ReplaceAll(std::wstring* s, std::wstring_view from, std::wstring_view to) {
   size_t pos = 0;
@@ -21,10 +23,17 @@ void ReplaceAll(std::wstring* s, std::wstring_view from, std::wstring_view to) {
 void AppendEscaped(std::wstring* out, std::wstring_view s) {
   for (wchar_t c : s) {
     switch (c) {
-      case L'<': out->append(L"&lt;"); break;
-      case L'>': out->append(L"&gt;"); break;
-      case L'"': out->append(L"&quot;"); break;
-      default: out->push_back(c);
+      case L'<':
+        out->append(L"&lt;");
+        break;
+      case L'>':
+        out->append(L"&gt;");
+        break;
+      case L'"':
+        out->append(L"&quot;");
+        break;
+      default:
+        out->push_back(c);
     }
   }
 }
@@ -115,7 +124,9 @@ CXmlNode::CXmlNode(const CXmlNode& source) {
   ParseNode(text, 0);
 }
 
-CXmlNode::~CXmlNode() { DeleteChildren(); }
+CXmlNode::~CXmlNode() {
+  DeleteChildren();
+}
 
 void CXmlNode::DeleteChildren() {
   std::vector<CXmlNode*> work;
@@ -274,7 +285,9 @@ std::unique_ptr<CXmlNode> CXmlNode::DetachChild(CXmlNode* node) {
   return std::unique_ptr<CXmlNode>(node);
 }
 
-void CXmlNode::RemoveChild(CXmlNode* node) { DetachChild(node); }
+void CXmlNode::RemoveChild(CXmlNode* node) {
+  DetachChild(node);
+}
 
 void CXmlNode::WriteText(const CXmlNode* node, std::wstring* out, int depth) {
   struct Frame {
@@ -361,8 +374,10 @@ size_t CXmlNode::ParseNode(std::wstring_view text, size_t pos) {
     CXmlNode* added = child.release();
     Open& top = stack.back();
     added->parent_ = top.node;
-    if (top.last) top.last->next_ = added;
-    else top.node->first_child_ = added;
+    if (top.last)
+      top.last->next_ = added;
+    else
+      top.node->first_child_ = added;
     top.last = added;
     if (open) stack.push_back({added, nullptr});
   }

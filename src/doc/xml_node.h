@@ -93,7 +93,10 @@ class CXmlDocument {
 
   void Parse(std::wstring_view text);
   void Parse(const wchar_t* text) {
-    if (text) Parse(std::wstring_view(text)); else Clear();
+    if (text)
+      Parse(std::wstring_view(text));
+    else
+      Clear();
   }
   std::wstring ToText() const;
   CXmlNode* Find(std::wstring_view path) const { return first_ ? first_->Find(path) : nullptr; }

@@ -86,12 +86,11 @@ void ReloadOptions(CTaskRunner& r) {
   }
 
   AddressSettings a = ReadAddressSettings(task);
-  bool form_changed = a.loginpage != 0 &&
-                      (a.loginpage != r.loginOn || a.loginurl != r.loginUrl ||
-                       a.logindata != r.loginData || a.loginpageUrl != r.loginPage);
-  bool http_changed = a.httpauth != 0 &&
-                      (a.httpauth != r.httpAuthOn || a.httppage != r.httpPage ||
-                       a.httpuser != r.httpUser || a.httppass != r.httpPass);
+  bool form_changed =
+      a.loginpage != 0 && (a.loginpage != r.loginOn || a.loginurl != r.loginUrl ||
+                           a.logindata != r.loginData || a.loginpageUrl != r.loginPage);
+  bool http_changed = a.httpauth != 0 && (a.httpauth != r.httpAuthOn || a.httppage != r.httpPage ||
+                                          a.httpuser != r.httpUser || a.httppass != r.httpPass);
   if (form_changed || http_changed) {
     r.loginOn = a.loginpage;
     r.loginUrl = a.loginurl;
@@ -148,8 +147,8 @@ bool Walk(CLocation* l, CTaskRunner& r, const std::wstring* base_url,
       cur->element = ElementHandle(ResolvePath(model, NodeOf(start), cur->path));
     }
     if (cur->element) {
-      bool found = cur->firstChild ? Walk(cur->firstChild.get(), r, base_url, cur->element, root)
-                                   : true;
+      bool found =
+          cur->firstChild ? Walk(cur->firstChild.get(), r, base_url, cur->element, root) : true;
       if (ItemsOfLevel(cur, r, base_url, root)) found = true;
       if (found) result = true;
     }
@@ -166,12 +165,10 @@ bool AdvanceLevel(CLocation* l, CTaskRunner& r, int level, int target, CLocation
         result = true;
       }
     } else if (level == target && !cur->step.empty() && cur->element) {
-      cur->element =
-          ElementHandle(ResolvePath(*PageOf(root), ElementOf(cur), cur->step));
+      cur->element = ElementHandle(ResolvePath(*PageOf(root), ElementOf(cur), cur->step));
       if (cur->element) {
-        bool found = cur->firstChild
-                         ? Walk(cur->firstChild.get(), r, nullptr, cur->element, root)
-                         : true;
+        bool found =
+            cur->firstChild ? Walk(cur->firstChild.get(), r, nullptr, cur->element, root) : true;
         if (!ItemsOfLevel(cur, r, nullptr, root)) found = false;
         if (found) result = true;
       }
@@ -347,11 +344,20 @@ void RunTask(CTaskRunner& r) {
   Step step = r.root ? Step::kPage : Step::kFinish;
   while (step != Step::kFinish) {
     switch (step) {
-      case Step::kPage: step = PageStep(s); break;
-      case Step::kRecords: step = RecordsStep(s); break;
-      case Step::kPaging: step = PagingStep(s); break;
-      case Step::kNextAddress: step = NextAddressStep(s); break;
-      case Step::kFinish: break;
+      case Step::kPage:
+        step = PageStep(s);
+        break;
+      case Step::kRecords:
+        step = RecordsStep(s);
+        break;
+      case Step::kPaging:
+        step = PagingStep(s);
+        break;
+      case Step::kNextAddress:
+        step = NextAddressStep(s);
+        break;
+      case Step::kFinish:
+        break;
     }
   }
   for (CRecordOutput* out : r.env().outputs) out->EndRun(r);

@@ -24,8 +24,7 @@ bool DownloadPage(CLocation* location, CTaskRunner& runner, const std::wstring& 
 // Locates the tree on the loaded page (start and root null for the top call).
 bool Walk(CLocation* location, CTaskRunner& runner, const std::wstring* base_url,
           const std::shared_ptr<void>& start, CLocation* root);
-bool AdvanceLevel(CLocation* location, CTaskRunner& runner, int level, int target,
-                  CLocation* root);
+bool AdvanceLevel(CLocation* location, CTaskRunner& runner, int level, int target, CLocation* root);
 bool AdvanceNested(CLocation* location, CTaskRunner& runner, int level, int target);
 bool ItemsOfLevel(CLocation* location, CTaskRunner& runner, const std::wstring* base_url,
                   CLocation* root);

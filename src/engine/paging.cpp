@@ -4,14 +4,14 @@
 #include "engine/paging.h"
 
 #include <chrono>
+#include <climits>
 
+#include "doc/text_codec.h"
 #include "engine/crawl_driver.h"
 #include "engine/page_handles.h"
 #include "engine/task_runner.h"
 #include "page/browser.h"
 #include "page/element_path.h"
-#include "doc/text_codec.h"
-#include <climits>
 
 namespace gm {
 namespace {

@@ -17,7 +17,9 @@ namespace {
 
 const CFieldValue kEmptyField;
 
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+bool IsDigit(wchar_t c) {
+  return c >= L'0' && c <= L'9';
+}
 
 // Days from 1970-01-01 of a civil date (proleptic Gregorian).
 long DaysFromCivil(long y, unsigned m, unsigned d) {
@@ -103,8 +105,8 @@ bool ParseIsoLike(const std::wstring& s, double* days) {
     if (p < s.size() && s[p] == L'Z') ++p;
     if (p != s.size()) return false;
   }
-  *days = DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) + kOleEpochOffset +
-          frac;
+  *days =
+      DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) + kOleEpochOffset + frac;
   return true;
 }
 
@@ -115,8 +117,8 @@ const std::vector<std::unique_ptr<icu::DateFormat>>& LocaleFormats() {
     const icu::Locale& loc = icu::Locale::getDefault();
     using DF = icu::DateFormat;
     const std::pair<DF::EStyle, DF::EStyle> styles[] = {
-        {DF::kShort, DF::kNone},   {DF::kMedium, DF::kNone}, {DF::kLong, DF::kNone},
-        {DF::kFull, DF::kNone},    {DF::kShort, DF::kShort}, {DF::kShort, DF::kMedium},
+        {DF::kShort, DF::kNone},   {DF::kMedium, DF::kNone},   {DF::kLong, DF::kNone},
+        {DF::kFull, DF::kNone},    {DF::kShort, DF::kShort},   {DF::kShort, DF::kMedium},
         {DF::kMedium, DF::kShort}, {DF::kMedium, DF::kMedium}, {DF::kNone, DF::kShort},
         {DF::kNone, DF::kMedium}};
     for (auto [d, t] : styles) {
@@ -235,7 +237,9 @@ int CompareFields(const CFieldValue& a, const CFieldValue& b) {
 // ---- Record list -------------------------------------------------------------------------
 
 namespace {
-double NormalizedKey(double x) { return x == 0 ? 0.0 : x; }
+double NormalizedKey(double x) {
+  return x == 0 ? 0.0 : x;
+}
 
 void EraseFrom(std::vector<const CRecord*>* v, const CRecord* r) {
   auto it = std::find(v->begin(), v->end(), r);
@@ -326,10 +330,9 @@ long CRecordList::FindDuplicate(const CRecord& record) const {
     }
   }
   if (!best) return -1;
-  auto it = std::lower_bound(records_.begin(), records_.end(), best->listOrder,
-                             [](const std::unique_ptr<CRecord>& r, double key) {
-                               return r->listOrder < key;
-                             });
+  auto it = std::lower_bound(
+      records_.begin(), records_.end(), best->listOrder,
+      [](const std::unique_ptr<CRecord>& r, double key) { return r->listOrder < key; });
   return static_cast<long>(it - records_.begin());
 }
 
@@ -343,8 +346,9 @@ void CRecordList::Insert(std::unique_ptr<CRecord> record) {
   long lo = size;
   if (sort_index_ >= 0) {
     auto cmp = [&](const CRecord& listed) {
-      return sort_descending_ ? CompareFields(listed.Field(sort_index_), record->Field(sort_index_))
-                              : CompareFields(record->Field(sort_index_), listed.Field(sort_index_));
+      return sort_descending_
+                 ? CompareFields(listed.Field(sort_index_), record->Field(sort_index_))
+                 : CompareFields(record->Field(sort_index_), listed.Field(sort_index_));
     };
     lo = 0;
     long hi = size;

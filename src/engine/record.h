@@ -25,7 +25,7 @@ struct CFieldValue {
   double number = 0;  // kNumber: the value; kDate: days since 1899-12-30 with time as fraction
   std::wstring text;
   std::vector<CLinkedFile> linkedFiles;  // downloaded files, in download order
-  const CItemDef* item = nullptr;  // not owned
+  const CItemDef* item = nullptr;        // not owned
 
   // Adds a downloaded file; returns its index.
   int AddLinkedFile(CLinkedFile file);

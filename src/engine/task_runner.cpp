@@ -13,7 +13,9 @@
 
 namespace gm {
 namespace {
-long long NowSeconds() { return static_cast<long long>(std::time(nullptr)); }
+long long NowSeconds() {
+  return static_cast<long long>(std::time(nullptr));
+}
 long long NowMillis() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -59,8 +61,7 @@ void CTaskRunner::SetStatus(const std::wstring& text) {
   if (listener_) listener_->OnRunnerNotice(this, kNoticeStatus);
 }
 
-void CTaskRunner::SetStatusText(const wchar_t* key,
-                                std::initializer_list<std::wstring_view> args) {
+void CTaskRunner::SetStatusText(const wchar_t* key, std::initializer_list<std::wstring_view> args) {
   SetStatus(FormatText(LangTextOrKey(env_.config, key), args));
 }
 
@@ -97,25 +98,44 @@ bool CTaskRunner::PumpMessages() {
   bool paused = false;
   while (!paused && TakeCommand(&cmd)) {
     switch (cmd) {
-      case kCmdQuit: SetState(kEnded); return false;
-      case kCmdStart: SetState(kRunning); return true;
-      case kCmdPause: SetState(kPaused); paused = true; break;
-      case kCmdStop: SetState(kStopped); return false;
-      case kCmdLogin: SetState(kLogin); return true;
+      case kCmdQuit:
+        SetState(kEnded);
+        return false;
+      case kCmdStart:
+        SetState(kRunning);
+        return true;
+      case kCmdPause:
+        SetState(kPaused);
+        paused = true;
+        break;
+      case kCmdStop:
+        SetState(kStopped);
+        return false;
+      case kCmdLogin:
+        SetState(kLogin);
+        return true;
       case kCmdReload:
         ReloadOptions(*this);
         ready_ = true;
         break;
-      default: break;
+      default:
+        break;
     }
   }
   if (state_ != kPaused) return !Stopped();
   for (;;) {
     switch (WaitCommand()) {
-      case kCmdQuit: SetState(kEnded); return false;
-      case kCmdResume: SetState(kRunning); return true;
-      case kCmdStop: SetState(kStopped); return false;
-      default: break;  // other commands are dropped while paused
+      case kCmdQuit:
+        SetState(kEnded);
+        return false;
+      case kCmdResume:
+        SetState(kRunning);
+        return true;
+      case kCmdStop:
+        SetState(kStopped);
+        return false;
+      default:
+        break;  // other commands are dropped while paused
     }
   }
 }
@@ -208,7 +228,8 @@ void CTaskRunner::ScheduleCheck(long long& last_run) {
   } else if (IsRunOnce(schedule->runattype)) {
     due = now == schedule->runattime;
   } else {
-    std::time_t at = static_cast<std::time_t>(schedule->runattime), t = static_cast<std::time_t>(now);
+    std::time_t at = static_cast<std::time_t>(schedule->runattime),
+                t = static_cast<std::time_t>(now);
     std::tm a{}, b{};
     localtime_r(&at, &a);
     localtime_r(&t, &b);

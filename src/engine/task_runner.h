@@ -69,9 +69,9 @@ struct RunnerEnvironment {
   // Makes a hidden browser page for a page model; empty (or returning null): browser-mode
   // operations fail cleanly and such pages are skipped.
   std::function<std::unique_ptr<CBrowserPage>()> newBrowserPage;
-  std::wstring cacheFolder;              // page-cache folder; empty: DataFolder()/cache
-  std::wstring userAgent;                // the engine's default user agent
-  std::vector<CRecordOutput*> outputs;   // in output order; not owned
+  std::wstring cacheFolder;             // page-cache folder; empty: DataFolder()/cache
+  std::wstring userAgent;               // the engine's default user agent
+  std::vector<CRecordOutput*> outputs;  // in output order; not owned
 };
 
 class CTaskRunner {

@@ -77,8 +77,8 @@ TEST_F(DocCliTest, TaskKeyComesFromTheConfiguration) {
         "<autoupdate><k>this task-file key is long enough for 32 bytes</k></autoupdate>");
   ASSERT_EQ(RunCli({"doc", "encode", Path("cfg.txt"), Path("gmk.cfg")}).status, 0);
   Write(Path("task.txt"), "<task name=\"t\"></task>");
-  auto enc = RunCli({"doc", "encode", Path("task.txt"), Path("t.tsk"), "--key", "task",
-                     "--config", Path("gmk.cfg")});
+  auto enc = RunCli({"doc", "encode", Path("task.txt"), Path("t.tsk"), "--key", "task", "--config",
+                     Path("gmk.cfg")});
   ASSERT_EQ(enc.status, 0) << enc.err;
   auto dec = RunCli({"doc", "decode", Path("t.tsk"), "--key", "task", "--config", Path("gmk.cfg")});
   EXPECT_EQ(dec.out, "\r\n<task name=\"t\"></task>");

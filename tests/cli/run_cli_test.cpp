@@ -1,11 +1,12 @@
 // gleanmark-cli run: streaming records of a real run, read back with Python's csv and json.
+#include "run_cli.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <chrono>
 #include <thread>
 
-#include "run_cli.h"
 #include "site.h"
 
 namespace gm {
@@ -25,10 +26,12 @@ std::string TaskText() {
 }
 
 void Serve(test::CSite* site) {
-  site->Put("/a", "<html><body><table><tr><td>alpha</td><td>one, \"two\"</td></tr>"
-                  "<tr><td>beta</td><td>line<br>break</td></tr></table></body></html>");
-  site->Put("/b", "<html><body><table><tr><td>\xE4\xB8\xAD\xE6\x96\x87</td><td>x</td></tr>"
-                  "</table></body></html>",
+  site->Put("/a",
+            "<html><body><table><tr><td>alpha</td><td>one, \"two\"</td></tr>"
+            "<tr><td>beta</td><td>line<br>break</td></tr></table></body></html>");
+  site->Put("/b",
+            "<html><body><table><tr><td>\xE4\xB8\xAD\xE6\x96\x87</td><td>x</td></tr>"
+            "</table></body></html>",
             "text/html; charset=utf-8");
 }
 
@@ -40,11 +43,12 @@ std::string Write(const std::string& dir, const std::string& name, const std::st
 
 // Python reads the file and prints one line per row, fields joined by " | ".
 std::string PythonRead(const std::string& path, const std::string& format) {
-  std::string script = format == "csv"
-      ? "import csv,sys\nfor r in csv.reader(open(sys.argv[1],newline='',encoding='utf-8')):"
-        " print(' | '.join(c.replace(chr(10),'/') for c in r))"
-      : "import json,sys\nfor l in open(sys.argv[1],encoding='utf-8'):\n d=json.loads(l)\n"
-        " print(' | '.join(v.replace(chr(10),'/') for v in d.values()))";
+  std::string script =
+      format == "csv"
+          ? "import csv,sys\nfor r in csv.reader(open(sys.argv[1],newline='',encoding='utf-8')):"
+            " print(' | '.join(c.replace(chr(10),'/') for c in r))"
+          : "import json,sys\nfor l in open(sys.argv[1],encoding='utf-8'):\n d=json.loads(l)\n"
+            " print(' | '.join(v.replace(chr(10),'/') for v in d.values()))";
   std::string py = path + ".py";
   std::ofstream(py) << script;
   std::string out_path = path + ".txt";

@@ -48,8 +48,8 @@ std::string Encipher(std::string bytes, const GostKey& key) {
 
 GostKey TestKey() {
   GostKey k;
-  EXPECT_TRUE(GostKeyFromHex(
-      "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", &k));
+  EXPECT_TRUE(
+      GostKeyFromHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", &k));
   return k;
 }
 
@@ -80,15 +80,14 @@ TEST(GostTest, KnownBlockAndInverse) {
 TEST(GostTest, RoundFunctionMatchesReference) {
   // An independent straight-line computation of one encryption with a single non-zero key
   // word checks the S-box orientation, rotation and round order.
-  static const unsigned char S[8][16] = {
-      {4, 10, 9, 2, 13, 8, 0, 14, 6, 11, 1, 12, 7, 15, 5, 3},
-      {14, 11, 4, 12, 6, 13, 15, 10, 2, 3, 8, 1, 0, 7, 5, 9},
-      {5, 8, 1, 13, 10, 3, 4, 2, 14, 15, 12, 7, 6, 0, 9, 11},
-      {7, 13, 10, 1, 0, 8, 9, 15, 14, 4, 6, 12, 11, 2, 5, 3},
-      {6, 12, 7, 1, 5, 15, 13, 8, 4, 10, 9, 14, 0, 3, 11, 2},
-      {4, 11, 10, 0, 7, 2, 1, 13, 3, 6, 8, 5, 9, 12, 15, 14},
-      {13, 11, 4, 1, 3, 15, 5, 9, 0, 10, 14, 7, 6, 8, 2, 12},
-      {1, 15, 13, 0, 5, 7, 10, 4, 9, 2, 3, 14, 6, 11, 8, 12}};
+  static const unsigned char S[8][16] = {{4, 10, 9, 2, 13, 8, 0, 14, 6, 11, 1, 12, 7, 15, 5, 3},
+                                         {14, 11, 4, 12, 6, 13, 15, 10, 2, 3, 8, 1, 0, 7, 5, 9},
+                                         {5, 8, 1, 13, 10, 3, 4, 2, 14, 15, 12, 7, 6, 0, 9, 11},
+                                         {7, 13, 10, 1, 0, 8, 9, 15, 14, 4, 6, 12, 11, 2, 5, 3},
+                                         {6, 12, 7, 1, 5, 15, 13, 8, 4, 10, 9, 14, 0, 3, 11, 2},
+                                         {4, 11, 10, 0, 7, 2, 1, 13, 3, 6, 8, 5, 9, 12, 15, 14},
+                                         {13, 11, 4, 1, 3, 15, 5, 9, 0, 10, 14, 7, 6, 8, 2, 12},
+                                         {1, 15, 13, 0, 5, 7, 10, 4, 9, 2, 3, 14, 6, 11, 8, 12}};
   auto f = [&](uint32_t x) {
     uint32_t y = 0;
     for (int i = 0; i < 8; ++i) y |= uint32_t(S[i][(x >> (4 * i)) & 15]) << (4 * i);
@@ -109,7 +108,8 @@ TEST(GostTest, RoundFunctionMatchesReference) {
   unsigned char block[8] = {0x67, 0x45, 0x23, 0x01, 0xef, 0xcd, 0xab, 0x89};
   GostEncryptBlock(block, k);
   unsigned char want[8];
-  for (int i = 0; i < 4; ++i) want[i] = (n1 >> (8 * i)) & 0xFF, want[4 + i] = (n2 >> (8 * i)) & 0xFF;
+  for (int i = 0; i < 4; ++i)
+    want[i] = (n1 >> (8 * i)) & 0xFF, want[4 + i] = (n2 >> (8 * i)) & 0xFF;
   EXPECT_EQ(0, memcmp(block, want, 8));
 }
 
@@ -135,9 +135,10 @@ TEST(StorageTest, LengthAndPadding) {
 TEST(StorageTest, SaveLoadReproducesTextForm) {
   TempDir dir;
   CXmlDocument doc;
-  doc.Parse(L"<config><language current=\"chs\"><chs><APP_TITLE>\u7f51\u9875\u91c7\u96c6"
-            L"</APP_TITLE></chs></language></config><task name=\"t &lt;1&gt;\"><url>"
-            L"http://example.com/?a=1&amp;b=\U0001F600</url></task>");
+  doc.Parse(
+      L"<config><language current=\"chs\"><chs><APP_TITLE>\u7f51\u9875\u91c7\u96c6"
+      L"</APP_TITLE></chs></language></config><task name=\"t &lt;1&gt;\"><url>"
+      L"http://example.com/?a=1&amp;b=\U0001F600</url></task>");
   std::wstring path = dir.File("gmk.cfg");
   ASSERT_TRUE(doc.Save(path, ConfigurationKey()));
   CXmlDocument back;

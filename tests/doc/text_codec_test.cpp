@@ -1,7 +1,8 @@
+#include "doc/text_codec.h"
+
 #include <gtest/gtest.h>
 
 #include "doc/output_encoding.h"
-#include "doc/text_codec.h"
 
 namespace gm {
 namespace {
@@ -14,10 +15,9 @@ TEST(CodecTest, Utf8RoundTripAndInvalidInput) {
     std::string in;
     std::wstring out;
   } cases[] = {
-      {"\xFF", L"\uFFFD"},
-      {"a\xE4\xB8", L"a\uFFFD"},         // truncated sequence
-      {"\xC0\xAF", L"\uFFFD\uFFFD"},     // overlong
-      {"\xED\xA0\x80x", L"\uFFFDx"},     // encoded surrogate
+      {"\xFF", L"\uFFFD"},           {"a\xE4\xB8", L"a\uFFFD"},  // truncated sequence
+      {"\xC0\xAF", L"\uFFFD\uFFFD"},                             // overlong
+      {"\xED\xA0\x80x", L"\uFFFDx"},                             // encoded surrogate
       {"\xE4\xB8z", L"\uFFFDz"},
   };
   for (const auto& c : cases) EXPECT_EQ(FromUtf8(c.in), c.out);
@@ -58,9 +58,12 @@ TEST(CodecTest, WebCharsets) {
 TEST(CodecTest, OutputEncodings) {
   EXPECT_EQ(ByteOrderMark(OutputEncoding::kAnsi), "");
   EXPECT_EQ(ByteOrderMark(OutputEncoding::kUtf8) + EncodeOutput(L"a", OutputEncoding::kUtf8),
-            "\xEF\xBB\xBF" "a");
+            "\xEF\xBB\xBF"
+            "a");
   EXPECT_EQ(ByteOrderMark(OutputEncoding::kUnicode) + EncodeOutput(L"a", OutputEncoding::kUnicode),
-            std::string("\xFF\xFE" "a\0", 4));
+            std::string("\xFF\xFE"
+                        "a\0",
+                        4));
   EXPECT_EQ(ByteOrderMark(OutputEncoding::kUnicodeBigEndian) +
                 EncodeOutput(L"a", OutputEncoding::kUnicodeBigEndian),
             std::string("\xFE\xFF\0a", 4));

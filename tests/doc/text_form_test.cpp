@@ -57,7 +57,8 @@ TEST(ReaderTest, Quirks) {
       // self-closing forms
       {L"<a x=\"1\" /><b/>", L"\r\n<a x=\"1\"></a>\r\n<b/></b/>"},
       // only name="value" attributes are read; a repeated name keeps the last value
-      {L"<a s='1' u=2 w = \"3\" ok=\"4\" bare ok2=\"5\" ok2=\"6\">", L"\r\n<a ok=\"4\" ok2=\"6\"></a>"},
+      {L"<a s='1' u=2 w = \"3\" ok=\"4\" bare ok2=\"5\" ok2=\"6\">",
+       L"\r\n<a ok=\"4\" ok2=\"6\"></a>"},
       // attribute names are not unescaped, values are
       {L"<a n&lt;=\"&lt;&amp;\"></a>", L"\r\n<a n&lt;=\"&lt;&amp;\"></a>"},
       // an end tag of a different name still closes the innermost element
@@ -116,7 +117,8 @@ TEST(ReaderTest, WriteThenReadIsIdentityForCanonicalTrees) {
       L"</language>\r\n</config>\r\n<task id=\"7\" name=\"\u4efb\u52a1 &amp; more\">\r\n\t<url>"
       L"http://x/?a=1&b=2</url>\r\n</task>";
   EXPECT_EQ(RoundTrip(text), text);
-  EXPECT_EQ(RoundTrip(RoundTrip(L"<a><b>  x</b><c></c></a>")), RoundTrip(L"<a><b>  x</b><c></c></a>"));
+  EXPECT_EQ(RoundTrip(RoundTrip(L"<a><b>  x</b><c></c></a>")),
+            RoundTrip(L"<a><b>  x</b><c></c></a>"));
   // A name ending in "/" is outside the round trip: its start tag reads back as empty, and its
   // end tag then closes the parent.
   EXPECT_NE(RoundTrip(RoundTrip(L"<a><c/></a>")), RoundTrip(L"<a><c/></a>"));

@@ -18,7 +18,8 @@ TEST(FindTest, SiblingChainRules) {
   first->SetAttribute(L"id", L"1");
   third->SetAttribute(L"id", L"3");
   first->AppendChild(new CXmlNode(L"task", XmlText));
-  first->AppendChild(new CXmlNode(L"task", XmlElement))->AppendChild(new CXmlNode(L"x", XmlElement));
+  first->AppendChild(new CXmlNode(L"task", XmlElement))
+      ->AppendChild(new CXmlNode(L"x", XmlElement));
 
   struct Case {
     const CXmlNode* from;
@@ -26,16 +27,16 @@ TEST(FindTest, SiblingChainRules) {
     const CXmlNode* want;
   } cases[] = {
       {first, L"", first},
-      {first, L"a", first},                        // a name matches the cursor itself
-      {first, L"#a", third},                       // next following "a"
-      {third, L"b", nullptr},                      // no backtracking to earlier siblings
+      {first, L"a", first},    // a name matches the cursor itself
+      {first, L"#a", third},   // next following "a"
+      {third, L"b", nullptr},  // no backtracking to earlier siblings
       {first, L"b", first->Next()},
-      {first, L"b*ignored@x", first->Next()},      // everything after '*' is ignored
-      {first, L"@", first->FirstChild()},          // the first child whatever its type
+      {first, L"b*ignored@x", first->Next()},          // everything after '*' is ignored
+      {first, L"@", first->FirstChild()},              // the first child whatever its type
       {first, L"@task", first->FirstChild()->Next()},  // text "task" is never matched by name
       {first, L"@task@x", first->FirstChild()->Next()->FirstChild()},
-      {first->Next(), L"@", nullptr},              // no children
-      {first, L"#b#a#", nullptr},                  // runs off the chain
+      {first->Next(), L"@", nullptr},  // no children
+      {first, L"#b#a#", nullptr},      // runs off the chain
       {first, L"zz", nullptr},
   };
   for (const auto& c : cases) {
@@ -50,8 +51,9 @@ TEST(FindTest, DocumentPathsAndEmpty) {
   EXPECT_EQ(empty.Find(L""), nullptr);
 
   CXmlDocument doc;
-  doc.Parse(L"<menubar><x/><mainmenu><menuitem id=\"1\"/><menuitem id=\"2\"/></mainmenu></menubar>"
-            L"<menubar><mainmenu2/></menubar>");
+  doc.Parse(
+      L"<menubar><x/><mainmenu><menuitem id=\"1\"/><menuitem id=\"2\"/></mainmenu></menubar>"
+      L"<menubar><mainmenu2/></menubar>");
   CXmlNode* item = doc.Find(L"menubar@mainmenu@menuitem");
   ASSERT_NE(item, nullptr);
   EXPECT_EQ(item->GetAttribute(L"id"), L"1");
@@ -69,15 +71,28 @@ TEST(AttributeTest, GetAttributeIntForms) {
     const wchar_t* value;  // null: absent
     int32_t want;
   } cases[] = {
-      {L"012", 10},       {L"0x1F", 31},        {L"0X1f", 31},       {L"  7abc", 7},
-      {L"-3", -3},        {L"+5", 5},           {L"abc", -99},       {L"", -99},
-      {nullptr, -99},     {L"99999999999", INT32_MAX},               {L"-99999999999", INT32_MIN},
-      {L"2147483647", INT32_MAX},               {L"-2147483648", INT32_MIN},
-      {L"09", 0},         {L"0x", 0},           {L"\t\n12", 12},
+      {L"012", 10},
+      {L"0x1F", 31},
+      {L"0X1f", 31},
+      {L"  7abc", 7},
+      {L"-3", -3},
+      {L"+5", 5},
+      {L"abc", -99},
+      {L"", -99},
+      {nullptr, -99},
+      {L"99999999999", INT32_MAX},
+      {L"-99999999999", INT32_MIN},
+      {L"2147483647", INT32_MAX},
+      {L"-2147483648", INT32_MIN},
+      {L"09", 0},
+      {L"0x", 0},
+      {L"\t\n12", 12},
   };
   for (const auto& c : cases) {
-    if (c.value) n.SetAttribute(L"v", c.value);
-    else n.RemoveAttribute(L"v");
+    if (c.value)
+      n.SetAttribute(L"v", c.value);
+    else
+      n.RemoveAttribute(L"v");
     EXPECT_EQ(n.GetAttributeInt(L"v", -99), c.want) << (c.value ? ToUtf8(c.value) : "(absent)");
   }
 }
@@ -94,7 +109,11 @@ TEST(AttributeTest, OrderAndReplacement) {
   n.SetAttribute(std::wstring(1, wchar_t(0xD7FF)), L"8");
   std::vector<std::wstring> order;
   for (const auto& [k, v] : n.Attributes()) order.push_back(k);
-  std::vector<std::wstring> want = {L"B", L"a", L"ab", L"b", std::wstring(1, wchar_t(0xD7FF)),
+  std::vector<std::wstring> want = {L"B",
+                                    L"a",
+                                    L"ab",
+                                    L"b",
+                                    std::wstring(1, wchar_t(0xD7FF)),
                                     std::wstring(1, wchar_t(0x1F600)),
                                     std::wstring(1, wchar_t(0xFF01))};
   EXPECT_EQ(order, want);

@@ -36,19 +36,6 @@ std::string Single(const std::string& page) {
   return "<address type=\"0\"><url>@SITE@" + page + "</url></address>";
 }
 
-struct TaskRun {
-  CCollector collector;
-  std::unique_ptr<CXmlDocument> doc;
-  std::unique_ptr<CTaskRunner> runner;
-  TaskRun(const std::string& task, CSite& site) {
-    doc = TaskDoc(task, site);
-    RunnerEnvironment env;
-    env.outputs.push_back(&collector);
-    env.cacheFolder = FromUtf8(MakeTempFolder());
-    runner = std::make_unique<CTaskRunner>(doc->Find(L"task"), &collector, env);
-  }
-};
-
 TEST(CrawlTest, AddressListAndTemplate) {
   CSite site;
   for (const char* p : {"/p1", "/p2", "/p3", "/p4", "/x1", "/x2", "/y1", "/y2"}) {
@@ -56,19 +43,20 @@ TEST(CrawlTest, AddressListAndTemplate) {
   }
   {
     // The start address first; a list line equal to it is skipped; an empty line ends the list.
-    TaskRun run(RowTask("<address type=\"2\"><url>@SITE@/p1</url><urllist>@SITE@/P1\n@SITE@/p2\r\n"
-                    "@SITE@/p3\n\n@SITE@/p4</urllist></address>",
-                    {"v"}),
-            site);
+    CTaskHarness run(
+        RowTask("<address type=\"2\"><url>@SITE@/p1</url><urllist>@SITE@/P1\n@SITE@/p2\r\n"
+                "@SITE@/p3\n\n@SITE@/p4</urllist></address>",
+                {"v"}),
+        site);
     ASSERT_TRUE(RunToEnd(*run.runner));
     EXPECT_EQ(run.collector.Rows(), (Rows{{L"from /p1"}, {L"from /p2"}, {L"from /p3"}}));
   }
   {
-    TaskRun run(RowTask("<address type=\"1\"><url>@SITE@/x1</url><urlpattern>@SITE@/NANB"
-                    "</urlpattern><pattern name=\"NA\" value=\"x;y\"></pattern>"
-                    "<pattern name=\"NB\" value=\"[1-2-1]\"></pattern></address>",
-                    {"v"}),
-            site);
+    CTaskHarness run(RowTask("<address type=\"1\"><url>@SITE@/x1</url><urlpattern>@SITE@/NANB"
+                             "</urlpattern><pattern name=\"NA\" value=\"x;y\"></pattern>"
+                             "<pattern name=\"NB\" value=\"[1-2-1]\"></pattern></address>",
+                             {"v"}),
+                     site);
     ASSERT_TRUE(RunToEnd(*run.runner));
     EXPECT_EQ(run.collector.Rows(),
               (Rows{{L"from /x1"}, {L"from /x2"}, {L"from /y1"}, {L"from /y2"}}));
@@ -77,27 +65,28 @@ TEST(CrawlTest, AddressListAndTemplate) {
 
 TEST(CrawlTest, TwoLevelOdometerGivesRowsTimesCells) {
   CSite site;
-  site.Put("/grid", Table({{"<i>1a</i>", "<i>1b</i>"}, {"<i>2a</i>", "<i>2b</i>"},
-                           {"<i>3a</i>", "<i>3b</i>"}}));
-  std::string task =
-      "<task name=\"g\" useiectrl=\"0\">" + Single("/grid") +
-      "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
-      "<location path=\"@TD\" step=\"#TD\"><data name=\"cell\" type=\"0\" path=\"@I\"></data></location>"
-      "</location></task>";
-  TaskRun run(task, site);
+  site.Put(
+      "/grid",
+      Table({{"<i>1a</i>", "<i>1b</i>"}, {"<i>2a</i>", "<i>2b</i>"}, {"<i>3a</i>", "<i>3b</i>"}}));
+  std::string task = "<task name=\"g\" useiectrl=\"0\">" + Single("/grid") +
+                     "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
+                     "<location path=\"@TD\" step=\"#TD\"><data name=\"cell\" type=\"0\" "
+                     "path=\"@I\"></data></location>"
+                     "</location></task>";
+  CTaskHarness run(task, site);
   ASSERT_TRUE(RunToEnd(*run.runner));
-  EXPECT_EQ(run.collector.Rows(),
-            (Rows{{L"1a"}, {L"1b"}, {L"2a"}, {L"2b"}, {L"3a"}, {L"3b"}}));
+  EXPECT_EQ(run.collector.Rows(), (Rows{{L"1a"}, {L"1b"}, {L"2a"}, {L"2b"}, {L"3a"}, {L"3b"}}));
 }
 
 TEST(CrawlTest, LinkTaskDetailPagesAndLinkedFiles) {
   CSite site;
-  site.Put("/list", Table({{"<a href=\"d/1.html\">one</a>"}, {"<a href=\"d/2.html\">two</a>"},
+  site.Put("/list", Table({{"<a href=\"d/1.html\">one</a>"},
+                           {"<a href=\"d/2.html\">two</a>"},
                            {"<a href=\"d/missing.html\">three</a>"}}));
   for (int i = 1; i <= 2; ++i) {
-    site.Put("/d/" + std::to_string(i) + ".html",
-             "<html><body><p>detail " + std::to_string(i) + "</p><img src=\"../img/" +
-                 std::to_string(i) + ".png\"></body></html>");
+    site.Put("/d/" + std::to_string(i) + ".html", "<html><body><p>detail " + std::to_string(i) +
+                                                      "</p><img src=\"../img/" + std::to_string(i) +
+                                                      ".png\"></body></html>");
     site.Put("/img/" + std::to_string(i) + ".png", "PNGDATA" + std::to_string(i), "image/png");
   }
   std::string task =
@@ -106,10 +95,11 @@ TEST(CrawlTest, LinkTaskDetailPagesAndLinkedFiles) {
       "<data name=\"title\" type=\"0\" path=\"@TD@A\"></data></location>"
       "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
       "<data name=\"link\" type=\"5\" attr=\"href\" path=\"@TD@A\">"
-      "<location path=\"HTML@HEAD#BODY\"><data name=\"text\" type=\"0\" path=\"@P\"></data></location>"
+      "<location path=\"HTML@HEAD#BODY\"><data name=\"text\" type=\"0\" "
+      "path=\"@P\"></data></location>"
       "<location path=\"HTML@HEAD#BODY\"><data name=\"image\" type=\"LINKFILE\" attr=\"src\" "
       "path=\"@P#IMG\"></data></location></data></location></task>";
-  TaskRun run(task, site);
+  CTaskHarness run(task, site);
   ASSERT_TRUE(RunToEnd(*run.runner));
   Rows rows = run.collector.Rows();
   ASSERT_EQ(rows.size(), 3u);
@@ -129,12 +119,13 @@ TEST(CrawlTest, MarkerLocationFollowsTheMarkerOnEveryPage) {
   site.Put("/m1", "<html><body><div>ad</div><h2>Price list</h2><p>Price: 42</p></body></html>");
   site.Put("/m2", "<html><body><h2>Price list</h2><p>Price: 17</p></body></html>");
   site.Put("/m3", "<html><body><h2>Other</h2><p>Price: 99</p></body></html>");
-  TaskRun run("<task name=\"m\" useiectrl=\"0\"><address type=\"2\"><url>@SITE@/m1</url>"
-              "<urllist>@SITE@/m2\n@SITE@/m3</urllist></address>"
-              "<location path=\"HTML@HEAD#BODY@DIV#H2#P\"><data name=\"price\" type=\"0\" "
-              "method=\"1\" pattern=\"Price (l)ist\" submatch=\"0\" locpath=\"\" relpath=\"#P\" "
-              "path=\"\"></data></location></task>",
-              site);
+  CTaskHarness run(
+      "<task name=\"m\" useiectrl=\"0\"><address type=\"2\"><url>@SITE@/m1</url>"
+      "<urllist>@SITE@/m2\n@SITE@/m3</urllist></address>"
+      "<location path=\"HTML@HEAD#BODY@DIV#H2#P\"><data name=\"price\" type=\"0\" "
+      "method=\"1\" pattern=\"Price (l)ist\" submatch=\"0\" locpath=\"\" relpath=\"#P\" "
+      "path=\"\"></data></location></task>",
+      site);
   ASSERT_TRUE(RunToEnd(*run.runner));
   // The third page has no marker: nothing is located there.
   EXPECT_EQ(run.collector.Rows(), (Rows{{L"Price: 42"}, {L"Price: 17"}}));
@@ -142,17 +133,20 @@ TEST(CrawlTest, MarkerLocationFollowsTheMarkerOnEveryPage) {
 
 TEST(CrawlTest, FramePagesWithInlinedScripts) {
   CSite site;
-  site.Put("/frames", "<html><frameset><frame src=\"left.html\"><frame src=\"right.html\">"
-                      "</frameset></html>");
+  site.Put("/frames",
+           "<html><frameset><frame src=\"left.html\"><frame src=\"right.html\">"
+           "</frameset></html>");
   site.Put("/left.html", "<html><body><p>menu</p></body></html>");
-  site.Put("/right.html", "<html><head><script src=\"lib.js\" type=\"text/javascript\"></script>"
-                          "</head><body><table><tr><td>framed 1</td></tr><tr><td>framed 2</td>"
-                          "</tr></table></body></html>");
+  site.Put("/right.html",
+           "<html><head><script src=\"lib.js\" type=\"text/javascript\"></script>"
+           "</head><body><table><tr><td>framed 1</td></tr><tr><td>framed 2</td>"
+           "</tr></table></body></html>");
   site.Put("/lib.js", "var x = 1;", "application/javascript");
-  TaskRun run("<task name=\"f\" useiectrl=\"0\">" + Single("/frames") +
-                  "<location path=\"HTML@HEAD#FRAMESET@FRAME#FRAME@HTML@HEAD#BODY@TABLE@TBODY@TR\""
-                  " step=\"#TR\"><data name=\"v\" type=\"0\" path=\"@TD\"></data></location></task>",
-              site);
+  CTaskHarness run(
+      "<task name=\"f\" useiectrl=\"0\">" + Single("/frames") +
+          "<location path=\"HTML@HEAD#FRAMESET@FRAME#FRAME@HTML@HEAD#BODY@TABLE@TBODY@TR\""
+          " step=\"#TR\"><data name=\"v\" type=\"0\" path=\"@TD\"></data></location></task>",
+      site);
   ASSERT_TRUE(RunToEnd(*run.runner));
   EXPECT_EQ(run.collector.Rows(), (Rows{{L"framed 1"}, {L"framed 2"}}));
   std::vector<std::string> requested = site.Requested();
@@ -185,9 +179,9 @@ TEST(CrawlTest, DuplicateRules) {
       {2, {{L"a", L"1"}, {L"b", L"2"}}, 2},
   };
   for (const Case& c : cases) {
-    TaskRun run(RowTask(Single("/d"), {"k", "v"}, "<keycolumn>k</keycolumn>",
-                    "ignorenewrecord=\"" + std::to_string(c.rule) + "\""),
-            site);
+    CTaskHarness run(RowTask(Single("/d"), {"k", "v"}, "<keycolumn>k</keycolumn>",
+                             "ignorenewrecord=\"" + std::to_string(c.rule) + "\""),
+                     site);
     ASSERT_TRUE(RunToEnd(*run.runner));
     EXPECT_EQ(ListTexts(*run.runner), c.list) << "rule " << c.rule;
     EXPECT_EQ(run.collector.Rows().size(), c.outputs) << "rule " << c.rule;
@@ -199,7 +193,7 @@ TEST(CrawlTest, FilterConditions) {
   CSite site;
   site.Put("/f", Table({{"apple", "red"}, {"banana", "yellow"}, {"cherry", "red"}}));
   const std::string kSufficient = "\xE5\x85\x85\xE5\x88\x86\xE6\x9D\xA1\xE4\xBB\xB6";  // 充分条件
-  const std::string kNecessary = "\xE5\xBF\x85\xE8\xA6\x81\xE6\x9D\xA1\xE4\xBB\xB6";   // 必要条件
+  const std::string kNecessary = "\xE5\xBF\x85\xE8\xA6\x81\xE6\x9D\xA1\xE4\xBB\xB6";  // 必要条件
   auto cond = [](const std::string& item, const std::string& re, const std::string& type) {
     return "<filtercondition item=\"" + item + "\" filter=\"" + re + "\" type=\"" + type +
            "\"></filtercondition>";
@@ -221,9 +215,9 @@ TEST(CrawlTest, FilterConditions) {
       {cond("fruit", "(", kNecessary) + cond("color", "red", kNecessary), 1, {L"apple", L"cherry"}},
   };
   for (const Case& c : cases) {
-    TaskRun run(RowTask(Single("/f"), {"fruit", "color"}, c.conditions,
-                    "filteraction=\"" + std::to_string(c.action) + "\""),
-            site);
+    CTaskHarness run(RowTask(Single("/f"), {"fruit", "color"}, c.conditions,
+                             "filteraction=\"" + std::to_string(c.action) + "\""),
+                     site);
     ASSERT_TRUE(RunToEnd(*run.runner));
     std::vector<std::wstring> kept;
     for (const auto& row : ListTexts(*run.runner)) kept.push_back(row[0]);
@@ -234,18 +228,19 @@ TEST(CrawlTest, FilterConditions) {
 
 TEST(CrawlTest, SortingLimitAndEmptyRecords) {
   CSite site;
-  site.Put("/s", Table({{"10", "2010-03-02"}, {"9", "2009-12-31"}, {"", ""}, {"100", "2011-01-01"}}));
+  site.Put("/s",
+           Table({{"10", "2010-03-02"}, {"9", "2009-12-31"}, {"", ""}, {"100", "2011-01-01"}}));
   {
-    TaskRun run(RowTask(Single("/s"), {"n", "d"}, "", "sortitem=\"n\""), site);
+    CTaskHarness run(RowTask(Single("/s"), {"n", "d"}, "", "sortitem=\"n\""), site);
     ASSERT_TRUE(RunToEnd(*run.runner));
-    EXPECT_EQ(ListTexts(*run.runner), (Rows{{L"9", L"2009-12-31"}, {L"10", L"2010-03-02"},
-                                            {L"100", L"2011-01-01"}}));
+    EXPECT_EQ(ListTexts(*run.runner),
+              (Rows{{L"9", L"2009-12-31"}, {L"10", L"2010-03-02"}, {L"100", L"2011-01-01"}}));
     // The empty row made no record and no notice.
     EXPECT_EQ(run.collector.Notices(kNoticeRecord), 3);
     EXPECT_EQ(run.runner->recordCount, 3);
   }
   {
-    TaskRun run(RowTask(Single("/s"), {"n", "d"}, "", "sortitem=\"d\" sorttype=\"1\""), site);
+    CTaskHarness run(RowTask(Single("/s"), {"n", "d"}, "", "sortitem=\"d\" sorttype=\"1\""), site);
     ASSERT_TRUE(RunToEnd(*run.runner));
     Rows list = ListTexts(*run.runner);
     ASSERT_EQ(list.size(), 3u);
@@ -254,7 +249,8 @@ TEST(CrawlTest, SortingLimitAndEmptyRecords) {
   }
   {
     site.Put("/five", Table({{"1"}, {"2"}, {"3"}, {"4"}, {"5"}}));
-    TaskRun run(RowTask(Single("/five"), {"n"}, "", "limitresult=\"1\" maxresult=\"3\""), site);
+    CTaskHarness run(RowTask(Single("/five"), {"n"}, "", "limitresult=\"1\" maxresult=\"3\""),
+                     site);
     ASSERT_TRUE(RunToEnd(*run.runner));
     EXPECT_EQ(ListTexts(*run.runner), (Rows{{L"3"}, {L"4"}, {L"5"}}));
     // Records of earlier runs stay, and the limit still holds.
@@ -266,10 +262,10 @@ TEST(CrawlTest, SortingLimitAndEmptyRecords) {
 TEST(CrawlTest, FailedPagesAreSkippedWithTheirStatus) {
   CSite site;
   site.Put("/ok", Table({{"fine"}}));
-  TaskRun run(RowTask("<address type=\"2\"><url>@SITE@/gone</url><urllist>@SITE@/ok</urllist>"
-                  "</address>",
-                  {"v"}),
-          site);
+  CTaskHarness run(RowTask("<address type=\"2\"><url>@SITE@/gone</url><urllist>@SITE@/ok</urllist>"
+                           "</address>",
+                           {"v"}),
+                   site);
   ASSERT_TRUE(RunToEnd(*run.runner));
   EXPECT_EQ(run.collector.Rows(), (Rows{{L"fine"}}));
   std::wstring failed = L"Download failed: " + FromUtf8(site.Url("/gone"));
@@ -279,7 +275,7 @@ TEST(CrawlTest, FailedPagesAreSkippedWithTheirStatus) {
 
 TEST(CrawlTest, TaskWithoutLocationsEndsAtOnce) {
   CSite site;
-  TaskRun run("<task name=\"empty\" useiectrl=\"0\">" + Single("/never") + "</task>", site);
+  CTaskHarness run("<task name=\"empty\" useiectrl=\"0\">" + Single("/never") + "</task>", site);
   ASSERT_TRUE(RunToEnd(*run.runner));
   EXPECT_TRUE(site.Requested().empty());
   EXPECT_EQ(run.collector.begins.load(), 1);
@@ -290,7 +286,7 @@ TEST(CrawlTest, BrowserModeWithoutABrowserSkipsThePage) {
   CSite site;
   site.Put("/b", Table({{"x"}}));
   // A repeated attribute keeps its last value: useiectrl becomes 1.
-  TaskRun run(RowTask(Single("/b"), {"v"}, "", "useiectrl=\"1\""), site);
+  CTaskHarness run(RowTask(Single("/b"), {"v"}, "", "useiectrl=\"1\""), site);
   ASSERT_TRUE(RunToEnd(*run.runner));
   EXPECT_TRUE(run.collector.Rows().empty());
 }

@@ -1,10 +1,11 @@
 // Item types and post-processing, taken from one downloaded page.
+#include "engine/extraction.h"
+
 #include <gtest/gtest.h>
 
 #include <ctime>
 
 #include "doc/text_codec.h"
-#include "engine/extraction.h"
 #include "site.h"
 
 namespace gm::test {
@@ -37,27 +38,30 @@ TEST(ExtractionTest, EveryItemTypeAndReplacement) {
   const std::wstring page = FromUtf8(site.Url("/sub/page.html"));
 
   const ItemCase cases[] = {
-      {"href", "type=\"ATTRIBUTE\" attr=\"href\" path=\"@A\"", FromUtf8(site.Url("/next.html?a=1"))},
+      {"href", "type=\"ATTRIBUTE\" attr=\"href\" path=\"@A\"",
+       FromUtf8(site.Url("/next.html?a=1"))},
       {"HREF", "type=\"ATTRIBUTE\" attr=\"HREF\" path=\"@A\"", L"../next.html?a=1"},
       {"title", "type=\"3\" attr=\"title\" path=\"@A\"", L"T"},
       {"text", "type=\"INNERTEXT\" path=\"@A\"", L"go 1 and 22 now"},
       {"digits", "type=\"INNERTEXT\" path=\"@A\" replace=\"1\" regreg=\"\\d+\" output=\"$&\"",
        L"122"},
-      {"first", "type=\"INNERTEXT\" path=\"@A\" replace=\"1\" regreg=\"\\d+\" output=\"$&\" "
-                "firstonly=\"134217728\"",
+      {"first",
+       "type=\"INNERTEXT\" path=\"@A\" replace=\"1\" regreg=\"\\d+\" output=\"$&\" "
+       "firstonly=\"134217728\"",
        L"1"},
-      {"groups", "type=\"INNERTEXT\" path=\"@A\" replace=\"1\" regreg=\"(\\w+) (\\d+)\" "
-                 "output=\"[$2:$1]\" firstonly=\"134217728\"",
+      {"groups",
+       "type=\"INNERTEXT\" path=\"@A\" replace=\"1\" regreg=\"(\\w+) (\\d+)\" "
+       "output=\"[$2:$1]\" firstonly=\"134217728\"",
        L"[1:go]"},
-      {"nomatch", "type=\"INNERTEXT\" path=\"@A\" replace=\"1\" regreg=\"xyz\" output=\"$&\"",
-       L""},
+      {"nomatch", "type=\"INNERTEXT\" path=\"@A\" replace=\"1\" regreg=\"xyz\" output=\"$&\"", L""},
       {"badregex", "type=\"INNERTEXT\" path=\"@A\" replace=\"1\" regreg=\"(\" output=\"x\"",
        L"go 1 and 22 now"},
       {"inner", "type=\"INNERHTML\" path=\"@A#SPAN\"", L"inner <b>bold</b>"},
       {"outer", "type=\"2\" path=\"@A#SPAN@B\"", L"<b>bold</b>"},
       {"date", "type=\"SYSTIME\" timeformat=\"%Y-%m-%d\"", FromUtf8(today)},
-      {"year", "type=\"SYSTIME\" timeformat=\"%Y-%m-%d\" replace=\"1\" regreg=\"^\\d+\" "
-               "output=\"$&\"",
+      {"year",
+       "type=\"SYSTIME\" timeformat=\"%Y-%m-%d\" replace=\"1\" regreg=\"^\\d+\" "
+       "output=\"$&\"",
        FromUtf8(std::string(today, 4))},
       {"any", "type=\"ANYTEXT\" path=\"@A\"", L""},
       {"odd", "type=\"SOMETHING\" path=\"@A\"", L""},
@@ -67,16 +71,14 @@ TEST(ExtractionTest, EveryItemTypeAndReplacement) {
       {"file", "type=\"LINKFILE\" attr=\"src\" path=\"@A#SPAN#P@IMG\"", L"i1.png"},
       {"nofile", "type=\"LINKFILE\" attr=\"src\" path=\"@A#SPAN#P@IMG#IMG\"", L""},
   };
-  std::string task = "<task name=\"x\" useiectrl=\"0\"><address type=\"0\"><url>@SITE@/sub/"
-                     "page.html</url></address>";
+  std::string task =
+      "<task name=\"x\" useiectrl=\"0\"><address type=\"0\"><url>@SITE@/sub/"
+      "page.html</url></address>";
   for (const ItemCase& c : cases) task += ItemChain(c);
   task += "</task>";
-  CCollector collector;
-  auto doc = TaskDoc(task, site);
-  RunnerEnvironment env;
-  env.outputs.push_back(&collector);
-  env.cacheFolder = FromUtf8(MakeTempFolder());
-  CTaskRunner runner(doc->Find(L"task"), &collector, env);
+  CTaskHarness h(task, site);
+  CTaskRunner& runner = *h.runner;
+  CCollector& collector = h.collector;
   ASSERT_TRUE(RunToEnd(runner));
   auto rows = collector.Rows();
   ASSERT_EQ(rows.size(), 1u);

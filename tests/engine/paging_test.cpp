@@ -1,7 +1,8 @@
+#include "engine/paging.h"
+
 #include <gtest/gtest.h>
 
 #include "doc/text_codec.h"
-#include "engine/paging.h"
 
 namespace gm {
 namespace {
@@ -67,8 +68,8 @@ TEST(PagingScriptsTest, Placeholders) {
   p.repeat = 1;
   p.maxpass = 3;
   p.scripts = {L"go({PN0},{CRN},{PN1},{NRN})"};
-  EXPECT_EQ(Sequence(p), (std::vector<std::string>{"0:go(1,1,2,2)", "1:go(2,2,3,3)",
-                                                   "2:go(3,3,4,4)"}));
+  EXPECT_EQ(Sequence(p),
+            (std::vector<std::string>{"0:go(1,1,2,2)", "1:go(2,2,3,3)", "2:go(3,3,4,4)"}));
 }
 
 }  // namespace

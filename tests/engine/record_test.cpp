@@ -1,9 +1,10 @@
+#include "engine/record.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "doc/text_codec.h"
-#include "engine/record.h"
 
 namespace gm {
 namespace {
@@ -59,11 +60,11 @@ TEST(ClassifyTest, Kinds) {
 }
 
 TEST(CompareFieldsTest, KindAware) {
-  EXPECT_EQ(CompareFields(Field(L"9"), Field(L"10")), -1);           // numbers, not texts
+  EXPECT_EQ(CompareFields(Field(L"9"), Field(L"10")), -1);  // numbers, not texts
   EXPECT_EQ(CompareFields(Field(L"1,000"), Field(L"1000")), 0);
   EXPECT_EQ(CompareFields(Field(L"2010-03-02"), Field(L"2010/3/2")), 0);
   EXPECT_EQ(CompareFields(Field(L"b"), Field(L"a")), 1);
-  EXPECT_EQ(CompareFields(Field(L""), Field(L"0")), 0);   // empty takes the other's kind
+  EXPECT_EQ(CompareFields(Field(L""), Field(L"0")), 0);      // empty takes the other's kind
   EXPECT_EQ(CompareFields(Field(L"0"), Field(L"word")), 0);  // a text's number is 0
   EXPECT_EQ(CompareFields(Field(L"word"), Field(L"0")), 1);  // ordinal text compare
   // UTF-16 order: a character above U+FFFF sorts before U+FF01.
@@ -133,8 +134,8 @@ TEST(RecordListTest, FindDuplicateIsKindAwareAndFirstInOrder) {
 TEST(RecordListTest, IndexAgreesWithALinearScan) {
   // Random mixes of kinds, sorted and limited lists: the index must give exactly the answer
   // of the plain scan from the head.
-  const wchar_t* pool[] = {L"", L"0", L"1", L"1,0", L"10", L"1.0", L"a", L"b", L"2010-03-02",
-                           L"2010/3/2", L"  ", L"-0", L"x y"};
+  const wchar_t* pool[] = {L"",  L"0",          L"1",        L"1,0", L"10", L"1.0", L"a",
+                           L"b", L"2010-03-02", L"2010/3/2", L"  ",  L"-0", L"x y"};
   std::mt19937 rng(11);
   for (int round = 0; round < 4; ++round) {
     CRecordList list;
@@ -150,8 +151,10 @@ TEST(RecordListTest, IndexAgreesWithALinearScan) {
         if (eq) want = static_cast<long>(j);
       }
       ASSERT_EQ(list.FindDuplicate(*r), want) << "round " << round << " step " << i;
-      if (want >= 0 && rng() % 2) list.Replace(static_cast<size_t>(want), std::move(r));
-      else list.Insert(std::move(r));
+      if (want >= 0 && rng() % 2)
+        list.Replace(static_cast<size_t>(want), std::move(r));
+      else
+        list.Insert(std::move(r));
     }
   }
 }

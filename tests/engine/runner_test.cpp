@@ -24,24 +24,12 @@ bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
   return pred();
 }
 
-struct Harness {
-  CCollector collector;
-  std::unique_ptr<CXmlDocument> doc;
-  std::unique_ptr<CTaskRunner> runner;
-  Harness(const std::string& task, CSite& site) {
-    doc = TaskDoc(task, site);
-    RunnerEnvironment env;
-    env.outputs.push_back(&collector);
-    env.cacheFolder = FromUtf8(MakeTempFolder());
-    runner = std::make_unique<CTaskRunner>(doc->Find(L"task"), &collector, env);
-  }
-};
-
 std::string PageTask(const std::string& address, const std::string& attrs = "",
                      const std::string& extra = "") {
   return "<task name=\"r\" useiectrl=\"0\" " + attrs + ">" + address +
          "<location path=\"HTML@HEAD#BODY@P\"><data name=\"v\" type=\"0\" path=\"\"></data>"
-         "</location>" + extra + "</task>";
+         "</location>" +
+         extra + "</task>";
 }
 
 std::string ListAddress(int pages) {
@@ -52,14 +40,15 @@ std::string ListAddress(int pages) {
 
 void PutPages(CSite& site, int pages) {
   for (int i = 1; i <= pages; ++i) {
-    site.Put("/p" + std::to_string(i), "<html><body><p>page " + std::to_string(i) + "</p></body></html>");
+    site.Put("/p" + std::to_string(i),
+             "<html><body><p>page " + std::to_string(i) + "</p></body></html>");
   }
 }
 
 TEST(RunnerTest, TwoStartCommandsGiveOneRun) {
   CSite site;
   PutPages(site, 3);
-  Harness h(PageTask(ListAddress(3)), site);
+  CTaskHarness h(PageTask(ListAddress(3)), site);
   EXPECT_EQ(h.runner->State(), kStopped);
   h.runner->Start();
   h.runner->Start();
@@ -78,7 +67,7 @@ TEST(RunnerTest, PauseHoldsTheRunAndResumeFinishesIt) {
   CSite site;
   PutPages(site, 6);
   // One second between pages keeps the run going long enough to pause it.
-  Harness h(PageTask(ListAddress(6), "dlinterval=\"1\""), site);
+  CTaskHarness h(PageTask(ListAddress(6), "dlinterval=\"1\""), site);
   h.runner->Start();
   ASSERT_TRUE(WaitFor([&] { return h.collector.Rows().size() >= 1; }, 5s));
   h.runner->Pause();
@@ -94,7 +83,7 @@ TEST(RunnerTest, PauseHoldsTheRunAndResumeFinishesIt) {
 
 TEST(RunnerTest, StopDuringASlowDownloadIsHonouredQuickly) {
   CSite site;
-  Harness h(PageTask("<address type=\"0\"><url>@SITE@/slow</url></address>"), site);
+  CTaskHarness h(PageTask("<address type=\"0\"><url>@SITE@/slow</url></address>"), site);
   h.runner->Start();
   ASSERT_TRUE(WaitFor([&] { return !site.Requested().empty(); }, 5s));
   std::this_thread::sleep_for(300ms);
@@ -114,7 +103,7 @@ TEST(RunnerTest, IntervalScheduleStartsAgainAfterTheRunEnds) {
   PutPages(site, 1);
   const std::string schedule =
       "<schedule type=\"1\" interval=\"0\" intervalunit=\"seconds\"></schedule>";
-  Harness h(PageTask(ListAddress(1), "", schedule), site);
+  CTaskHarness h(PageTask(ListAddress(1), "", schedule), site);
   // Interval 0: each run starts about a second after the previous one ended, no command needed.
   ASSERT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() >= 2; }, 8s));
 }
@@ -127,8 +116,8 @@ TEST(RunnerTest, FixedTimeScheduleRunsOnceAtItsSecond) {
     return "<schedule type=\"2\" runattime=\"" + std::to_string(at) +
            "\" runattype=\"Once\"></schedule>";
   };
-  Harness past(PageTask(ListAddress(1), "", schedule(now - 5)), site);
-  Harness soon(PageTask(ListAddress(1), "", schedule(now + 2)), site);
+  CTaskHarness past(PageTask(ListAddress(1), "", schedule(now - 5)), site);
+  CTaskHarness soon(PageTask(ListAddress(1), "", schedule(now + 2)), site);
   ASSERT_TRUE(WaitFor([&] { return soon.runner->RunsCompleted() == 1; }, 6s));
   std::this_thread::sleep_for(2500ms);
   EXPECT_EQ(soon.runner->RunsCompleted(), 1);
@@ -140,7 +129,7 @@ TEST(RunnerTest, RunLockHeldSkipsScheduledAndStartedRuns) {
   PutPages(site, 1);
   const std::string schedule =
       "<schedule type=\"1\" interval=\"0\" intervalunit=\"seconds\"></schedule>";
-  Harness h(PageTask(ListAddress(1), "", schedule), site);
+  CTaskHarness h(PageTask(ListAddress(1), "", schedule), site);
   ASSERT_TRUE(h.runner->TryAcquireRunLock());
   h.runner->Start();
   std::this_thread::sleep_for(2500ms);
@@ -155,7 +144,7 @@ TEST(RunnerTest, RunLockHeldSkipsScheduledAndStartedRuns) {
 TEST(RunnerTest, ReloadPicksUpChangedItemsAndResetsMethod) {
   CSite site;
   PutPages(site, 1);
-  Harness h(PageTask(ListAddress(1)), site);
+  CTaskHarness h(PageTask(ListAddress(1)), site);
   ASSERT_TRUE(RunToEnd(*h.runner));
   EXPECT_EQ(h.runner->items.size(), 1u);
   ASSERT_TRUE(h.runner->TryAcquireRunLock());
@@ -175,7 +164,7 @@ TEST(RunnerTest, ReloadPicksUpChangedItemsAndResetsMethod) {
 TEST(RunnerTest, DestructionWhilePausedEndsTheThread) {
   CSite site;
   PutPages(site, 4);
-  auto h = std::make_unique<Harness>(PageTask(ListAddress(4), "dlinterval=\"1\""), site);
+  auto h = std::make_unique<CTaskHarness>(PageTask(ListAddress(4), "dlinterval=\"1\""), site);
   h->runner->Start();
   ASSERT_TRUE(WaitFor([&] { return !h->collector.Rows().empty(); }, 5s));
   h->runner->Pause();

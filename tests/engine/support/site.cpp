@@ -37,7 +37,9 @@ CSite::CSite() {
   });
 }
 
-CSite::~CSite() { server_.reset(); }
+CSite::~CSite() {
+  server_.reset();
+}
 
 void CSite::Put(const std::string& path, std::string body, std::string type) {
   std::lock_guard<std::mutex> lock(mu_);
@@ -83,6 +85,14 @@ std::unique_ptr<CXmlDocument> TaskDoc(const std::string& text, const CSite& site
   auto doc = std::make_unique<CXmlDocument>();
   doc->Parse(FromUtf8(t));
   return doc;
+}
+
+CTaskHarness::CTaskHarness(const std::string& task, const CSite& site) {
+  doc = TaskDoc(task, site);
+  RunnerEnvironment env;
+  env.outputs.push_back(&collector);
+  env.cacheFolder = FromUtf8(MakeTempFolder());
+  runner = std::make_unique<CTaskRunner>(doc->Find(L"task"), &collector, env);
 }
 
 bool RunToEnd(CTaskRunner& runner, int runs_before) {

@@ -51,6 +51,15 @@ class CCollector : public CRunnerListener, public CRecordOutput {
   std::map<int, int> notices_;
 };
 
+// A runner over a task in text form (every "@SITE@" replaced), collecting what it produces,
+// with a cache folder of its own.
+struct CTaskHarness {
+  CTaskHarness(const std::string& task, const CSite& site);
+  CCollector collector;
+  std::unique_ptr<CXmlDocument> doc;
+  std::unique_ptr<CTaskRunner> runner;
+};
+
 // Parses a task in text form, with every "@SITE@" replaced by the site's address.
 std::unique_ptr<CXmlDocument> TaskDoc(const std::string& text, const CSite& site);
 
