@@ -131,3 +131,41 @@ TEST(HtmlScan, DeepNestingNeedsNoDeepStack) {
 
 }  // namespace
 }  // namespace gm
+
+namespace gm {
+namespace {
+
+// Random tag soup: every node must lie inside the text, spans must be ordered, and the tree must
+// be finite (each node reached once).
+TEST(HtmlScan, RandomTagSoupKeepsSpansInsideTheText) {
+  const wchar_t* pieces[] = {
+      L"<p>",      L"</p>",      L"<div>", L"</div>", L"<td>", L"</table>", L"<table>", L"<br/>",
+      L"<script>", L"</script>", L"'",     L"\"",     L"<!--", L"-->",      L"<!x>",    L"< ",
+      L"text",     L"<a href='", L">",     L"</b>",   L"<b>",  L"\\",       L"<style>", L"</"};
+  uint32_t seed = 7;
+  auto next = [&seed] { return (seed = seed * 1664525 + 1013904223) >> 8; };
+  for (int round = 0; round < 500; ++round) {
+    std::wstring html;
+    int n = static_cast<int>(next() % 40);
+    for (int i = 0; i < n; ++i) html += pieces[next() % std::size(pieces)];
+    CHtmlScan scan;
+    scan.ScanHtml(html);
+    const wchar_t* b = html.data();
+    const wchar_t* e = b + html.size();
+    std::vector<const HtmlScanNode*> todo;
+    if (scan.First()) todo.push_back(scan.First());
+    size_t visited = 0;
+    while (!todo.empty()) {
+      const HtmlScanNode* node = todo.back();
+      todo.pop_back();
+      ASSERT_LT(++visited, 10 * html.size() + 10) << ToUtf8(html);
+      ASSERT_TRUE(node->begin >= b && node->begin <= node->end && node->end <= e) << ToUtf8(html);
+      ASSERT_TRUE(node->name_start >= node->begin && node->name_end <= e) << ToUtf8(html);
+      if (node->next) todo.push_back(node->next);
+      if (node->first_child) todo.push_back(node->first_child);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace gm

@@ -195,6 +195,29 @@ INSTANTIATE_TEST_SUITE_P(
         ResponseCase{"NotHttp", {"<html>hi</html>\r\n\r\n"}, true, 0, "", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(ClientFixture, ResponsesSentByteByByteReadTheSame) {
+  const std::string responses[] = {
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4;x=y\r\nabcd\r\n"
+      "10\r\n0123456789abcdef\r\n0\r\nT: 1\r\n\r\n",
+      "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n"
+      "abcd0123456789abcdef"};
+  CTestServer server([&](CTestConn& c) {
+    std::string req;
+    for (const auto& r : responses) {
+      if (!c.ReadRequest(&req)) return;
+      for (char b : r) c.Send(std::string(1, b));
+    }
+    c.WaitPeerClosed();
+  });
+  for (int i = 0; i < 2; ++i) {
+    client.Get(server.WUrl("/"), L"");
+    ASSERT_EQ(Await(&client), HttpWait::kReady);
+    EXPECT_EQ(client.GetStatus(), 200);
+    EXPECT_EQ(client.Body(), "abcd0123456789abcdef");
+  }
+  EXPECT_EQ(server.accepted(), 1);
+}
+
 TEST_F(ClientFixture, HeaderLookupFollowsTheLineRules) {
   CTestServer server(
       CTestServer::Always("HTTP/1.1 200 OK\r\ncontent-type:   text/html\r\nX-Two: a\r\nX-Two: b\r\n"
