@@ -46,7 +46,11 @@ class FetchCli : public ::testing::Test {
     nginx = new gm::test::CNginxServer(root, have_cert ? dir + "/cert.pem" : "",
                                        have_cert ? dir + "/key.pem" : "");
   }
-  static void TearDownTestSuite() { delete nginx; }
+  static void TearDownTestSuite() {
+    delete nginx;
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
   void SetUp() override {
     if (!nginx->ok()) GTEST_SKIP() << "nginx is not available";
   }

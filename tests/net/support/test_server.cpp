@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace gm::test {
 
@@ -227,10 +228,30 @@ SSL_CTX* MakeServerTlsContext(const std::string& cert, const std::string& key) {
   return ctx;
 }
 
+namespace {
+// Folders made by MakeTempFolder, removed when the test program ends.
+struct TempFolders {
+  std::mutex mu;
+  std::vector<std::string> paths;
+  ~TempFolders() {
+    std::error_code ec;
+    for (const auto& p : paths) std::filesystem::remove_all(p, ec);
+  }
+};
+TempFolders& Folders() {
+  static TempFolders folders;
+  return folders;
+}
+}  // namespace
+
 std::string MakeTempFolder() {
   char tmpl[] = "/tmp/gm_net_XXXXXX";
   const char* d = mkdtemp(tmpl);
-  return d ? d : "/tmp";
+  if (!d) return "/tmp";
+  TempFolders& f = Folders();
+  std::lock_guard<std::mutex> lock(f.mu);
+  f.paths.push_back(d);
+  return d;
 }
 
 }  // namespace gm::test

@@ -86,7 +86,7 @@ bool MakeTestCertificate(const std::string& folder, const std::string& names, st
 // A server context with that certificate.
 SSL_CTX* MakeServerTlsContext(const std::string& cert, const std::string& key);
 
-// A fresh temporary folder, removed by the caller (or left in /tmp).
+// A fresh temporary folder, removed with its contents when the test program ends.
 std::string MakeTempFolder();
 
 }  // namespace gm::test
