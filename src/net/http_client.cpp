@@ -251,6 +251,21 @@ void CHttpClient::Post(std::wstring_view address, std::wstring_view referer,
   StartRequest(address, referer);
 }
 
+// Takes over the parts of a new request and empties the response of the last one.
+void CHttpClient::AdoptRequest(const CHttpAddress& a, std::wstring_view address,
+                               std::wstring_view referer) {
+  received_ = 0;
+  expected_ = -1;
+  error_ = 0;
+  header_.clear();
+  address_ = std::wstring(address);
+  scheme_ = a.scheme;
+  host_ = a.host;
+  port_ = a.port;
+  path_ = a.path;
+  referer_ = std::wstring(referer);
+}
+
 void CHttpClient::StartRequest(std::wstring_view address, std::wstring_view referer) {
   CHttpAddress a;
   bool ok =
@@ -277,16 +292,7 @@ void CHttpClient::StartRequest(std::wstring_view address, std::wstring_view refe
     if (worker_accepting_ && keep_connection_ && a.scheme == conn_scheme_ && a.host == conn_host_ &&
         a.port == conn_port_) {
       idle_.Reset();
-      received_ = 0;
-      expected_ = -1;
-      error_ = 0;
-      header_.clear();
-      address_ = std::wstring(address);
-      scheme_ = a.scheme;
-      host_ = a.host;
-      port_ = a.port;
-      path_ = a.path;
-      referer_ = std::wstring(referer);
+      AdoptRequest(a, address, referer);
       is_file_ = false;
       resend_pending_ = true;
       SignalEventFd(resend_fd_);
@@ -294,19 +300,10 @@ void CHttpClient::StartRequest(std::wstring_view address, std::wstring_view refe
     }
   }
   Stop();
-  received_ = 0;
-  expected_ = -1;
   capacity_ = 0;
-  header_.clear();
-  address_ = std::wstring(address);
-  scheme_ = a.scheme;
-  host_ = a.host;
-  port_ = a.port;
-  path_ = a.path;
-  referer_ = std::wstring(referer);
+  AdoptRequest(a, address, referer);
   keep_connection_ = false;
   is_file_ = scheme_ == L"file";
-  error_ = 0;
   StartWorker();
 }
 

@@ -138,6 +138,7 @@ class CHttpClient {
   friend struct Connection;
 
   void StartRequest(std::wstring_view address, std::wstring_view referer);
+  void AdoptRequest(const CHttpAddress& a, std::wstring_view address, std::wstring_view referer);
   void StartWorker();
   void WorkerMain();
   std::string BuildRequest();
