@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -86,6 +87,34 @@ class Arena {
   size_t used_ = 0;
 };
 
+// A browser with scripts on reads the content of NOSCRIPT as text, not as markup: the source
+// between the start and the end tag. False when the element has no end tag in the source (its
+// content then stays as parsed).
+bool NoscriptText(const GumboElement& e, std::string_view* raw) {
+  if (e.tag != GUMBO_TAG_NOSCRIPT || e.tag_namespace != GUMBO_NAMESPACE_HTML) return false;
+  if (e.original_tag.length == 0 || e.original_end_tag.length == 0) return false;
+  const char* begin = e.original_tag.data + e.original_tag.length;
+  const char* end = e.original_end_tag.data;
+  if (end < begin) return false;
+  *raw = std::string_view(begin, static_cast<size_t>(end - begin));
+  return true;
+}
+
+// Line breaks as the parser's input stream has them: CR LF and CR become LF.
+std::wstring NormalizeNewlines(std::string_view raw) {
+  std::string text;
+  text.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\r') {
+      text += '\n';
+      if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+    } else {
+      text += raw[i];
+    }
+  }
+  return Widen(text.data(), text.size());
+}
+
 // Interned names of the known tags, filled on first use per document.
 struct TagNames {
   const std::wstring* local[GUMBO_TAG_LAST + 1] = {};
@@ -141,6 +170,11 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) 
           node->AppendAttribute(std::move(name), Widen(a->value, std::strlen(a->value)));
         }
         parent->AppendChild(node);
+        std::string_view raw;
+        if (NoscriptText(e, &raw)) {
+          if (!raw.empty()) node->AppendChild(doc->CreateText(NormalizeNewlines(raw)));
+          break;
+        }
         // A template's content is not part of the tree that a browser's DOM walk sees.
         if (child->type == GUMBO_NODE_ELEMENT && e.children.length > 0)
           stack.push_back({&e.children, 0, node});

@@ -43,6 +43,14 @@ TEST(DomTree, NodeNamesAndImpliedElementsAsTheBrowserBuildsThem) {
   EXPECT_TRUE(table->FirstChild()->FirstChild()->FirstChild()->FirstChild()->IsIgnorable());
 }
 
+TEST(DomTree, NoscriptContentIsTextAsWithScriptsOn) {
+  auto doc = ParseHtml(L"<p>a</p><noscript><p>no &amp; script</p>\r\n<img src=x></noscript><p>b");
+  EXPECT_EQ(ChildNames(doc->Body()), L"P NOSCRIPT P");
+  const CDomNode* noscript = doc->Body()->FirstChild()->Next();
+  EXPECT_EQ(ChildNames(noscript), L"#text");
+  EXPECT_EQ(noscript->FirstChild()->Value(), L"<p>no &amp; script</p>\n<img src=x>");
+}
+
 TEST(DomTree, FramesetPageHasFramesetInPlaceOfBody) {
   auto doc = ParseHtml(
       L"<html><head></head><frameset cols='50%,*'><frame src=a><frame src=b>"
