@@ -166,12 +166,13 @@ bool CBrowserHost::Navigate(const QString& url, const QString& headers,
                             const QByteArray* post_body) {
   QUrl address = QUrl::fromUserInput(url);
   if (!address.isValid()) return false;
-  QWebEngineHttpRequest request(address, post_body ? QWebEngineHttpRequest::Post
-                                                   : QWebEngineHttpRequest::Get);
+  QWebEngineHttpRequest request(
+      address, post_body ? QWebEngineHttpRequest::Post : QWebEngineHttpRequest::Get);
   for (const QString& line : headers.split(QLatin1String("\r\n"), Qt::SkipEmptyParts)) {
     qsizetype colon = line.indexOf(QLatin1Char(':'));
     if (colon <= 0) continue;
-    request.setHeader(line.left(colon).trimmed().toLatin1(), line.mid(colon + 1).trimmed().toUtf8());
+    request.setHeader(line.left(colon).trimmed().toLatin1(),
+                      line.mid(colon + 1).trimmed().toUtf8());
   }
   if (post_body) {
     request.setHeader("Content-Type", "application/x-www-form-urlencoded");
@@ -256,10 +257,9 @@ void CBrowserHost::RunPageScript(const QString& script, const QVariantList& fram
                  "w.eval(%2);return %3;}catch(e){return false;}})()")
                  .arg(path, Quoted(script), Quoted(kDone));
   }
-  page_->runJavaScript(source, QWebEngineScript::MainWorld,
-                       [reply = std::move(reply)](const QVariant& value) {
-                         reply(value.toString() == kDone);
-                       });
+  page_->runJavaScript(
+      source, QWebEngineScript::MainWorld,
+      [reply = std::move(reply)](const QVariant& value) { reply(value.toString() == kDone); });
 }
 
 const QString& SnapshotAgentSource() {

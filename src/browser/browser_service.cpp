@@ -3,7 +3,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLoggingCategory>
 #include <QThread>
+#include <QTimer>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <atomic>
 #include <map>
@@ -46,6 +51,7 @@ class CBrowserService : public QObject {
     profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
     cookies_ = std::make_unique<CCookieBridge>(profile_->cookieStore(), &CCookieJar::Default());
     CHttpClient::SetDefaultUserAgent(profile_->httpUserAgent().toStdWString());
+    Settle();
   }
 
   ~CBrowserService() override {
@@ -73,13 +79,31 @@ class CBrowserService : public QObject {
   void PushCookies() { cookies_->PushJarCookies(); }
 
  private:
+  // The profile applies its settings to its network context asynchronously; a request started
+  // before that is done may never be sent. One page load on the main thread lets it settle.
+  void Settle() {
+    QWebEnginePage page(profile_);
+    bool done = false;
+    QObject::connect(&page, &QWebEnginePage::loadFinished, [&done](bool) { done = true; });
+    page.setHtml(QStringLiteral("<p>start</p>"));
+    QElapsedTimer timer;
+    timer.start();
+    while (!done && timer.elapsed() < kSettleLimitMs) {
+      QEventLoop loop;
+      QTimer::singleShot(10, &loop, &QEventLoop::quit);
+      loop.exec();
+    }
+  }
+
+ private:
+  static constexpr int kSettleLimitMs = 5000;
   QWebEngineProfile* profile_ = nullptr;
   std::unique_ptr<CCookieBridge> cookies_;
   std::map<int, std::unique_ptr<CBrowserHost>> hosts_;
 };
 
-std::mutex g_mu;                          // guards g_service for posting
-CBrowserService* g_service = nullptr;     // lives on the main thread
+std::mutex g_mu;                       // guards g_service for posting
+CBrowserService* g_service = nullptr;  // lives on the main thread
 std::atomic<bool> g_running{false};
 std::atomic<int> g_next_id{1};
 
@@ -102,12 +126,8 @@ void PrepareBrowserProcess() {
   if (geteuid() == 0) AddFlag(&flags, "--no-sandbox");
   qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
   // The engine reports its set-up on every start; that is not the program's output.
-  QByteArray rules = qgetenv("QT_LOGGING_RULES");
-  if (!rules.contains("qt.webenginecontext")) {
-    if (!rules.isEmpty()) rules.append(';');
-    rules.append("qt.webenginecontext=false");
-    qputenv("QT_LOGGING_RULES", rules);
-  }
+  // (Rules in QT_LOGGING_RULES still win over this.)
+  QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 

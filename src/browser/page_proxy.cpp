@@ -99,8 +99,8 @@ CQtBrowserPage::~CQtBrowserPage() {
   PostToBrowserThread([id] { DestroyBrowserHost(id); });
 }
 
-bool CQtBrowserPage::Call(const std::function<void(CBrowserHost*, Reply)>& request,
-                          QVariant* value, const StopCheck& should_stop, int32_t bound_ms) {
+bool CQtBrowserPage::Call(const std::function<void(CBrowserHost*, Reply)>& request, QVariant* value,
+                          const StopCheck& should_stop, int32_t bound_ms) {
   struct Result {
     bool done = false;
     QVariant value;
@@ -123,7 +123,9 @@ bool CQtBrowserPage::Call(const std::function<void(CBrowserHost*, Reply)>& reque
     request(host, reply);
   });
   if (!posted) return false;
-  if (!WaitSliced(state_.get(), [&] { return result->done; }, should_stop, bound_ms)) return false;
+  if (!WaitSliced(
+          state_.get(), [&] { return result->done; }, should_stop, bound_ms))
+    return false;
   std::lock_guard<std::mutex> lock(state_->mu);
   if (value) *value = result->value;
   return true;
@@ -137,20 +139,22 @@ bool CQtBrowserPage::Agent(const QString& call, QVariant* value, const StopCheck
 
 void CQtBrowserPage::SetUserAgent(const std::wstring& user_agent) {
   QString ua = QString::fromStdWString(user_agent);
-  Call([ua](CBrowserHost* host, Reply reply) {
-         host->SetUserAgent(ua);
-         reply(true);
-       },
-       nullptr, &NoStop, kQuickBoundMs);
+  Call(
+      [ua](CBrowserHost* host, Reply reply) {
+        host->SetUserAgent(ua);
+        reply(true);
+      },
+      nullptr, &NoStop, kQuickBoundMs);
 }
 
 void CQtBrowserPage::SetCredentials(const std::wstring& user, const std::wstring& password) {
   QString u = QString::fromStdWString(user), p = QString::fromStdWString(password);
-  Call([u, p](CBrowserHost* host, Reply reply) {
-         host->SetCredentials(u, p);
-         reply(true);
-       },
-       nullptr, &NoStop, kQuickBoundMs);
+  Call(
+      [u, p](CBrowserHost* host, Reply reply) {
+        host->SetCredentials(u, p);
+        reply(true);
+      },
+      nullptr, &NoStop, kQuickBoundMs);
 }
 
 bool CQtBrowserPage::Navigate(const std::wstring& url, const std::wstring& headers,
@@ -188,11 +192,12 @@ bool CQtBrowserPage::WaitLoaded(int32_t timeout_ms, const StopCheck& should_stop
 void CQtBrowserPage::SetForwardTarget(CBrowserPage* target) {
   auto* qt_target = dynamic_cast<CQtBrowserPage*>(target);
   const int target_id = qt_target ? qt_target->id() : 0;
-  Call([target_id](CBrowserHost* host, Reply reply) {
-         host->SetForwardTarget(target_id ? BrowserHostById(target_id) : nullptr);
-         reply(true);
-       },
-       nullptr, &NoStop, kQuickBoundMs);
+  Call(
+      [target_id](CBrowserHost* host, Reply reply) {
+        host->SetForwardTarget(target_id ? BrowserHostById(target_id) : nullptr);
+        reply(true);
+      },
+      nullptr, &NoStop, kQuickBoundMs);
 }
 
 bool CQtBrowserPage::IsBusy() {
@@ -258,8 +263,7 @@ bool CQtBrowserPage::RunScript(const std::wstring& script, int32_t document_node
   QVariant ok;
   return Call(
              [source, frame_path](CBrowserHost* host, Reply reply) {
-               host->RunPageScript(source, frame_path,
-                                   [reply](bool ran) { reply(QVariant(ran)); });
+               host->RunPageScript(source, frame_path, [reply](bool ran) { reply(QVariant(ran)); });
              },
              &ok, &NoStop, kQuickBoundMs) &&
          ok.toBool();

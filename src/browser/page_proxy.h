@@ -56,8 +56,7 @@ class CQtBrowserPage final : public CBrowserPage {
   bool Call(const std::function<void(CBrowserHost*, Reply)>& request, QVariant* value,
             const StopCheck& should_stop, int32_t bound_ms);
   // Runs a request of the snapshot agent.
-  bool Agent(const QString& call, QVariant* value, const StopCheck& should_stop,
-             int32_t bound_ms);
+  bool Agent(const QString& call, QVariant* value, const StopCheck& should_stop, int32_t bound_ms);
 
   const int id_;
   const std::shared_ptr<CLiveState> state_;

@@ -80,16 +80,18 @@ std::unique_ptr<CDomDocument> ReadSnapshot(const QByteArray& json,
     CDomDocument* d = docs.back();
     switch (kind) {
       case kElement: {
-        CDomNode* e = d->CreateElement(r.at(2).toString().toStdWString(),
-                                       NamespaceOf(r.at(3).toInt()));
+        CDomNode* e =
+            d->CreateElement(r.at(2).toString().toStdWString(), NamespaceOf(r.at(3).toInt()));
         e->SetSnapshotId(r.at(1).toInt());
         const QJsonArray attrs = r.at(5).toArray();
         e->ReserveAttributes(attrs.size() / 2);
         for (qsizetype i = 0; i + 1 < attrs.size(); i += 2)
-          e->AppendAttribute(attrs[i].toString().toStdWString(), attrs[i + 1].toString().toStdWString());
+          e->AppendAttribute(attrs[i].toString().toStdWString(),
+                             attrs[i + 1].toString().toStdWString());
         styles.Apply(e, r.at(4).toInt());
         parent->AppendChild(e);
-        if (r.size() > 6 && unreachable) unreachable->push_back({e, r.at(6).toString().toStdWString()});
+        if (r.size() > 6 && unreachable)
+          unreachable->push_back({e, r.at(6).toString().toStdWString()});
         open.push_back(e);
         docs.push_back(d);
         break;
@@ -102,7 +104,8 @@ std::unique_ptr<CDomDocument> ReadSnapshot(const QByteArray& json,
           last->AppendValue(data);
           break;
         }
-        CDomNode* n = kind == kText ? d->CreateText(std::move(data)) : d->CreateComment(std::move(data));
+        CDomNode* n =
+            kind == kText ? d->CreateText(std::move(data)) : d->CreateComment(std::move(data));
         n->SetSnapshotId(r.at(1).toInt());
         parent->AppendChild(n);
         break;

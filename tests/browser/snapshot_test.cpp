@@ -111,7 +111,8 @@ class SnapshotTest : public testing::Test {
       if (b[i].path != a[i].path) break;  // the rest is shifted; one report is enough
       const CDomNode* found = ResolvePath(*live, live->DocumentElement(), a[i].path);
       EXPECT_NE(found, nullptr) << ToUtf8(a[i].path);
-      if (found) EXPECT_EQ(ToUtf8(live->ElementText(found)), ToUtf8(a[i].text)) << ToUtf8(a[i].path);
+      if (found)
+        EXPECT_EQ(ToUtf8(live->ElementText(found)), ToUtf8(a[i].text)) << ToUtf8(a[i].path);
     }
     return a.size();
   }
@@ -133,23 +134,28 @@ TEST_F(SnapshotTest, FixturePagesGiveTheSamePathsAndTextsInBothModes) {
 
 TEST_F(SnapshotTest, HandMadePagesGiveTheSamePathsAndTextsInBothModes) {
   const std::pair<const char*, const char*> kPages[] = {
-      {"/tables", "<table><tr><td>a<td>b</table><table><caption>c</caption><col>"
-                  "<tr><th>h</tr><tbody><tr><td>x</tbody><tfoot><tr><td>f</table>"
-                  "<table>stray<tr><td>1</td></tr></table>"},
-      {"/foreign", "<p>before<svg viewBox='0 0 10 10'><foreignObject><div>in</div></foreignObject>"
-                   "<linearGradient id=g></linearGradient><clipPath><rect/></clipPath>"
-                   "<![CDATA[cd]]><myTag/></svg><math><mi>x</mi><annotation-xml>"
-                   "</annotation-xml></math>after"},
-      {"/misnested", "<!-- head comment --><p>one<p>two<div><b><i>bold</b>italic</i></div>"
-                     "<ul><li>a<li>b<li>c</ul><dl><dt>t<dd>d</dl><form><input name=q>"
-                     "<select><option>1<option>2</select></form><my-widget>w</my-widget>"
-                     "<noscript><p>no script</p></noscript><template><p>t</p></template>"
-                     "<pre>\n  pre  text</pre><!-- tail -->"},
+      {"/tables",
+       "<table><tr><td>a<td>b</table><table><caption>c</caption><col>"
+       "<tr><th>h</tr><tbody><tr><td>x</tbody><tfoot><tr><td>f</table>"
+       "<table>stray<tr><td>1</td></tr></table>"},
+      {"/foreign",
+       "<p>before<svg viewBox='0 0 10 10'><foreignObject><div>in</div></foreignObject>"
+       "<linearGradient id=g></linearGradient><clipPath><rect/></clipPath>"
+       "<![CDATA[cd]]><myTag/></svg><math><mi>x</mi><annotation-xml>"
+       "</annotation-xml></math>after"},
+      {"/misnested",
+       "<!-- head comment --><p>one<p>two<div><b><i>bold</b>italic</i></div>"
+       "<ul><li>a<li>b<li>c</ul><dl><dt>t<dd>d</dl><form><input name=q>"
+       "<select><option>1<option>2</select></form><my-widget>w</my-widget>"
+       "<noscript><p>no script</p></noscript><template><p>t</p></template>"
+       "<pre>\n  pre  text</pre><!-- tail -->"},
       {"/inner.html", "<ul><li>frame one<li><a href=x>frame link</a></ul>"},
-      {"/iframes", "<p>top</p><iframe src=/inner.html></iframe><div><iframe src='/inner.html'>"
-                   "</iframe></div><p>end"},
-      {"/frameset", "<frameset cols='50%,50%'><frame src=/inner.html><frame src=/tables>"
-                    "</frameset>"},
+      {"/iframes",
+       "<p>top</p><iframe src=/inner.html></iframe><div><iframe src='/inner.html'>"
+       "</iframe></div><p>end"},
+      {"/frameset",
+       "<frameset cols='50%,50%'><frame src=/inner.html><frame src=/tables>"
+       "</frameset>"},
   };
   for (const auto& [path, body] : kPages) site_->Put(path, body);
   for (const auto& [path, body] : kPages) {

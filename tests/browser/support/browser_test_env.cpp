@@ -77,7 +77,7 @@ CWebSite::CWebSite() {
         continue;
       }
       std::string response = found ? Response(page.first, "200 OK", page.second)
-                                    : Response("<p>missing</p>", "404 Not Found");
+                                   : Response("<p>missing</p>", "404 Not Found");
       if (!c.Send(response)) return;
     }
   });
