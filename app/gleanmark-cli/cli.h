@@ -2,6 +2,7 @@
 // file and receives the arguments after its name.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,5 +36,25 @@ bool LoadConfiguration(const std::optional<std::string>& path, CXmlDocument* con
 // Resolves a --key value: "config", "task" (from the configuration) or "hex:<64 digits>".
 bool ResolveKey(const std::string& spec, const std::optional<std::string>& config_path,
                 GostKey* key, std::string* error);
+
+}  // namespace gm::cli
+
+namespace gm {
+class CBrowserPage;
+}
+
+namespace gm::cli {
+
+// Browser mode of the command line. The Qt application (offscreen without a display, Chromium
+// without its sandbox as root) is made only when something asks for a browser page.
+// Threads: StartBrowser, PollBrowser and EndBrowser run on the main thread; NewCliBrowserPage
+// on any thread (a runner's), where it asks the main thread's PollBrowser to start the browser and
+// waits for it.
+bool StartBrowser();
+std::unique_ptr<CBrowserPage> NewCliBrowserPage();
+// Starts the browser when a runner asked for it, then runs Qt's events (or sleeps) for `ms`.
+void PollBrowser(int ms);
+// Ends the browser service and the application (after every page user is gone).
+void EndBrowser();
 
 }  // namespace gm::cli

@@ -15,6 +15,7 @@
 #include "doc/text_codec.h"
 #include "engine/record_stream.h"
 #include "engine/task_runner.h"
+#include "page/browser.h"
 
 namespace gm::cli {
 namespace {
@@ -106,6 +107,8 @@ int CmdRun(const Args& in) {
   RunnerEnvironment env;
   env.config = have_config ? config.get() : nullptr;
   env.outputs.push_back(&stream);
+  // Browser-mode pages start the browser on first use.
+  env.newBrowserPage = &NewCliBrowserPage;
 
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
@@ -118,17 +121,19 @@ int CmdRun(const Args& in) {
     runner.Start();
     bool stop_sent = false;
     while (runner.RunsCompleted() == 0 || runner.State() != kStopped) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      PollBrowser(20);
       if (g_interrupted && !stop_sent) {
         runner.Stop();
         stop_sent = true;
       }
     }
-    if (stream.Failed())
-      status = Fail("writing the records failed");
-    else if (g_interrupted)
-      status = 130;
   }
+  // The runner and its pages are gone; the browser may end.
+  EndBrowser();
+  if (stream.Failed())
+    status = Fail("writing the records failed");
+  else if (g_interrupted)
+    status = 130;
   if (out != stdout && std::fclose(out) != 0 && status == 0)
     status = Fail("cannot write " + *out_path);
   return status;

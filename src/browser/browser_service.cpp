@@ -1,5 +1,6 @@
 #include "browser/browser_service.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -128,6 +129,12 @@ void PrepareBrowserProcess() {
   // The engine reports its set-up on every start; that is not the program's output.
   // (Rules in QT_LOGGING_RULES still win over this.)
   QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext=false"));
+  // A private runtime folder, as the desktop session would give one.
+  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+    QByteArray runtime = "/tmp/runtime-" + QByteArray::number(geteuid());
+    mkdir(runtime.constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", runtime);
+  }
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
