@@ -155,9 +155,15 @@ TEST(RunnerTest, ReloadPicksUpChangedItemsAndResetsMethod) {
   CXmlNode* data = loc->AppendChild(new CXmlNode(L"data", XmlElement));
   data->SetAttribute(L"name", L"w");
   data->SetAttribute(L"type", L"INNERTEXT");
+  int notices = h.collector.Notices(kNoticeTaskValues);
   h.runner->Reload();
-  h.runner->ReleaseRunLock();
   EXPECT_EQ(h.runner->items.size(), 2u);
+  // The runner keeps the reset method and leaves the element to the controller.
+  EXPECT_EQ(h.runner->LoadMethod(), 0);
+  EXPECT_EQ(task->GetAttributeInt(L"method", -1), 1);
+  EXPECT_EQ(h.collector.Notices(kNoticeTaskValues), notices + 1);
+  h.runner->WriteBackTaskValues();
+  h.runner->ReleaseRunLock();
   EXPECT_EQ(task->GetAttributeInt(L"method", -1), 0);
 }
 
