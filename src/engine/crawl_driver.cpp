@@ -77,7 +77,7 @@ void ReloadOptions(CTaskRunner& r) {
   r.userAgent = s.useragent;
   r.ignoreNewRecord = s.ignorenewrecord;
   r.filterAction = s.filteraction;
-  r.SetLoadMethod(0);
+  r.ResetLoadMethod();
   r.schedule = ReadScheduleSettings(task);
   r.browserLink = NeedsBrowserForLinks(r.root.get());
   r.filterHiddenText = r.env().config && ReadAppSettings(*r.env().config).filtertt != 0;

@@ -165,8 +165,8 @@ CTaskRunner::Pumped CTaskRunner::HandleCommand(int command) {
       } else {
         ReloadOptions(*this);
       }
-      AnswerReloads();
       NotifyTaskValues();
+      AnswerReloads();
       return Pumped::kTaken;
     default:
       return Pumped::kTaken;
@@ -274,10 +274,9 @@ void CTaskRunner::ThreadMain() {
   long long last_run = NowSeconds();
   long long tick = NowMillis();
   state_ = kStopped;
-  method_given_ = task_->GetAttributeInt(L"method", -1);
   ReloadOptions(*this);
-  AnswerReloads();
   NotifyTaskValues();
+  AnswerReloads();
   for (;;) {
     // The wait ends just after the next whole second, so that the once-a-second schedule test
     // sees every second of the clock.

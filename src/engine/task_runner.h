@@ -169,6 +169,11 @@ class CTaskRunner {
   void SetStatusText(const wchar_t* key, std::initializer_list<std::wstring_view> args = {});
   void NotifyRecord();
   void SetLoadMethod(int method) { load_method_ = method; }
+  // Option loading: back to download first, which the element is to be given in any case.
+  void ResetLoadMethod() {
+    load_method_ = 0;
+    method_given_ = -1;
+  }
   // Counts a page that was loaded; reports one that failed to load (kNoticePageFailed).
   void PageLoaded() { pages_loaded_++; }
   void PageFailed(const std::wstring& url, const std::wstring& reason);
