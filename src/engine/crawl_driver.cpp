@@ -301,7 +301,7 @@ Step NextAddressStep(RunState& s) {
   int type = s.source.Type();
   if (type == 1 || type == 2) {
     for (;;) {
-      std::optional<std::wstring> next = s.source.NextAddress();
+      std::optional<std::wstring> next = s.source.NextAddress([&r] { return !r.PumpMessages(); });
       if (!next || next->empty()) return Step::kFinish;
       if (EqualNoCase(*next, r.currentUrl)) continue;
       r.previousUrl = r.currentUrl;
