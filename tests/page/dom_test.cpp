@@ -105,6 +105,28 @@ TEST(DomTree, NoscriptContentIsTextAsWithScriptsOn) {
   EXPECT_EQ(OuterHtml(noscript), L"<noscript class=\"n\"><img></noscript>");
 }
 
+// Random soups of NOSCRIPT tags in every place give a tree, whatever the rewriting meets.
+TEST(DomTree, NoscriptSoupAlwaysGivesATree) {
+  const wchar_t* pieces[] = {L"<noscript>", L"</noscript>", L"<NOSCRIPT a='</noscript>'>",
+                             L"</noscript", L"<head>",      L"</head>",
+                             L"<body>",     L"<select>",    L"<table>",
+                             L"<tr>",       L"<svg>",       L"<template>",
+                             L"<img>",      L"<p>",         L"x",
+                             L"<!--",       L"-->",         L"<script>",
+                             L"</script>",  L"<noframes>",  L"</noembed>"};
+  unsigned seed = 12345;
+  for (int round = 0; round < 300; ++round) {
+    std::wstring html;
+    for (int i = 0; i < 40; ++i) {
+      seed = seed * 1103515245 + 12345;
+      html += pieces[(seed >> 16) % std::size(pieces)];
+    }
+    auto doc = ParseHtml(html);
+    ASSERT_NE(doc->DocumentElement(), nullptr) << ToUtf8(html);
+    ASSERT_NE(doc->Body(), nullptr) << ToUtf8(html);
+  }
+}
+
 TEST(DomTree, IgnorableNodes) {
   auto doc = ParseHtml(L"<body><script>x</script><style>p{}</style><!--c-->t<p>p</p>");
   std::vector<bool> ignorable;
