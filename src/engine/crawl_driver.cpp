@@ -326,7 +326,7 @@ Step NextAddressStep(RunState& s) {
   if (type == 1 || type == 2) {
     for (;;) {
       if (!r.PumpMessages()) return Step::kFinish;
-      std::optional<std::wstring> next = s.source.NextAddress();
+      std::optional<std::wstring> next = s.source.NextAddress([&r] { return !r.PumpMessages(); });
       if (!next || next->empty()) return Step::kFinish;
       if (EqualNoCase(*next, r.currentUrl)) continue;
       r.previousUrl = r.currentUrl;
