@@ -14,7 +14,7 @@
 // record that opens its document, whose children follow, then 0 for the document and 0 for the
 // element. Style entries are [display, visibility, font size, colour, background, white space].
 // Every node gets a number (from 1, unique over the page and its frames) by which the other
-// requests name it until the next snapshot.
+// requests name it; a node keeps its number as long as its document is shown.
 (function () {
   'use strict';
   if (window.__gmAgent) return;
@@ -23,7 +23,7 @@
   var SVG_NS = 'http://www.w3.org/2000/svg';
   var MATHML_NS = 'http://www.w3.org/1998/Math/MathML';
 
-  var nodes = [null];  // number -> node, for the latest snapshot
+  var nodes = [null];  // number -> node
   var numbers = new WeakMap();  // node -> number
 
   function nsCode(el) {
@@ -48,13 +48,14 @@
   }
 
   function snapshot() {
-    nodes = [null];
-    numbers = new WeakMap();
     var styleKeys = new Map();
     var styles = [];
     var out = [];
 
+    // A node keeps its number for the life of the document, across snapshots.
     function number(node) {
+      var known = numbers.get(node);
+      if (known !== undefined) return known;
       var id = nodes.length;
       nodes.push(node);
       numbers.set(node, id);

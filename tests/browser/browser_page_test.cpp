@@ -263,6 +263,8 @@ TEST_F(BrowserPageTest, ScriptsClicksAndGeometryByNodeNumber) {
     EXPECT_EQ(page_->ElementAtPoint(110, 160), box->SnapshotId());
     EXPECT_TRUE(page_->Click(box->SnapshotId()));
     EXPECT_FALSE(page_->Click(100000));
+    // A node keeps its number in later snapshots of the same document.
+    EXPECT_EQ(ById(page_->Snapshot(&Never).get(), L"box")->SnapshotId(), box->SnapshotId());
 
     // A script for a frame's document runs in that frame's window.
     const CDomNode* inner = ById(doc.get(), L"inner");
