@@ -165,7 +165,13 @@ void CBrowserHost::SetCredentials(const QString& user, const QString& password) 
 bool CBrowserHost::Navigate(const QString& url, const QString& headers,
                             const QByteArray* post_body) {
   QUrl address = QUrl::fromUserInput(url);
-  if (!address.isValid()) return false;
+  if (!address.isValid()) {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->loading = false;
+    state_->failed = true;
+    state_->changed.notify_all();
+    return false;
+  }
   QWebEngineHttpRequest request(
       address, post_body ? QWebEngineHttpRequest::Post : QWebEngineHttpRequest::Get);
   for (const QString& line : headers.split(QLatin1String("\r\n"), Qt::SkipEmptyParts)) {

@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 #include <QTimer>
+#include <QUrl>
 #include <chrono>
 
 #include "browser/browser_host.h"
@@ -131,6 +132,13 @@ bool CQtBrowserPage::Call(const std::function<void(CBrowserHost*, Reply)>& reque
   return true;
 }
 
+bool CQtBrowserPage::Post(std::function<void(CBrowserHost*)> request) {
+  const int id = id_;
+  return PostToBrowserThread([id, request = std::move(request)] {
+    if (CBrowserHost* host = BrowserHostById(id)) request(host);
+  });
+}
+
 bool CQtBrowserPage::Agent(const QString& call, QVariant* value, const StopCheck& should_stop,
                            int32_t bound_ms) {
   return Call([call](CBrowserHost* host, Reply reply) { host->RunAgent(call, reply); }, value,
@@ -139,42 +147,34 @@ bool CQtBrowserPage::Agent(const QString& call, QVariant* value, const StopCheck
 
 void CQtBrowserPage::SetUserAgent(const std::wstring& user_agent) {
   QString ua = QString::fromStdWString(user_agent);
-  Call(
-      [ua](CBrowserHost* host, Reply reply) {
-        host->SetUserAgent(ua);
-        reply(true);
-      },
-      nullptr, &NoStop, kQuickBoundMs);
+  Post([ua](CBrowserHost* host) { host->SetUserAgent(ua); });
 }
 
 void CQtBrowserPage::SetCredentials(const std::wstring& user, const std::wstring& password) {
   QString u = QString::fromStdWString(user), p = QString::fromStdWString(password);
-  Call(
-      [u, p](CBrowserHost* host, Reply reply) {
-        host->SetCredentials(u, p);
-        reply(true);
-      },
-      nullptr, &NoStop, kQuickBoundMs);
+  Post([u, p](CBrowserHost* host) { host->SetCredentials(u, p); });
 }
 
 bool CQtBrowserPage::Navigate(const std::wstring& url, const std::wstring& headers,
                               const std::string* post_body) {
   QString address = QString::fromStdWString(url);
+  if (!QUrl::fromUserInput(address).isValid()) return false;
   QString lines = QString::fromStdWString(headers);
   bool post = post_body != nullptr;
   // Exactly the body's bytes are sent, nothing appended.
   QByteArray body = post ? QByteArray(post_body->data(), post_body->size()) : QByteArray();
-  QVariant ok;
-  if (!Call(
-          [address, lines, post, body](CBrowserHost* host, Reply reply) {
-            // Cookies the HTTP client's jar got meanwhile go along with this request.
-            PushJarCookiesToBrowser();
-            reply(host->Navigate(address, lines, post ? &body : nullptr));
-          },
-          &ok, &NoStop, kQuickBoundMs)) {
-    return false;
+  {
+    // Busy from now on, so that a wait that follows cannot see the previous load's end.
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->loading = true;
+    state_->failed = false;
+    state_->progress = 0;
   }
-  return ok.toBool();
+  return Post([address, lines, post, body](CBrowserHost* host) {
+    // Cookies the HTTP client's jar got meanwhile go along with this request.
+    PushJarCookiesToBrowser();
+    host->Navigate(address, lines, post ? &body : nullptr);
+  });
 }
 
 bool CQtBrowserPage::WaitLoaded(int32_t timeout_ms, const StopCheck& should_stop) {
@@ -192,12 +192,9 @@ bool CQtBrowserPage::WaitLoaded(int32_t timeout_ms, const StopCheck& should_stop
 void CQtBrowserPage::SetForwardTarget(CBrowserPage* target) {
   auto* qt_target = dynamic_cast<CQtBrowserPage*>(target);
   const int target_id = qt_target ? qt_target->id() : 0;
-  Call(
-      [target_id](CBrowserHost* host, Reply reply) {
-        host->SetForwardTarget(target_id ? BrowserHostById(target_id) : nullptr);
-        reply(true);
-      },
-      nullptr, &NoStop, kQuickBoundMs);
+  Post([target_id](CBrowserHost* host) {
+    host->SetForwardTarget(target_id ? BrowserHostById(target_id) : nullptr);
+  });
 }
 
 bool CQtBrowserPage::IsBusy() {

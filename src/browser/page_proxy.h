@@ -1,8 +1,8 @@
 // CQtBrowserPage: the browser interface (page/browser.h) for one hidden page, usable from any
 // thread. Each request is queued to the Qt main thread, where the page's CBrowserHost carries it
-// out; the caller waits for the reply in slices of at most 100 ms, asking its stop check between
-// slices, so a stop ends any wait within about 100 ms. Requests without a stop check wait at
-// most a few seconds. When the browser service stops, every wait ends at once with failure.
+// out; requests that need an answer are waited for in slices of at most 100 ms, asking its stop
+// check between slices, so a stop ends any wait within about 100 ms. Requests without a stop check
+// wait at most a few seconds. When the browser service stops, every wait ends at once with failure.
 // Called on the main thread itself, the waits run the Qt event loop instead of blocking it.
 //
 // The load state (busy, progress, address, title) is read from the state the host keeps, without
@@ -55,6 +55,9 @@ class CQtBrowserPage final : public CBrowserPage {
   // bound_ms pass first.
   bool Call(const std::function<void(CBrowserHost*, Reply)>& request, QVariant* value,
             const StopCheck& should_stop, int32_t bound_ms);
+  // Queues a request that needs no answer; requests run in the order they were made, so a
+  // later Call sees its effect. False when the service is not running.
+  bool Post(std::function<void(CBrowserHost*)> request);
   // Runs a request of the snapshot agent.
   bool Agent(const QString& call, QVariant* value, const StopCheck& should_stop, int32_t bound_ms);
 

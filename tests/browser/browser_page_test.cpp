@@ -227,6 +227,17 @@ TEST_F(BrowserPageTest, StalledLoadEndsAtTheTimeOutAndAStopEndsAnyWaitAtOnce) {
     EXPECT_FALSE(page_->WaitLoaded(60000, [&] { return stop.load(); }));
     EXPECT_LT(NowMs() - start, 1500);
     stopper.join();
+
+    // A new page opened while the stalled one still loads is waited for itself.
+    site_->Handle("/after-stall", [](const std::string&, test::CTestConn& c) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      return c.Send(CWebSite::Response("<p id=late>the next page</p>"));
+    });
+    ASSERT_TRUE(page_->Navigate(site_->WUrl("/after-stall"), L"", nullptr));
+    EXPECT_TRUE(page_->WaitLoaded(20000, &Never));
+    std::unique_ptr<CDomDocument> next = page_->Snapshot(&Never);
+    ASSERT_NE(next, nullptr);
+    EXPECT_NE(ById(next.get(), L"late"), nullptr);
   });
   release = true;
 }
