@@ -306,3 +306,47 @@ TEST_F(BrowserPageTest, FrameOfAnotherOriginIsReadFromItsPageText) {
 
 }  // namespace
 }  // namespace gm
+
+namespace gm {
+namespace {
+
+// Ending the program while a runner waits on a loading page: the wait ends at once, later calls
+// fail at once, nothing is left waiting on the main thread. (The service is started again for
+// the cases that follow.)
+TEST(BrowserShutdownTest, StoppingTheServiceEndsEveryWaitAtOnce) {
+  test::CWebSite site;
+  site.Handle("/hang", [](const std::string&, test::CTestConn& c) {
+    c.Send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n\r\n<p>x");
+    c.HoldUntilStopped();
+    return false;
+  });
+  std::unique_ptr<CBrowserPage> page = NewBrowserPage();
+  std::atomic<bool> waiting{false}, ended{false};
+  std::atomic<int64_t> ended_at{0};
+  std::thread runner([&] {
+    page->Navigate(site.WUrl("/hang"), L"", nullptr);
+    waiting = true;
+    EXPECT_FALSE(page->WaitLoaded(600000, &Never));
+    ended_at = NowMs();
+    EXPECT_FALSE(page->Click(1));
+    EXPECT_EQ(page->Snapshot(&Never), nullptr);
+    page.reset();
+    ended = true;
+  });
+  test::PumpUntil([&] { return waiting.load() && !site.RequestsFor("/hang").empty(); }, 10000);
+  test::PumpUntil([] { return false; }, 200);
+  int64_t stopped_at = NowMs();
+  StopBrowserService();
+  for (int i = 0; i < 300 && !ended; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(ended.load());
+  runner.join();
+  EXPECT_LT(ended_at.load() - stopped_at, 500);
+  EXPECT_EQ(NewBrowserPage(), nullptr);
+  ASSERT_TRUE(StartBrowserService());
+  std::unique_ptr<CBrowserPage> again = NewBrowserPage();
+  site.Put("/ok", "<p>ok</p>");
+  EXPECT_TRUE(test::Load(again.get(), site.WUrl("/ok")));
+}
+
+}  // namespace
+}  // namespace gm
