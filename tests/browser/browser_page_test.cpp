@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "browser/browser_service.h"
@@ -337,7 +338,8 @@ TEST(BrowserShutdownTest, StoppingTheServiceEndsEveryWaitAtOnce) {
   test::PumpUntil([] { return false; }, 200);
   int64_t stopped_at = NowMs();
   StopBrowserService();
-  for (int i = 0; i < 300 && !ended; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 300 && !ended; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(ended.load());
   runner.join();
   EXPECT_LT(ended_at.load() - stopped_at, 500);
@@ -346,6 +348,35 @@ TEST(BrowserShutdownTest, StoppingTheServiceEndsEveryWaitAtOnce) {
   std::unique_ptr<CBrowserPage> again = NewBrowserPage();
   site.Put("/ok", "<p>ok</p>");
   EXPECT_TRUE(test::Load(again.get(), site.WUrl("/ok")));
+}
+
+}  // namespace
+}  // namespace gm
+
+namespace gm {
+namespace {
+
+TEST_F(BrowserPageTest, ProgressMovesWhileThePartsOfAPageArrive) {
+  // Each part, arriving after a pause, asks for the next one.
+  site_->Put("/parts", "<p>parts</p><script src='/part.js?1'></script>");
+  site_->Handle("/part.js", [](const std::string& request, test::CTestConn& c) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    int n = std::atoi(test::RequestPath(request).substr(9).c_str());
+    std::string js = n < 8 ? "document.write(\"<script src='/part.js?" + std::to_string(n + 1) +
+                                 "'><\\/script>\");"
+                           : ";";
+    return c.Send("HTTP/1.1 200 OK\r\nContent-Type: text/javascript\r\nContent-Length: " +
+                  std::to_string(js.size()) + "\r\n\r\n" + js);
+  });
+  OffMain([&] {
+    ASSERT_TRUE(page_->Navigate(site_->WUrl("/parts"), L"", nullptr));
+    std::set<int32_t> seen;
+    while (!page_->WaitLoaded(50, &Never) && page_->IsBusy()) seen.insert(page_->Progress());
+    EXPECT_EQ(page_->Progress(), 100);
+    seen.erase(0);
+    EXPECT_GE(seen.size(), 2u) << "progress values seen: " << seen.size();
+    for (int32_t p : seen) EXPECT_LT(p, 100);
+  });
 }
 
 }  // namespace
