@@ -46,10 +46,13 @@ class CBrowserPage;
 namespace gm::cli {
 
 // Browser mode of the command line. The Qt application (offscreen without a display, Chromium
-// without its sandbox as root) is made only when something asks for a browser page.
+// without its sandbox as root) is made only when something asks for a browser page. The
+// environment variable GLEANMARK_NO_BROWSER (non-empty) keeps the browser off.
 // Threads: StartBrowser, PollBrowser and EndBrowser run on the main thread; NewCliBrowserPage
 // on any thread (a runner's), where it asks the main thread's PollBrowser to start the browser and
 // waits for it.
+// False when the program was built without a browser or it is switched off.
+bool BrowserAllowed();
 bool StartBrowser();
 std::unique_ptr<CBrowserPage> NewCliBrowserPage();
 // Starts the browser when a runner asked for it, then runs Qt's events (or sleeps) for `ms`.

@@ -2,6 +2,7 @@
 // page is wanted, and the main thread's waiting loop runs Qt's events from then on.
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "cli.h"
@@ -32,11 +33,30 @@ QApplication* g_app = nullptr;
 
 constexpr int kStartWaitMs = 60000;
 
+// GLEANMARK_NO_BROWSER (any non-empty value) keeps the browser off: browser-mode pages are
+// skipped as needing a browser.
+bool BrowserSwitchedOff() {
+  const char* off = std::getenv("GLEANMARK_NO_BROWSER");
+  return off && *off;
+}
+
 }  // namespace
+
+bool BrowserAllowed() {
+#ifdef GM_HAVE_BROWSER
+  return !BrowserSwitchedOff();
+#else
+  return false;
+#endif
+}
 
 bool StartBrowser() {
 #ifdef GM_HAVE_BROWSER
   if (g_state != 0) return g_state == 1;
+  if (BrowserSwitchedOff()) {
+    g_state = -1;
+    return false;
+  }
   PrepareBrowserProcess();
   g_app = new QApplication(g_argc, g_argv);
   g_state = StartBrowserService() ? 1 : -1;
@@ -49,6 +69,7 @@ bool StartBrowser() {
 
 std::unique_ptr<CBrowserPage> NewCliBrowserPage() {
 #ifdef GM_HAVE_BROWSER
+  if (BrowserSwitchedOff()) return nullptr;
   g_wanted = true;
   auto start = std::chrono::steady_clock::now();
   while (g_state == 0) {

@@ -122,7 +122,7 @@ int CmdRun(const Args& in) {
   env.config = have_config ? config.get() : nullptr;
   env.outputs.push_back(&stream);
   // Browser-mode pages start the browser on first use.
-  env.newBrowserPage = &NewCliBrowserPage;
+  if (BrowserAllowed()) env.newBrowserPage = &NewCliBrowserPage;
 
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;

@@ -87,8 +87,9 @@ class CHostPage : public QWebEnginePage {
   // Catches the address a pop-up window opens and opens it in the forward target instead.
   class CPopupCatcher : public QWebEnginePage {
    public:
+    // Owned by the source host, so that a pop-up that never navigates goes with it.
     CPopupCatcher(QWebEngineProfile* profile, CBrowserHost* source)
-        : QWebEnginePage(profile, nullptr), source_(source) {}
+        : QWebEnginePage(profile, source), source_(source) {}
 
    protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool main_frame) override {

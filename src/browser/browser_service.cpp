@@ -78,6 +78,7 @@ class CBrowserService : public QObject {
     return it == hosts_.end() ? nullptr : it->second.get();
   }
   void PushCookies() { cookies_->PushJarCookies(); }
+  QWebEngineProfile* Profile() const { return profile_; }
 
  private:
   // The profile applies its settings to its network context asynchronously; a request started
@@ -187,6 +188,10 @@ std::unique_ptr<CBrowserPage> NewBrowserPage() {
     return nullptr;
   }
   return std::make_unique<CQtBrowserPage>(id, std::move(state));
+}
+
+QWebEngineProfile* SharedBrowserProfile() {
+  return OnBrowserThread() && g_service ? g_service->Profile() : nullptr;
 }
 
 // ---- What the page proxy needs of the service (main thread only) ----

@@ -14,6 +14,8 @@
 
 #include "page/browser.h"
 
+class QWebEngineProfile;
+
 namespace gm {
 
 // Sets up the environment that Qt WebEngine reads when the application starts: the "offscreen"
@@ -33,6 +35,10 @@ bool BrowserServiceRunning();
 // A new hidden page (800 x 600, never on screen). Null when the service is not running. The page
 // may be used and destroyed on any thread.
 std::unique_ptr<CBrowserPage> NewBrowserPage();
+
+// The profile of the hidden pages (main thread, while the service runs; null otherwise), for
+// visible views that should share its cookies and storage, such as the picking views.
+QWebEngineProfile* SharedBrowserProfile();
 
 // Runs `task` on the main thread (queued; at once when called there). False when the service is
 // not running, in which case the task is dropped.
