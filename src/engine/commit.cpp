@@ -38,7 +38,6 @@ void CommitRecord(CTaskRunner& runner) {
   record->fields.resize(runner.items.size());
   for (size_t i = 0; i < runner.items.size(); ++i) {
     ExtractValue(runner.items[i], runner, &record->fields[i]);
-    Classify(&record->fields[i]);
     if (runner.State() == kStopped || runner.State() == kEnded) return;
   }
   if (record->Empty()) return;
@@ -46,16 +45,23 @@ void CommitRecord(CTaskRunner& runner) {
   if (!PassesFilters(runner, *record)) return;
 
   CRecordList& list = runner.MutableRecords();
+  list.ClassifyForRules(record.get());
   long dup = list.FindDuplicate(*record);
   const CRecord* stored = nullptr;
   if (dup < 0 || runner.ignoreNewRecord == 0) {
     stored = record.get();
     list.Insert(std::move(record));
   } else if (runner.ignoreNewRecord == 1) {
-    const CRecord& old = list.At(static_cast<size_t>(dup));
     bool same = true;
-    for (size_t i = 0; i < record->fields.size() && same; ++i) {
-      same = CompareFields(record->fields[i], old.Field(static_cast<int>(i))) == 0;
+    {
+      // Every field is compared; the listed record's fields are classified under the lock.
+      std::lock_guard<std::mutex> guard(list.Lock());
+      CRecord* old = list.MutableAt(static_cast<size_t>(dup));
+      for (size_t i = 0; i < record->fields.size() && same; ++i) {
+        EnsureClassified(&record->fields[i]);
+        if (i < old->fields.size()) EnsureClassified(&old->fields[i]);
+        same = CompareFields(record->fields[i], old->Field(static_cast<int>(i))) == 0;
+      }
     }
     if (!same) {
       stored = record.get();

@@ -185,8 +185,13 @@ bool ParseLocalDate(const std::wstring& text, double* days) {
   return ParseWithLocale(s, days);
 }
 
+void EnsureClassified(CFieldValue* field) {
+  if (!field->classified) Classify(field);
+}
+
 void Classify(CFieldValue* field) {
   const std::wstring& t = field->text;
+  field->classified = true;
   field->number = 0;
   if (t.empty()) {
     field->kind = kUnclassified;
@@ -275,8 +280,33 @@ void CRecordList::RebuildIndex() {
   for (const auto& r : records_) IndexAdd(r.get());
 }
 
+void CRecordList::ClassifyColumn(int index) {
+  for (const auto& r : records_) {
+    if (index >= 0 && static_cast<size_t>(index) < r->fields.size())
+      EnsureClassified(&r->fields[index]);
+  }
+}
+
+void CRecordList::ClassifyForRules(CRecord* record) const {
+  std::lock_guard<std::mutex> guard(lock_);
+  ClassifyForRulesLocked(record);
+}
+
+void CRecordList::ClassifyForRulesLocked(CRecord* record) const {
+  auto classify = [record](int i) {
+    if (i >= 0 && static_cast<size_t>(i) < record->fields.size())
+      EnsureClassified(&record->fields[i]);
+  };
+  for (int k : key_columns_) classify(k);
+  classify(sort_index_);
+}
+
 void CRecordList::SetKeyColumns(std::vector<int> columns) {
   if (columns == key_columns_) return;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (int k : columns) ClassifyColumn(k);
+  }
   key_columns_ = std::move(columns);
   RebuildIndex();
 }
@@ -338,6 +368,7 @@ long CRecordList::FindDuplicate(const CRecord& record) const {
 
 void CRecordList::Insert(std::unique_ptr<CRecord> record) {
   std::lock_guard<std::mutex> guard(lock_);
+  ClassifyForRulesLocked(record.get());
   if (limit_ && records_.size() >= static_cast<size_t>(max_result_) && !records_.empty()) {
     IndexRemove(records_.front().get());
     records_.erase(records_.begin());
@@ -388,6 +419,7 @@ void CRecordList::Insert(std::unique_ptr<CRecord> record) {
 
 void CRecordList::Replace(size_t pos, std::unique_ptr<CRecord> record) {
   std::lock_guard<std::mutex> guard(lock_);
+  ClassifyForRulesLocked(record.get());
   if (pos >= records_.size()) return;
   IndexRemove(records_[pos].get());
   record->listOrder = records_[pos]->listOrder;
@@ -400,6 +432,7 @@ bool CRecordList::SetSort(int index, bool descending) {
   if (index == sort_index_ && descending == sort_descending_) return false;
   sort_index_ = index;
   sort_descending_ = descending;
+  ClassifyColumn(index);
   if (index >= 0 && !records_.empty()) {
     // A merge sort: CompareFields is not a strict order across kinds, and the sort must stay
     // within bounds whatever it answers.

@@ -159,6 +159,29 @@ TEST(RecordListTest, IndexAgreesWithALinearScan) {
   }
 }
 
+// Records are kept unclassified until a rule compares them: a sort or key chosen later still
+// compares numbers and dates by value.
+TEST(RecordListTest, FieldsAreClassifiedWhenARuleFirstNeedsThem) {
+  auto raw = [](std::initializer_list<std::wstring> texts) {
+    auto r = std::make_unique<CRecord>();
+    for (const auto& t : texts) r->fields.emplace_back().text = t;
+    return r;
+  };
+  CRecordList list;
+  list.Insert(raw({L"10", L"1,000"}));
+  list.Insert(raw({L"9", L"x"}));
+  EXPECT_FALSE(list.At(0).Field(0).classified);
+  list.SetSort(0, false);
+  EXPECT_EQ(Column(list, 0), (std::vector<std::wstring>{L"9", L"10"}));
+  list.Insert(raw({L"2010-03-02", L"y"}));  // a date: a larger number than 10
+  list.Insert(raw({L"9.5", L"z"}));
+  EXPECT_EQ(Column(list, 0), (std::vector<std::wstring>{L"9", L"9.5", L"10", L"2010-03-02"}));
+  list.SetKeyColumns({1});
+  auto again = raw({L"0", L"1000"});
+  list.ClassifyForRules(again.get());
+  EXPECT_EQ(list.FindDuplicate(*again), 2);
+}
+
 TEST(RecordListTest, RecordsShorterThanTheItemListCompareAsEmpty) {
   CRecordList list;
   list.SetKeyColumns({3});
