@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
+#include <optional>
 
 #include "doc/text_codec.h"
 
@@ -110,10 +111,41 @@ bool ParseIsoLike(const std::wstring& s, double* days) {
   return true;
 }
 
+// The number of numeric fields (year, month as number, day, hours, minutes, seconds) in a
+// date pattern. A strict parse reads at least one digit for each, so a text with fewer digits
+// cannot match the pattern.
+int NumericFields(const icu::UnicodeString& pattern) {
+  int count = 0;
+  bool quoted = false;
+  for (int32_t i = 0; i < pattern.length();) {
+    char16_t c = pattern[i];
+    if (c == u'\'') {
+      quoted = !quoted;
+      ++i;
+      continue;
+    }
+    int32_t run = 1;
+    while (i + run < pattern.length() && pattern[i + run] == c) ++run;
+    if (!quoted) {
+      bool numeric = c == u'y' || c == u'd' || c == u'h' || c == u'H' || c == u'k' || c == u'K' ||
+                     c == u'm' || c == u's' || c == u'S' || ((c == u'M' || c == u'L') && run < 3);
+      if (numeric) ++count;
+    }
+    i += run;
+  }
+  return count;
+}
+
+struct LocaleFormat {
+  std::unique_ptr<icu::DateFormat> format;
+  icu::UnicodeString pattern;  // empty when the format does not tell
+  int numeric_fields = 0;
+};
+
 // The user's locale formats, strict, in UTC so that the parsed instant is the wall time.
-const std::vector<std::unique_ptr<icu::DateFormat>>& LocaleFormats() {
-  thread_local std::vector<std::unique_ptr<icu::DateFormat>> formats = [] {
-    std::vector<std::unique_ptr<icu::DateFormat>> v;
+const std::vector<LocaleFormat>& LocaleFormats() {
+  thread_local std::vector<LocaleFormat> formats = [] {
+    std::vector<LocaleFormat> v;
     const icu::Locale& loc = icu::Locale::getDefault();
     using DF = icu::DateFormat;
     const std::pair<DF::EStyle, DF::EStyle> styles[] = {
@@ -128,7 +160,13 @@ const std::vector<std::unique_ptr<icu::DateFormat>>& LocaleFormats() {
       if (!f) continue;
       f->setLenient(false);
       f->adoptTimeZone(icu::TimeZone::createTimeZone("UTC"));
-      v.emplace_back(f);
+      LocaleFormat entry;
+      entry.format.reset(f);
+      if (auto* simple = dynamic_cast<icu::SimpleDateFormat*>(f)) {
+        simple->toPattern(entry.pattern);
+        entry.numeric_fields = NumericFields(entry.pattern);
+      }
+      v.push_back(std::move(entry));
     }
     return v;
   }();
@@ -136,19 +174,21 @@ const std::vector<std::unique_ptr<icu::DateFormat>>& LocaleFormats() {
 }
 
 bool ParseWithLocale(const std::wstring& s, double* days) {
-  std::string utf8 = ToUtf8(s);
-  icu::UnicodeString u = icu::UnicodeString::fromUTF8(utf8);
-  for (const auto& f : LocaleFormats()) {
+  // Digits, counting every non-ASCII character as one (the locale may write other digits).
+  int digits = 0;
+  for (wchar_t c : s) digits += IsDigit(c) || c > 0x7F;
+  std::optional<icu::UnicodeString> u;
+  for (const LocaleFormat& f : LocaleFormats()) {
+    if (f.numeric_fields > digits) continue;  // cannot match: no need to ask ICU
+    if (!u) u = icu::UnicodeString::fromUTF8(ToUtf8(s));
     icu::ParsePosition pos(0);
-    UDate when = f->parse(u, pos);
-    if (pos.getErrorIndex() >= 0 || pos.getIndex() != u.length()) continue;
+    UDate when = f.format->parse(*u, pos);
+    if (pos.getErrorIndex() >= 0 || pos.getIndex() != u->length()) continue;
     double d = when / 86400000.0 + kOleEpochOffset;
     // A time alone parses as 1970-01-01: keep the time of day only.
-    if (d >= kOleEpochOffset && d < kOleEpochOffset + 1 &&
-        dynamic_cast<icu::SimpleDateFormat*>(f.get())) {
-      icu::UnicodeString pattern;
-      static_cast<icu::SimpleDateFormat*>(f.get())->toPattern(pattern);
-      if (pattern.indexOf(u'y') < 0 && pattern.indexOf(u'd') < 0) d -= kOleEpochOffset;
+    if (d >= kOleEpochOffset && d < kOleEpochOffset + 1 && !f.pattern.isEmpty() &&
+        f.pattern.indexOf(u'y') < 0 && f.pattern.indexOf(u'd') < 0) {
+      d -= kOleEpochOffset;
     }
     *days = d;
     return true;

@@ -1,8 +1,13 @@
 #include "engine/record.h"
 
 #include <gtest/gtest.h>
+#include <unicode/datefmt.h>
+#include <unicode/locid.h>
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
 
 #include <random>
+#include <thread>
 
 #include "doc/text_codec.h"
 
@@ -57,6 +62,43 @@ TEST(ClassifyTest, Kinds) {
     EXPECT_EQ(f.kind, c.kind) << ToUtf8(c.text);
     EXPECT_DOUBLE_EQ(f.number, c.number) << ToUtf8(c.text);
   }
+}
+
+// Every date and time that a locale writes in its own formats is read back as a date: the
+// cheap test that spares the locale parser for ordinary text rejects none of them.
+TEST(ClassifyTest, LocaleFormatsAreReadBackInManyLocales) {
+  using DF = icu::DateFormat;
+  const icu::Locale saved = icu::Locale::getDefault();
+  for (const char* name :
+       {"en_US", "de_DE", "fr_FR", "es_ES", "ru_RU", "zh_CN", "ja_JP", "ko_KR", "pt_BR", "it_IT"}) {
+    icu::Locale loc(name);
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(loc, status);
+    // Each thread reads the locale once; a new thread sees this one.
+    std::thread([&] {
+      const std::pair<DF::EStyle, DF::EStyle> styles[] = {
+          {DF::kShort, DF::kNone}, {DF::kMedium, DF::kNone}, {DF::kLong, DF::kNone},
+          {DF::kFull, DF::kNone},  {DF::kShort, DF::kShort}, {DF::kMedium, DF::kMedium},
+          {DF::kNone, DF::kShort}, {DF::kNone, DF::kMedium}};
+      for (auto [d, t] : styles) {
+        std::unique_ptr<DF> f((t == DF::kNone)   ? DF::createDateInstance(d, loc)
+                              : (d == DF::kNone) ? DF::createTimeInstance(t, loc)
+                                                 : DF::createDateTimeInstance(d, t, loc));
+        ASSERT_TRUE(f);
+        f->adoptTimeZone(icu::TimeZone::createTimeZone("UTC"));
+        icu::UnicodeString u;
+        f->format(1267538706000.0, u);  // 2010-03-02 14:05:06 UTC
+        std::string utf8;
+        u.toUTF8String(utf8);
+        double days = 0;
+        EXPECT_TRUE(ParseLocalDate(FromUtf8(utf8), &days)) << name << ": " << utf8;
+      }
+      double days = 0;
+      EXPECT_FALSE(ParseLocalDate(L"Item 0 zeta", &days)) << name;
+    }).join();
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  icu::Locale::setDefault(saved, status);
 }
 
 TEST(CompareFieldsTest, KindAware) {
