@@ -98,6 +98,7 @@ void CHttpResponse::Reset() {
   data_.reset();
   body_size_ = 0;
   spool_.reset();
+  in_file_ = false;
   received_ = 0;
   expected_ = -1;
   capacity_ = 0;
@@ -304,6 +305,7 @@ bool CHttpResponse::StoreDecoded(const char* p, size_t n) {
   if (!spool_ && spool_threshold_ > 0 && body_size_ + static_cast<int64_t>(n) > spool_threshold_) {
     spool_ = CSpoolFile::Create();
     if (!spool_ || !spool_->Append(Body())) return Failed(kHttpSpoolFailed);
+    in_file_ = true;
     data_.reset();
     capacity_ = 0;
   }
@@ -327,7 +329,7 @@ bool CHttpResponse::EnsureCapacity(int64_t bytes) {
   std::unique_ptr<char[]> grown(new (std::nothrow) char[static_cast<size_t>(size) + 4]);
   if (!grown) return Failed(kHttpTooLarge);
   if (data_ && body_size_ > 0) std::memcpy(grown.get(), data_.get(), body_size_);
-  std::memset(grown.get() + body_size_, 0, 4);
+  std::memset(grown.get() + std::min(body_size_, size), 0, 4);
   data_ = std::move(grown);
   capacity_ = static_cast<int32_t>(size);
   return true;
@@ -339,9 +341,12 @@ void CHttpResponse::Finish() {
     Failed(kHttpBadEncoding);
     return;
   }
-  if (!data_) EnsureCapacity(0);
-  if (data_) std::memset(data_.get() + body_size_, 0, 4);
-  if (spool_) spool_->Finish();
+  if (in_file_) {
+    spool_->Finish();
+  } else {
+    if (!data_) EnsureCapacity(0);
+    if (data_) std::memset(data_.get() + body_size_, 0, 4);
+  }
   complete_ = true;
 }
 

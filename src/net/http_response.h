@@ -76,10 +76,10 @@ class CHttpResponse {
 
   // The body held in memory (empty when it went to a temporary file); Data() is followed by
   // 4 zero bytes.
-  std::string_view Body() const { return {Data(), static_cast<size_t>(body_size_)}; }
+  std::string_view Body() const { return {Data(), in_file_ ? 0 : static_cast<size_t>(body_size_)}; }
   const char* Data() const { return data_ ? data_.get() : kEmptyData; }
   int64_t BodySize() const { return body_size_; }
-  bool Spooled() const { return spool_ != nullptr; }
+  bool Spooled() const { return in_file_; }
   // The temporary file with the body, handed over; null when the body is in memory.
   std::shared_ptr<CSpoolFile> TakeSpool();
 
@@ -126,6 +126,7 @@ class CHttpResponse {
   std::unique_ptr<char[]> data_;
   int64_t body_size_ = 0;
   std::shared_ptr<CSpoolFile> spool_;
+  bool in_file_ = false;  // the body went to spool_ (which TakeSpool may have handed over)
   std::atomic<int32_t> received_{0};
   std::atomic<int32_t> expected_{-1};
   std::atomic<int32_t> capacity_{0};

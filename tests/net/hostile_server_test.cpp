@@ -2,6 +2,7 @@
 // interim responses, compressed bodies, trickles, endless streams, redirect loops, and request
 // headers that try to smuggle a second request.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include "net/cookie_jar.h"
 #include "net/http_client.h"
 #include "net/page_cache.h"
+#include "net/spool_file.h"
 #include "support/test_server.h"
 
 namespace gm {
@@ -299,6 +301,69 @@ TEST(HostileServer, LocalReadsTakeRegularFilesOnly) {
     EXPECT_EQ(Await(&client), HttpWait::kFailed) << ToUtf8(a);
     EXPECT_EQ(client.Error(), kHttpBadAddress);
   }
+}
+
+TEST(HostileServer, BodiesAboveTheLimitFail) {
+  const std::string big(2 << 20, 'x');
+  const std::string zeros(16 << 20, '\0');
+  const std::string responses[] = {
+      WithLength("", big),
+      Head("Transfer-Encoding: chunked\r\n") + "200000\r\n" + big + "\r\n0\r\n\r\n", Head("") + big,
+      WithLength("Content-Encoding: gzip\r\n", Compress(zeros, 31)),  // 16 KB on the wire
+  };
+  for (const std::string& response : responses) {
+    CTestServer server([&](CTestConn& c) {
+      std::string req;
+      if (!c.ReadRequest(&req)) return;
+      c.Send(response);
+      c.Close();
+    });
+    CHttpClient client;
+    client.SetCookieJar(nullptr);
+    client.SetMaxBody(1 << 20);
+    client.Get(server.WUrl("/"), L"");
+    EXPECT_EQ(Await(&client), HttpWait::kFailed);
+    EXPECT_EQ(client.Error(), kHttpTooLarge);
+  }
+  // Local files too.
+  std::string path = test::MakeTempFolder() + "/big.bin";
+  FILE* f = fopen(path.c_str(), "wb");
+  fwrite(big.data(), 1, big.size(), f);
+  fclose(f);
+  CHttpClient client;
+  client.SetMaxBody(1 << 20);
+  client.Get(FromUtf8(path), L"");
+  EXPECT_EQ(Await(&client), HttpWait::kFailed);
+  EXPECT_EQ(client.Error(), kHttpTooLarge);
+}
+
+TEST(HostileServer, LargeLinkedFilesWaitInATemporaryFile) {
+  std::string big(6 << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 4096);
+  CTestServer server(CTestServer::Always(WithLength("", big)));
+  std::string spool;
+  std::string copy = test::MakeTempFolder() + "/copy.bin";
+  {
+    CLinkedFile file;
+    ASSERT_TRUE(FetchLinkedFile(server.WUrl("/big.bin"), L"http://page/", nullptr, &file));
+    ASSERT_TRUE(file.Spooled());
+    EXPECT_TRUE(file.bytes.empty());
+    EXPECT_EQ(file.size, static_cast<int64_t>(big.size()));
+    spool = file.spooled->path();
+    ASSERT_TRUE(file.WriteTo(FromUtf8(copy)));
+    std::string content;
+    ASSERT_TRUE(file.ReadContent(&content));
+    EXPECT_TRUE(content == big);
+  }
+  EXPECT_NE(access(copy.c_str(), F_OK), -1);
+  EXPECT_EQ(access(spool.c_str(), F_OK), -1);  // gone with the last copy of the file
+  // Small files stay in memory.
+  CTestServer small(CTestServer::Always(WithLength("", "tiny")));
+  CLinkedFile file;
+  ASSERT_TRUE(FetchLinkedFile(small.WUrl("/t.txt"), L"http://page/", nullptr, &file));
+  EXPECT_FALSE(file.Spooled());
+  EXPECT_EQ(file.bytes, "tiny");
+  EXPECT_EQ(file.size, 4);
 }
 
 }  // namespace
