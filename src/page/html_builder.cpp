@@ -10,6 +10,7 @@
 
 #include "doc/text_codec.h"
 #include "page/css_style.h"
+#include "page/markup_bounds.h"
 
 namespace gm {
 
@@ -185,7 +186,9 @@ void BuildInto(std::string_view utf8, CDomDocument* doc) {
     options.deallocator = &Arena::Deallocate;
     options.userdata = &arena;
     // Everything gumbo allocated goes with the arena; no gumbo_destroy_output.
-    GumboOutput* output = gumbo_parse_with_options(&options, utf8.data(), utf8.size());
+    std::string bounded;
+    std::string_view input = BoundMarkup(utf8, &bounded);
+    GumboOutput* output = gumbo_parse_with_options(&options, input.data(), input.size());
     if (output) CopyChildren(doc, output->document, doc->Root());
   }
   ComputeStyles(doc);
