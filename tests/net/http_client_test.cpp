@@ -12,25 +12,16 @@
 
 #include "doc/text_codec.h"
 #include "net/cookie_jar.h"
+#include "support/client_wait.h"
 #include "support/test_server.h"
 
 namespace gm {
 namespace {
 
+using test::Await;
 using test::CTestConn;
 using test::CTestServer;
-
-// Waits for the transaction with a 15-second guard, so that a fault fails instead of hanging.
-HttpWait Await(CHttpClient* c, bool follow = false) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  return WaitForTransaction(
-      c, [&] { return std::chrono::steady_clock::now() > deadline; }, follow, 20);
-}
-
-std::string Ok(std::string_view body, std::string_view extra = "") {
-  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
-         std::string(extra) + "\r\n" + std::string(body);
-}
+using test::Ok;
 
 struct ClientFixture : ::testing::Test {
   ClientFixture() : jar(L"") { client.SetCookieJar(&jar); }
