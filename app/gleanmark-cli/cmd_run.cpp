@@ -13,7 +13,7 @@
 #include "doc/file_util.h"
 #include "doc/task_file.h"
 #include "doc/text_codec.h"
-#include "engine/record_stream.h"
+#include "output/record_stream.h"
 #include "engine/task_runner.h"
 
 namespace gm::cli {

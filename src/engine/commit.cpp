@@ -64,7 +64,8 @@ void CommitRecord(CTaskRunner& runner) {
   }
   // Any other rule discards the new record.
   if (stored) {
-    for (CRecordOutput* out : runner.env().outputs) out->Output(runner, *stored);
+    int number = static_cast<int>(list.Size());
+    for (CRecordOutput* out : runner.env().outputs) out->Write(*stored, number);
   }
   runner.NotifyRecord();
 }

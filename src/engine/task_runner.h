@@ -22,6 +22,7 @@
 
 #include "doc/xml_node.h"
 #include "engine/record.h"
+#include "engine/record_output.h"
 #include "task/crawl_model.h"
 
 namespace gm {
@@ -51,16 +52,6 @@ class CRunnerListener {
   virtual ~CRunnerListener() = default;
   // Runs on the runner's thread; must not block on the controlling thread.
   virtual void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) = 0;
-};
-
-// A result output. BeginRun/EndRun bracket a run; Output receives each stored record (with the
-// runner's item list giving the field order). All calls come from the runner's thread.
-class CRecordOutput {
- public:
-  virtual ~CRecordOutput() = default;
-  virtual void BeginRun(CTaskRunner& runner) {}
-  virtual void Output(CTaskRunner& runner, const CRecord& record) = 0;
-  virtual void EndRun(CTaskRunner& runner) {}
 };
 
 // What a runner needs from the program around it.
