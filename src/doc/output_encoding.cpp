@@ -21,13 +21,14 @@ const wchar_t* OutputEncodingName(OutputEncoding e) {
 }
 
 OutputEncoding OutputEncodingFromName(std::wstring_view name) {
-  for (OutputEncoding e : {OutputEncoding::kUtf8, OutputEncoding::kUnicode,
-                           OutputEncoding::kUnicodeBigEndian}) {
+  for (OutputEncoding e :
+       {OutputEncoding::kUtf8, OutputEncoding::kUnicode, OutputEncoding::kUnicodeBigEndian}) {
     std::wstring_view known = OutputEncodingName(e);
     if (known.size() != name.size()) continue;
     bool same = true;
     for (size_t i = 0; i < known.size() && same; ++i) {
-      same = std::towlower(static_cast<wint_t>(known[i])) == std::towlower(static_cast<wint_t>(name[i]));
+      same = std::towlower(static_cast<wint_t>(known[i])) ==
+             std::towlower(static_cast<wint_t>(name[i]));
     }
     if (same) return e;
   }

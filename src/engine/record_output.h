@@ -25,10 +25,10 @@ struct OutputColumn {
 
 // What an output learns when a run starts. Constant for the length of the run.
 struct OutputRun {
-  const CXmlNode* task = nullptr;    // the task element; read-only; valid during the run
+  const CXmlNode* task = nullptr;     // the task element; read-only; valid during the run
   std::vector<OutputColumn> columns;  // field i of every record belongs to column i
-  std::vector<int> keyColumns;       // the duplicate key (column indices); may be empty
-  int ignoreNewRecord = 0;           // 1: a record with a known key replaces the earlier one
+  std::vector<int> keyColumns;        // the duplicate key (column indices); may be empty
+  int ignoreNewRecord = 0;            // 1: a record with a known key replaces the earlier one
   // Sets the runner's status text (a failure an output wants the user to see).
   std::function<void(const std::wstring&)> report;
 };

@@ -49,8 +49,7 @@ bool CCsvWriter::Open(const std::wstring& path, OpenMode mode) {
   int fd = ::open(ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   // Lock before emptying, so a file another writer holds is never cut short.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-      (mode == OpenMode::kTruncate && ftruncate(fd, 0) != 0)) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (mode == OpenMode::kTruncate && ftruncate(fd, 0) != 0)) {
     ::close(fd);
     return false;
   }
