@@ -343,7 +343,8 @@ void OpenOutputs(CTaskRunner& r) {
 
 void RunTask(CTaskRunner& r) {
   OpenOutputs(r);
-  RunState s{r, ReadTaskAutoPage(*r.task()), {}, CAddressSource(*r.task()), false};
+  RunState s{
+      r, ReadTaskAutoPage(*r.task()), {}, CAddressSource(*r.task(), r.env().resolveQuery), false};
   r.currentUrl = s.source.StartAddress();
   r.previousUrl.clear();
   s.task_clicks = r.task()->FindChild(L"autoclk") != nullptr;

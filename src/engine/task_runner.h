@@ -63,6 +63,9 @@ struct RunnerEnvironment {
   std::wstring cacheFolder;             // page-cache folder; empty: DataFolder()/cache
   std::wstring userAgent;               // the engine's default user agent
   std::vector<CRecordOutput*> outputs;  // in output order; not owned
+  // Resolves address parameters that describe database queries, at each run start; empty:
+  // such values stay as they are.
+  std::function<std::wstring(const std::wstring&)> resolveQuery;
 };
 
 class CTaskRunner {
