@@ -1,14 +1,19 @@
 #include "output/task_outputs.h"
 
+#include "doc/app_paths.h"
 #include "doc/config.h"
 #include "output/csv_output.h"
 #include "output/db_output.h"
+#include "output/template_output.h"
+#include "output/web_output.h"
 
 namespace gm {
 
 CTaskOutputs::CTaskOutputs(const CXmlDocument* config) {
   bool subfolder = config && ReadAppSettings(*config).subfolder != 0;
   outputs_.push_back(std::make_unique<CCsvOutput>(subfolder));
+  outputs_.push_back(std::make_unique<CTemplateOutput>(DataFolder()));
+  outputs_.push_back(std::make_unique<CWebOutput>());
   outputs_.push_back(std::make_unique<CDbOutput>(config));
 }
 
