@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "cli.h"
+#include "task_check.h"
 #include "doc/config.h"
 #include "doc/file_util.h"
 #include "doc/task_file.h"
@@ -30,10 +31,14 @@ void OnInterrupt(int) {
   g_interrupted = true;
 }
 
-// Status texts on standard error, each once.
+// Status texts on standard error, each once, and every page that was skipped.
 class StatusPrinter : public CRunnerListener {
  public:
   void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) override {
+    if (notice == kNoticePageFailed) {
+      std::fprintf(stderr, "gleanmark-cli: page skipped: %s\n", ToUtf8(runner->PageFailure()).c_str());
+      return;
+    }
     if (notice != kNoticeStatus) return;
     std::wstring text = runner->StatusText();
     if (text == last_) return;
@@ -67,10 +72,17 @@ bool LoadTask(const std::string& path, const CXmlDocument* config, CXmlDocument*
     }
   }
   if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
-  holder->Parse(FromUtf8(bytes));
-  if (holder->Find(L"task")) return true;
-  *error = path + " holds no task (neither a task file nor a task in text form)";
-  return false;
+  std::wstring text = FromUtf8(bytes);
+  holder->Parse(text);
+  if (!holder->Find(L"task")) {
+    *error = path + " holds no task (neither a task file nor a task in text form)";
+    return false;
+  }
+  if (!CheckTaskText(text, error)) {
+    *error = path + " is not a well-formed task: " + *error;
+    return false;
+  }
+  return true;
 }
 
 int CmdRun(const Args& in) {
@@ -103,6 +115,7 @@ int CmdRun(const Args& in) {
   CXmlDocument holder;
   if (!LoadTask(args[0], have_config ? config.get() : nullptr, &holder, &error)) return Fail(error);
   CXmlNode* task = holder.Find(L"task");
+  if (!CheckTaskNesting(*task, &error)) return Fail(args[0] + ": " + error);
 
   FILE* out = stdout;
   if (out_path && !to_file_only) {
@@ -145,6 +158,13 @@ int CmdRun(const Args& in) {
         stop_sent = true;
       }
     }
+    size_t kept;
+    {
+      std::lock_guard<std::mutex> lock(runner.RecordsLock());
+      kept = runner.Records().Size();
+    }
+    std::fprintf(stderr, "gleanmark-cli: %d pages loaded, %d failed, %zu records kept\n",
+                 runner.PagesLoaded(), runner.PagesFailed(), kept);
     if (stream.Failed())
       status = Fail("writing the records failed");
     else if (xls && !xls->Saved())
@@ -153,6 +173,8 @@ int CmdRun(const Args& in) {
       status = Fail("writing the records to " + *out_path + " failed: " + ToUtf8(sqlite->Error()));
     else if (g_interrupted)
       status = 130;
+    else if (kept == 0 && runner.PagesFailed() > 0)
+      status = Fail("no record was kept: every page failed");
   }
   if (out != stdout && std::fclose(out) != 0 && status == 0)
     status = Fail("cannot write " + *out_path);
