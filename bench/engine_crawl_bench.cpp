@@ -84,7 +84,7 @@ pid_t StartNginx(const std::string& dir, int port) {
 
 struct Counter : CRecordOutput {
   long records = 0;
-  void Output(CTaskRunner&, const CRecord&) override { ++records; }
+  void Write(const CRecord&, int) override { ++records; }
 };
 
 void TimeOneRun() {

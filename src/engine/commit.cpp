@@ -44,33 +44,17 @@ void CommitRecord(CTaskRunner& runner) {
   runner.recordCount++;
   if (!PassesFilters(runner, *record)) return;
 
+  // The duplicate search and the store happen under one hold of the records lock, so that a
+  // sort by the controller cannot move the duplicate in between.
   CRecordList& list = runner.MutableRecords();
-  list.ClassifyForRules(record.get());
-  long dup = list.FindDuplicate(*record);
-  const CRecord* stored = nullptr;
-  if (dup < 0 || runner.ignoreNewRecord == 0) {
-    stored = record.get();
-    list.Insert(std::move(record));
-  } else if (runner.ignoreNewRecord == 1) {
-    bool same = true;
-    {
-      // Every field is compared; the listed record's fields are classified under the lock.
-      std::lock_guard<std::mutex> guard(list.Lock());
-      CRecord* old = list.MutableAt(static_cast<size_t>(dup));
-      for (size_t i = 0; i < record->fields.size() && same; ++i) {
-        EnsureClassified(&record->fields[i]);
-        if (i < old->fields.size()) EnsureClassified(&old->fields[i]);
-        same = CompareFields(record->fields[i], old->Field(static_cast<int>(i))) == 0;
-      }
-    }
-    if (!same) {
-      stored = record.get();
-      list.Replace(static_cast<size_t>(dup), std::move(record));
-    }
-  }
-  // Any other rule discards the new record.
+  const CRecord* stored = list.Store(std::move(record), runner.ignoreNewRecord);
   if (stored) {
-    for (CRecordOutput* out : runner.env().outputs) out->Output(runner, *stored);
+    int number;
+    {
+      std::lock_guard<std::mutex> guard(list.Lock());
+      number = static_cast<int>(list.Size());
+    }
+    for (CRecordOutput* out : runner.env().outputs) out->Write(*stored, number);
   }
   runner.NotifyRecord();
 }

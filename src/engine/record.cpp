@@ -342,16 +342,15 @@ void CRecordList::ClassifyForRulesLocked(CRecord* record) const {
 }
 
 void CRecordList::SetKeyColumns(std::vector<int> columns) {
+  std::lock_guard<std::mutex> guard(lock_);
   if (columns == key_columns_) return;
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    for (int k : columns) ClassifyColumn(k);
-  }
+  for (int k : columns) ClassifyColumn(k);
   key_columns_ = std::move(columns);
   RebuildIndex();
 }
 
 void CRecordList::SetLimit(bool limit, int max_result) {
+  std::lock_guard<std::mutex> guard(lock_);
   limit_ = limit && max_result > 0;
   max_result_ = max_result;
 }
@@ -406,8 +405,35 @@ long CRecordList::FindDuplicate(const CRecord& record) const {
   return static_cast<long>(it - records_.begin());
 }
 
+const CRecord* CRecordList::Store(std::unique_ptr<CRecord> record, int ignore_new_record) {
+  std::lock_guard<std::mutex> guard(lock_);
+  ClassifyForRulesLocked(record.get());
+  long dup = FindDuplicate(*record);
+  const CRecord* stored = record.get();
+  if (dup < 0 || ignore_new_record == 0) {
+    InsertLocked(std::move(record));
+    return stored;
+  }
+  if (ignore_new_record != 1) return nullptr;
+  // Every field is compared: classified now, on both sides.
+  CRecord& old = *records_[static_cast<size_t>(dup)];
+  for (size_t i = 0; i < record->fields.size(); ++i) {
+    EnsureClassified(&record->fields[i]);
+    if (i < old.fields.size()) EnsureClassified(&old.fields[i]);
+    if (CompareFields(record->fields[i], old.Field(static_cast<int>(i))) != 0) {
+      ReplaceLocked(static_cast<size_t>(dup), std::move(record));
+      return stored;
+    }
+  }
+  return nullptr;
+}
+
 void CRecordList::Insert(std::unique_ptr<CRecord> record) {
   std::lock_guard<std::mutex> guard(lock_);
+  InsertLocked(std::move(record));
+}
+
+void CRecordList::InsertLocked(std::unique_ptr<CRecord> record) {
   ClassifyForRulesLocked(record.get());
   if (limit_ && records_.size() >= static_cast<size_t>(max_result_) && !records_.empty()) {
     IndexRemove(records_.front().get());
@@ -459,6 +485,10 @@ void CRecordList::Insert(std::unique_ptr<CRecord> record) {
 
 void CRecordList::Replace(size_t pos, std::unique_ptr<CRecord> record) {
   std::lock_guard<std::mutex> guard(lock_);
+  ReplaceLocked(pos, std::move(record));
+}
+
+void CRecordList::ReplaceLocked(size_t pos, std::unique_ptr<CRecord> record) {
   ClassifyForRulesLocked(record.get());
   if (pos >= records_.size()) return;
   IndexRemove(records_[pos].get());

@@ -57,9 +57,9 @@ void CCollector::OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) {
   if (notice == kNoticeStatus) statuses_.push_back(runner->StatusText());
 }
 
-void CCollector::Output(CTaskRunner& runner, const CRecord& record) {
+void CCollector::Write(const CRecord& record, int) {
   std::vector<std::wstring> row;
-  for (size_t i = 0; i < runner.items.size(); ++i) row.push_back(record.Field(int(i)).text);
+  for (size_t i = 0; i < columns_; ++i) row.push_back(record.Field(int(i)).text);
   std::lock_guard<std::mutex> lock(mu_);
   rows_.push_back(row);
 }
@@ -87,9 +87,13 @@ std::unique_ptr<CXmlDocument> TaskDoc(const std::string& text, const CSite& site
   return doc;
 }
 
-CTaskHarness::CTaskHarness(const std::string& task, const CSite& site) {
+CTaskHarness::CTaskHarness(const std::string& task, const CSite& site, CFakeWeb* web) {
   doc = TaskDoc(task, site);
   RunnerEnvironment env;
+  if (web) {
+    env.newBrowserPage = [web] { return web->NewPage(); };
+    env.settleWaitMs = 20;
+  }
   env.outputs.push_back(&collector);
   env.cacheFolder = FromUtf8(MakeTempFolder());
   runner = std::make_unique<CTaskRunner>(doc->Find(L"task"), &collector, env);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/task_runner.h"
+#include "fake_browser.h"
 #include "test_server.h"
 
 namespace gm::test {
@@ -35,9 +36,12 @@ class CSite {
 class CCollector : public CRunnerListener, public CRecordOutput {
  public:
   void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) override;
-  void Output(CTaskRunner& runner, const CRecord& record) override;
-  void BeginRun(CTaskRunner&) override { ++begins; }
-  void EndRun(CTaskRunner&) override { ++ends; }
+  void Open(const OutputRun& run) override {
+    columns_ = run.columns.size();
+    ++begins;
+  }
+  void Write(const CRecord& record, int record_number) override;
+  void Close() override { ++ends; }
 
   std::vector<std::vector<std::wstring>> Rows();
   std::vector<std::wstring> Statuses();
@@ -49,12 +53,14 @@ class CCollector : public CRunnerListener, public CRecordOutput {
   std::vector<std::vector<std::wstring>> rows_;
   std::vector<std::wstring> statuses_;
   std::map<int, int> notices_;
+  size_t columns_ = 0;
 };
 
 // A runner over a task in text form (every "@SITE@" replaced), collecting what it produces,
 // with a cache folder of its own.
+// With a fake web, browser pages come from it and the fixed waits of paging are short.
 struct CTaskHarness {
-  CTaskHarness(const std::string& task, const CSite& site);
+  CTaskHarness(const std::string& task, const CSite& site, CFakeWeb* web = nullptr);
   CCollector collector;
   std::unique_ptr<CXmlDocument> doc;
   std::unique_ptr<CTaskRunner> runner;
