@@ -27,5 +27,5 @@ function(gm_add_test_suite name label)
     GM_FIXTURES="${PROJECT_SOURCE_DIR}/tests/fixtures"
     GM_BUILD_DIR="${PROJECT_BINARY_DIR}"
     GM_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  gtest_discover_tests(${name} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(${name} PROPERTIES LABELS ${label} TIMEOUT 600 DISCOVERY_TIMEOUT 60)
 endfunction()

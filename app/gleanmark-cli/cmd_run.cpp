@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cli.h"
+#include "task_check.h"
 #include "doc/config.h"
 #include "doc/file_util.h"
 #include "doc/task_file.h"
@@ -25,10 +26,14 @@ void OnInterrupt(int) {
   g_interrupted = true;
 }
 
-// Status texts on standard error, each once.
+// Status texts on standard error, each once, and every page that was skipped.
 class StatusPrinter : public CRunnerListener {
  public:
   void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) override {
+    if (notice == kNoticePageFailed) {
+      std::fprintf(stderr, "gleanmark-cli: page skipped: %s\n", ToUtf8(runner->PageFailure()).c_str());
+      return;
+    }
     if (notice != kNoticeStatus) return;
     std::wstring text = runner->StatusText();
     if (text == last_) return;
@@ -60,10 +65,17 @@ bool LoadTask(const std::string& path, const CXmlDocument* config, CXmlDocument*
     }
   }
   if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
-  holder->Parse(FromUtf8(bytes));
-  if (holder->Find(L"task")) return true;
-  *error = path + " holds no task (neither a task file nor a task in text form)";
-  return false;
+  std::wstring text = FromUtf8(bytes);
+  holder->Parse(text);
+  if (!holder->Find(L"task")) {
+    *error = path + " holds no task (neither a task file nor a task in text form)";
+    return false;
+  }
+  if (!CheckTaskText(text, error)) {
+    *error = path + " is not a well-formed task: " + *error;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -95,6 +107,7 @@ int CmdRun(const Args& in) {
   CXmlDocument holder;
   if (!LoadTask(args[0], have_config ? config.get() : nullptr, &holder, &error)) return Fail(error);
   CXmlNode* task = holder.Find(L"task");
+  if (!CheckTaskNesting(*task, &error)) return Fail(args[0] + ": " + error);
 
   FILE* out = stdout;
   if (out_path) {
@@ -124,10 +137,19 @@ int CmdRun(const Args& in) {
         stop_sent = true;
       }
     }
+    size_t kept;
+    {
+      std::lock_guard<std::mutex> lock(runner.RecordsLock());
+      kept = runner.Records().Size();
+    }
+    std::fprintf(stderr, "gleanmark-cli: %d pages loaded, %d failed, %zu records kept\n",
+                 runner.PagesLoaded(), runner.PagesFailed(), kept);
     if (stream.Failed())
       status = Fail("writing the records failed");
     else if (g_interrupted)
       status = 130;
+    else if (kept == 0 && runner.PagesFailed() > 0)
+      status = Fail("no record was kept: every page failed");
   }
   if (out != stdout && std::fclose(out) != 0 && status == 0)
     status = Fail("cannot write " + *out_path);

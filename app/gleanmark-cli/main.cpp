@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli.h"
+#include "doc/text_codec.h"
 
 namespace {
 
@@ -34,6 +35,12 @@ int main(int argc, char** argv) {
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     Usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 1 : 0;
+  }
+  std::string ignored = gm::IgnoredCodePageVariable();
+  if (!ignored.empty()) {
+    std::fprintf(stderr,
+                 "gleanmark-cli: GLEANMARK_CODEPAGE names no known code page (%s); ignored\n",
+                 ignored.c_str());
   }
   for (const Command& c : kCommands) {
     if (std::strcmp(argv[1], c.name) == 0) return c.run(gm::cli::Args(argv + 2, argv + argc));

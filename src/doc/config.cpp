@@ -400,8 +400,9 @@ void WriteAppSettings(const AppSettings& s, CXmlDocument* config) {
 }
 
 bool ApplyConfiguredCodePage(const CXmlDocument& config) {
+  // A variable that names no code page is ignored, so the configuration still applies.
   const char* env = std::getenv("GLEANMARK_CODEPAGE");
-  if (env && *env) return true;
+  if (env && *env && IgnoredCodePageVariable().empty()) return true;
   std::wstring cp = ReadAppSettings(config).codepage;
   if (cp.empty()) return true;
   return SetAnsiCodePage(ToUtf8(cp));

@@ -134,8 +134,8 @@ struct AppSettings {
 AppSettings ReadAppSettings(const CXmlDocument& config);
 // Writes the attributes, creating "autoupdate" when missing; an empty codepage removes it.
 void WriteAppSettings(const AppSettings& settings, CXmlDocument* config);
-// Makes the configured code page the process's ANSI code page, unless GLEANMARK_CODEPAGE is
-// set (the environment wins). False when the configured name is unknown.
+// Makes the configured code page the process's ANSI code page, unless GLEANMARK_CODEPAGE names
+// a known code page (the environment wins). False when the configured name is unknown.
 bool ApplyConfiguredCodePage(const CXmlDocument& config);
 
 }  // namespace gm

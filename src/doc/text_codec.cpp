@@ -266,6 +266,13 @@ std::string AnsiCodePage() {
   return CurrentAnsiName(nullptr);
 }
 
+std::string IgnoredCodePageVariable() {
+  const char* env = std::getenv("GLEANMARK_CODEPAGE");
+  if (!env || !*env) return {};
+  std::string icu = IcuNameFor(env);
+  return icu.empty() || !OpenConverter(icu) ? std::string(env) : std::string();
+}
+
 std::string ToAnsi(std::wstring_view text) {
   UConverter* conv = AnsiConverter();
   return conv ? EncodeWith(conv, text) : ToUtf8(text);

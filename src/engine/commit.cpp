@@ -45,24 +45,9 @@ void CommitRecord(CTaskRunner& runner) {
   runner.recordCount++;
   if (!PassesFilters(runner, *record)) return;
 
-  CRecordList& list = runner.MutableRecords();
-  long dup = list.FindDuplicate(*record);
-  const CRecord* stored = nullptr;
-  if (dup < 0 || runner.ignoreNewRecord == 0) {
-    stored = record.get();
-    list.Insert(std::move(record));
-  } else if (runner.ignoreNewRecord == 1) {
-    const CRecord& old = list.At(static_cast<size_t>(dup));
-    bool same = true;
-    for (size_t i = 0; i < record->fields.size() && same; ++i) {
-      same = CompareFields(record->fields[i], old.Field(static_cast<int>(i))) == 0;
-    }
-    if (!same) {
-      stored = record.get();
-      list.Replace(static_cast<size_t>(dup), std::move(record));
-    }
-  }
-  // Any other rule discards the new record.
+  // The duplicate search and the store happen under one hold of the records lock, so that a
+  // sort by the controller cannot move the duplicate in between.
+  const CRecord* stored = runner.MutableRecords().Store(std::move(record), runner.ignoreNewRecord);
   if (stored) {
     for (CRecordOutput* out : runner.env().outputs) out->Output(runner, *stored);
   }

@@ -4,6 +4,7 @@
 
 #include "doc/config.h"
 #include "doc/text_codec.h"
+#include "engine/browser_nav.h"
 #include "engine/extraction.h"
 #include "engine/page_handles.h"
 #include "engine/page_loader.h"
@@ -76,7 +77,8 @@ void ReloadOptions(CTaskRunner& r) {
   r.userAgent = s.useragent;
   r.ignoreNewRecord = s.ignorenewrecord;
   r.filterAction = s.filteraction;
-  task.SetAttributeInt(L"method", 0);
+  r.ResetLoadMethod();
+  r.schedule = ReadScheduleSettings(task);
   r.browserLink = NeedsBrowserForLinks(r.root.get());
   r.filterHiddenText = r.env().config && ReadAppSettings(*r.env().config).filtertt != 0;
 
@@ -218,6 +220,29 @@ bool BrowserMode(const CTaskRunner& r, const RunState& s) {
          r.pagingType != 0;
 }
 
+// Counts the page as loaded, or reports it as failed unless the run was stopped.
+bool PageOutcome(CTaskRunner& r, const std::wstring& url, bool loaded, const wchar_t* reason) {
+  if (loaded) {
+    r.PageLoaded();
+  } else if (!r.Stopped()) {
+    r.PageFailed(url, reason);
+  }
+  return loaded;
+}
+
+bool OpenedInBrowser(RunState& s, const std::wstring& url) {
+  CTaskRunner& r = s.r;
+  return PageOutcome(r, url, OpenPageInBrowser(r.root.get(), r, r.task(), url),
+                     BrowserAvailable(r) ? L"could not be opened in the browser"
+                                         : L"needs a browser, and none is available");
+}
+
+bool Downloaded(RunState& s, const std::wstring& url) {
+  CTaskRunner& r = s.r;
+  return PageOutcome(r, url, DownloadPage(r.root.get(), r, url, r.previousUrl, false),
+                     L"could not be downloaded or analysed");
+}
+
 Step PageStep(RunState& s) {
   CTaskRunner& r = s.r;
   if (r.Stopped()) return Step::kFinish;
@@ -226,29 +251,27 @@ Step PageStep(RunState& s) {
   CLocation* root = r.root.get();
   const std::wstring url = r.currentUrl;
   if (BrowserMode(r, s)) {
-    if (OpenPageInBrowser(root, r, r.task(), url) && Walk(root, r, &url, nullptr, nullptr)) {
-      return Step::kRecords;
-    }
+    if (OpenedInBrowser(s, url) && Walk(root, r, &url, nullptr, nullptr)) return Step::kRecords;
     return r.pagingType != 0 ? Step::kPaging : Step::kNextAddress;
   }
   CXmlNode* task = r.task();
-  if (task->GetAttributeInt(L"method", 0) == 0) {
-    if (!DownloadPage(root, r, url, r.previousUrl, false)) return Step::kNextAddress;
+  if (r.LoadMethod() == 0) {
+    if (!Downloaded(s, url)) return Step::kNextAddress;
     if (Walk(root, r, &url, nullptr, nullptr)) return Step::kRecords;
     if (r.Stopped()) return Step::kFinish;
     if (!OpenPageInBrowser(root, r, task, url) || !Walk(root, r, &url, nullptr, nullptr)) {
       return Step::kNextAddress;
     }
-    task->SetAttributeInt(L"method", 1);
+    r.SetLoadMethod(1);
     return Step::kRecords;
   }
-  if (!OpenPageInBrowser(root, r, task, url)) return Step::kNextAddress;
+  if (!OpenedInBrowser(s, url)) return Step::kNextAddress;
   if (Walk(root, r, &url, nullptr, nullptr)) return Step::kRecords;
   if (r.Stopped()) return Step::kFinish;
   if (!DownloadPage(root, r, url, r.previousUrl, false) || !Walk(root, r, &url, nullptr, nullptr)) {
     return Step::kNextAddress;
   }
-  task->SetAttributeInt(L"method", 0);
+  r.SetLoadMethod(0);
   return Step::kRecords;
 }
 
@@ -282,7 +305,8 @@ Step PagingStep(RunState& s) {
   }
   if (r.pagingType == 2) {
     for (;;) {
-      if (r.Stopped()) return Step::kFinish;
+      // Scripts may fail at once, again and again: each try passes the stop check.
+      if (!r.PumpMessages()) return Step::kFinish;
       std::optional<std::wstring> script = NextPagingScript(*s.paging, &s.position);
       if (!script) return Step::kNextAddress;
       if (RunPagingScript(root, r, *script) && Walk(root, r, &url, nullptr, nullptr)) {
@@ -301,7 +325,8 @@ Step NextAddressStep(RunState& s) {
   int type = s.source.Type();
   if (type == 1 || type == 2) {
     for (;;) {
-      std::optional<std::wstring> next = s.source.NextAddress();
+      if (!r.PumpMessages()) return Step::kFinish;
+      std::optional<std::wstring> next = s.source.NextAddress([&r] { return !r.PumpMessages(); });
       if (!next || next->empty()) return Step::kFinish;
       if (EqualNoCase(*next, r.currentUrl)) continue;
       r.previousUrl = r.currentUrl;
@@ -313,15 +338,16 @@ Step NextAddressStep(RunState& s) {
     CLocation* root = r.root.get();
     const std::wstring start = s.source.StartAddress();
     if (!s.source.HasMoreScripts()) return Step::kFinish;
-    if (!OpenPageInBrowser(root, r, r.task(), start)) return Step::kFinish;
+    if (!OpenedInBrowser(s, start)) return Step::kFinish;
     for (;;) {
+      if (!r.PumpMessages()) return Step::kFinish;
       std::optional<std::wstring> script = s.source.NextScript();
       if (!script) return Step::kFinish;
       if (RunPagingScript(root, r, *script) && Walk(root, r, &start, nullptr, nullptr)) {
         return Step::kRecords;
       }
       if (!s.source.HasMoreScripts()) return Step::kFinish;
-      if (r.Stopped() || !OpenPageInBrowser(root, r, r.task(), start)) return Step::kFinish;
+      if (r.Stopped() || !OpenedInBrowser(s, start)) return Step::kFinish;
     }
   }
   return Step::kFinish;

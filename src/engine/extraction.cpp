@@ -74,7 +74,10 @@ void ExtractValue(CItemDef* item, CTaskRunner& r, CFieldValue* field) {
         DownloadHtmlImages(item, r, element, field);
       } else if (type == kTypeAttribute) {
         field->text = AttributeValue(element, item->attr);
-        if ((item->attr == L"href" || item->attr == L"src") && !item->baseUrl.empty()) {
+        // Only a link that is there is resolved: an element without the attribute gives an
+        // empty field, not the page's own address.
+        if ((item->attr == L"href" || item->attr == L"src") && !item->baseUrl.empty() &&
+            element->FindAttribute(item->attr)) {
           std::wstring combined;
           if (CombineUrl(item->baseUrl, field->text, &combined)) field->text = combined;
         }

@@ -18,6 +18,47 @@ constexpr int kMaxRedirects = 20;
 constexpr wchar_t kErrorSilencer[] =
     L"<script type='text/javascript'>window.onerror=function(){return true;};</script>";
 
+bool IsHtmlSpace(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\f' || c == L'\r' || c == 0xFEFF;
+}
+
+bool StartsWithAsciiNoCase(std::wstring_view s, size_t at, std::wstring_view lower) {
+  if (s.size() - at < lower.size()) return false;
+  for (size_t i = 0; i < lower.size(); ++i) {
+    wchar_t c = s[at + i];
+    if ((c >= L'A' && c <= L'Z' ? c + 32 : c) != lower[i]) return false;
+  }
+  return true;
+}
+
+// Where the error silencer goes: after the white space, comments and doctype that open the
+// page. A script in front of the doctype would make the doctype count for nothing (so the
+// page would be built in quirks mode), and the leading comments stay where the page has them.
+size_t ErrorSilencerPosition(std::wstring_view text) {
+  size_t p = 0;
+  for (;;) {
+    while (p < text.size() && IsHtmlSpace(text[p])) ++p;
+    size_t end = std::wstring_view::npos;
+    if (StartsWithAsciiNoCase(text, p, L"<!--")) {
+      size_t q = p + 4;
+      if (q < text.size() && text[q] == L'>') {
+        end = q;  // "<!-->"
+      } else if (q + 1 < text.size() && text[q] == L'-' && text[q + 1] == L'>') {
+        end = q + 1;  // "<!--->"
+      } else {
+        size_t close = text.find(L"-->", q);
+        size_t bang = text.find(L"--!>", q);
+        if (bang < close) close = bang + 1;
+        if (close != std::wstring_view::npos) end = close + 2;
+      }
+    } else if (StartsWithAsciiNoCase(text, p, L"<!") || StartsWithAsciiNoCase(text, p, L"<?")) {
+      end = text.find(L'>', p + 2);  // the doctype, or a bogus comment such as "<?xml ...?>"
+    }
+    if (end == std::wstring_view::npos) return p;
+    p = end + 1;
+  }
+}
+
 bool StartsWithHttp(const std::wstring& s) {
   static const wchar_t kPrefix[] = L"http://";
   if (s.size() < 7) return false;
@@ -115,6 +156,14 @@ bool ContainsFrameStep(const std::wstring& path) {
 
 }  // namespace
 
+std::wstring WithErrorSilencer(std::wstring_view page_text) {
+  size_t at = ErrorSilencerPosition(page_text);
+  std::wstring out;
+  out.reserve(page_text.size() + std::size(kErrorSilencer));
+  out.append(page_text.substr(0, at)).append(kErrorSilencer).append(page_text.substr(at));
+  return out;
+}
+
 bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url,
                     const std::wstring& referer, uint32_t timeout_ms,
                     const std::wstring& status_url, bool* stopped) {
@@ -160,7 +209,7 @@ bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
   }
   std::wstring text = DecodeBody(client);
   if (inline_scripts && !InlineScripts(r, url, &text)) return false;
-  text.insert(0, kErrorSilencer);
+  text = WithErrorSilencer(text);
   r.SetStatusText(L"DIGLOC_ANALYZING");
   bool load_frames = ContainsFrameStep(l->path) || ContainsFrameStep(l->step);
   CPageModel* model = PageOf(l);

@@ -4,9 +4,8 @@
 #include "engine/paging.h"
 
 #include <chrono>
-#include <climits>
 
-#include "doc/text_codec.h"
+#include "engine/browser_nav.h"
 #include "engine/crawl_driver.h"
 #include "engine/page_handles.h"
 #include "engine/task_runner.h"
@@ -20,56 +19,6 @@ long long NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-CBrowserPage::StopCheck StopCheckOf(CTaskRunner& r) {
-  return [&r] { return !r.PumpMessages(); };
-}
-
-std::wstring UserAgentHeader(const CTaskRunner& r) {
-  return r.userAgent.empty() ? std::wstring() : L"User-Agent: " + r.userAgent + L"\r\n";
-}
-
-// The model's browser page, created on first use.
-CBrowserPage* BrowserOf(CPageModel* model, CTaskRunner& r) {
-  if (!model->Browser()) {
-    if (!r.env().newBrowserPage) return nullptr;
-    std::unique_ptr<CBrowserPage> page = r.env().newBrowserPage();
-    if (!page) return nullptr;
-    model->SetBrowser(std::move(page));
-  }
-  model->Browser()->SetUserAgent(r.userAgent);
-  return model->Browser();
-}
-
-// Takes a new snapshot of the live page into the model.
-bool Resnapshot(CPageModel* model, CTaskRunner& r) {
-  CBrowserPage* b = model->Browser();
-  if (!b) return false;
-  std::unique_ptr<CDomDocument> doc = b->Snapshot(StopCheckOf(r));
-  if (!doc) return false;
-  model->SetLiveDocument(std::move(doc), b->LocationUrl());
-  return true;
-}
-
-// Waits ms milliseconds checking messages every 100 ms; false on stop.
-bool PumpFor(CTaskRunner& r, int ms) {
-  long long until = NowMs() + ms;
-  while (NowMs() < until) {
-    if (!r.SleepAndPump(100)) return false;
-  }
-  return true;
-}
-
-bool OpenInBrowser(CPageModel* model, CTaskRunner& r, const std::wstring& url) {
-  if (r.Stopped()) return false;
-  model->Release();
-  CBrowserPage* b = BrowserOf(model, r);
-  if (!b) return false;
-  if (!b->Navigate(url, UserAgentHeader(r), nullptr)) return false;
-  b->WaitLoaded(r.downloadTimeout * 1000, StopCheckOf(r));
-  if (r.Stopped()) return false;
-  return Resnapshot(model, r);
 }
 
 bool ClickNode(CPageModel* model, const CDomNode* node) {
@@ -130,16 +79,10 @@ bool OpenPageInBrowser(CLocation* location, CTaskRunner& r, const CXmlNode* clic
 bool OpenScriptLink(CLocation* location, CTaskRunner& r, const CXmlNode* click_node,
                     const std::wstring& url, CLocation* main_page,
                     const std::shared_ptr<void>& link_element) {
-  // The link runs its script in the main page; the page it leads to is then opened in the
-  // nested page's browser.
-  CPageModel* source = PageOf(main_page);
-  if (!source->Browser() || !ClickNode(source, NodeOf(link_element))) return false;
-  if (!PumpFor(r, 1000)) return false;
-  source->Browser()->WaitLoaded(r.downloadTimeout * 1000, StopCheckOf(r));
-  if (r.Stopped()) return false;
-  std::wstring target_url = source->Browser()->LocationUrl();
-  if (!OpenInBrowser(PageOf(location), r, target_url.empty() ? url : target_url)) return false;
-  Resnapshot(source, r);
+  // The link's script runs in the main page, whose navigation is forwarded into the nested
+  // page's browser; the main page and the elements located in it stay as they are.
+  (void)url;
+  if (!FollowClick(PageOf(location), PageOf(main_page), NodeOf(link_element), r)) return false;
   return RunClicks(location, r, click_node, ClickCut::kBySplit);
 }
 
@@ -149,9 +92,9 @@ bool ClickNextLink(CLocation* location, CTaskRunner& r, const CAutoPage& paging)
   const CDomNode* e = model->FindTextElement(model->DocumentElement(), paging.nextlink);
   while (e && !(e->IsElement() && e->Name() == L"A")) e = e->ParentElement();
   if (!ClickNode(model, e)) return false;
-  if (!PumpFor(r, 3000)) return false;
+  if (!PumpFor(r, r.env().settleWaitMs)) return false;
   WaitIdle(model, r);
-  if (!PumpFor(r, 3000)) return false;
+  if (!PumpFor(r, r.env().settleWaitMs)) return false;
   return PageChanged(model, r);
 }
 
@@ -159,7 +102,7 @@ bool RunPagingScript(CLocation* location, CTaskRunner& r, const std::wstring& sc
   CPageModel* model = PageOf(location);
   if (!model->Document() || script.empty() || !model->Browser()) return false;
   if (!model->Browser()->RunScript(script, -1)) return false;
-  if (!PumpFor(r, 3000)) return false;
+  if (!PumpFor(r, r.env().settleWaitMs)) return false;
   WaitIdle(model, r);
   return PageChanged(model, r);
 }
@@ -174,7 +117,8 @@ bool PageNested(CItemDef* item, CTaskRunner& r) {
   }
   if (paging.type == 2 && !paging.scripts.empty()) {
     PagingPosition pos{item->pass, item->scriptIndex};
-    for (;;) {
+    // Scripts that fail at once must not keep the runner from its stop check.
+    while (r.PumpMessages()) {
       std::optional<std::wstring> script = NextPagingScript(paging, &pos);
       item->pass = pos.pass;
       item->scriptIndex = pos.scriptIndex;
@@ -182,7 +126,7 @@ bool PageNested(CItemDef* item, CTaskRunner& r) {
       if (RunPagingScript(nested, r, *script) && Walk(nested, r, &base, nullptr, nullptr)) {
         return true;
       }
-      if (WasLastScript(paging, pos) || r.Stopped()) return false;
+      if (WasLastScript(paging, pos)) return false;
     }
   }
   return false;
@@ -190,37 +134,3 @@ bool PageNested(CItemDef* item, CTaskRunner& r) {
 
 }  // namespace gm
 
-namespace gm {
-namespace {
-
-// One login in a browser page of its own. A browser that cannot be made counts as done.
-bool LoginWith(CTaskRunner& r, bool http_auth) {
-  if (!r.env().newBrowserPage) return true;
-  std::unique_ptr<CBrowserPage> page = r.env().newBrowserPage();
-  if (!page) return true;
-  page->SetUserAgent(r.userAgent);
-  if (http_auth) page->SetCredentials(r.httpUser, r.httpPass);
-  const std::wstring header = UserAgentHeader(r);
-  // The login waits have no time limit; a stop ends them.
-  const int32_t kNoLimit = INT32_MAX;
-  auto stop = StopCheckOf(r);
-  const std::wstring& first = http_auth ? r.httpPage : r.loginPage;
-  if (!page->Navigate(first, header, nullptr)) return false;
-  if (!page->WaitLoaded(kNoLimit, stop) && r.Stopped()) return false;
-  if (!http_auth) {
-    std::string body = ToAnsi(r.loginData);
-    if (!page->Navigate(r.loginUrl, header, &body)) return false;
-    if (!page->WaitLoaded(kNoLimit, stop) && r.Stopped()) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool RunLogin(CTaskRunner& r) {
-  if (r.loginOn && LoginWith(r, false)) return true;
-  if (r.httpAuthOn && LoginWith(r, true)) return true;
-  return false;
-}
-
-}  // namespace gm

@@ -12,35 +12,35 @@ void ReplaceAll(std::wstring* s, std::wstring_view from, const std::wstring& to)
 }  // namespace
 
 std::optional<std::wstring> NextPagingScript(const CAutoPage& p, PagingPosition* position) {
-  const int n = static_cast<int>(p.scripts.size());
+  const long long n = static_cast<long long>(p.scripts.size());
   if (n == 0) return std::nullopt;
-  int pass = position->pass;
-  int i = position->scriptIndex;
-  // At most three kinds of pass exist (first, middle, last); a bound keeps settings that select
-  // no script in any pass from spinning.
-  for (int guard = 0; guard < 4; ++guard) {
-    int end;
+  long long pass = position->pass;
+  long long i = position->scriptIndex;
+  const long long maxpass = p.maxpass;
+  for (;;) {
+    const bool from_start = i == 0;
+    const bool last_pass = pass >= maxpass - 1;
+    long long end;
     if (pass == 0) {
-      i = std::max(i, p.skipfirst);
+      i = std::max<long long>(i, p.skipfirst);
       end = n - p.skiplast;
     } else {
-      i = std::max(i, p.onlyfirst);
+      i = std::max<long long>(i, p.onlyfirst);
       end = n - p.onlylast;
     }
     if (i >= end) i = n;
-    bool last_pass = pass >= p.maxpass - 1;
     if (last_pass) {
-      i = std::max(i, p.skipfirst2);
+      i = std::max<long long>(i, p.skipfirst2);
       end = n - p.skiplast2;
     } else {
-      i = std::max(i, p.onlyfirst2);
+      i = std::max<long long>(i, p.onlyfirst2);
       end = n - p.onlylast2;
     }
     if (i >= end) i = n;
     if (i < n) {
-      std::wstring script = p.scripts[i];
-      position->pass = pass;
-      position->scriptIndex = i + 1;
+      std::wstring script = p.scripts[static_cast<size_t>(i)];
+      position->pass = static_cast<int>(pass);
+      position->scriptIndex = static_cast<int>(i + 1);
       std::wstring current = std::to_wstring(pass + 1), next = std::to_wstring(pass + 2);
       ReplaceAll(&script, L"{PN0}", current);
       ReplaceAll(&script, L"{CRN}", current);
@@ -48,19 +48,27 @@ std::optional<std::wstring> NextPagingScript(const CAutoPage& p, PagingPosition*
       ReplaceAll(&script, L"{NRN}", next);
       return script;
     }
-    // Passes between the first and the last follow the same rules: when one of them selects
-    // nothing, so do the others, and the next pass that can differ is the last.
-    int next = pass + 1;
-    if (pass >= 1 && !last_pass && p.maxpass > 0) next = std::max(next, p.maxpass - 1);
+    // The pass is over. Passes after the first follow one set of rules while they are not the
+    // last and another once they are, so a pass after the first that selects nothing from its
+    // start tells the same of every later pass of its kind: the middle passes are skipped, and
+    // after a last pass that selects nothing none ever will (the rules would spin for ever).
+    long long next = pass + 1;
+    if (from_start && pass >= 1) {
+      if (!last_pass) {
+        next = maxpass - 1;
+      } else if (p.repeat != 0 && maxpass == 0) {
+        position->pass = static_cast<int>(next);
+        position->scriptIndex = 0;
+        return std::nullopt;
+      }
+    }
     pass = next;
     i = 0;
-    position->pass = pass;
+    position->pass = static_cast<int>(pass);
     position->scriptIndex = 0;
     if (p.repeat == 0) return std::nullopt;
-    if (p.maxpass != 0 && pass >= p.maxpass) return std::nullopt;
+    if (maxpass != 0 && pass >= maxpass) return std::nullopt;
   }
-  // The rules select no script in any pass: paging ends rather than looping for ever.
-  return std::nullopt;
 }
 
 bool WasLastScript(const CAutoPage& paging, const PagingPosition& position) {

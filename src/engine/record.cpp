@@ -276,12 +276,14 @@ void CRecordList::RebuildIndex() {
 }
 
 void CRecordList::SetKeyColumns(std::vector<int> columns) {
+  std::lock_guard<std::mutex> guard(lock_);
   if (columns == key_columns_) return;
   key_columns_ = std::move(columns);
   RebuildIndex();
 }
 
 void CRecordList::SetLimit(bool limit, int max_result) {
+  std::lock_guard<std::mutex> guard(lock_);
   limit_ = limit && max_result > 0;
   max_result_ = max_result;
 }
@@ -336,8 +338,31 @@ long CRecordList::FindDuplicate(const CRecord& record) const {
   return static_cast<long>(it - records_.begin());
 }
 
+const CRecord* CRecordList::Store(std::unique_ptr<CRecord> record, int ignore_new_record) {
+  std::lock_guard<std::mutex> guard(lock_);
+  long dup = FindDuplicate(*record);
+  const CRecord* stored = record.get();
+  if (dup < 0 || ignore_new_record == 0) {
+    InsertLocked(std::move(record));
+    return stored;
+  }
+  if (ignore_new_record != 1) return nullptr;
+  const CRecord& old = *records_[static_cast<size_t>(dup)];
+  for (size_t i = 0; i < record->fields.size(); ++i) {
+    if (CompareFields(record->fields[i], old.Field(static_cast<int>(i))) != 0) {
+      ReplaceLocked(static_cast<size_t>(dup), std::move(record));
+      return stored;
+    }
+  }
+  return nullptr;
+}
+
 void CRecordList::Insert(std::unique_ptr<CRecord> record) {
   std::lock_guard<std::mutex> guard(lock_);
+  InsertLocked(std::move(record));
+}
+
+void CRecordList::InsertLocked(std::unique_ptr<CRecord> record) {
   if (limit_ && records_.size() >= static_cast<size_t>(max_result_) && !records_.empty()) {
     IndexRemove(records_.front().get());
     records_.erase(records_.begin());
@@ -388,6 +413,10 @@ void CRecordList::Insert(std::unique_ptr<CRecord> record) {
 
 void CRecordList::Replace(size_t pos, std::unique_ptr<CRecord> record) {
   std::lock_guard<std::mutex> guard(lock_);
+  ReplaceLocked(pos, std::move(record));
+}
+
+void CRecordList::ReplaceLocked(size_t pos, std::unique_ptr<CRecord> record) {
   if (pos >= records_.size()) return;
   IndexRemove(records_[pos].get());
   record->listOrder = records_[pos]->listOrder;

@@ -1,8 +1,9 @@
 // Records and their fields, and the runner's record list.
 //
-// Thread rules: a CRecordList is changed only by its runner's thread, always while holding
-// Lock(); other threads (the desktop's result view, exports) read it only while holding Lock().
-// The runner's thread may read without the lock, since nobody else writes.
+// Thread rules: Lock() guards the list. The runner's thread stores records (Store, Insert,
+// Replace) and other threads sort or clear it (SetSort, Clear); each of these takes the lock
+// itself. Every other read (Size, At, FindDuplicate, KeyColumns, ...) is made while holding
+// Lock(), by any thread, since a sort may reorder the list at any time.
 #pragma once
 
 #include <cstdint>
@@ -63,9 +64,9 @@ class CRecordList {
   CRecord* MutableAt(size_t i) { return records_[i].get(); }
 
   // The duplicate key: item indices. Changing them rebuilds the key index.
-  void SetKeyColumns(std::vector<int> columns);
+  void SetKeyColumns(std::vector<int> columns);  // takes the lock
   const std::vector<int>& KeyColumns() const { return key_columns_; }
-  void SetLimit(bool limit, int max_result);
+  void SetLimit(bool limit, int max_result);  // takes the lock
   int SortIndex() const { return sort_index_; }
   bool SortDescending() const { return sort_descending_; }
 
@@ -73,6 +74,11 @@ class CRecordList {
   // record's; -1 when there is none or no key columns are set. Found through an index, so a
   // long list does not make each commit a scan.
   long FindDuplicate(const CRecord& record) const;
+  // The duplicate rule and the store in one step under the lock: a record without a duplicate
+  // is inserted; with one, rule 0 inserts it too, rule 1 replaces the duplicate unless every
+  // field compares equal, and any other rule discards it. The stored record (which stays valid
+  // until the list drops it), or null when it was discarded.
+  const CRecord* Store(std::unique_ptr<CRecord> record, int ignore_new_record);
   // Stores a record honouring the length limit and the sort in force (takes the lock).
   void Insert(std::unique_ptr<CRecord> record);
   // Replaces the record at pos (takes the lock).
@@ -87,6 +93,8 @@ class CRecordList {
     std::unordered_map<double, std::vector<const CRecord*>> by_number;
     std::unordered_map<std::wstring, std::vector<const CRecord*>> by_text;
   };
+  void InsertLocked(std::unique_ptr<CRecord> record);
+  void ReplaceLocked(size_t pos, std::unique_ptr<CRecord> record);
   void IndexAdd(const CRecord* r);
   void IndexRemove(const CRecord* r);
   void RebuildIndex();

@@ -27,7 +27,8 @@ CTaskRunner::CTaskRunner(CXmlNode* task, CRunnerListener* listener, RunnerEnviro
     : task_(task), listener_(listener), env_(std::move(env)) {
   if (env_.cacheFolder.empty()) env_.cacheFolder = DataFolder() + L"/cache";
   thread_ = std::thread([this] { ThreadMain(); });
-  while (!ready_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::unique_lock<std::mutex> lock(answer_mutex_);
+  answer_cv_.wait(lock, [this] { return reloads_answered_ >= 1 || thread_done_; });
 }
 
 CTaskRunner::~CTaskRunner() {
@@ -38,9 +39,33 @@ CTaskRunner::~CTaskRunner() {
 }
 
 void CTaskRunner::Reload() {
-  ready_ = false;
+  long long id;
+  {
+    std::lock_guard<std::mutex> guard(answer_mutex_);
+    id = ++reloads_requested_;
+  }
   Post(kCmdReload);
-  while (!ready_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::unique_lock<std::mutex> lock(answer_mutex_);
+  answer_cv_.wait(lock, [&] { return reloads_answered_ >= id || thread_done_; });
+}
+
+void CTaskRunner::AnswerReloads() {
+  {
+    std::lock_guard<std::mutex> guard(answer_mutex_);
+    reloads_answered_ = reloads_requested_;
+  }
+  answer_cv_.notify_all();
+}
+
+void CTaskRunner::ApplyPendingReload() {
+  if (!reload_pending_) return;
+  reload_pending_ = false;
+  ReloadOptions(*this);
+}
+
+void CTaskRunner::WriteBackTaskValues() {
+  int method = LoadMethod();
+  if (task_->GetAttributeInt(L"method", -1) != method) task_->SetAttributeInt(L"method", method);
 }
 
 std::wstring CTaskRunner::StatusText() const {
@@ -48,7 +73,23 @@ std::wstring CTaskRunner::StatusText() const {
   return status_;
 }
 
+std::wstring CTaskRunner::PageFailure() const {
+  std::lock_guard<std::mutex> guard(records_.Lock());
+  return page_failure_;
+}
+
+void CTaskRunner::PageFailed(const std::wstring& url, const std::wstring& reason) {
+  pages_failed_++;
+  {
+    std::lock_guard<std::mutex> guard(records_.Lock());
+    page_failure_ = url + L": " + reason;
+  }
+  if (listener_) listener_->OnRunnerNotice(this, kNoticePageFailed);
+}
+
 void CTaskRunner::SetState(TaskState s) {
+  // Ended is final: nothing that happens after a quit may start another step.
+  if (state_ == kEnded) return;
   state_ = s;
   if (listener_) listener_->OnRunnerNotice(this, kNoticeState);
 }
@@ -93,50 +134,73 @@ int CTaskRunner::WaitCommand() {
   return c;
 }
 
+CTaskRunner::Pumped CTaskRunner::HandleCommand(int command) {
+  switch (command) {
+    case kCmdQuit:
+      SetState(kEnded);
+      return Pumped::kStop;
+    case kCmdStart:
+      SetState(kRunning);
+      return Pumped::kContinue;
+    case kCmdPause:
+      if (state_ != kRunning) return Pumped::kTaken;  // only a run can be paused
+      SetState(kPaused);
+      return Pumped::kPaused;
+    case kCmdResume:
+      return Pumped::kTaken;  // only while paused
+    case kCmdStop:
+      SetState(kStopped);
+      return Pumped::kStop;
+    case kCmdLogin:
+      if (busy_) {
+        login_pending_ = true;
+        return Pumped::kTaken;
+      }
+      SetState(kLogin);
+      return Pumped::kContinue;
+    case kCmdReload:
+      // The run works on options and a tree that nothing changes under it.
+      if (busy_) {
+        reload_pending_ = true;
+      } else {
+        ReloadOptions(*this);
+      }
+      NotifyTaskValues();
+      AnswerReloads();
+      return Pumped::kTaken;
+    default:
+      return Pumped::kTaken;
+  }
+}
+
+CTaskRunner::Pumped CTaskRunner::HandlePausedCommand(int command) {
+  switch (command) {
+    case kCmdQuit:
+    case kCmdStop:
+    case kCmdReload:
+    case kCmdLogin:
+      return HandleCommand(command);
+    case kCmdResume:
+      SetState(kRunning);
+      return Pumped::kContinue;
+    default:
+      return Pumped::kTaken;  // start and pause are dropped while paused
+  }
+}
+
 bool CTaskRunner::PumpMessages() {
   int cmd;
-  bool paused = false;
-  while (!paused && TakeCommand(&cmd)) {
-    switch (cmd) {
-      case kCmdQuit:
-        SetState(kEnded);
-        return false;
-      case kCmdStart:
-        SetState(kRunning);
-        return true;
-      case kCmdPause:
-        SetState(kPaused);
-        paused = true;
-        break;
-      case kCmdStop:
-        SetState(kStopped);
-        return false;
-      case kCmdLogin:
-        SetState(kLogin);
-        return true;
-      case kCmdReload:
-        ReloadOptions(*this);
-        ready_ = true;
-        break;
-      default:
-        break;
-    }
+  while (TakeCommand(&cmd)) {
+    Pumped p = HandleCommand(cmd);
+    if (p == Pumped::kStop) return false;
+    if (p == Pumped::kContinue) return true;
+    if (p == Pumped::kPaused) break;
   }
   if (state_ != kPaused) return !Stopped();
   for (;;) {
-    switch (WaitCommand()) {
-      case kCmdQuit:
-        SetState(kEnded);
-        return false;
-      case kCmdResume:
-        SetState(kRunning);
-        return true;
-      case kCmdStop:
-        SetState(kStopped);
-        return false;
-      default:
-        break;  // other commands are dropped while paused
-    }
+    Pumped p = HandlePausedCommand(WaitCommand());
+    if (p == Pumped::kStop) return false;
+    if (p == Pumped::kContinue) return true;
   }
 }
 
@@ -160,16 +224,50 @@ bool CTaskRunner::IntervalWait() {
 }
 
 void CTaskRunner::DoLogin(bool from_command) {
+  busy_ = true;
   if (loginNeeded && RunLogin(*this)) loginNeeded = false;
+  busy_ = false;
   if (from_command && state_ == kLogin) SetState(kStopped);
+  // Options are changed outside a run only with the run lock, which the controller may hold.
+  if (reload_pending_ && TryAcquireRunLock()) {
+    ApplyPendingReload();
+    ReleaseRunLock();
+  }
+  NotifyTaskValues();
 }
 
 void CTaskRunner::RunOnce(long long& last_run) {
+  busy_ = true;
   RunTask(*this);
   ClearTreeAfterRun(*this);
+  ApplyPendingReload();
+  busy_ = false;
   last_run = NowSeconds();
   runs_completed_++;
   ReleaseRunLock();
+  if (login_pending_) {
+    login_pending_ = false;
+    Post(kCmdLogin);
+  }
+  NotifyTaskValues();
+}
+
+void CTaskRunner::NotifyTaskValues() {
+  if (load_method_ == method_given_) return;
+  method_given_ = load_method_;
+  if (listener_) listener_->OnRunnerNotice(this, kNoticeTaskValues);
+}
+
+// A start command: the login first when the settings ask for it, then the run. A stop or quit
+// during the login cancels the run.
+void CTaskRunner::StartedRun(long long& last_run) {
+  if (loginNeeded) {
+    SetState(kLogin);
+    DoLogin(false);
+    if (Stopped()) return;
+    if (state_ == kLogin) SetState(kRunning);
+  }
+  if (TryAcquireRunLock()) RunOnce(last_run);
 }
 
 void CTaskRunner::ThreadMain() {
@@ -177,7 +275,8 @@ void CTaskRunner::ThreadMain() {
   long long tick = NowMillis();
   state_ = kStopped;
   ReloadOptions(*this);
-  ready_ = true;
+  NotifyTaskValues();
+  AnswerReloads();
   for (;;) {
     // The wait ends just after the next whole second, so that the once-a-second schedule test
     // sees every second of the clock.
@@ -195,19 +294,15 @@ void CTaskRunner::ThreadMain() {
       PumpMessages();
       if (state_ == kEnded) break;
       if (state_ == kLogin) DoLogin(true);
+      if (state_ == kEnded) break;
       if (state_ == kRunning) {
-        if (loginNeeded) {
-          SetState(kLogin);
-          DoLogin(false);
-          SetState(kRunning);
-        }
-        if (TryAcquireRunLock()) RunOnce(last_run);
+        StartedRun(last_run);
         if (state_ == kEnded) break;
         SetState(kStopped);
         tick = NowMillis();
         continue;
       }
-      if (state_ != kEnded && NowMillis() - tick < 1000) continue;
+      if (NowMillis() - tick < 1000) continue;
     }
     tick = NowMillis();
     ScheduleCheck(last_run);
@@ -215,11 +310,16 @@ void CTaskRunner::ThreadMain() {
   }
   root.reset();
   items.clear();
+  treeRoots.clear();
+  {
+    std::lock_guard<std::mutex> guard(answer_mutex_);
+    thread_done_ = true;
+  }
+  answer_cv_.notify_all();
 }
 
 void CTaskRunner::ScheduleCheck(long long& last_run) {
-  std::optional<ScheduleSettings> schedule = ReadScheduleSettings(*task_);
-  if (!schedule || schedule->type == 0) return;
+  if (state_ != kStopped || !schedule || schedule->type == 0) return;
   long long now = NowSeconds();
   bool due = false;
   if (schedule->type == 1) {

@@ -1,11 +1,40 @@
 // CTaskRunner: one task's worker thread, its options, crawl model, record list and locks.
 //
-// Threads: the constructor, the command functions (Start, Pause, Resume, Stop, Login, Reload),
-// TryAcquireRunLock/ReleaseRunLock and the destructor are called from the controlling thread
-// (the desktop's main thread or gleanmark-cli). Everything else runs on the runner's own
-// thread, which owns the crawl model and the pages. The controller reads State() at any time,
-// StatusText() and Records() under RecordsLock(). Notifications go to the listener from the
-// runner's thread; a desktop listener queues them to its own thread.
+// Threads. The controlling thread (the desktop's interface thread, or gleanmark-cli's main
+// thread) calls the constructor, the commands (Start, Pause, Resume, Stop, Login, Reload),
+// TryAcquireRunLock/ReleaseRunLock, the readers marked "controller" below and the destructor.
+// Everything in the "engine" section runs on the runner's own thread, which owns the crawl
+// model, the pages and their browser pages.
+//
+// Commands are queued and each is answered in every state:
+//   - start: Running and a run (while a run is going on it has no further effect);
+//   - pause: only while Running (ignored otherwise); the run then waits inside its next message
+//     check, where only resume, stop, quit, reload and login are taken;
+//   - resume: only while Paused; stop: Stopped, the run ends at its next test;
+//   - login: Login and a login; during a run it is kept and made after the run;
+//   - reload: applied at once when no run or login is going on; otherwise queued and applied
+//     when the run (or login) ends, before the run lock is released. Reload() returns as soon as
+//     the thread has either applied or queued it, so it never waits for a run;
+//   - quit (the destructor): Ended, which no later state change overrides; every wait of the
+//     thread, the login waits included, ends within about a second, so the destructor returns.
+//
+// Constant during a run and a login: the options and the crawl model (root, treeRoots, items,
+// depth, keyColumns, filters, the settings and the login settings). Only ReloadOptions changes
+// them, on the runner thread, between runs.
+//
+// The task element: the runner thread reads it (option loading, and during a run while it holds
+// the run lock) and never writes it; the controller changes it only while holding the run lock
+// (or while blocked in Reload()). Values that the runner keeps for the task (the page-loading
+// method that produced data last, reset to 0 by every option load) live in the runner; when they
+// differ from what the element was last given, the runner sends kNoticeTaskValues after the run
+// lock is free, and the controller calls WriteBackTaskValues() on its own thread, under the run
+// lock.
+//
+// The records lock (RecordsLock()) guards the record list and the status text. The runner thread
+// takes it for every change of the list (a commit holds it from the duplicate search to the
+// insertion); the controller holds it for every read of Records() (size, records, fields) and
+// takes it for sorting (CRecordList::SetSort and Clear take it themselves). StatusText() takes it.
+// No other lock is taken while it is held, and notices are sent without it.
 #pragma once
 
 #include <atomic>
@@ -14,6 +43,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <semaphore>
 #include <string>
 #include <thread>
@@ -23,6 +53,7 @@
 #include "doc/xml_node.h"
 #include "engine/record.h"
 #include "task/crawl_model.h"
+#include "task/task_settings.h"
 
 namespace gm {
 
@@ -33,7 +64,16 @@ class CPageCache;
 enum TaskState : int { kEnded = 1, kStopped = 2, kPaused = 3, kRunning = 4, kLogin = 6 };
 
 // Notification codes (what the desktop receives as WM_TASKRUNNER parameters).
-enum RunnerNotice : int { kNoticeState = 1, kNoticeRecord = 2, kNoticeStatus = 3 };
+// kNoticeTaskValues: the runner keeps task values the element has not been given yet; the
+// controller calls WriteBackTaskValues(). kNoticePageFailed: a page of the address sequence was
+// skipped because it could not be loaded; PageFailure() tells which and why.
+enum RunnerNotice : int {
+  kNoticeState = 1,
+  kNoticeRecord = 2,
+  kNoticeStatus = 3,
+  kNoticeTaskValues = 4,
+  kNoticePageFailed = 5,
+};
 
 // Command codes of the runner's queue.
 enum RunnerCommand : int {
@@ -72,6 +112,9 @@ struct RunnerEnvironment {
   std::wstring cacheFolder;             // page-cache folder; empty: DataFolder()/cache
   std::wstring userAgent;               // the engine's default user agent
   std::vector<CRecordOutput*> outputs;  // in output order; not owned
+  // The fixed waits of a next-page click or paging script before and after the page's load
+  // wait, in milliseconds (tests shorten them).
+  int settleWaitMs = 3000;
 };
 
 class CTaskRunner {
@@ -83,12 +126,14 @@ class CTaskRunner {
   // Quits the thread (waiting for it), empties the records, deletes the cache files.
   ~CTaskRunner();
 
+  // ---- Controller ----
   void Start() { Post(kCmdStart); }
   void Pause() { Post(kCmdPause); }
   void Resume() { Post(kCmdResume); }
   void Stop() { Post(kCmdStop); }
   void Login() { Post(kCmdLogin); }
-  // Has the thread reload the options and waits until it has.
+  // Has the thread reload the options; returns once it has reloaded them, or has queued the
+  // reload for the end of the run or login in progress, or has ended.
   void Reload();
 
   bool TryAcquireRunLock() { return run_lock_.try_acquire(); }
@@ -96,20 +141,42 @@ class CTaskRunner {
 
   TaskState State() const { return static_cast<TaskState>(state_.load()); }
   std::mutex& RecordsLock() const { return records_.Lock(); }
+  // Hold RecordsLock() while reading (any thread but the runner's).
   const CRecordList& Records() const { return records_; }
+  // For sorting and clearing (which take the lock themselves); the runner thread commits.
   CRecordList& MutableRecords() { return records_; }
   std::wstring StatusText() const;  // takes the records lock
   // Number of runs completed so far (for tests and the command line).
   int RunsCompleted() const { return runs_completed_.load(); }
+  // Pages of the runs so far whose loading succeeded or failed (a page that could not be
+  // downloaded, opened or analysed); for the command line's summary.
+  int PagesLoaded() const { return pages_loaded_.load(); }
+  int PagesFailed() const { return pages_failed_.load(); }
+  // The last page that failed, as "<address>: <reason>" (takes the records lock).
+  std::wstring PageFailure() const;
+  // The page-loading method the runner keeps for the task: 0 download first, 1 browser first.
+  int LoadMethod() const { return load_method_.load(); }
+  // Writes the values the runner keeps for the task into the task element. Controller thread,
+  // holding the run lock (after kNoticeTaskValues).
+  void WriteBackTaskValues();
 
-  // ---- Used by the engine on the runner's thread ----
+  // ---- Engine (runner thread) ----
   CXmlNode* task() const { return task_; }
   const RunnerEnvironment& env() const { return env_; }
-  void SetState(TaskState s);
+  void SetState(TaskState s);  // Ended is final
   void SetStatus(const std::wstring& text);
   // Formats an interface text by key with its arguments and makes it the status text.
   void SetStatusText(const wchar_t* key, std::initializer_list<std::wstring_view> args = {});
   void NotifyRecord();
+  void SetLoadMethod(int method) { load_method_ = method; }
+  // Option loading: back to download first, which the element is to be given in any case.
+  void ResetLoadMethod() {
+    load_method_ = 0;
+    method_given_ = -1;
+  }
+  // Counts a page that was loaded; reports one that failed to load (kNoticePageFailed).
+  void PageLoaded() { pages_loaded_++; }
+  void PageFailed(const std::wstring& url, const std::wstring& reason);
   // Takes pending commands; false when the run must end (stop or quit). Blocks while paused.
   bool PumpMessages();
   // Waits downloadInterval seconds in slices, checking messages; false on stop.
@@ -118,7 +185,7 @@ class CTaskRunner {
   bool SleepAndPump(int ms);
   bool Stopped() const { return state_ == kStopped || state_ == kEnded; }
 
-  // Options and crawl model (loaded by ReloadOptions on this thread).
+  // Options and crawl model (loaded by ReloadOptions on this thread; constant during a run).
   std::unique_ptr<CLocation> root;
   // Every top-level location of the task's tree and of the nested trees, mapped to the first
   // location of its sibling chain (whose page model holds the chain's page).
@@ -142,6 +209,7 @@ class CTaskRunner {
   std::wstring loginPage, loginUrl, loginData, httpPage, httpUser, httpPass;
   int loginOn = 0, httpAuthOn = 0;
   bool loginNeeded = false;
+  std::optional<ScheduleSettings> schedule;
   // Run state.
   int pagingType = 0;
   std::wstring currentUrl, previousUrl;
@@ -151,27 +219,53 @@ class CTaskRunner {
   std::unique_ptr<CPageCache> pageCache;
 
  private:
+  enum class Pumped { kTaken, kContinue, kStop, kPaused };
   void Post(int command);
   bool TakeCommand(int* command);
   int WaitCommand();
+  Pumped HandleCommand(int command);
+  Pumped HandlePausedCommand(int command);
+  void AnswerReloads();
+  void ApplyPendingReload();
   void ThreadMain();
+  void StartedRun(long long& last_run);
   void ScheduleCheck(long long& last_run);
   void DoLogin(bool from_command);
   void RunOnce(long long& last_run);
+  void NotifyTaskValues();
 
+  // Constant after construction.
   CXmlNode* task_;
   CRunnerListener* listener_;
   RunnerEnvironment env_;
-  std::atomic<int> state_{kStopped};
-  std::atomic<bool> ready_{false};
+
+  std::atomic<int> state_{kStopped};  // written by the runner thread only
   std::atomic<int> runs_completed_{0};
-  std::wstring status_;  // guarded by the records lock
+  std::atomic<int> pages_loaded_{0}, pages_failed_{0};
+  std::atomic<int> load_method_{0};
+  std::wstring status_;        // guarded by the records lock
+  std::wstring page_failure_;  // guarded by the records lock
   CRecordList records_;
   std::binary_semaphore run_lock_{1};
 
+  // Runner thread only.
+  bool busy_ = false;            // a run or a login is in progress
+  bool reload_pending_ = false;  // a reload to apply when it ends
+  bool login_pending_ = false;   // a login command to carry out after the run
+  int method_given_ = -1;        // the load method the element was last given
+
+  // The command queue.
   std::mutex queue_mutex_;
   std::condition_variable queue_cv_;
   std::deque<int> queue_;
+
+  // The reload handshake: requests made by the controller and answered by the thread.
+  std::mutex answer_mutex_;
+  std::condition_variable answer_cv_;
+  long long reloads_requested_ = 1;  // the load at thread start counts as the first
+  long long reloads_answered_ = 0;
+  bool thread_done_ = false;
+
   std::thread thread_;
 };
 

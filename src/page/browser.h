@@ -43,8 +43,16 @@ class CBrowserPage {
   virtual bool Navigate(const std::wstring& url, const std::wstring& headers,
                         const std::string* post_body) = 0;
   // Waits until the page is loaded (ready state complete and not busy), at most timeout_ms.
-  // False on time-out, on a failed load or when should_stop answered true.
+  // False on time-out, on a failed load or when should_stop answered true. A page that has
+  // never navigated, or whose last load has completed, answers true at once.
   virtual bool WaitLoaded(int32_t timeout_ms, const StopCheck& should_stop) = 0;
+  // While a target is set, every top-level navigation of this page (a followed link, a script
+  // that sets the location, a submitted form) is cancelled here and started in the target
+  // instead, with the navigation's headers and without its POST body; addresses that begin
+  // with "javascript:" (any letter case) still run in this page. A request of this page to open
+  // a new window opens its address in the target. Null ends the forwarding. The target is not
+  // owned; the caller clears it before the target is destroyed.
+  virtual void SetForwardTarget(CBrowserPage* target) = 0;
   virtual bool IsBusy() = 0;
   // The address the page shows and its title.
   virtual std::wstring LocationUrl() = 0;

@@ -2,6 +2,7 @@
 
 #include <gumbo.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "doc/text_codec.h"
 #include "page/css_style.h"
+#include "page/noscript_text.h"
 
 namespace gm {
 
@@ -92,8 +94,23 @@ struct TagNames {
   const std::wstring* upper[GUMBO_TAG_LAST + 1] = {};
 };
 
+// The NOSCRIPT elements that the text gives gumbo under another name (noscript_text.h): the
+// offsets of their start tags in the text that was parsed.
+struct Renamed {
+  const char* text = nullptr;
+  std::vector<size_t> offsets;
+
+  GumboTag TagOf(const GumboElement& e) const {
+    if ((e.tag != GUMBO_TAG_NOFRAMES && e.tag != GUMBO_TAG_NOEMBED) || offsets.empty())
+      return e.tag;
+    size_t offset = static_cast<size_t>(e.original_tag.data - text);
+    return std::binary_search(offsets.begin(), offsets.end(), offset) ? GUMBO_TAG_NOSCRIPT : e.tag;
+  }
+};
+
 // Copies gumbo's tree below `source` into `target`, depth first with an explicit stack.
-void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) {
+void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
+                  const Renamed& renamed) {
   TagNames tags;
   struct Frame {
     const GumboVector* children;
@@ -116,12 +133,14 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) 
         const GumboElement& e = child->v.element;
         CDomNode* node;
         if (e.tag_namespace == GUMBO_NAMESPACE_HTML && e.tag < GUMBO_TAG_UNKNOWN) {
-          if (!tags.local[e.tag]) {
-            node = doc->CreateElement(ElementName(e), DomNamespace::kHtml);
-            tags.local[e.tag] = &node->LocalName();
-            tags.upper[e.tag] = &node->Name();
+          GumboTag tag = renamed.TagOf(e);
+          if (!tags.local[tag]) {
+            const char* name = gumbo_normalized_tagname(tag);
+            node = doc->CreateElement(Widen(name, std::strlen(name)), DomNamespace::kHtml);
+            tags.local[tag] = &node->LocalName();
+            tags.upper[tag] = &node->Name();
           } else {
-            node = doc->CreateElement(tags.local[e.tag], tags.upper[e.tag], DomNamespace::kHtml);
+            node = doc->CreateElement(tags.local[tag], tags.upper[tag], DomNamespace::kHtml);
           }
         } else {
           node = doc->CreateElement(ElementName(e), NamespaceOf(e.tag_namespace));
@@ -176,17 +195,42 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) 
 
 namespace {
 
-void BuildInto(std::string_view utf8, CDomDocument* doc) {
-  {
+// Parses a page into an arena; everything gumbo allocated goes with the arena (no
+// gumbo_destroy_output).
+GumboOutput* Parse(std::string_view utf8, Arena* arena) {
+  GumboOptions options = kGumboDefaultOptions;
+  options.max_errors = 0;  // error records are not used and cost time on sloppy pages
+  options.allocator = &Arena::Allocate;
+  options.deallocator = &Arena::Deallocate;
+  options.userdata = arena;
+  return gumbo_parse_with_options(&options, utf8.data(), utf8.size());
+}
+
+// Parses until the NOSCRIPT content is text (noscript_text.h), at most kMaxNoscriptPasses
+// times; a page that needs more keeps the rest of its NOSCRIPT elements as gumbo built them.
+void BuildWithNoscriptText(std::string_view utf8, CDomDocument* doc) {
+  constexpr int kMaxNoscriptPasses = 8;
+  std::string text(utf8);
+  Renamed renamed;
+  for (int pass = 1;; ++pass) {
     Arena arena;
-    GumboOptions options = kGumboDefaultOptions;
-    options.max_errors = 0;  // error records are not used and cost time on sloppy pages
-    options.allocator = &Arena::Allocate;
-    options.deallocator = &Arena::Deallocate;
-    options.userdata = &arena;
-    // Everything gumbo allocated goes with the arena; no gumbo_destroy_output.
-    GumboOutput* output = gumbo_parse_with_options(&options, utf8.data(), utf8.size());
-    if (output) CopyChildren(doc, output->document, doc->Root());
+    GumboOutput* output = Parse(text, &arena);
+    if (!output) return;
+    if (pass == kMaxNoscriptPasses || !RewriteNoscripts(*output, &text, &renamed.offsets)) {
+      renamed.text = text.data();
+      CopyChildren(doc, output->document, doc->Root(), renamed);
+      return;
+    }
+  }
+}
+
+void BuildInto(std::string_view utf8, CDomDocument* doc) {
+  if (MayHoldNoscript(utf8)) {
+    BuildWithNoscriptText(utf8, doc);
+  } else {
+    Arena arena;
+    GumboOutput* output = Parse(utf8, &arena);
+    if (output) CopyChildren(doc, output->document, doc->Root(), Renamed());
   }
   ComputeStyles(doc);
 }

@@ -92,7 +92,8 @@ bool CPageModel::LoadText(std::wstring_view text, const std::wstring& base, bool
 }
 
 void CPageModel::SetLiveDocument(std::unique_ptr<CDomDocument> document, const std::wstring& base) {
-  Release();
+  // A new snapshot of the same page: the stored fingerprint is what paging compares it with.
+  frames_.clear();
   base_ = base;
   live_frames_ = true;
   document_ = std::move(document);

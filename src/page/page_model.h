@@ -39,7 +39,7 @@ class CPageModel {
   bool LoadText(std::wstring_view text, const std::wstring& base, bool load_frames,
                 const FrameLoader& loader);
   // Browser mode: takes a snapshot of the live page; frames are reached through the snapshot's
-  // frame documents (live-frames flag 1).
+  // frame documents (live-frames flag 1). The stored fingerprint stays.
   void SetLiveDocument(std::unique_ptr<CDomDocument> document, const std::wstring& base);
   // Deletes every frame page and empties the stored fingerprint; the document stays.
   void Release();

@@ -3,6 +3,7 @@
 // list, or the scripts run on a query page. One object per run, on the runner's thread.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,15 +27,16 @@ class CAddressSource {
   const std::wstring& CurrentAddress() const { return current_; }
   const std::wstring& PreviousAddress() const { return previous_; }
 
-  // The next address after the current one (types 1 and 2); nullopt when there are no more.
-  // Addresses equal to the current one (without regard to letter case) are skipped.
-  std::optional<std::wstring> NextAddress();
+  // The next address after the current one (types 1 and 2); nullopt when there are no more,
+  // or when should_stop answers true. Addresses equal to the current one (without regard to
+  // letter case) are skipped; should_stop is asked between long runs of them.
+  std::optional<std::wstring> NextAddress(const std::function<bool()>& should_stop = {});
   // The next script (type 3); nullopt when all have been used.
   std::optional<std::wstring> NextScript();
   bool HasMoreScripts() const { return next_script_ < scripts_.size(); }
 
  private:
-  std::optional<std::wstring> NextCombination();
+  std::optional<std::wstring> NextCombination(const std::function<bool()>& should_stop);
   std::optional<std::wstring> NextListLine();
   void Advance(const std::wstring& address);
 

@@ -139,5 +139,67 @@ TEST_F(RunCliTest, InterruptKeepsWhatWasCommitted) {
   EXPECT_NE(csv.find("\xE4\xB8\xAD\xE6\x96\x87 | x"), std::string::npos);
 }
 
+TEST_F(RunCliTest, MalformedTasksAreRefused) {
+  const std::string good_location =
+      "<location path=\"HTML@HEAD#BODY@P\"><data name=\"v\" type=\"INNERTEXT\" path=\"\">"
+      "</data></location>";
+  std::string deep;
+  for (int i = 0; i < 205; ++i) deep += "<location path=\"HTML\">";
+  for (int i = 0; i < 205; ++i) deep += "</location>";
+  struct Case {
+    std::string text, message;
+  } cases[] = {
+      {"<task name=\"t\"><address type=\"0\"><url>http://x/</url></address>" + good_location,
+       "line 1: <task> opened on line 1 is never closed"},
+      {"<task name=\"t\">\n<address type=\"0\"><url>http://x/</address></task>",
+       "line 2: </address> does not close <url> opened on line 2"},
+      {"<task name=\"t\"></task>\n&%$ garbage", "line 2: text outside the task element"},
+      {"<task name=\"t\" useiectrl=1></task>", "line 1: malformed attribute in <task>"},
+      {"<task name=\"t\">" + deep + "</task>", "nested deeper than 200"},
+  };
+  for (const Case& c : cases) {
+    std::string path = Write(dir_, "bad.xml", c.text);
+    auto r = RunCli({"run", path}, {"XDG_DATA_HOME=" + dir_});
+    EXPECT_EQ(r.status, 1) << c.text.substr(0, 60);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+  }
+}
+
+TEST_F(RunCliTest, FailedPagesAreReportedAndARunWithoutRecordsFails) {
+  test::CSite site;
+  Serve(&site);
+  std::string refused;
+  {
+    test::CSite gone;
+    refused = gone.Url("/x");
+  }
+  auto run = [&](const std::string& task) {
+    std::string t = task;
+    for (size_t p; (p = t.find("@SITE@")) != std::string::npos;) t.replace(p, 6, site.Url(""));
+    return RunCli({"run", Write(dir_, "task.xml", t)}, {"XDG_DATA_HOME=" + dir_});
+  };
+  const std::string rows =
+      "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\"><data name=\"n\" "
+      "type=\"INNERTEXT\" path=\"@TD\"></data></location></task>";
+  // A missing page and a refused connection: both reported, nothing kept, a failure.
+  auto r = run("<task name=\"f\" useiectrl=\"0\"><address type=\"2\"><url>@SITE@/missing</url>"
+               "<urllist>" + refused + "</urllist></address>" + rows);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("page skipped: " + site.Url("/missing")), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("page skipped: " + refused), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("0 pages loaded, 2 failed, 0 records kept"), std::string::npos) << r.err;
+  // Browser mode (the default) without a browser: the page is reported as needing one.
+  r = run("<task name=\"f\"><address type=\"0\"><url>@SITE@/a</url></address>" + rows);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("needs a browser"), std::string::npos) << r.err;
+  // One good page among failed ones: the run kept records and succeeds.
+  r = run("<task name=\"f\" useiectrl=\"0\"><address type=\"2\"><url>@SITE@/a</url>"
+          "<urllist>@SITE@/missing</urllist></address>" + rows);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("1 pages loaded, 1 failed, 2 records kept"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace gm
+

@@ -181,6 +181,15 @@ TEST(ConfigSettings, ConfiguredCodePage) {
   WriteAppSettings({0, 0, L"no-such-page"}, &config);
   EXPECT_FALSE(ApplyConfiguredCodePage(config));
   EXPECT_EQ(ToAnsi(L"é"), "\xE9");  // an unknown name keeps the current page
+  // A variable that names no code page is ignored: the configuration applies.
+  ::setenv("GLEANMARK_CODEPAGE", "no-such-page", 1);
+  EXPECT_EQ(IgnoredCodePageVariable(), "no-such-page");
+  ASSERT_TRUE(SetAnsiCodePage("936"));
+  WriteAppSettings({0, 0, L"cp1252"}, &config);
+  EXPECT_TRUE(ApplyConfiguredCodePage(config));
+  EXPECT_EQ(ToAnsi(L"é"), "\xE9");
+  ::unsetenv("GLEANMARK_CODEPAGE");
+  EXPECT_EQ(IgnoredCodePageVariable(), "");
   SetAnsiCodePage(before);
   if (saved_env) ::setenv("GLEANMARK_CODEPAGE", saved_env->c_str(), 1);
   EXPECT_EQ(with_env, before);

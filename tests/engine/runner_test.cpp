@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <map>
 #include <thread>
 
 #include "doc/text_codec.h"
@@ -155,9 +156,15 @@ TEST(RunnerTest, ReloadPicksUpChangedItemsAndResetsMethod) {
   CXmlNode* data = loc->AppendChild(new CXmlNode(L"data", XmlElement));
   data->SetAttribute(L"name", L"w");
   data->SetAttribute(L"type", L"INNERTEXT");
+  int notices = h.collector.Notices(kNoticeTaskValues);
   h.runner->Reload();
-  h.runner->ReleaseRunLock();
   EXPECT_EQ(h.runner->items.size(), 2u);
+  // The runner keeps the reset method and leaves the element to the controller.
+  EXPECT_EQ(h.runner->LoadMethod(), 0);
+  EXPECT_EQ(task->GetAttributeInt(L"method", -1), 1);
+  EXPECT_EQ(h.collector.Notices(kNoticeTaskValues), notices + 1);
+  h.runner->WriteBackTaskValues();
+  h.runner->ReleaseRunLock();
   EXPECT_EQ(task->GetAttributeInt(L"method", -1), 0);
 }
 
@@ -172,6 +179,159 @@ TEST(RunnerTest, DestructionWhilePausedEndsTheThread) {
   auto t0 = Clock::now();
   h.reset();
   EXPECT_LT(Clock::now() - t0, 3s);
+}
+
+// Reloads are answered in every state: during a run (queued until it ends), while paused, and
+// after a pause sent to an idle runner. The run in progress keeps the options it started with.
+TEST(RunnerTest, ReloadIsAnsweredInEveryStateAndAppliedBetweenRuns) {
+  CSite site;
+  PutPages(site, 5);
+  CTaskHarness h(PageTask(ListAddress(5), "dlinterval=\"1\""), site);
+  auto timed_reload = [&] {
+    auto t0 = Clock::now();
+    h.runner->Reload();
+    return Clock::now() - t0;
+  };
+  // Idle runner that was sent a pause.
+  h.runner->Pause();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_LT(timed_reload(), 3s);
+  EXPECT_EQ(h.runner->State(), kStopped);
+
+  h.runner->Start();
+  ASSERT_TRUE(WaitFor([&] { return h.collector.Rows().size() >= 1; }, 5s));
+  EXPECT_LT(timed_reload(), 3s);  // running: queued
+  h.runner->Pause();
+  ASSERT_TRUE(WaitFor([&] { return h.runner->State() == kPaused; }, 3s));
+  // Paused, the thread touches nothing: the controller may change the task.
+  CXmlNode* loc = h.doc->Find(L"task")->AppendChild(new CXmlNode(L"location", XmlElement));
+  loc->SetAttribute(L"path", L"HTML@HEAD#BODY@P");
+  CXmlNode* data = loc->AppendChild(new CXmlNode(L"data", XmlElement));
+  data->SetAttribute(L"name", L"w");
+  data->SetAttribute(L"type", L"INNERTEXT");
+  EXPECT_LT(timed_reload(), 3s);
+  EXPECT_EQ(h.runner->State(), kPaused);
+  h.runner->Resume();
+  ASSERT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() == 1; }, 15s));
+  std::vector<std::vector<std::wstring>> rows = h.collector.Rows();
+  ASSERT_EQ(rows.size(), 5u);
+  for (const auto& row : rows) EXPECT_EQ(row.size(), 1u);  // the run's own item list
+  // The queued reload took effect when the run ended.
+  ASSERT_TRUE(RunToEnd(*h.runner, 1));
+  rows = h.collector.Rows();
+  ASSERT_EQ(rows.size(), 10u);
+  EXPECT_EQ(rows.back(), (std::vector<std::wstring>{L"page 5", L"page 5"}));
+}
+
+// The runner thread never writes the task element: the load method that found data is kept in
+// the runner and handed to the controller, which writes it back under the run lock.
+TEST(RunnerTest, LoadMethodFlipLeavesTheTaskElementToTheController) {
+  CSite site;
+  site.Put("/m", "<html><body><div>no paragraph yet</div></body></html>");
+  CFakeWeb web;
+  web.Page(FromUtf8(site.Url("/m")), "<html><body><p>from the browser</p></body></html>");
+  CTaskHarness h(PageTask("<address type=\"0\"><url>@SITE@/m</url></address>"), site, &web);
+  const std::wstring before = h.doc->ToText();
+  ASSERT_TRUE(RunToEnd(*h.runner));
+  EXPECT_EQ(h.collector.Rows(), (std::vector<std::vector<std::wstring>>{{L"from the browser"}}));
+  EXPECT_EQ(h.doc->ToText(), before);
+  EXPECT_EQ(h.runner->LoadMethod(), 1);
+  ASSERT_TRUE(WaitFor([&] { return h.collector.Notices(kNoticeTaskValues) >= 1; }, 2s));
+  // The next run opens the page in the browser first: no download.
+  size_t requests = site.Requested().size();
+  ASSERT_TRUE(RunToEnd(*h.runner, 1));
+  EXPECT_EQ(site.Requested().size(), requests);
+  EXPECT_EQ(h.collector.Rows().size(), 2u);
+  ASSERT_TRUE(h.runner->TryAcquireRunLock());
+  h.runner->WriteBackTaskValues();
+  h.runner->ReleaseRunLock();
+  EXPECT_EQ(h.doc->Find(L"task")->GetAttributeInt(L"method", -1), 1);
+}
+
+// The controller sorts and reads the record list while a run commits records that replace
+// their duplicates: every key stays once, holding the last record found for it.
+TEST(RunnerTest, SortingWhileRecordsAreCommitted) {
+  CSite site;
+  std::string rows;
+  const int kRows = 600, kKeys = 40;
+  for (int i = 0; i < kRows; ++i) {
+    rows += "<tr><td>" + std::to_string(i % kKeys) + "</td><td>" + std::to_string(i) + "</td></tr>";
+  }
+  site.Put("/t", "<html><body><table>" + rows + "</table></body></html>");
+  std::string task =
+      "<task name=\"s\" useiectrl=\"0\" ignorenewrecord=\"1\"><address type=\"0\">"
+      "<url>@SITE@/t</url></address>"
+      "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
+      "<data name=\"k\" type=\"INNERTEXT\" path=\"@TD\"></data>"
+      "<data name=\"v\" type=\"INNERTEXT\" path=\"@TD#TD\"></data></location>"
+      "<keycolumn>k</keycolumn></task>";
+  CTaskHarness h(task, site);
+  h.runner->Start();
+  for (int round = 0; h.runner->RunsCompleted() == 0 || h.runner->State() != kStopped; ++round) {
+    h.runner->MutableRecords().SetSort(round % 2, (round / 2) % 2 == 1);
+    ListTexts(*h.runner);
+    ASSERT_LT(round, 2000000);
+  }
+  std::map<std::wstring, std::wstring> last;
+  for (const auto& row : ListTexts(*h.runner)) {
+    ASSERT_EQ(row.size(), 2u);
+    EXPECT_TRUE(last.emplace(row[0], row[1]).second) << "key " << ToUtf8(row[0]) << " twice";
+  }
+  ASSERT_EQ(last.size(), static_cast<size_t>(kKeys));
+  for (int k = 0; k < kKeys; ++k) {
+    EXPECT_EQ(last[std::to_wstring(k)], std::to_wstring(kRows - kKeys + k)) << "key " << k;
+  }
+}
+
+// A stop or quit during the login before a run cancels the run; destroying the runner during a
+// login (whose waits have no time limit) returns at once.
+TEST(RunnerTest, StopAndQuitDuringALoginAreHonoured) {
+  CSite site;
+  PutPages(site, 1);
+  CFakeWeb web;
+  web.Stall(L"http://login.test/form");
+  std::string address =
+      "<address type=\"0\" loginpage=\"1\"><url>@SITE@/p1</url>"
+      "<loginpage>http://login.test/form</loginpage><loginurl>http://login.test/post</loginurl>"
+      "<logindata>u=1</logindata></address>";
+  auto h = std::make_unique<CTaskHarness>(PageTask(address), site, &web);
+  // Changed login settings: the runner logs in at once.
+  ASSERT_TRUE(WaitFor([&] { return h->runner->State() == kLogin; }, 3s));
+  h->runner->Stop();
+  ASSERT_TRUE(WaitFor([&] { return h->runner->State() == kStopped; }, 2s));
+  // The login failed, so a start logs in first; a stop then cancels the run.
+  h->runner->Start();
+  ASSERT_TRUE(WaitFor([&] { return h->runner->State() == kLogin; }, 3s));
+  h->runner->Stop();
+  ASSERT_TRUE(WaitFor([&] { return h->runner->State() == kStopped; }, 2s));
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(h->runner->State(), kStopped);
+  EXPECT_EQ(h->runner->RunsCompleted(), 0);
+  EXPECT_EQ(h->collector.begins.load(), 0);
+  EXPECT_TRUE(site.Requested().empty());
+
+  h->runner->Start();
+  ASSERT_TRUE(WaitFor([&] { return h->runner->State() == kLogin; }, 3s));
+  auto t0 = Clock::now();
+  h.reset();
+  EXPECT_LT(Clock::now() - t0, 3s);
+  EXPECT_TRUE(site.Requested().empty());
+
+// After its one address, a template spins through billions of combinations of a parameter it
+// does not use; a stop still ends the run.
+TEST(RunnerTest, StopEndsALongRunOfRepeatedTemplateAddresses) {
+  CSite site;
+  PutPages(site, 1);
+  CTaskHarness h(PageTask("<address type=\"1\"><url>@SITE@/start</url><urlpattern>@SITE@/p1"
+                          "</urlpattern><pattern name=\"N\" value=\"[1-2000000000-1]\"/>"
+                          "</address>"),
+                 site);
+  h.runner->Start();
+  ASSERT_TRUE(WaitFor([&] { return h.collector.Rows().size() == 1; }, 10s));
+  std::this_thread::sleep_for(200ms);
+  h.runner->Stop();
+  EXPECT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() == 1; }, 10s));
+  EXPECT_EQ(h.runner->State(), kStopped);
 }
 
 }  // namespace

@@ -87,9 +87,13 @@ std::unique_ptr<CXmlDocument> TaskDoc(const std::string& text, const CSite& site
   return doc;
 }
 
-CTaskHarness::CTaskHarness(const std::string& task, const CSite& site) {
+CTaskHarness::CTaskHarness(const std::string& task, const CSite& site, CFakeWeb* web) {
   doc = TaskDoc(task, site);
   RunnerEnvironment env;
+  if (web) {
+    env.newBrowserPage = [web] { return web->NewPage(); };
+    env.settleWaitMs = 20;
+  }
   env.outputs.push_back(&collector);
   env.cacheFolder = FromUtf8(MakeTempFolder());
   runner = std::make_unique<CTaskRunner>(doc->Find(L"task"), &collector, env);

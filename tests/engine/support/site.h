@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/task_runner.h"
+#include "fake_browser.h"
 #include "test_server.h"
 
 namespace gm::test {
@@ -53,8 +54,9 @@ class CCollector : public CRunnerListener, public CRecordOutput {
 
 // A runner over a task in text form (every "@SITE@" replaced), collecting what it produces,
 // with a cache folder of its own.
+// With a fake web, browser pages come from it and the fixed waits of paging are short.
 struct CTaskHarness {
-  CTaskHarness(const std::string& task, const CSite& site);
+  CTaskHarness(const std::string& task, const CSite& site, CFakeWeb* web = nullptr);
   CCollector collector;
   std::unique_ptr<CXmlDocument> doc;
   std::unique_ptr<CTaskRunner> runner;
