@@ -152,6 +152,8 @@ class CMainFrame : public QMainWindow {
   QString TaskItemText(CXmlNode* task) const;
   void SetDisplayed(CXmlNode* task);
   void OnNotice(CTaskRunner* runner, int notice);
+  void WriteBackTaskValues(CTaskRunner* runner);
+  bool KnownRunner(const CTaskRunner* runner) const;
   void RefreshCaption();
   void UpdateCommands();
   void RebuildList();

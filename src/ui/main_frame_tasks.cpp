@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QStatusBar>
+#include <QTimer>
 
 #include "doc/config.h"
 #include "task/task_settings.h"
@@ -90,9 +91,13 @@ void CMainFrame::SetDisplayed(CXmlNode* task) {
 void CMainFrame::RebuildList() {
   model_->SetRunner(displayed_runner_, LangText(*config_, L"DATALIST_NUMBER"));
   QHeaderView* header = view_->horizontalHeader();
-  if (displayed_runner_ && displayed_runner_->Records().SortIndex() >= 0) {
-    sort_column_ = displayed_runner_->Records().SortIndex() + 1;
-    sort_descending_ = displayed_runner_->Records().SortDescending();
+  if (displayed_runner_) {
+    std::lock_guard<std::mutex> hold(displayed_runner_->RecordsLock());
+    const CRecordList& records = displayed_runner_->Records();
+    if (records.SortIndex() >= 0) {
+      sort_column_ = records.SortIndex() + 1;
+      sort_descending_ = records.SortDescending();
+    }
   }
   header->setSortIndicatorShown(sort_column_ > 0);
   if (sort_column_ > 0) {
@@ -127,9 +132,35 @@ void CMainFrame::OnNotice(CTaskRunner* runner, int notice) {
     case kNoticeStatus:
       RefreshCaption();
       break;
+    case kNoticeTaskValues:
+      WriteBackTaskValues(runner);
+      break;
+    case kNoticePageFailed:
+      if (displayed) statusBar()->showMessage(QStr(runner->PageFailure()), 10000);
+      break;
     default:
       break;
   }
+}
+
+// Values the runner keeps for its task go into the element while no run can start; when a run
+// has already started again, once it is over.
+void CMainFrame::WriteBackTaskValues(CTaskRunner* runner) {
+  if (exiting_ || !KnownRunner(runner)) return;
+  if (!runner->TryAcquireRunLock()) {
+    QTimer::singleShot(1000, this, [this, runner] { WriteBackTaskValues(runner); });
+    return;
+  }
+  runner->WriteBackTaskValues();
+  runner->ReleaseRunLock();
+  SaveConfig();
+}
+
+bool CMainFrame::KnownRunner(const CTaskRunner* runner) const {
+  for (const auto& [task, r] : runners_) {
+    if (r.get() == runner) return true;
+  }
+  return false;
 }
 
 QString CMainFrame::ResultCaption() const {

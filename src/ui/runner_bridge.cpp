@@ -31,7 +31,8 @@ void CRunnerBridge::Deliver(CTaskRunner* runner) {
     pending_.erase(it);
   }
   // State first, so that the receiver sees a record notice after the state it belongs to.
-  for (RunnerNotice n : {kNoticeState, kNoticeRecord, kNoticeStatus}) {
+  for (RunnerNotice n :
+       {kNoticeState, kNoticeRecord, kNoticeStatus, kNoticeTaskValues, kNoticePageFailed}) {
     if (bits & (1 << n)) emit Notice(runner, n);
   }
 }
