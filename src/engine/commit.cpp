@@ -46,14 +46,9 @@ void CommitRecord(CTaskRunner& runner) {
 
   // The duplicate search and the store happen under one hold of the records lock, so that a
   // sort by the controller cannot move the duplicate in between.
-  CRecordList& list = runner.MutableRecords();
-  const CRecord* stored = list.Store(std::move(record), runner.ignoreNewRecord);
+  const CRecord* stored = runner.MutableRecords().Store(std::move(record), runner.ignoreNewRecord);
   if (stored) {
-    int number;
-    {
-      std::lock_guard<std::mutex> guard(list.Lock());
-      number = static_cast<int>(list.Size());
-    }
+    int number = static_cast<int>(runner.Records().Size());
     for (CRecordOutput* out : runner.env().outputs) out->Write(*stored, number);
   }
   runner.NotifyRecord();
