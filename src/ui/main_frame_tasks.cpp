@@ -198,8 +198,8 @@ void CMainFrame::RefreshCaption() {
     }
     QString name = QStr(displayed_task_->GetAttribute(L"name").value_or(L""));
     caption = QStringLiteral("%1[%2]--%3").arg(caption, name, state);
-    std::lock_guard<std::mutex> hold(displayed_runner_->RecordsLock());
-    count = static_cast<long>(displayed_runner_->Records().Size());
+    // The records the list shows (it follows the runner's list within kListDelayMs).
+    count = model_->rowCount();
   }
   right_caption_->setText(caption);
   count_label_->setText(QStringLiteral("%1").arg(count, 10));
