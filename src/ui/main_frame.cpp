@@ -236,7 +236,7 @@ void CMainFrame::BuildStatusBar() {
   mono.setStyleHint(QFont::Monospace);
   mono.setFamily(QStringLiteral("monospace"));
   QFontMetrics metrics(mono);
-  count_label_ = new CFixedLabel(metrics.horizontalAdvance(QString(10, QLatin1Char('0'))) + 12,
+  count_label_ = new CFixedLabel(metrics.horizontalAdvance(QString(12, QLatin1Char('0'))) + 12,
                                  metrics.height() + 2, Qt::AlignRight, bar);
   count_label_->setObjectName(QStringLiteral("recordCount"));
   count_label_->setFont(mono);
