@@ -83,24 +83,38 @@ struct Fixture {
 
 Fixture* g_fixture = nullptr;
 
+// The longest time the interface thread did not come back to its event loop: a zero-interval
+// timer runs at every turn of the loop, and the longest gap between two of its runs is kept.
+class CStallProbe {
+ public:
+  CStallProbe() {
+    clock_.start();
+    timer_.setInterval(0);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      qint64 now = clock_.nsecsElapsed();
+      if (turns_++ > 0) longest_ = std::max(longest_, now - last_);
+      last_ = now;
+    });
+    timer_.start();
+  }
+  double Seconds() const { return clock_.nsecsElapsed() / 1e9; }
+  qint64 ElapsedMs() const { return clock_.elapsed(); }
+  double LongestMs() const { return longest_ / 1e6; }
+
+ private:
+  QElapsedTimer clock_;
+  QTimer timer_;
+  qint64 last_ = 0, longest_ = 0;
+  long turns_ = 0;
+};
+
 // The machine's own noise: the same probe for two seconds with the window idle.
 void BM_IdleStall(benchmark::State& state) {
   for (auto _ : state) {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0, longest = 0;
-    long turns = 0;
-    QTimer probe;
-    probe.setInterval(0);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-      qint64 now = clock.nsecsElapsed();
-      if (turns++ > 0) longest = std::max(longest, now - last);
-      last = now;
-    });
-    probe.start();
-    while (clock.elapsed() < 2000) QApplication::processEvents(QEventLoop::AllEvents, 50);
-    state.SetIterationTime(clock.nsecsElapsed() / 1e9);
-    state.counters["longest_stall_ms"] = longest / 1e6;
+    CStallProbe probe;
+    while (probe.ElapsedMs() < 2000) QApplication::processEvents(QEventLoop::AllEvents, 50);
+    state.SetIterationTime(probe.Seconds());
+    state.counters["longest_stall_ms"] = probe.LongestMs();
   }
 }
 BENCHMARK(BM_IdleStall)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
@@ -111,26 +125,15 @@ void BM_CommitWhileDisplayed(benchmark::State& state) {
     g_fixture = new Fixture;
     Fixture& f = *g_fixture;
     CTaskRunner* big = f.Runner(0);
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0, longest = 0;
-    long turns = 0;
-    QTimer probe;
-    probe.setInterval(0);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-      qint64 now = clock.nsecsElapsed();
-      if (turns++ > 0) longest = std::max(longest, now - last);
-      last = now;
-    });
-    probe.start();
+    CStallProbe probe;
     f.frame->Action(ui::kCmdStart)->trigger();
     while (big->RunsCompleted() == 0 || f.frame->ResultModel()->rowCount() < kPages * kRows) {
       QApplication::processEvents(QEventLoop::AllEvents, 50);
     }
-    double seconds = clock.nsecsElapsed() / 1e9;
+    double seconds = probe.Seconds();
     state.SetIterationTime(seconds);
     state.counters["records"] = f.frame->ResultModel()->rowCount();
-    state.counters["longest_stall_ms"] = longest / 1e6;
+    state.counters["longest_stall_ms"] = probe.LongestMs();
     state.counters["records_per_s"] = kPages * kRows / seconds;
     // Scrolling to the end draws rows from the far end of the list.
     QElapsedTimer scroll;
