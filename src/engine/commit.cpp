@@ -49,7 +49,8 @@ void CommitRecord(CTaskRunner& runner) {
   // sort by the controller cannot move the duplicate in between.
   const CRecord* stored = runner.MutableRecords().Store(std::move(record), runner.ignoreNewRecord);
   if (stored) {
-    for (CRecordOutput* out : runner.env().outputs) out->Output(runner, *stored);
+    int number = static_cast<int>(runner.Records().Size());
+    for (CRecordOutput* out : runner.env().outputs) out->Write(*stored, number);
   }
   runner.NotifyRecord();
 }
