@@ -9,13 +9,13 @@
 #include <thread>
 
 #include "cli.h"
-#include "task_check.h"
 #include "doc/config.h"
 #include "doc/file_util.h"
 #include "doc/task_file.h"
 #include "doc/text_codec.h"
 #include "engine/record_stream.h"
 #include "engine/task_runner.h"
+#include "task_check.h"
 
 namespace gm::cli {
 namespace {
@@ -31,7 +31,8 @@ class StatusPrinter : public CRunnerListener {
  public:
   void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) override {
     if (notice == kNoticePageFailed) {
-      std::fprintf(stderr, "gleanmark-cli: page skipped: %s\n", ToUtf8(runner->PageFailure()).c_str());
+      std::fprintf(stderr, "gleanmark-cli: page skipped: %s\n",
+                   ToUtf8(runner->PageFailure()).c_str());
       return;
     }
     if (notice != kNoticeStatus) return;

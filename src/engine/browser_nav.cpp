@@ -67,8 +67,7 @@ bool OpenInBrowser(CPageModel* model, CTaskRunner& r, const std::wstring& url) {
   return Resnapshot(model, r);
 }
 
-bool FollowClick(CPageModel* target, CPageModel* source, const CDomNode* element,
-                 CTaskRunner& r) {
+bool FollowClick(CPageModel* target, CPageModel* source, const CDomNode* element, CTaskRunner& r) {
   if (r.Stopped() || !element || !source->Browser()) return false;
   target->Release();
   CBrowserPage* to = BrowserOf(target, r);

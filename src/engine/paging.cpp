@@ -133,4 +133,3 @@ bool PageNested(CItemDef* item, CTaskRunner& r) {
 }
 
 }  // namespace gm
-
