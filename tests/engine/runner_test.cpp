@@ -254,7 +254,7 @@ TEST(RunnerTest, LoadMethodFlipLeavesTheTaskElementToTheController) {
 TEST(RunnerTest, SortingWhileRecordsAreCommitted) {
   CSite site;
   std::string rows;
-  const int kRows = 600, kKeys = 40;
+  const int kRows = 2000, kKeys = 100;
   for (int i = 0; i < kRows; ++i) {
     rows += "<tr><td>" + std::to_string(i % kKeys) + "</td><td>" + std::to_string(i) + "</td></tr>";
   }
