@@ -62,6 +62,9 @@ class CTaskRunner;
 class CBrowserPage;
 class CPageCache;
 
+// The engine's tick count: milliseconds of the monotonic clock.
+long long TickMs();
+
 enum TaskState : int { kEnded = 1, kStopped = 2, kPaused = 3, kRunning = 4, kLogin = 6 };
 
 // Notification codes (what the desktop receives as WM_TASKRUNNER parameters).
