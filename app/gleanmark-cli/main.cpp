@@ -15,7 +15,9 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"run", gm::cli::CmdRun, "run TASK [--config FILE] [--format csv|jsonl] [--out FILE]"},
+    {"run", gm::cli::CmdRun,
+     "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE]"},
+    {"db", gm::cli::CmdDb, "db test TASK [--config FILE]"},
     {"doc", gm::cli::CmdDoc,
      "doc decode FILE [--key config|task|hex:<64 hex digits>] [--config FILE]\n"
      "  doc encode TEXTFILE OUT [--key ...] [--config FILE]"},

@@ -22,7 +22,6 @@ constexpr int32_t kQuickBoundMs = 10000;
 // A snapshot of a large page takes well under a second; this bounds a page that hangs.
 constexpr int32_t kSnapshotBoundMs = 60000;
 constexpr uint32_t kFrameTimeoutMs = 30000;
-constexpr int kMaxRedirects = 5;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -71,20 +70,8 @@ bool FetchFrameText(const std::wstring& address, const CBrowserPage::StopCheck& 
   CHttpClient client;
   client.SetTimeout(kFrameTimeoutMs);
   client.Get(address, L"");
-  for (int redirects = 0;;) {
-    while (!client.WaitIdle(kSliceMs)) {
-      if ((should_stop && should_stop()) || !BrowserServiceRunning()) {
-        client.Stop();
-        return false;
-      }
-    }
-    if (client.Error() != kHttpOk) return false;
-    if (redirects < kMaxRedirects && client.FollowRedirect()) {
-      ++redirects;
-      continue;
-    }
-    break;
-  }
+  auto stop = [&] { return (should_stop && should_stop()) || !BrowserServiceRunning(); };
+  if (WaitForTransaction(&client, stop, true) != HttpWait::kReady) return false;
   if (client.GetStatus() != 200) return false;
   *text = DecodeBody(client);
   return true;

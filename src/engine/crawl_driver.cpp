@@ -306,7 +306,7 @@ Step PagingStep(RunState& s) {
   if (r.pagingType == 2) {
     for (;;) {
       // Scripts may fail at once, again and again: each try passes the stop check.
-      if (!r.PumpMessages()) return Step::kFinish;
+      if (r.Stopped()) return Step::kFinish;
       std::optional<std::wstring> script = NextPagingScript(*s.paging, &s.position);
       if (!script) return Step::kNextAddress;
       if (RunPagingScript(root, r, *script) && Walk(root, r, &url, nullptr, nullptr)) {
@@ -353,11 +353,24 @@ Step NextAddressStep(RunState& s) {
   return Step::kFinish;
 }
 
+// Opens the outputs in output order with the run's columns and key.
+void OpenOutputs(CTaskRunner& r) {
+  if (r.env().outputs.empty()) return;
+  OutputRun run;
+  run.task = r.task();
+  for (const CItemDef* item : r.items) run.columns.push_back({item->name, item->type});
+  run.keyColumns = r.keyColumns;
+  run.ignoreNewRecord = r.ignoreNewRecord;
+  run.report = [&r](const std::wstring& text) { r.SetStatus(text); };
+  for (CRecordOutput* out : r.env().outputs) out->Open(run);
+}
+
 }  // namespace
 
 void RunTask(CTaskRunner& r) {
-  for (CRecordOutput* out : r.env().outputs) out->BeginRun(r);
-  RunState s{r, ReadTaskAutoPage(*r.task()), {}, CAddressSource(*r.task()), false};
+  OpenOutputs(r);
+  RunState s{
+      r, ReadTaskAutoPage(*r.task()), {}, CAddressSource(*r.task(), r.env().resolveQuery), false};
   r.currentUrl = s.source.StartAddress();
   r.previousUrl.clear();
   s.task_clicks = r.task()->FindChild(L"autoclk") != nullptr;
@@ -386,7 +399,7 @@ void RunTask(CTaskRunner& r) {
         break;
     }
   }
-  for (CRecordOutput* out : r.env().outputs) out->EndRun(r);
+  for (CRecordOutput* out : r.env().outputs) out->Close();
 }
 
 }  // namespace gm

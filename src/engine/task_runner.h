@@ -25,10 +25,11 @@
 // The task element: the runner thread reads it (option loading, and during a run while it holds
 // the run lock) and never writes it; the controller changes it only while holding the run lock
 // (or while blocked in Reload()). Values that the runner keeps for the task (the page-loading
-// method that produced data last, reset to 0 by every option load) live in the runner; when they
-// differ from what the element was last given, the runner sends kNoticeTaskValues after the run
-// lock is free, and the controller calls WriteBackTaskValues() on its own thread, under the run
-// lock.
+// method that produced data last, reset to 0 by every option load) live in the runner. After
+// every option load, and after a run that changed them, the runner sends kNoticeTaskValues
+// (after a run: once the run lock is free); the controller then calls WriteBackTaskValues() on
+// its own thread, under the run lock. A controller that skips it loses nothing but the stored
+// copy: the runner goes on with its own values.
 //
 // The records lock (RecordsLock()) guards the record list and the status text. The runner thread
 // takes it for every change of the list (a commit holds it from the duplicate search to the
@@ -52,6 +53,7 @@
 
 #include "doc/xml_node.h"
 #include "engine/record.h"
+#include "engine/record_output.h"
 #include "task/crawl_model.h"
 #include "task/task_settings.h"
 
@@ -60,6 +62,9 @@ namespace gm {
 class CTaskRunner;
 class CBrowserPage;
 class CPageCache;
+
+// The engine's tick count: milliseconds of the monotonic clock.
+long long TickMs();
 
 enum TaskState : int { kEnded = 1, kStopped = 2, kPaused = 3, kRunning = 4, kLogin = 6 };
 
@@ -93,16 +98,6 @@ class CRunnerListener {
   virtual void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) = 0;
 };
 
-// A result output. BeginRun/EndRun bracket a run; Output receives each stored record (with the
-// runner's item list giving the field order). All calls come from the runner's thread.
-class CRecordOutput {
- public:
-  virtual ~CRecordOutput() = default;
-  virtual void BeginRun(CTaskRunner& runner) {}
-  virtual void Output(CTaskRunner& runner, const CRecord& record) = 0;
-  virtual void EndRun(CTaskRunner& runner) {}
-};
-
 // What a runner needs from the program around it.
 struct RunnerEnvironment {
   const CXmlDocument* config = nullptr;  // interface texts; may be null (keys are shown)
@@ -112,6 +107,9 @@ struct RunnerEnvironment {
   std::wstring cacheFolder;             // page-cache folder; empty: DataFolder()/cache
   std::wstring userAgent;               // the engine's default user agent
   std::vector<CRecordOutput*> outputs;  // in output order; not owned
+  // Resolves address parameters that describe database queries, at each run start; empty:
+  // such values stay as they are.
+  std::function<std::wstring(const std::wstring&)> resolveQuery;
   // The fixed waits of a next-page click or paging script before and after the page's load
   // wait, in milliseconds (tests shorten them).
   int settleWaitMs = 3000;

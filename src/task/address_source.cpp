@@ -77,14 +77,15 @@ std::optional<std::wstring> ParameterValue(const std::wstring& text, long long k
   return text.substr(pos, stop == std::wstring::npos ? std::wstring::npos : stop - pos);
 }
 
-CAddressSource::CAddressSource(const CXmlNode& task) {
+CAddressSource::CAddressSource(const CXmlNode& task, const QueryValueResolver& resolver) {
   AddressSettings a = ReadAddressSettings(task);
   type_ = a.type;
   start_ = current_ = a.url;
   pattern_ = a.urlpattern;
   for (const auto& [name, value] : a.patterns) {
     names_.push_back(name);
-    values_.push_back(value);
+    bool query = resolver && value.size() >= 2 && value.front() == L'{' && value.back() == L'}';
+    values_.push_back(query ? resolver(value) : value);
   }
   // A parameter without any value leaves no combination at all.
   for (const auto& v : values_) {

@@ -16,11 +16,16 @@ namespace gm {
 // "a;b;c". nullopt when the parameter has no value at k. A range with step 0 has one value.
 std::optional<std::wstring> ParameterValue(const std::wstring& value_text, long long k);
 
+// Turns a parameter value that describes a database query ("{DBTYPE=...;SQL=...;}") into the
+// value list of its result rows; any other value comes back unchanged.
+using QueryValueResolver = std::function<std::wstring(const std::wstring& value)>;
+
 class CAddressSource {
  public:
   // Reads the task's "address" settings; the effective type is 0 for a template without
-  // parameters and for a script list without scripts.
-  explicit CAddressSource(const CXmlNode& task);
+  // parameters and for a script list without scripts. With a resolver, each parameter value
+  // of the form "{...}" is resolved once, here, for this run; the task is not changed.
+  explicit CAddressSource(const CXmlNode& task, const QueryValueResolver& resolver = {});
 
   int Type() const { return type_; }
   const std::wstring& StartAddress() const { return start_; }
