@@ -21,6 +21,7 @@
 #include "browser/browser_service.h"
 #include "doc/text_codec.h"
 #include "doc/xml_node.h"
+#include "engine/record_output.h"
 #include "engine/task_runner.h"
 #include "nginx_server.h"
 
@@ -78,7 +79,7 @@ std::string Url(int page) {
 
 class CCount : public CRecordOutput {
  public:
-  void Output(CTaskRunner&, const CRecord&) override { ++records; }
+  void Write(const CRecord&, int) override { ++records; }
   int records = 0;
 };
 
