@@ -18,6 +18,7 @@ int CmdTask(const Args& args);
 int CmdFetch(const Args& args);
 int CmdPage(const Args& args);
 int CmdRun(const Args& args);
+int CmdDb(const Args& args);
 
 // Prints "gleanmark-cli: <message>" on standard error and returns exit status 1.
 int Fail(const std::string& message);
@@ -35,5 +36,10 @@ bool LoadConfiguration(const std::optional<std::string>& path, CXmlDocument* con
 // Resolves a --key value: "config", "task" (from the configuration) or "hex:<64 digits>".
 bool ResolveKey(const std::string& spec, const std::optional<std::string>& config_path,
                 GostKey* key, std::string* error);
+
+// The task element from a task file (enciphered under the task-file key or the configuration
+// key) or from a readable text form, into *holder.
+bool LoadTask(const std::string& path, const CXmlDocument* config, CXmlDocument* holder,
+              std::string* error);
 
 }  // namespace gm::cli

@@ -1,4 +1,5 @@
-// run: one run of a task, records streamed to CSV or JSON lines as they are committed.
+// run: one run of a task, records streamed to CSV or JSON lines as they are committed (or
+// written to an .xls workbook or an SQLite file), and the task's own outputs written too.
 #include <signal.h>
 #include <unistd.h>
 
@@ -13,8 +14,12 @@
 #include "doc/file_util.h"
 #include "doc/task_file.h"
 #include "doc/text_codec.h"
-#include "engine/record_stream.h"
 #include "engine/task_runner.h"
+#include "output/query_values.h"
+#include "output/record_stream.h"
+#include "output/sqlite_stream.h"
+#include "output/task_outputs.h"
+#include "output/xls_export.h"
 #include "task_check.h"
 
 namespace gm::cli {
@@ -45,6 +50,8 @@ class StatusPrinter : public CRunnerListener {
  private:
   std::wstring last_;
 };
+
+}  // namespace
 
 // The task element from a task file (enciphered under the task-file key or the configuration
 // key) or from a readable text form.
@@ -79,8 +86,6 @@ bool LoadTask(const std::string& path, const CXmlDocument* config, CXmlDocument*
   return true;
 }
 
-}  // namespace
-
 int CmdRun(const Args& in) {
   Args args = in;
   bool missing = false;
@@ -89,8 +94,11 @@ int CmdRun(const Args& in) {
   std::optional<std::string> out_path = TakeOption(&args, "--out", &missing);
   if (missing) return Fail("option without a value");
   if (args.size() != 1)
-    return Fail("usage: run TASK [--config FILE] [--format csv|jsonl] [--out FILE]");
-  if (format != "csv" && format != "jsonl") return Fail("unknown format '" + format + "'");
+    return Fail("usage: run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE]");
+  if (format != "csv" && format != "jsonl" && format != "xls" && format != "sqlite")
+    return Fail("unknown format '" + format + "'");
+  const bool to_file_only = format == "xls" || format == "sqlite";
+  if (to_file_only && !out_path) return Fail("--format " + format + " needs --out FILE");
 
   // The configuration gives the interface texts and the task-file key; a run works without.
   auto config = std::make_unique<CXmlDocument>();
@@ -111,15 +119,28 @@ int CmdRun(const Args& in) {
   if (!CheckTaskNesting(*task, &error)) return Fail(args[0] + ": " + error);
 
   FILE* out = stdout;
-  if (out_path) {
+  if (out_path && !to_file_only) {
     out = std::fopen(out_path->c_str(), "wb");
     if (!out) return Fail("cannot write " + *out_path);
   }
   CRecordStream stream(out, format == "csv" ? CRecordStream::kCsv : CRecordStream::kJsonLines);
+  std::unique_ptr<CXlsOutput> xls;
+  std::unique_ptr<CSqliteStream> sqlite;
   StatusPrinter printer;
   RunnerEnvironment env;
   env.config = have_config ? config.get() : nullptr;
-  env.outputs.push_back(&stream);
+  if (format == "xls") {
+    xls = std::make_unique<CXlsOutput>(FromUtf8(*out_path));
+    env.outputs.push_back(xls.get());
+  } else if (format == "sqlite") {
+    sqlite = std::make_unique<CSqliteStream>(FromUtf8(*out_path));
+    env.outputs.push_back(sqlite.get());
+  } else {
+    env.outputs.push_back(&stream);
+  }
+  CTaskOutputs task_outputs(env.config);
+  env.outputs.push_back(&task_outputs);
+  env.resolveQuery = ResolveQueryValue;
 
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
@@ -147,6 +168,10 @@ int CmdRun(const Args& in) {
                  runner.PagesLoaded(), runner.PagesFailed(), kept);
     if (stream.Failed())
       status = Fail("writing the records failed");
+    else if (xls && !xls->Saved())
+      status = Fail("cannot write " + *out_path);
+    else if (sqlite && sqlite->Failed())
+      status = Fail("writing the records to " + *out_path + " failed: " + ToUtf8(sqlite->Error()));
     else if (g_interrupted)
       status = 130;
     else if (kept == 0 && runner.PagesFailed() > 0)

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli.h"
+#include "doc/text_codec.h"
 
 namespace {
 
@@ -14,7 +15,9 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"run", gm::cli::CmdRun, "run TASK [--config FILE] [--format csv|jsonl] [--out FILE]"},
+    {"run", gm::cli::CmdRun,
+     "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE]"},
+    {"db", gm::cli::CmdDb, "db test TASK [--config FILE]"},
     {"doc", gm::cli::CmdDoc,
      "doc decode FILE [--key config|task|hex:<64 hex digits>] [--config FILE]\n"
      "  doc encode TEXTFILE OUT [--key ...] [--config FILE]"},
@@ -34,6 +37,12 @@ int main(int argc, char** argv) {
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     Usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 1 : 0;
+  }
+  std::string ignored = gm::IgnoredCodePageVariable();
+  if (!ignored.empty()) {
+    std::fprintf(stderr,
+                 "gleanmark-cli: GLEANMARK_CODEPAGE names no known code page (%s); ignored\n",
+                 ignored.c_str());
   }
   for (const Command& c : kCommands) {
     if (std::strcmp(argv[1], c.name) == 0) return c.run(gm::cli::Args(argv + 2, argv + argc));

@@ -1,5 +1,7 @@
 #include "doc/output_encoding.h"
 
+#include <cwctype>
+
 #include "doc/text_codec.h"
 
 namespace gm {
@@ -16,6 +18,21 @@ const wchar_t* OutputEncodingName(OutputEncoding e) {
       break;
   }
   return L"ANSI";
+}
+
+OutputEncoding OutputEncodingFromName(std::wstring_view name) {
+  for (OutputEncoding e :
+       {OutputEncoding::kUtf8, OutputEncoding::kUnicode, OutputEncoding::kUnicodeBigEndian}) {
+    std::wstring_view known = OutputEncodingName(e);
+    if (known.size() != name.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < known.size() && same; ++i) {
+      same = std::towlower(static_cast<wint_t>(known[i])) ==
+             std::towlower(static_cast<wint_t>(name[i]));
+    }
+    if (same) return e;
+  }
+  return OutputEncoding::kAnsi;
 }
 
 std::string ByteOrderMark(OutputEncoding e) {

@@ -10,6 +10,8 @@ enum class OutputEncoding { kAnsi = 0, kUtf8 = 1, kUnicode = 2, kUnicodeBigEndia
 
 // "ANSI", "UTF-8", "Unicode", "Unicode big endian".
 const wchar_t* OutputEncodingName(OutputEncoding e);
+// The encoding of a stored name, compared without regard to case; any other name is ANSI.
+OutputEncoding OutputEncodingFromName(std::wstring_view name);
 std::string ByteOrderMark(OutputEncoding e);
 std::string EncodeOutput(std::wstring_view text, OutputEncoding e);
 

@@ -23,9 +23,13 @@ std::string ToUtf16BE(std::wstring_view text);
 
 // The legacy ("ANSI") code page. The name is an ICU converter name or a Windows code page
 // number ("936", "cp1252"). Selection order: SetAnsiCodePage, else the environment variable
-// GLEANMARK_CODEPAGE, else 936. Returns false (and keeps the current page) for unknown names.
+// GLEANMARK_CODEPAGE when it names a known page, else 936. Returns false (and keeps the current
+// page) for unknown names.
 bool SetAnsiCodePage(std::string_view name);
 std::string AnsiCodePage();
+// The value of GLEANMARK_CODEPAGE when it names no known code page (the variable is then
+// ignored); empty when the variable is unset, empty or valid.
+std::string IgnoredCodePageVariable();
 std::string ToAnsi(std::wstring_view text);
 std::wstring FromAnsi(std::string_view bytes);
 

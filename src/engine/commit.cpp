@@ -38,7 +38,6 @@ void CommitRecord(CTaskRunner& runner) {
   record->fields.resize(runner.items.size());
   for (size_t i = 0; i < runner.items.size(); ++i) {
     ExtractValue(runner.items[i], runner, &record->fields[i]);
-    Classify(&record->fields[i]);
     if (runner.State() == kStopped || runner.State() == kEnded) return;
   }
   if (record->Empty()) return;
@@ -49,7 +48,8 @@ void CommitRecord(CTaskRunner& runner) {
   // sort by the controller cannot move the duplicate in between.
   const CRecord* stored = runner.MutableRecords().Store(std::move(record), runner.ignoreNewRecord);
   if (stored) {
-    for (CRecordOutput* out : runner.env().outputs) out->Output(runner, *stored);
+    int number = static_cast<int>(runner.Records().Size());
+    for (CRecordOutput* out : runner.env().outputs) out->Write(*stored, number);
   }
   runner.NotifyRecord();
 }

@@ -326,7 +326,7 @@ Step NextAddressStep(RunState& s) {
   if (type == 1 || type == 2) {
     for (;;) {
       if (!r.PumpMessages()) return Step::kFinish;
-      std::optional<std::wstring> next = s.source.NextAddress();
+      std::optional<std::wstring> next = s.source.NextAddress([&r] { return !r.PumpMessages(); });
       if (!next || next->empty()) return Step::kFinish;
       if (EqualNoCase(*next, r.currentUrl)) continue;
       r.previousUrl = r.currentUrl;
@@ -353,11 +353,24 @@ Step NextAddressStep(RunState& s) {
   return Step::kFinish;
 }
 
+// Opens the outputs in output order with the run's columns and key.
+void OpenOutputs(CTaskRunner& r) {
+  if (r.env().outputs.empty()) return;
+  OutputRun run;
+  run.task = r.task();
+  for (const CItemDef* item : r.items) run.columns.push_back({item->name, item->type});
+  run.keyColumns = r.keyColumns;
+  run.ignoreNewRecord = r.ignoreNewRecord;
+  run.report = [&r](const std::wstring& text) { r.SetStatus(text); };
+  for (CRecordOutput* out : r.env().outputs) out->Open(run);
+}
+
 }  // namespace
 
 void RunTask(CTaskRunner& r) {
-  for (CRecordOutput* out : r.env().outputs) out->BeginRun(r);
-  RunState s{r, ReadTaskAutoPage(*r.task()), {}, CAddressSource(*r.task()), false};
+  OpenOutputs(r);
+  RunState s{
+      r, ReadTaskAutoPage(*r.task()), {}, CAddressSource(*r.task(), r.env().resolveQuery), false};
   r.currentUrl = s.source.StartAddress();
   r.previousUrl.clear();
   s.task_clicks = r.task()->FindChild(L"autoclk") != nullptr;
@@ -386,7 +399,7 @@ void RunTask(CTaskRunner& r) {
         break;
     }
   }
-  for (CRecordOutput* out : r.env().outputs) out->EndRun(r);
+  for (CRecordOutput* out : r.env().outputs) out->Close();
 }
 
 }  // namespace gm

@@ -74,7 +74,10 @@ void ExtractValue(CItemDef* item, CTaskRunner& r, CFieldValue* field) {
         DownloadHtmlImages(item, r, element, field);
       } else if (type == kTypeAttribute) {
         field->text = AttributeValue(element, item->attr);
-        if ((item->attr == L"href" || item->attr == L"src") && !item->baseUrl.empty()) {
+        // Only a link that is there is resolved: an element without the attribute gives an
+        // empty field, not the page's own address.
+        if ((item->attr == L"href" || item->attr == L"src") && !item->baseUrl.empty() &&
+            element->FindAttribute(item->attr)) {
           std::wstring combined;
           if (CombineUrl(item->baseUrl, field->text, &combined)) field->text = combined;
         }
@@ -126,6 +129,7 @@ bool RunNestedTask(CItemDef* item, CTaskRunner& r, CLocation* root,
     if (!OpenScriptLink(nested, r, data, value, root, ElementHandle(link))) return false;
     return Walk(nested, r, &value, nullptr, nullptr);
   }
+  if (!PageMayLoad(item->baseUrl, value)) return false;  // a web page never opens a local file
   bool browser_mode = r.useBrowser || r.loginOn || r.httpAuthOn || r.pagingType != 0 ||
                       (data && data->FindChild(L"autoclk"));
   if (browser_mode) {

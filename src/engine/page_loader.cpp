@@ -14,17 +14,52 @@
 namespace gm {
 namespace {
 
-constexpr int kMaxRedirects = 20;
 constexpr wchar_t kErrorSilencer[] =
     L"<script type='text/javascript'>window.onerror=function(){return true;};</script>";
 
-bool StartsWithHttp(const std::wstring& s) {
-  static const wchar_t kPrefix[] = L"http://";
-  if (s.size() < 7) return false;
-  for (size_t i = 0; i < 7; ++i) {
-    if (std::towlower(s[i]) != kPrefix[i]) return false;
+bool IsHtmlSpace(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\f' || c == L'\r' || c == 0xFEFF;
+}
+
+bool StartsWithAsciiNoCase(std::wstring_view s, size_t at, std::wstring_view lower) {
+  if (s.size() - at < lower.size()) return false;
+  for (size_t i = 0; i < lower.size(); ++i) {
+    wchar_t c = s[at + i];
+    if ((c >= L'A' && c <= L'Z' ? c + 32 : c) != lower[i]) return false;
   }
   return true;
+}
+
+// Where the error silencer goes: after the white space, comments and doctype that open the
+// page. A script in front of the doctype would make the doctype count for nothing (so the
+// page would be built in quirks mode), and the leading comments stay where the page has them.
+size_t ErrorSilencerPosition(std::wstring_view text) {
+  size_t p = 0;
+  for (;;) {
+    while (p < text.size() && IsHtmlSpace(text[p])) ++p;
+    size_t end = std::wstring_view::npos;
+    if (StartsWithAsciiNoCase(text, p, L"<!--")) {
+      size_t q = p + 4;
+      if (q < text.size() && text[q] == L'>') {
+        end = q;  // "<!-->"
+      } else if (q + 1 < text.size() && text[q] == L'-' && text[q + 1] == L'>') {
+        end = q + 1;  // "<!--->"
+      } else {
+        size_t close = text.find(L"-->", q);
+        size_t bang = text.find(L"--!>", q);
+        if (bang < close) close = bang + 1;
+        if (close != std::wstring_view::npos) end = close + 2;
+      }
+    } else if (StartsWithAsciiNoCase(text, p, L"<!") || StartsWithAsciiNoCase(text, p, L"<?")) {
+      end = text.find(L'>', p + 2);  // the doctype, or a bogus comment such as "<?xml ...?>"
+    }
+    if (end == std::wstring_view::npos) return p;
+    p = end + 1;
+  }
+}
+
+bool StartsWithHttp(const std::wstring& s) {
+  return StartsWithAsciiNoCase(s, 0, L"http://");
 }
 
 // The external scripts of a page, in document order: (source range, src, type, language).
@@ -86,6 +121,7 @@ bool InlineScripts(CTaskRunner& r, const std::wstring& url, std::wstring* text) 
       std::wstring combined;
       if (CombineUrl(url, address, &combined)) address = combined;
     }
+    if (!PageMayLoad(url, address)) continue;  // a web page's script is never a local file
     std::optional<std::wstring> content = CacheOf(r).CacheLookup(address);
     if (!content) {
       CHttpClient client;
@@ -108,12 +144,31 @@ bool InlineScripts(CTaskRunner& r, const std::wstring& url, std::wstring* text) 
   return true;
 }
 
+// DownloadPage for a frame: refused, with the download-failed status text, when it is a local
+// file and the page is not.
+bool DownloadFrame(CLocation* l, CTaskRunner& r, const std::wstring& url,
+                   const std::wstring& page_url, bool inline_scripts) {
+  if (!PageMayLoad(page_url, url)) {
+    r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
+    return false;
+  }
+  return DownloadPage(l, r, url, page_url, inline_scripts);
+}
+
 bool ContainsFrameStep(const std::wstring& path) {
   size_t p = path.find(L"FRAME@");
   return p != std::wstring::npos && p > 0;
 }
 
 }  // namespace
+
+std::wstring WithErrorSilencer(std::wstring_view page_text) {
+  size_t at = ErrorSilencerPosition(page_text);
+  std::wstring out;
+  out.reserve(page_text.size() + std::size(kErrorSilencer));
+  out.append(page_text.substr(0, at)).append(kErrorSilencer).append(page_text.substr(at));
+  return out;
+}
 
 bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url,
                     const std::wstring& referer, uint32_t timeout_ms,
@@ -123,26 +178,23 @@ bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url
   client->SetTimeout(timeout_ms);
   client->Get(url, referer);
   int last = -1;
-  int redirects = 0;
-  for (;;) {
+  // Asked every second and before every redirection: the progress text and the message check.
+  auto should_stop = [&] {
     int percent = client->Progress();
     if (percent != last) {
       r.SetStatusText(L"DIGLOC_DOWNLOADING", {std::to_wstring(percent), status_url});
       last = percent;
     }
-    if (!r.PumpMessages()) {
-      client->Stop();
-      *stopped = true;
-      return false;
-    }
-    if (!client->WaitIdle(1000)) continue;
-    if (client->Error() != kHttpOk) return false;
-    if (redirects < kMaxRedirects && client->FollowRedirect()) {
-      ++redirects;
-      continue;
-    }
-    return true;
+    return !r.PumpMessages();
+  };
+  if (should_stop()) {
+    client->Stop();
+    *stopped = true;
+    return false;
   }
+  HttpWait result = WaitForTransaction(client, should_stop, true);
+  *stopped = result == HttpWait::kStopped;
+  return result == HttpWait::kReady;
 }
 
 bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
@@ -160,7 +212,7 @@ bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
   }
   std::wstring text = DecodeBody(client);
   if (inline_scripts && !InlineScripts(r, url, &text)) return false;
-  text.insert(0, kErrorSilencer);
+  text = WithErrorSilencer(text);
   r.SetStatusText(L"DIGLOC_ANALYZING");
   bool load_frames = ContainsFrameStep(l->path) || ContainsFrameStep(l->step);
   CPageModel* model = PageOf(l);
@@ -169,7 +221,7 @@ bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
                                         const std::wstring& frame_referer, CPageModel* frame) {
     CLocation holder;  // a location only to carry the frame page through the download
     holder.page = std::shared_ptr<void>(frame, [](void*) {});
-    return DownloadPage(&holder, r, frame_url, frame_referer, true);
+    return DownloadFrame(&holder, r, frame_url, frame_referer, true);
   };
   if (!model->LoadText(text, url, load_frames, loader)) {
     r.SetStatusText(L"DIGLOC_ANALYSEFAILED");

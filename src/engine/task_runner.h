@@ -53,6 +53,7 @@
 
 #include "doc/xml_node.h"
 #include "engine/record.h"
+#include "engine/record_output.h"
 #include "task/crawl_model.h"
 #include "task/task_settings.h"
 
@@ -97,16 +98,6 @@ class CRunnerListener {
   virtual void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) = 0;
 };
 
-// A result output. BeginRun/EndRun bracket a run; Output receives each stored record (with the
-// runner's item list giving the field order). All calls come from the runner's thread.
-class CRecordOutput {
- public:
-  virtual ~CRecordOutput() = default;
-  virtual void BeginRun(CTaskRunner& runner) {}
-  virtual void Output(CTaskRunner& runner, const CRecord& record) = 0;
-  virtual void EndRun(CTaskRunner& runner) {}
-};
-
 // What a runner needs from the program around it.
 struct RunnerEnvironment {
   const CXmlDocument* config = nullptr;  // interface texts; may be null (keys are shown)
@@ -116,6 +107,9 @@ struct RunnerEnvironment {
   std::wstring cacheFolder;             // page-cache folder; empty: DataFolder()/cache
   std::wstring userAgent;               // the engine's default user agent
   std::vector<CRecordOutput*> outputs;  // in output order; not owned
+  // Resolves address parameters that describe database queries, at each run start; empty:
+  // such values stay as they are.
+  std::function<std::wstring(const std::wstring&)> resolveQuery;
   // The fixed waits of a next-page click or paging script before and after the page's load
   // wait, in milliseconds (tests shorten them).
   int settleWaitMs = 3000;

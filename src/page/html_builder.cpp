@@ -2,6 +2,7 @@
 
 #include <gumbo.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -10,6 +11,8 @@
 
 #include "doc/text_codec.h"
 #include "page/css_style.h"
+#include "page/markup_bounds.h"
+#include "page/noscript_text.h"
 
 namespace gm {
 
@@ -58,12 +61,33 @@ class Arena {
  public:
   ~Arena() {
     for (char* block : blocks_) std::free(block);
+    // Whole blocks go back to this thread's spares for the next page: fresh blocks of this
+    // size come from the kernel as new pages, whose faults cost more than the parse itself.
+    std::vector<char*>& spares = Spares();
+    for (char* block : whole_blocks_) {
+      if (spares.size() < kSpareBlocks) {
+        spares.push_back(block);
+      } else {
+        std::free(block);
+      }
+    }
   }
   static void* Allocate(void* self, size_t size) { return static_cast<Arena*>(self)->Take(size); }
   static void Deallocate(void*, void*) {}
 
  private:
   static constexpr size_t kBlock = 1 << 20;
+  static constexpr size_t kSpareBlocks = 4;
+  static std::vector<char*>& Spares() {
+    struct Holder {
+      ~Holder() {
+        for (char* block : blocks) std::free(block);
+      }
+      std::vector<char*> blocks;
+    };
+    thread_local Holder holder;
+    return holder.blocks;
+  }
   void* Take(size_t size) {
     size = (size + 15) & ~size_t{15};
     if (size > kBlock / 4) {
@@ -72,16 +96,23 @@ class Arena {
       return own;
     }
     if (!current_ || used_ + size > kBlock) {
-      current_ = static_cast<char*>(std::malloc(kBlock));
-      if (!current_) return nullptr;
-      blocks_.push_back(current_);
+      std::vector<char*>& spares = Spares();
+      if (!spares.empty()) {
+        current_ = spares.back();
+        spares.pop_back();
+      } else {
+        current_ = static_cast<char*>(std::malloc(kBlock));
+        if (!current_) return nullptr;
+      }
+      whole_blocks_.push_back(current_);
       used_ = 0;
     }
     void* p = current_ + used_;
     used_ += size;
     return p;
   }
-  std::vector<char*> blocks_;
+  std::vector<char*> blocks_;        // large single allocations
+  std::vector<char*> whole_blocks_;  // blocks of kBlock bytes
   char* current_ = nullptr;
   size_t used_ = 0;
 };
@@ -92,8 +123,23 @@ struct TagNames {
   const std::wstring* upper[GUMBO_TAG_LAST + 1] = {};
 };
 
+// The NOSCRIPT elements that the text gives gumbo under another name (noscript_text.h): the
+// offsets of their start tags in the text that was parsed.
+struct Renamed {
+  const char* text = nullptr;
+  std::vector<size_t> offsets;
+
+  GumboTag TagOf(const GumboElement& e) const {
+    if ((e.tag != GUMBO_TAG_NOFRAMES && e.tag != GUMBO_TAG_NOEMBED) || offsets.empty())
+      return e.tag;
+    size_t offset = static_cast<size_t>(e.original_tag.data - text);
+    return std::binary_search(offsets.begin(), offsets.end(), offset) ? GUMBO_TAG_NOSCRIPT : e.tag;
+  }
+};
+
 // Copies gumbo's tree below `source` into `target`, depth first with an explicit stack.
-void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) {
+void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
+                  const Renamed& renamed) {
   TagNames tags;
   struct Frame {
     const GumboVector* children;
@@ -116,12 +162,14 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) 
         const GumboElement& e = child->v.element;
         CDomNode* node;
         if (e.tag_namespace == GUMBO_NAMESPACE_HTML && e.tag < GUMBO_TAG_UNKNOWN) {
-          if (!tags.local[e.tag]) {
-            node = doc->CreateElement(ElementName(e), DomNamespace::kHtml);
-            tags.local[e.tag] = &node->LocalName();
-            tags.upper[e.tag] = &node->Name();
+          GumboTag tag = renamed.TagOf(e);
+          if (!tags.local[tag]) {
+            const char* name = gumbo_normalized_tagname(tag);
+            node = doc->CreateElement(Widen(name, std::strlen(name)), DomNamespace::kHtml);
+            tags.local[tag] = &node->LocalName();
+            tags.upper[tag] = &node->Name();
           } else {
-            node = doc->CreateElement(tags.local[e.tag], tags.upper[e.tag], DomNamespace::kHtml);
+            node = doc->CreateElement(tags.local[tag], tags.upper[tag], DomNamespace::kHtml);
           }
         } else {
           node = doc->CreateElement(ElementName(e), NamespaceOf(e.tag_namespace));
@@ -176,17 +224,44 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target) 
 
 namespace {
 
-void BuildInto(std::string_view utf8, CDomDocument* doc) {
-  {
+// Parses a page into an arena; everything gumbo allocated goes with the arena (no
+// gumbo_destroy_output).
+GumboOutput* Parse(std::string_view utf8, Arena* arena) {
+  GumboOptions options = kGumboDefaultOptions;
+  options.max_errors = 0;  // error records are not used and cost time on sloppy pages
+  options.allocator = &Arena::Allocate;
+  options.deallocator = &Arena::Deallocate;
+  options.userdata = arena;
+  return gumbo_parse_with_options(&options, utf8.data(), utf8.size());
+}
+
+// Parses until the NOSCRIPT content is text (noscript_text.h), at most kMaxNoscriptPasses
+// times; a page that needs more keeps the rest of its NOSCRIPT elements as gumbo built them.
+void BuildWithNoscriptText(std::string_view utf8, CDomDocument* doc) {
+  constexpr int kMaxNoscriptPasses = 8;
+  std::string text(utf8);
+  Renamed renamed;
+  for (int pass = 1;; ++pass) {
     Arena arena;
-    GumboOptions options = kGumboDefaultOptions;
-    options.max_errors = 0;  // error records are not used and cost time on sloppy pages
-    options.allocator = &Arena::Allocate;
-    options.deallocator = &Arena::Deallocate;
-    options.userdata = &arena;
-    // Everything gumbo allocated goes with the arena; no gumbo_destroy_output.
-    GumboOutput* output = gumbo_parse_with_options(&options, utf8.data(), utf8.size());
-    if (output) CopyChildren(doc, output->document, doc->Root());
+    GumboOutput* output = Parse(text, &arena);
+    if (!output) return;
+    if (pass == kMaxNoscriptPasses || !RewriteNoscripts(*output, &text, &renamed.offsets)) {
+      renamed.text = text.data();
+      CopyChildren(doc, output->document, doc->Root(), renamed);
+      return;
+    }
+  }
+}
+
+void BuildInto(std::string_view page, CDomDocument* doc) {
+  std::string bounded;
+  std::string_view utf8 = BoundMarkup(page, &bounded);
+  if (MayHoldNoscript(utf8)) {
+    BuildWithNoscriptText(utf8, doc);
+  } else {
+    Arena arena;
+    GumboOutput* output = Parse(utf8, &arena);
+    if (output) CopyChildren(doc, output->document, doc->Root(), Renamed());
   }
   ComputeStyles(doc);
 }

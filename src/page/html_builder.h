@@ -1,6 +1,7 @@
 // Builds the page DOM from page text with gumbo (HTML5 tree construction: implied HTML, HEAD,
 // BODY and TBODY elements as a browser builds them), keeping every text and comment node, and
-// computes the styles of every element (css_style.h). Page scripts do not run.
+// computes the styles of every element (css_style.h). The tree is the one a browser with
+// scripts on builds (NOSCRIPT content is text), though page scripts do not run.
 // Any thread; the new document belongs to the caller.
 #pragma once
 

@@ -8,6 +8,8 @@
 namespace gm {
 namespace {
 
+constexpr unsigned kCombinationsPerStopCheck = 1024;
+
 bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -75,41 +77,19 @@ std::optional<std::wstring> ParameterValue(const std::wstring& text, long long k
   return text.substr(pos, stop == std::wstring::npos ? std::wstring::npos : stop - pos);
 }
 
-CAddressSource::CAddressSource(const CXmlNode& task) {
+CAddressSource::CAddressSource(const CXmlNode& task, const QueryValueResolver& resolver) {
   AddressSettings a = ReadAddressSettings(task);
   type_ = a.type;
   start_ = current_ = a.url;
   pattern_ = a.urlpattern;
   for (const auto& [name, value] : a.patterns) {
     names_.push_back(name);
-    values_.push_back(value);
+    bool query = resolver && value.size() >= 2 && value.front() == L'{' && value.back() == L'}';
+    values_.push_back(query ? resolver(value) : value);
   }
-  // A parameter whose name the template never contains (nor any earlier parameter's values)
-  // cannot change the address: its combinations would only repeat the current address, which
-  // is skipped, possibly billions of times for a wide range. Leaving it out gives the same
-  // sequence without that spin.
   // A parameter without any value leaves no combination at all.
-  bool no_combination = false;
   for (const auto& v : values_) {
-    if (!ParameterValue(v, 0)) no_combination = true;
-  }
-  if (no_combination && type_ == 1) exhausted_ = true;
-  if (!no_combination) {
-    std::vector<std::wstring> names, values;
-    std::wstring seen = pattern_;
-    for (size_t i = 0; i < names_.size(); ++i) {
-      if (!names_[i].empty() && seen.find(names_[i]) != std::wstring::npos) {
-        names.push_back(names_[i]);
-        values.push_back(values_[i]);
-        seen += L'\n' + values_[i];
-      }
-    }
-    if (!names_.empty() && names.empty()) {
-      names.push_back(names_[0]);  // keeps "one address from the template" for a plain pattern
-      values.push_back(L"");
-    }
-    names_ = std::move(names);
-    values_ = std::move(values);
+    if (type_ == 1 && !ParameterValue(v, 0)) exhausted_ = true;
   }
   counters_.assign(names_.size(), 0);
   current_values_.assign(names_.size(), std::wstring());
@@ -124,9 +104,17 @@ void CAddressSource::Advance(const std::wstring& address) {
   current_ = address;
 }
 
-std::optional<std::wstring> CAddressSource::NextCombination() {
+std::optional<std::wstring> CAddressSource::NextCombination(
+    const std::function<bool()>& should_stop) {
   const long n = static_cast<long>(names_.size());
-  while (!exhausted_) {
+  // Combinations that repeat the current address (a parameter the template does not use, or
+  // whose name an earlier replacement removed) are skipped; a long run of them asks whether
+  // to go on now and then.
+  for (unsigned skipped = 0; !exhausted_; ++skipped) {
+    if (should_stop && skipped % kCombinationsPerStopCheck == kCombinationsPerStopCheck - 1 &&
+        should_stop()) {
+      return std::nullopt;
+    }
     long i = 0;
     while (i < n) {
       std::optional<std::wstring> v = ParameterValue(values_[i], counters_[i]);
@@ -173,10 +161,10 @@ std::optional<std::wstring> CAddressSource::NextListLine() {
   return std::nullopt;
 }
 
-std::optional<std::wstring> CAddressSource::NextAddress() {
+std::optional<std::wstring> CAddressSource::NextAddress(const std::function<bool()>& should_stop) {
   std::optional<std::wstring> next;
   if (type_ == 1)
-    next = NextCombination();
+    next = NextCombination(should_stop);
   else if (type_ == 2)
     next = NextListLine();
   if (next) Advance(*next);

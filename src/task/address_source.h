@@ -3,6 +3,7 @@
 // list, or the scripts run on a query page. One object per run, on the runner's thread.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,26 +16,32 @@ namespace gm {
 // "a;b;c". nullopt when the parameter has no value at k. A range with step 0 has one value.
 std::optional<std::wstring> ParameterValue(const std::wstring& value_text, long long k);
 
+// Turns a parameter value that describes a database query ("{DBTYPE=...;SQL=...;}") into the
+// value list of its result rows; any other value comes back unchanged.
+using QueryValueResolver = std::function<std::wstring(const std::wstring& value)>;
+
 class CAddressSource {
  public:
   // Reads the task's "address" settings; the effective type is 0 for a template without
-  // parameters and for a script list without scripts.
-  explicit CAddressSource(const CXmlNode& task);
+  // parameters and for a script list without scripts. With a resolver, each parameter value
+  // of the form "{...}" is resolved once, here, for this run; the task is not changed.
+  explicit CAddressSource(const CXmlNode& task, const QueryValueResolver& resolver = {});
 
   int Type() const { return type_; }
   const std::wstring& StartAddress() const { return start_; }
   const std::wstring& CurrentAddress() const { return current_; }
   const std::wstring& PreviousAddress() const { return previous_; }
 
-  // The next address after the current one (types 1 and 2); nullopt when there are no more.
-  // Addresses equal to the current one (without regard to letter case) are skipped.
-  std::optional<std::wstring> NextAddress();
+  // The next address after the current one (types 1 and 2); nullopt when there are no more,
+  // or when should_stop answers true. Addresses equal to the current one (without regard to
+  // letter case) are skipped; should_stop is asked between long runs of them.
+  std::optional<std::wstring> NextAddress(const std::function<bool()>& should_stop = {});
   // The next script (type 3); nullopt when all have been used.
   std::optional<std::wstring> NextScript();
   bool HasMoreScripts() const { return next_script_ < scripts_.size(); }
 
  private:
-  std::optional<std::wstring> NextCombination();
+  std::optional<std::wstring> NextCombination(const std::function<bool()>& should_stop);
   std::optional<std::wstring> NextListLine();
   void Advance(const std::wstring& address);
 

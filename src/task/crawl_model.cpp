@@ -45,7 +45,7 @@ std::unique_ptr<CItemDef> ReadItemAt(const CXmlNode* node, CLocation* owner, int
   item->firstonly = ReadInt(*node, L"firstonly", 0);
   item->order = ReadInt(*node, L"order", 0);
   item->option = ReadInt(*node, L"option", 0);
-  item->type = ReadString(*node, L"type");
+  item->type = ReadString(*node, L"type", kTypeInnerText);  // the default when absent
   item->attr = ReadString(*node, L"attr");
   item->timeformat = ReadString(*node, L"timeformat");
   item->pattern = ReadString(*node, L"pattern");

@@ -86,5 +86,26 @@ TEST_F(DocCliTest, TaskKeyComesFromTheConfiguration) {
   EXPECT_EQ(RunCli({"doc", "decode", Path("t.tsk")}).out.find("<task"), std::string::npos);
 }
 
+// An unknown GLEANMARK_CODEPAGE is reported and ignored: the configured code page still reads
+// the key text.
+TEST_F(DocCliTest, UnknownCodePageVariableIsReportedAndIgnored) {
+  // The key text in code page 1252 (e-acute E9, a-circumflex E2).
+  Write(Path("cfg.txt"),
+        "<autoupdate codepage=\"1252\"><k>cl\xC3\xA9 de fichier de t\xC3\xA2"
+        "che, assez longue pour 32 octets</k></autoupdate>");
+  ASSERT_EQ(RunCli({"doc", "encode", Path("cfg.txt"), Path("gmk.cfg")}).status, 0);
+  Write(Path("task.txt"), "<task name=\"t\"></task>");
+  ASSERT_EQ(RunCli({"doc", "encode", Path("task.txt"), Path("t.tsk"), "--key",
+                    "hex:636ce920646520666963686965722064652074e26368652c20617373657a206c"})
+                .status,
+            0);
+  auto dec = RunCli({"doc", "decode", Path("t.tsk"), "--key", "task", "--config", Path("gmk.cfg")},
+                    {"GLEANMARK_CODEPAGE=no-such-page"});
+  EXPECT_EQ(dec.status, 0);
+  EXPECT_EQ(dec.out, "\r\n<task name=\"t\"></task>");
+  EXPECT_NE(dec.err.find("GLEANMARK_CODEPAGE"), std::string::npos) << dec.err;
+  EXPECT_NE(dec.err.find("no-such-page"), std::string::npos) << dec.err;
+}
+
 }  // namespace
 }  // namespace gm

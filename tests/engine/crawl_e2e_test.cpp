@@ -273,6 +273,28 @@ TEST(CrawlTest, FailedPagesAreSkippedWithTheirStatus) {
   EXPECT_NE(std::find(statuses.begin(), statuses.end(), failed), statuses.end());
 }
 
+// A run walks the tree that the page itself gives: standards mode kept (a table closes the
+// paragraph), NOSCRIPT content as text (the pixel does not open BODY early, the frame inside
+// is not loaded).
+TEST(CrawlTest, RunsWalkThePageTreeAsABrowserWithScriptsBuildsIt) {
+  CSite site;
+  site.Put("/page",
+           "<!DOCTYPE html><html><head><noscript><img src=\"/pixel\"><iframe src=\"/frame\">"
+           "</iframe></noscript><title>t</title></head><body><div><p>Intro<table><tr><td>cell"
+           "</td></tr></table></div></body></html>");
+  site.Put("/frame", "<html><body>frame</body></html>");
+  CTaskHarness run("<task name=\"t\" useiectrl=\"0\">" + Single("/page") +
+                       "<location path=\"HTML@HEAD#BODY@DIV\" step=\"\"><data name=\"cell\" "
+                       "type=\"INNERTEXT\" path=\"@P#TABLE@TBODY@TR@TD\"></data></location>"
+                       "<location path=\"HTML@HEAD#BODY@IFRAME@HTML@HEAD#BODY\" step=\"\">"
+                       "<data name=\"frame\" type=\"INNERTEXT\" path=\"\"></data></location>"
+                       "</task>",
+                   site);
+  ASSERT_TRUE(RunToEnd(*run.runner));
+  EXPECT_EQ(run.collector.Rows(), (Rows{{L"cell", L""}}));
+  for (const std::string& r : site.Requested()) EXPECT_EQ(r.find("/frame"), std::string::npos);
+}
+
 TEST(CrawlTest, TaskWithoutLocationsEndsAtOnce) {
   CSite site;
   CTaskHarness run("<task name=\"empty\" useiectrl=\"0\">" + Single("/never") + "</task>", site);

@@ -70,6 +70,9 @@ TEST(ExtractionTest, EveryItemTypeAndReplacement) {
        L"<img src=\"i1.png\"><img alt=\"none\"><img src=\"/i2.png\">"},
       {"file", "type=\"LINKFILE\" attr=\"src\" path=\"@A#SPAN#P@IMG\"", L"i1.png"},
       {"nofile", "type=\"LINKFILE\" attr=\"src\" path=\"@A#SPAN#P@IMG#IMG\"", L""},
+      {"notype", "path=\"@A\"", L"go 1 and 22 now"},
+      {"nohref", "type=\"ATTRIBUTE\" attr=\"href\" path=\"@A#SPAN\"", L""},
+      {"nosrc", "type=\"ATTRIBUTE\" attr=\"src\" path=\"@A#SPAN#P@IMG#IMG\"", L""},
   };
   std::string task =
       "<task name=\"x\" useiectrl=\"0\"><address type=\"0\"><url>@SITE@/sub/"

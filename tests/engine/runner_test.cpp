@@ -322,5 +322,22 @@ TEST(RunnerTest, StopAndQuitDuringALoginAreHonoured) {
   EXPECT_TRUE(site.Requested().empty());
 }
 
+// After its one address, a template spins through billions of combinations of a parameter it
+// does not use; a stop still ends the run.
+TEST(RunnerTest, StopEndsALongRunOfRepeatedTemplateAddresses) {
+  CSite site;
+  PutPages(site, 1);
+  CTaskHarness h(PageTask("<address type=\"1\"><url>@SITE@/start</url><urlpattern>@SITE@/p1"
+                          "</urlpattern><pattern name=\"N\" value=\"[1-2000000000-1]\"/>"
+                          "</address>"),
+                 site);
+  h.runner->Start();
+  ASSERT_TRUE(WaitFor([&] { return h.collector.Rows().size() == 1; }, 10s));
+  std::this_thread::sleep_for(200ms);
+  h.runner->Stop();
+  EXPECT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() == 1; }, 10s));
+  EXPECT_EQ(h.runner->State(), kStopped);
+}
+
 }  // namespace
 }  // namespace gm::test

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "doc/text_codec.h"
 #include "page/element_info.h"
 #include "page/element_path.h"
 #include "page/html_builder.h"
@@ -50,6 +51,80 @@ TEST(DomTree, FramesetPageHasFramesetInPlaceOfBody) {
   ASSERT_NE(doc->Body(), nullptr);
   EXPECT_EQ(doc->Body()->Name(), L"FRAMESET");
   EXPECT_EQ(ChildNames(doc->Body()), L"FRAME FRAME");
+}
+
+// The tree below a node in one line: NAME(children...) for elements, 'text' for text.
+std::wstring Shape(const CDomNode* n) {
+  if (n->IsText()) return L"'" + n->Value() + L"'";
+  std::wstring out = n->Name();
+  if (!n->FirstChild()) return out;
+  out += L'(';
+  for (const CDomNode* c = n->FirstChild(); c; c = c->Next()) {
+    if (c != n->FirstChild()) out += L' ';
+    out += Shape(c);
+  }
+  return out + L')';
+}
+
+// NOSCRIPT content is text, as a browser with scripts on reads it, wherever the element opens.
+TEST(DomTree, NoscriptContentIsTextAsWithScriptsOn) {
+  struct Case {
+    const wchar_t* html;
+    const wchar_t* shape;  // of the HTML element
+  } cases[] = {
+      // A tracking pixel in HEAD does not open BODY early.
+      {L"<html><head><noscript><img src=p></noscript><meta charset=x></head><body><div>d</div>",
+       L"HTML(HEAD(NOSCRIPT('<img src=p>') META) BODY(DIV('d')))"},
+      {L"<head><noscript><img></noscript><noscript><link></noscript><title>t</title></head>b",
+       L"HTML(HEAD(NOSCRIPT('<img>') NOSCRIPT('<link>') TITLE('t')) BODY('b'))"},
+      // A frame inside NOSCRIPT is no frame.
+      {L"<body><noscript><iframe src=f></iframe><p>x</p></noscript><p>after</p>",
+       L"HTML(HEAD BODY(NOSCRIPT('<iframe src=f></iframe><p>x</p>') P('after')))"},
+      {L"<head></head><noscript><b>x</b></noscript><body class=c>y",
+       L"HTML(HEAD BODY(NOSCRIPT('<b>x</b>') 'y'))"},
+      {L"<table><noscript><td>x</td></noscript><tr><td>c</td></tr></table>",
+       L"HTML(HEAD BODY(NOSCRIPT('<td>x</td>') TABLE(TBODY(TR(TD('c'))))))"},
+      {L"<body><NOSCRIPT class=n>a</NoScript >b", L"HTML(HEAD BODY(NOSCRIPT('a') 'b'))"},
+      {L"<body><noscript><noscript>i</noscript>o</noscript>",
+       L"HTML(HEAD BODY(NOSCRIPT('<noscript>i') 'o'))"},
+      {L"<body><noscript><p>x", L"HTML(HEAD BODY(NOSCRIPT('<p>x')))"},
+      // Other raw-text elements and NOSCRIPT inside script text stay as they are.
+      {L"<body><noframes>z</noframes><noembed>e</noembed>",
+       L"HTML(HEAD BODY(NOFRAMES('z') NOEMBED('e')))"},
+      {L"<script>w('<noscript>')</script><p>q",
+       L"HTML(HEAD(SCRIPT('w('<noscript>')')) BODY(P('q')))"},
+  };
+  for (const Case& c : cases) {
+    auto doc = ParseHtml(c.html);
+    EXPECT_EQ(Shape(doc->DocumentElement()), c.shape) << ToUtf8(c.html);
+  }
+  auto doc = ParseHtml(L"<body><NOSCRIPT class=n><img></NOSCRIPT>");
+  const CDomNode* noscript = doc->Body()->FirstChild();
+  EXPECT_EQ(noscript->LocalName(), L"noscript");
+  EXPECT_EQ(AttributeValue(noscript, L"class"), L"n");
+  EXPECT_EQ(OuterHtml(noscript), L"<noscript class=\"n\"><img></noscript>");
+}
+
+// Random soups of NOSCRIPT tags in every place give a tree, whatever the rewriting meets.
+TEST(DomTree, NoscriptSoupAlwaysGivesATree) {
+  const wchar_t* pieces[] = {L"<noscript>", L"</noscript>", L"<NOSCRIPT a='</noscript>'>",
+                             L"</noscript", L"<head>",      L"</head>",
+                             L"<body>",     L"<select>",    L"<table>",
+                             L"<tr>",       L"<svg>",       L"<template>",
+                             L"<img>",      L"<p>",         L"x",
+                             L"<!--",       L"-->",         L"<script>",
+                             L"</script>",  L"<noframes>",  L"</noembed>"};
+  unsigned seed = 12345;
+  for (int round = 0; round < 300; ++round) {
+    std::wstring html;
+    for (int i = 0; i < 40; ++i) {
+      seed = seed * 1103515245 + 12345;
+      html += pieces[(seed >> 16) % std::size(pieces)];
+    }
+    auto doc = ParseHtml(html);
+    ASSERT_NE(doc->DocumentElement(), nullptr) << ToUtf8(html);
+    ASSERT_NE(doc->Body(), nullptr) << ToUtf8(html);
+  }
 }
 
 TEST(DomTree, IgnorableNodes) {

@@ -84,16 +84,39 @@ TEST(AddressSource, TemplateRunsLikeAnOdometer) {
   EXPECT_EQ(Drain(s), V{});
 }
 
-TEST(AddressSource, UnusedOrStuckParametersDoNotSpin) {
+// A parameter the template does not use still counts in the odometer: its combinations
+// repeat the addresses, and only consecutive repeats are dropped.
+TEST(AddressSource, UnusedParametersKeepTheirPlaceInTheSequence) {
+  AddressSettings s;
+  s.type = 1;
+  s.url = L"start";
+  s.urlpattern = L"http://h/?q=Q";
+  s.patterns = {{L"P", L"a;b"}, {L"Q", L"[1-3-1]"}};
+  const V three = {L"http://h/?q=1", L"http://h/?q=2", L"http://h/?q=3"};
+  V six = three;
+  six.insert(six.end(), three.begin(), three.end());
+  EXPECT_EQ(Drain(s), six);
+  // A replacement that removes a later parameter's name: that parameter changes nothing.
+  s.urlpattern = L"http://h/AB";
+  s.patterns = {{L"AB", L"x;y"}, {L"B", L"1;2"}};
+  EXPECT_EQ(Drain(s), (V{L"http://h/x", L"http://h/y"}));
+}
+
+// Billions of combinations that all repeat the current address: the stop check ends the wait.
+TEST(AddressSource, LongRunsOfRepeatsAskWhetherToGoOn) {
   AddressSettings s;
   s.type = 1;
   s.url = L"start";
   s.urlpattern = L"http://h/list?p=P";
   s.patterns = {{L"P", L"[1-2-0]"}, {L"UNUSED", L"[1-2000000000-1]"}};
-  EXPECT_EQ(Drain(s), V{L"http://h/list?p=1"});
-  s.urlpattern = L"http://h/fixed";
-  s.patterns = {{L"Q", L"[1-2000000000-1]"}};
-  EXPECT_EQ(Drain(s), V{L"http://h/fixed"});
+  CXmlNode task(L"task", XmlElement);
+  WriteAddressSettings(s, EnsureChild(&task, L"address"));
+  CAddressSource source(task);
+  int asked = 0;
+  auto stop_after_a_few = [&asked] { return ++asked > 3; };
+  EXPECT_EQ(source.NextAddress(stop_after_a_few), L"http://h/list?p=1");
+  EXPECT_EQ(source.NextAddress(stop_after_a_few), std::nullopt);
+  EXPECT_EQ(asked, 4);
 }
 
 TEST(AddressSource, ListLinesAndTypes) {

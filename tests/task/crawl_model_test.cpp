@@ -130,10 +130,12 @@ TEST(CrawlModel, LegacyDigitsAreReadAsCodesAndWrittenAsCodes) {
   EXPECT_EQ(out.Find(L"@location@data")->GetAttribute(L"type"), L"ATTRIBUTE");
   EXPECT_EQ(out.Find(L"@location@data#data")->GetAttribute(L"type"), L"LINKFILE");
   EXPECT_EQ(out.Find(L"@location@data#data#data")->GetAttribute(L"type"), L"odd");
-  // A data element without attributes: empty strings, zeros, and an empty type as stored.
+  // A data element without attributes: empty strings, zeros, and the default type; a type
+  // stored empty stays empty.
   auto bare = ParseElement(L"<data></data>");
   std::unique_ptr<CItemDef> item = ReadItem(bare.get(), nullptr);
-  EXPECT_EQ(item->type, L"");
+  EXPECT_EQ(item->type, L"INNERTEXT");
+  EXPECT_EQ(ReadItem(ParseElement(L"<data type=\"\"></data>").get(), nullptr)->type, L"");
   EXPECT_EQ(item->firstonly, 0);
   EXPECT_EQ(ReadLocation(nullptr, nullptr), nullptr);
   EXPECT_EQ(ReadItem(nullptr, nullptr), nullptr);

@@ -57,9 +57,9 @@ void CCollector::OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) {
   if (notice == kNoticeStatus) statuses_.push_back(runner->StatusText());
 }
 
-void CCollector::Output(CTaskRunner& runner, const CRecord& record) {
+void CCollector::Write(const CRecord& record, int) {
   std::vector<std::wstring> row;
-  for (size_t i = 0; i < runner.items.size(); ++i) row.push_back(record.Field(int(i)).text);
+  for (size_t i = 0; i < columns_; ++i) row.push_back(record.Field(int(i)).text);
   std::lock_guard<std::mutex> lock(mu_);
   rows_.push_back(row);
 }

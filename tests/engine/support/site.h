@@ -36,9 +36,12 @@ class CSite {
 class CCollector : public CRunnerListener, public CRecordOutput {
  public:
   void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) override;
-  void Output(CTaskRunner& runner, const CRecord& record) override;
-  void BeginRun(CTaskRunner&) override { ++begins; }
-  void EndRun(CTaskRunner&) override { ++ends; }
+  void Open(const OutputRun& run) override {
+    columns_ = run.columns.size();
+    ++begins;
+  }
+  void Write(const CRecord& record, int record_number) override;
+  void Close() override { ++ends; }
 
   std::vector<std::vector<std::wstring>> Rows();
   std::vector<std::wstring> Statuses();
@@ -50,6 +53,7 @@ class CCollector : public CRunnerListener, public CRecordOutput {
   std::vector<std::vector<std::wstring>> rows_;
   std::vector<std::wstring> statuses_;
   std::map<int, int> notices_;
+  size_t columns_ = 0;
 };
 
 // A runner over a task in text form (every "@SITE@" replaced), collecting what it produces,

@@ -1,4 +1,6 @@
-#include "engine/record_stream.h"
+#include "output/record_stream.h"
+
+#include <set>
 
 #include "doc/text_codec.h"
 
@@ -47,40 +49,59 @@ std::string CRecordStream::JsonString(const std::wstring& text) {
   return out + "\"";
 }
 
-void CRecordStream::Write(const std::string& line) {
+std::vector<std::wstring> CRecordStream::UniqueKeys(const std::vector<std::wstring>& names) {
+  std::set<std::wstring> taken(names.begin(), names.end());
+  std::set<std::wstring> used;
+  std::vector<std::wstring> keys;
+  for (const std::wstring& name : names) {
+    std::wstring key = name;
+    for (int n = 2; used.count(key); ++n) {
+      key = name + L"_" + std::to_wstring(n);
+      if (taken.count(key)) key = name;  // another column's own name: try the next suffix
+    }
+    used.insert(key);
+    keys.push_back(key);
+  }
+  return keys;
+}
+
+void CRecordStream::Emit(const std::string& line) {
   if (std::fwrite(line.data(), 1, line.size(), out_) != line.size() || std::fflush(out_) != 0) {
     failed_ = true;
   }
 }
 
-void CRecordStream::BeginRun(CTaskRunner& runner) {
+void CRecordStream::Open(const OutputRun& run) {
+  std::vector<std::wstring> names;
+  for (const OutputColumn& c : run.columns) names.push_back(c.name);
+  keys_.clear();
+  for (const std::wstring& key : UniqueKeys(names)) keys_.push_back(JsonString(key));
   if (format_ != kCsv || header_written_) return;
   header_written_ = true;
   std::string line;
-  for (size_t i = 0; i < runner.items.size(); ++i) {
+  for (size_t i = 0; i < names.size(); ++i) {
     if (i) line += ',';
-    line += CsvField(runner.items[i]->name);
+    line += CsvField(names[i]);
   }
-  Write(line + "\r\n");
+  Emit(line + "\r\n");
 }
 
-void CRecordStream::Output(CTaskRunner& runner, const CRecord& record) {
+void CRecordStream::Write(const CRecord& record, int) {
   std::string line;
   if (format_ == kCsv) {
-    for (size_t i = 0; i < runner.items.size(); ++i) {
+    for (size_t i = 0; i < keys_.size(); ++i) {
       if (i) line += ',';
       line += CsvField(record.Field(static_cast<int>(i)).text);
     }
-    Write(line + "\r\n");
+    Emit(line + "\r\n");
     return;
   }
   line = "{";
-  for (size_t i = 0; i < runner.items.size(); ++i) {
+  for (size_t i = 0; i < keys_.size(); ++i) {
     if (i) line += ",";
-    line += JsonString(runner.items[i]->name) + ":" +
-            JsonString(record.Field(static_cast<int>(i)).text);
+    line += keys_[i] + ":" + JsonString(record.Field(static_cast<int>(i)).text);
   }
-  Write(line + "}\n");
+  Emit(line + "}\n");
 }
 
 }  // namespace gm

@@ -1,0 +1,78 @@
+#include "output/csv_output.h"
+
+#include "doc/file_util.h"
+#include "output/linked_files.h"
+#include "task/task_settings.h"
+
+namespace gm {
+
+void WriteCsvHeader(CCsvWriter* writer, const std::vector<OutputColumn>& columns) {
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (i) writer->WriteSeparator();
+    writer->WriteField(columns[i].name);
+  }
+  writer->WriteLineEnd();
+}
+
+void WriteCsvRow(CCsvWriter* writer, const std::vector<OutputColumn>& columns,
+                 const CRecord& record, const std::wstring& folder, bool subfolder) {
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (i) writer->WriteSeparator();
+    const CFieldValue& field = record.Field(static_cast<int>(i));
+    if (CarriesLinkedFiles(columns[i].type))
+      writer->WriteField(LocalizeLinkedFiles(field, record, folder, subfolder));
+    else
+      writer->WriteField(field.text);
+  }
+  writer->WriteLineEnd();
+}
+
+void CCsvOutput::Open(const OutputRun& run) {
+  writer_.Close();
+  reported_ = false;
+  XlsOutputSettings s = ReadXlsOutputSettings(*run.task);
+  if (!run.task->FindChild(L"savetoxls") || s.enable == 0 || s.excelfile.empty()) return;
+  columns_ = run.columns;
+  report_ = run.report;
+  path_ = NormalizeSeparators(s.excelfile);
+  folder_ = FolderOf(path_);
+  auto mode = s.option == 1 ? CCsvWriter::OpenMode::kTruncate : CCsvWriter::OpenMode::kAppend;
+  if (!writer_.Open(path_, mode)) return;
+  writer_.SetEncoding(s.encoding);
+  if (writer_.InitialSize() == 0) {
+    writer_.WriteMark();
+    WriteCsvHeader(&writer_, columns_);
+  }
+}
+
+void CCsvOutput::Write(const CRecord& record, int) {
+  if (!writer_.IsOpen()) return;
+  WriteCsvRow(&writer_, columns_, record, folder_, subfolder_);
+  if (writer_.Failed() && !reported_) {
+    reported_ = true;
+    if (report_) report_(L"CSV file: cannot write " + path_ + L"; its records stay in the list");
+  }
+}
+
+void CCsvOutput::Close() {
+  writer_.Close();
+  report_ = nullptr;
+}
+
+bool ExportCsv(const std::wstring& path, std::wstring_view encoding,
+               const std::vector<OutputColumn>& columns, const CRecordList& records,
+               bool subfolder) {
+  CCsvWriter writer;
+  std::wstring p = NormalizeSeparators(path);
+  if (!writer.Open(p, CCsvWriter::OpenMode::kTruncate)) return false;
+  writer.SetEncoding(encoding);
+  writer.WriteMark();
+  WriteCsvHeader(&writer, columns);
+  std::wstring folder = FolderOf(p);
+  for (size_t i = 0; i < records.Size(); ++i) {
+    WriteCsvRow(&writer, columns, records.At(i), folder, subfolder);
+  }
+  return writer.Close();
+}
+
+}  // namespace gm

@@ -1,0 +1,56 @@
+// CSV results: the file a task appends each kept record to during a run (the task's
+// "savetoxls" settings), and the by-hand export of a whole result list.
+//
+// A row holds one quoted field per column, in column order. Fields of columns that carry
+// linked files (LINKFILE, INNERHTML, OUTERHTML) point at those files by a path relative to the
+// CSV file's folder, and the files are saved there (see linked_files.h).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/record_output.h"
+#include "output/csv_writer.h"
+
+namespace gm {
+
+// The header row: every column's name as a field, then a line end.
+void WriteCsvHeader(CCsvWriter* writer, const std::vector<OutputColumn>& columns);
+// One record as a row; `folder` is the CSV file's folder ("/"-terminated or empty).
+void WriteCsvRow(CCsvWriter* writer, const std::vector<OutputColumn>& columns,
+                 const CRecord& record, const std::wstring& folder, bool subfolder);
+
+// The automatic CSV file of a task. Settings are read from the task's "savetoxls" element when
+// the run opens: "enable", "excelfile", "encoding", "option" (1: the file is emptied at every
+// run start; otherwise records are appended). A new or empty file begins with the byte order
+// mark and the header row. A file that cannot be opened leaves the run without CSV output; a
+// write that fails (a full disk) is reported once through the run's status.
+//
+// Thread: the runner's thread (see CRecordOutput).
+class CCsvOutput : public CRecordOutput {
+ public:
+  // `subfolder`: the configuration's "subfolder" setting (linked files in a folder per record).
+  explicit CCsvOutput(bool subfolder) : subfolder_(subfolder) {}
+
+  void Open(const OutputRun& run) override;
+  void Write(const CRecord& record, int record_number) override;
+  void Close() override;
+  bool IsOpen() const { return writer_.IsOpen(); }
+
+ private:
+  const bool subfolder_;
+  CCsvWriter writer_;
+  std::vector<OutputColumn> columns_;
+  std::wstring path_, folder_;
+  std::function<void(const std::wstring&)> report_;
+  bool reported_ = false;
+};
+
+// Writes the whole list (the caller holds the list's lock) to a new CSV file at `path` in the
+// named encoding: the mark, the header row and one row per record in list order. An existing
+// file is replaced. False when the file cannot be opened or written.
+bool ExportCsv(const std::wstring& path, std::wstring_view encoding,
+               const std::vector<OutputColumn>& columns, const CRecordList& records,
+               bool subfolder);
+
+}  // namespace gm

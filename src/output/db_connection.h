@@ -1,0 +1,70 @@
+// One connection to a database of one of the kinds a task may name: MYSQL (MariaDB
+// Connector/C), SQLSERVER and ACCESS (unixODBC: the FreeTDS driver, and the ODBC driver named
+// in the settings), and SQLITE (a database file, written with a write-ahead log).
+//
+// Statements take "?" parameters that are bound, never spliced into the text, so scraped
+// values cannot change a statement. Texts travel as UTF-8 (utf8mb4 on MariaDB).
+//
+// Threads: a connection is used by the thread that opened it.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace gm {
+
+enum class DbKind { kNone, kMySql, kSqlServer, kAccess, kSqlite };
+
+// "MYSQL", "SQLSERVER", "ACCESS", "SQLITE"; any other text is kNone.
+DbKind DbKindFromName(std::wstring_view dbms);
+
+// What a connection is opened with (the task's strings).
+struct DbConnectParams {
+  DbKind kind = DbKind::kNone;
+  std::wstring file;          // ACCESS, SQLITE: the database file
+  std::wstring filePassword;  // ACCESS: the database password
+  // MYSQL: host, "host:port" or the path of a socket. SQLSERVER: host, "host:port" or
+  // "host,port". ACCESS: the name of the ODBC driver (empty: "MDBTools"). For SQLSERVER and
+  // ACCESS a text holding "=" is taken as a complete ODBC connection string ("DSN=...").
+  std::wstring server;
+  std::wstring database;
+  std::optional<std::wstring> user;  // ACCESS: absent means "Admin"
+  std::wstring password;
+};
+
+// A bound parameter: text, or bytes (a linked file's content).
+struct DbValue {
+  std::wstring text;
+  std::string bytes;
+  bool isBytes = false;
+};
+
+class CDbConnection {
+ public:
+  virtual ~CDbConnection() = default;
+  // Runs a statement; *affected receives the number of rows it matched (an UPDATE that
+  // leaves a row's values unchanged still counts that row).
+  virtual bool Execute(const std::string& sql, const std::vector<DbValue>& params,
+                       long long* affected) = 0;
+  // Runs a query; the first column of every row as text (SQL NULL: nullopt).
+  virtual bool QueryFirstColumn(const std::string& sql,
+                                std::vector<std::optional<std::wstring>>* values) = 0;
+  // The column names of a table.
+  virtual bool Columns(const std::wstring& table, std::vector<std::wstring>* names) = 0;
+  // The last error as the library or server put it.
+  virtual std::wstring Error() const = 0;
+};
+
+// Opens a connection; null with *error set when it cannot be made.
+std::unique_ptr<CDbConnection> OpenDbConnection(const DbConnectParams& params, std::wstring* error);
+
+// The kinds, one opener each (db_mysql.cpp, db_odbc.cpp, db_sqlite.cpp).
+std::unique_ptr<CDbConnection> OpenMySql(const DbConnectParams& params, std::wstring* error);
+std::unique_ptr<CDbConnection> OpenOdbc(const DbConnectParams& params, std::wstring* error);
+std::unique_ptr<CDbConnection> OpenSqlite(const DbConnectParams& params, std::wstring* error);
+// The ODBC connection string for SQLSERVER and ACCESS settings.
+std::string OdbcConnectionString(const DbConnectParams& params);
+
+}  // namespace gm

@@ -1,0 +1,231 @@
+#include "output/db_output.h"
+
+#include "doc/file_util.h"
+#include "doc/text_codec.h"
+#include "engine/lang_text.h"
+#include "output/linked_files.h"
+
+namespace gm {
+namespace {
+
+bool IsLinkFile(const OutputColumn& c) {
+  return c.type == L"LINKFILE";
+}
+
+std::wstring Placeholder(const std::wstring& name, const wchar_t* suffix = L"") {
+  return L"<$" + name + suffix + L"$>";
+}
+
+// The field-map entry that carries a column exactly, for the key clause.
+long ExactEntry(const NameValueList& map, const OutputColumn& column) {
+  std::vector<std::wstring> forms;
+  if (IsLinkFile(column))
+    forms = {Placeholder(column.name, L".DATA"), Placeholder(column.name, L".NAME")};
+  else
+    forms = {Placeholder(column.name)};
+  for (const std::wstring& form : forms) {
+    for (size_t e = 0; e < map.size(); ++e) {
+      if (map[e].second == form) return static_cast<long>(e);
+    }
+  }
+  return -1;
+}
+
+std::string Join(const std::vector<std::string>& parts, const char* sep) {
+  std::string out;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i) out += sep;
+    out += parts[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+DbConnectParams DbParamsOf(const DbOutputSettings& s, bool user_given) {
+  DbConnectParams p;
+  p.kind = DbKindFromName(s.dbms);
+  p.file = s.dbfile;
+  p.filePassword = s.dbpass;
+  p.server = s.dbserver;
+  p.database = s.dbname;
+  if (user_given) p.user = s.username;
+  p.password = s.password;
+  return p;
+}
+
+DbValue DbEntryValue(const std::wstring& content, const std::vector<OutputColumn>& columns,
+                     const CRecord& record, int record_number) {
+  DbValue v;
+  v.text = content;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const CFieldValue& field = record.Field(static_cast<int>(i));
+    if (!IsLinkFile(columns[i])) {
+      std::wstring ph = Placeholder(columns[i].name);
+      ReplaceAll(&v.text, ph, field.text);
+      if (content == ph) return v;
+      continue;
+    }
+    if (content == Placeholder(columns[i].name, L".DATA")) {
+      v.isBytes = true;
+      v.text.clear();
+      if (!field.linkedFiles.empty()) v.bytes = LinkedFileBytes(field.linkedFiles[0]);
+      return v;
+    }
+    std::wstring ph = Placeholder(columns[i].name, L".NAME");
+    ReplaceAll(&v.text, ph, field.text);
+    if (content == ph) return v;
+  }
+  ReplaceAll(&v.text, L"<$RECORDNUM$>", std::to_wstring(record_number));
+  return v;
+}
+
+void CDbOutput::Open(const OutputRun& run) {
+  db_.reset();
+  failures_ = 0;
+  first_error_.clear();
+  report_ = run.report;
+  columns_ = run.columns;
+  settings_ = ReadDbOutputSettings(*run.task);
+  const CXmlNode* element = run.task->FindChild(L"savetodb");
+  enabled_ = element && settings_.enable != 0;
+  kind_ = DbKindFromName(settings_.dbms);
+  if (!enabled_ || kind_ == DbKind::kNone) {
+    enabled_ = false;
+    return;
+  }
+  key_.clear();
+  if (run.ignoreNewRecord == 1) {
+    for (int k : run.keyColumns) {
+      if (k < 0 || size_t(k) >= columns_.size()) continue;
+      long e = ExactEntry(settings_.datamap, columns_[k]);
+      if (e >= 0) key_.emplace_back(size_t(k), size_t(e));
+    }
+  }
+  linkFolder_ = settings_.savelinkfile ? AsFolder(settings_.linkfiledir) : std::wstring();
+  std::wstring error;
+  bool user_given = element->GetChildText(L"username").has_value();
+  db_ = OpenDbConnection(DbParamsOf(settings_, user_given), &error);
+  if (!db_) {
+    Fail(error);
+    return;
+  }
+  table_columns_.clear();
+}
+
+void CDbOutput::Fail(const std::wstring& what) {
+  ++failures_;
+  if (!first_error_.empty()) return;
+  first_error_ = what.empty() ? L"unknown error" : what;
+  if (report_)
+    report_(LangTextOrKey(config_, L"MSGBOX_DBDLG_CONNECTFAILED") + L" " + settings_.dbms + L" " +
+            settings_.tablename + L": " + first_error_);
+}
+
+void CDbOutput::Write(const CRecord& record, int record_number) {
+  if (!enabled_) return;
+  if (!db_ || !WriteRow(record, record_number)) {
+    if (db_)
+      Fail(db_->Error());
+    else
+      ++failures_;
+  }
+  if (!linkFolder_.empty()) SaveLinkedFiles(record);
+}
+
+bool CDbOutput::WriteRow(const CRecord& record, int record_number) {
+  const bool by_columns = kind_ == DbKind::kSqlServer || kind_ == DbKind::kAccess;
+  // SQL Server and Access learn the table's columns first; without them no row is written.
+  if (by_columns && table_columns_.empty() && !db_->Columns(settings_.tablename, &table_columns_))
+    return false;
+  std::vector<std::string> names, sets;
+  std::vector<DbValue> values;
+  for (const auto& [column, content] : settings_.datamap) {
+    DbValue v = DbEntryValue(content, columns_, record, record_number);
+    // SQL Server and Access leave out columns the table lacks and entries without a value.
+    if (by_columns) {
+      bool known = false;
+      for (const std::wstring& c : table_columns_) known = known || c == column;
+      if (!known || (v.isBytes ? v.bytes.empty() : v.text.empty())) continue;
+    }
+    names.push_back(ToUtf8(column));
+    sets.push_back(ToUtf8(column) + "=?");
+    values.push_back(std::move(v));
+  }
+  if (names.empty()) return true;
+  const std::string table = ToUtf8(settings_.tablename);
+  if (!key_.empty()) {
+    std::vector<std::string> where;
+    std::vector<DbValue> params = values;
+    for (const auto& [k, e] : key_) {
+      where.push_back(ToUtf8(settings_.datamap[e].first) + "=?");
+      DbValue kv = DbEntryValue(settings_.datamap[e].second, columns_, record, record_number);
+      if (kv.isBytes) {  // the file's bytes compared as text
+        kv.isBytes = false;
+        kv.text = FromUtf8(kv.bytes);
+      }
+      params.push_back(std::move(kv));
+    }
+    long long matched = 0;
+    std::string sql =
+        "update " + table + " set " + Join(sets, ",") + " where " + Join(where, " and ");
+    if (!db_->Execute(sql, params, &matched)) return false;
+    if (matched > 0) return true;
+  }
+  std::string marks(names.size() * 2 - 1, ',');
+  for (size_t i = 0; i < names.size(); ++i) marks[i * 2] = '?';
+  return db_->Execute("insert into " + table + "(" + Join(names, ",") + ") values(" + marks + ")",
+                      values, nullptr);
+}
+
+void CDbOutput::SaveLinkedFiles(const CRecord& record) {
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    const CFieldValue& field = record.Field(static_cast<int>(i));
+    if (IsLinkFile(columns_[i])) {
+      std::wstring name = SafeFileName(field.text);
+      if (!name.empty() && !field.linkedFiles.empty())
+        SaveLinkedFile(linkFolder_ + name, field.linkedFiles[0]);
+    } else if (columns_[i].type == L"INNERHTML" || columns_[i].type == L"OUTERHTML") {
+      for (const CLinkedFile& f : field.linkedFiles) {
+        std::wstring name = SafeFileName(f.name);
+        if (!name.empty()) SaveLinkedFile(linkFolder_ + name, f);
+      }
+    }
+  }
+}
+
+void CDbOutput::Close() {
+  if (enabled_ && failures_ > 0 && report_) {
+    report_(LangTextOrKey(config_, L"MSGBOX_DBDLG_CONNECTFAILED") + L" " + settings_.dbms + L" " +
+            settings_.tablename + L": " + std::to_wstring(failures_) + L" record(s) not written; " +
+            first_error_);
+  }
+  db_.reset();
+  report_ = nullptr;
+}
+
+DbTestResult TestConnection(const DbOutputSettings& s, const CXmlDocument* config) {
+  std::wstring error;
+  auto db = OpenDbConnection(DbParamsOf(s, true), &error);
+  if (!db) {
+    return {false, LangTextOrKey(config, L"MSGBOX_DBDLG_CONNECTFAILED") + L"\r\n" + error};
+  }
+  return {true, LangTextOrKey(config, L"MSGBOX_DBDLG_CONNECTSUCCEED")};
+}
+
+bool ListColumns(const DbOutputSettings& s, const CXmlDocument* config,
+                 std::vector<std::wstring>* columns, std::wstring* message) {
+  std::wstring error;
+  auto db = OpenDbConnection(DbParamsOf(s, true), &error);
+  if (!db) {
+    *message = LangTextOrKey(config, L"MSGBOX_DBDLG_CONNECTFAILED") + L"\r\n" + error;
+    return false;
+  }
+  if (!db->Columns(s.tablename, columns)) {
+    *message = LangTextOrKey(config, L"MSGBOX_DBDLG_QUERYFAILED") + L"\r\n" + db->Error();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace gm

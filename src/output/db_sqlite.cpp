@@ -1,0 +1,132 @@
+// SQLITE: a database file opened with a write-ahead log, so that every committed record
+// survives a crash of the program.
+#include <sqlite3.h>
+
+#include "doc/file_util.h"
+#include "doc/text_codec.h"
+#include "output/db_connection.h"
+
+namespace gm {
+namespace {
+
+class CSqliteConnection : public CDbConnection {
+ public:
+  explicit CSqliteConnection(sqlite3* db) : db_(db) {}
+  ~CSqliteConnection() override { sqlite3_close_v2(db_); }
+
+  bool Execute(const std::string& sql, const std::vector<DbValue>& params,
+               long long* affected) override {
+    sqlite3_stmt* st = Prepare(sql);
+    if (!st) return false;
+    for (size_t i = 0; i < params.size(); ++i) {
+      const DbValue& v = params[i];
+      int idx = static_cast<int>(i) + 1;
+      if (v.isBytes) {
+        sqlite3_bind_blob64(st, idx, v.bytes.data(), v.bytes.size(), SQLITE_TRANSIENT);
+      } else {
+        std::string u = ToUtf8(v.text);
+        sqlite3_bind_text64(st, idx, u.data(), u.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      }
+    }
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    }
+    bool ok = rc == SQLITE_DONE;
+    if (!ok) error_ = FromUtf8(sqlite3_errmsg(db_));
+    sqlite3_finalize(st);
+    if (ok && affected) *affected = sqlite3_changes64(db_);
+    return ok;
+  }
+
+  bool QueryFirstColumn(const std::string& sql,
+                        std::vector<std::optional<std::wstring>>* values) override {
+    sqlite3_stmt* st = Prepare(sql);
+    if (!st) return false;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      values->push_back(ColumnText(st));
+    }
+    bool ok = rc == SQLITE_DONE;
+    if (!ok) error_ = FromUtf8(sqlite3_errmsg(db_));
+    sqlite3_finalize(st);
+    return ok;
+  }
+
+  bool Columns(const std::wstring& table, std::vector<std::wstring>* names) override {
+    sqlite3_stmt* st = Prepare("select * from " + ToUtf8(table) + " where 1=0");
+    if (!st) return false;
+    for (int i = 0; i < sqlite3_column_count(st); ++i)
+      names->push_back(FromUtf8(sqlite3_column_name(st, i)));
+    sqlite3_finalize(st);
+    return true;
+  }
+
+  std::wstring Error() const override { return error_; }
+
+ private:
+  sqlite3_stmt* Prepare(const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &st, nullptr) !=
+        SQLITE_OK) {
+      error_ = FromUtf8(sqlite3_errmsg(db_));
+      sqlite3_finalize(st);
+      return nullptr;
+    }
+    return st;
+  }
+
+  // Integers in full, floating point with six decimals, texts as they are; NULL and blobs
+  // have no text.
+  static std::optional<std::wstring> ColumnText(sqlite3_stmt* st) {
+    switch (sqlite3_column_type(st, 0)) {
+      case SQLITE_NULL:
+        return std::nullopt;
+      case SQLITE_INTEGER:
+        return std::to_wstring(sqlite3_column_int64(st, 0));
+      case SQLITE_FLOAT: {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%f", sqlite3_column_double(st, 0));
+        return FromUtf8(buf);
+      }
+      case SQLITE_TEXT:
+        return FromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+      default:
+        return std::wstring();
+    }
+  }
+
+  sqlite3* db_;
+  std::wstring error_;
+};
+
+}  // namespace
+
+std::unique_ptr<CDbConnection> OpenSqlite(const DbConnectParams& params, std::wstring* error) {
+  if (params.file.empty()) {
+    *error = L"no database file is named";
+    return nullptr;
+  }
+  sqlite3* db = nullptr;
+  std::string path = ToUtf8(NormalizeSeparators(params.file));
+  int rc =
+      sqlite3_open_v2(path.c_str(), &db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    *error = FromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  // WAL: each statement commits on its own and survives a crash of the program.
+  char* msg = nullptr;
+  if (sqlite3_exec(db, "pragma journal_mode=wal; pragma synchronous=normal;", nullptr, nullptr,
+                   &msg) != SQLITE_OK) {
+    *error = FromUtf8(msg ? msg : sqlite3_errmsg(db));
+    sqlite3_free(msg);
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  return std::make_unique<CSqliteConnection>(db);
+}
+
+}  // namespace gm

@@ -1,0 +1,42 @@
+// A record output that streams each kept record to a file as CSV (a header row of column names
+// first, UTF-8, quoted only where needed) or as JSON lines (one object per record, keyed by
+// column name). Each record is flushed at once, so an interrupted run keeps everything committed
+// so far. Used by gleanmark-cli for its standard output or --out file.
+//
+// JSON keys are unique within an object: when columns share a name, the second takes the suffix
+// "_2", the third "_3", and so on (skipping suffixed names that another column already has).
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/record_output.h"
+
+namespace gm {
+
+class CRecordStream : public CRecordOutput {
+ public:
+  enum Format { kCsv, kJsonLines };
+  CRecordStream(FILE* out, Format format) : out_(out), format_(format) {}
+
+  void Open(const OutputRun& run) override;
+  void Write(const CRecord& record, int record_number) override;
+  bool Failed() const { return failed_; }
+
+  static std::string CsvField(const std::wstring& text);
+  static std::string JsonString(const std::wstring& text);
+  // The JSON keys for column names, made unique as described above.
+  static std::vector<std::wstring> UniqueKeys(const std::vector<std::wstring>& names);
+
+ private:
+  void Emit(const std::string& line);
+
+  FILE* out_;
+  Format format_;
+  std::vector<std::string> keys_;  // JSON: encoded keys; CSV: only the count matters
+  bool header_written_ = false;
+  bool failed_ = false;
+};
+
+}  // namespace gm

@@ -1,0 +1,34 @@
+#include "output/task_outputs.h"
+
+#include "doc/app_paths.h"
+#include "doc/config.h"
+#include "output/csv_output.h"
+#include "output/db_output.h"
+#include "output/template_output.h"
+#include "output/web_output.h"
+
+namespace gm {
+
+CTaskOutputs::CTaskOutputs(const CXmlDocument* config) {
+  bool subfolder = config && ReadAppSettings(*config).subfolder != 0;
+  outputs_.push_back(std::make_unique<CCsvOutput>(subfolder));
+  outputs_.push_back(std::make_unique<CTemplateOutput>(DataFolder()));
+  outputs_.push_back(std::make_unique<CWebOutput>());
+  outputs_.push_back(std::make_unique<CDbOutput>(config));
+}
+
+CTaskOutputs::~CTaskOutputs() = default;
+
+void CTaskOutputs::Open(const OutputRun& run) {
+  for (auto& out : outputs_) out->Open(run);
+}
+
+void CTaskOutputs::Write(const CRecord& record, int record_number) {
+  for (auto& out : outputs_) out->Write(record, record_number);
+}
+
+void CTaskOutputs::Close() {
+  for (auto& out : outputs_) out->Close();
+}
+
+}  // namespace gm

@@ -1,0 +1,137 @@
+// gleanmark-cli run with every output a task can enable, and the other --format choices, read
+// back by Python's json, csv, sqlite3 and xlrd; gleanmark-cli db test.
+#include <gtest/gtest.h>
+
+#include "run_cli.h"
+#include "site.h"
+#include "test_server.h"
+
+namespace gm {
+namespace {
+
+using testing::RunCli;
+using testing::Slurp;
+
+std::string Python(const std::string& dir, const std::string& script, const std::string& arg) {
+  std::ofstream(dir + "/s.py") << script;
+  std::string out = dir + "/s.txt";
+  std::system(("/usr/bin/python3 '" + dir + "/s.py' '" + arg + "' > '" + out + "' 2>&1").c_str());
+  return Slurp(out);
+}
+
+class OutputCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = test::MakeTempFolder();
+    site_.Put("/a",
+              "<html><body><table><tr><td>alpha</td><td>1</td><td>x</td></tr>"
+              "<tr><td>beta</td><td>2</td><td>y</td></tr></table></body></html>");
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  // Two items share the name "name"; the task enables its CSV file, text files, web output and
+  // an SQLite database.
+  std::string Task(const std::string& web_url) {
+    std::string task =
+        "<task name=\"out\" useiectrl=\"0\"><address type=\"0\"><url>" + site_.Url("/a") +
+        "</url></address>"
+        "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
+        "<data name=\"name\" type=\"INNERTEXT\" path=\"@TD\"></data>"
+        "<data name=\"price\" type=\"INNERTEXT\" path=\"@TD#TD\"></data>"
+        "<data name=\"name\" type=\"INNERTEXT\" path=\"@TD#TD#TD\"></data></location>"
+        "<savetoxls enable=\"1\" excelfile=\"" +
+        dir_ +
+        "/auto.csv\" encoding=\"UTF-8\" "
+        "option=\"1\"></savetoxls>"
+        "<savetofile saverecordfile=\"1\"><resultpath>" +
+        dir_ +
+        "/files</resultpath>"
+        "<perrecordname>&lt;$RECORDNUM$&gt;.txt</perrecordname>"
+        "<perrecordtmpl>&lt;$name$&gt;=&lt;$price$&gt;</perrecordtmpl></savetofile>"
+        "<savetoweb enable=\"1\" postmethod=\"0\"><posturl>" +
+        web_url +
+        "</posturl>"
+        "<senddata name=\"p\" value=\"&lt;$price$&gt;\"></senddata></savetoweb>"
+        "<savetodb enable=\"1\"><dbms>SQLITE</dbms><dbfile>" +
+        dir_ +
+        "/t.db</dbfile>"
+        "<tablename>goods</tablename><datamap field=\"n\" value=\"&lt;$name$&gt;\"></datamap>"
+        "<datamap field=\"p\" value=\"&lt;$price$&gt;\"></datamap></savetodb></task>";
+    std::string path = dir_ + "/task.xml";
+    std::ofstream(path) << task;
+    return path;
+  }
+
+  test::CSite site_;
+  std::string dir_;
+};
+
+TEST_F(OutputCliTest, EveryOutputOfTheTaskAndUniqueJsonKeys) {
+  test::CTestServer web(test::CTestServer::Always("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"));
+  std::string task = Task(web.Url("/in"));
+  std::system(("/usr/bin/python3 -c 'import sqlite3; sqlite3.connect(\"" + dir_ +
+               "/t.db\").execute(\"create table goods(n, p)\")'")
+                  .c_str());
+  auto r = RunCli({"run", task, "--format", "jsonl"}, {"XDG_DATA_HOME=" + dir_});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "{\"name\":\"alpha\",\"price\":\"1\",\"name_2\":\"x\"}\n"
+            "{\"name\":\"beta\",\"price\":\"2\",\"name_2\":\"y\"}\n");
+  EXPECT_EQ(Python(dir_,
+                   "import csv,sys\nprint(list(csv.reader(open(sys.argv[1], newline=\"\", "
+                   "encoding=\"utf-8-sig\"))))",
+                   dir_ + "/auto.csv"),
+            "[['name', 'price', 'name'], ['alpha', '1', 'x'], ['beta', '2', 'y']]\n");
+  // Two items named "name": the placeholder takes the first one's text.
+  EXPECT_EQ(Slurp(dir_ + "/files/1.txt"), "alpha=1");
+  EXPECT_EQ(Slurp(dir_ + "/files/2.txt"), "beta=2");
+  ASSERT_EQ(web.requests().size(), 2u);
+  EXPECT_NE(web.requests()[1].find("\r\n\r\np=2"), std::string::npos);
+  EXPECT_EQ(Python(dir_,
+                   "import sqlite3,sys\nprint(sqlite3.connect(sys.argv[1]).execute(\"select n, p "
+                   "from goods\").fetchall())",
+                   dir_ + "/t.db"),
+            "[('alpha', '1'), ('beta', '2')]\n");
+}
+
+TEST_F(OutputCliTest, XlsAndSqliteFormats) {
+  std::string task = Task("http://127.0.0.1:1/");
+  auto x =
+      RunCli({"run", task, "--format", "xls", "--out", dir_ + "/r.xls"}, {"XDG_DATA_HOME=" + dir_});
+  ASSERT_EQ(x.status, 0) << x.err;
+  EXPECT_EQ(Python(dir_,
+                   "import xlrd,sys\ns = xlrd.open_workbook(sys.argv[1]).sheet_by_index(0)\n"
+                   "print([s.row_values(i) for i in range(s.nrows)])",
+                   dir_ + "/r.xls"),
+            "[['name', 'price', 'name'], ['alpha', '1', 'x'], ['beta', '2', 'y']]\n");
+  // The failing web output and database table are reported, the run still succeeds.
+  EXPECT_NE(x.err.find("Web output"), std::string::npos) << x.err;
+  auto q = RunCli({"run", task, "--format", "sqlite", "--out", dir_ + "/r.db"},
+                  {"XDG_DATA_HOME=" + dir_});
+  ASSERT_EQ(q.status, 0) << q.err;
+  EXPECT_EQ(Python(dir_,
+                   "import sqlite3,sys\nprint(sqlite3.connect(sys.argv[1]).execute(\"select * "
+                   "from records\").fetchall())",
+                   dir_ + "/r.db"),
+            "[('alpha', '1', 'x'), ('beta', '2', 'y')]\n");
+  EXPECT_EQ(RunCli({"run", task, "--format", "xls"}).status, 1);  // needs --out
+}
+
+TEST_F(OutputCliTest, DbTestPrintsTheConnectionTest) {
+  std::string ok = dir_ + "/ok.xml";
+  std::ofstream(ok) << "<task><savetodb enable=\"1\"><dbms>SQLITE</dbms><dbfile>" << dir_
+                    << "/x.db</dbfile></savetodb></task>";
+  auto good = RunCli({"db", "test", ok}, {"XDG_DATA_HOME=" + dir_});
+  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_FALSE(good.out.empty());
+  std::string bad = dir_ + "/bad.xml";
+  std::ofstream(bad) << "<task><savetodb enable=\"1\"><dbms>ACCESS</dbms><dbfile>/x.mdb</dbfile>"
+                        "<dbserver>Missing Driver</dbserver></savetodb></task>";
+  auto missing = RunCli({"db", "test", bad}, {"XDG_DATA_HOME=" + dir_});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("\"Missing Driver\" is not installed"), std::string::npos)
+      << missing.err;
+}
+
+}  // namespace
+}  // namespace gm

@@ -1,0 +1,113 @@
+#include "db_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include "doc/text_codec.h"
+#include "output/db_output.h"
+
+namespace gm::test {
+
+std::string Hex(const std::string& bytes) {
+  static const char* d = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += d[c >> 4];
+    out += d[c & 15];
+  }
+  return out;
+}
+
+DbOutputSettings NewsSettings(DbOutputSettings s) {
+  s.enable = 1;
+  s.tablename = L"news";
+  s.datamap = {{L"id", L"<$id$>"},
+               {L"title", L"<$title$> 元 #<$RECORDNUM$>"},
+               {L"url", L"<$url$>"},
+               {L"pic", L"<$pic.DATA$>"}};
+  return s;
+}
+
+std::unique_ptr<RunFixture> NewsRun(const DbOutputSettings& s, int ignore_new_record) {
+  auto f = std::make_unique<RunFixture>(
+      L"<task><keycolumn>id</keycolumn><savetodb></savetodb></task>",
+      std::vector<std::wstring>{L"id", L"title", L"url", L"pic:LINKFILE"});
+  WriteDbOutputSettings(s, f->doc.Find(L"task")->FindChild(L"savetodb"));
+  f->run.keyColumns = {0};
+  f->run.ignoreNewRecord = ignore_new_record;
+  return f;
+}
+
+CRecord NewsRecord(const std::wstring& id, const std::wstring& title, const std::wstring& url,
+                   const std::string& pic) {
+  CRecord r = MakeRecord({id, title, url, L"p.jpg"});
+  if (!pic.empty()) r.fields[3].linkedFiles.push_back({L"http://x/p.jpg", L"p.jpg", pic});
+  return r;
+}
+
+namespace {
+
+const char kSelect[] = "select id, title, url, pic from news order by id";
+
+std::string Row(const std::string& id, const std::wstring& title, const std::wstring& url,
+                const std::string& pic) {
+  return "[\"" + Hex(id) + "\", \"" + Hex(ToUtf8(title)) + "\", \"" + Hex(ToUtf8(url)) + "\", \"" +
+         Hex(pic) + "\"]";
+}
+
+}  // namespace
+
+void CheckHostileValues(const DbTarget& t) {
+  t.exec("drop table if exists news");
+  t.exec("create table news(id integer, title varchar(200), url varchar(200), pic blob)");
+  DbOutputSettings s = NewsSettings(t.settings);
+  auto f = NewsRun(s, 0);
+  CDbOutput out(nullptr);
+  out.Open(f->run);
+  ASSERT_TRUE(out.Connected()) << (f->reports.empty() ? "" : ToUtf8(f->reports[0]));
+  // Quotes, backslashes, a statement in a value, emoji, and 乗 (GBK 81 5C: its second byte
+  // is a backslash).
+  const std::wstring hostile = L"it's \"q\" \\' 😀 乗'; drop table news; --";
+  std::string bytes("\x00\x01'\\\xFF", 5);
+  out.Write(NewsRecord(L"1", hostile, L"u\\", bytes), 7);
+  out.Write(NewsRecord(L"2", L"", L"", ""), 8);
+  out.Close();
+  EXPECT_TRUE(f->reports.empty()) << ToUtf8(f->reports[0]);
+  EXPECT_EQ(t.query(kSelect), "[" + Row("1", hostile + L" 元 #7", L"u\\", bytes) + ", " +
+                                  Row("2", L" 元 #8", L"", "") + "]");
+}
+
+void CheckReplaceMode(const DbTarget& t) {
+  t.exec("drop table if exists news");
+  t.exec("create table news(id integer, title varchar(200), url varchar(200), pic blob)");
+  DbOutputSettings s = NewsSettings(t.settings);
+  s.datamap[1].second = L"<$title$>";  // no record number: rewriting a row changes nothing
+  auto f = NewsRun(s, 1);
+  CDbOutput out(nullptr);
+  out.Open(f->run);
+  ASSERT_TRUE(out.Connected());
+  out.Write(NewsRecord(L"1", L"a", L"u1", "P"), 1);  // no match: inserted
+  out.Write(NewsRecord(L"1", L"a", L"u1", "P"), 1);  // match, values unchanged: updated
+  out.Write(NewsRecord(L"1", L"b", L"u2", "Q"), 1);  // match, new values: updated
+  out.Write(NewsRecord(L"2", L"c", L"u3", "R"), 2);  // no match: inserted
+  out.Close();
+  EXPECT_TRUE(f->reports.empty());
+  EXPECT_EQ(t.query(kSelect),
+            "[" + Row("1", L"b", L"u2", "Q") + ", " + Row("2", L"c", L"u3", "R") + "]");
+}
+
+void CheckFailuresReported(const DbTarget& t) {
+  t.exec("drop table if exists news");
+  DbOutputSettings s = NewsSettings(t.settings);
+  auto f = NewsRun(s, 0);
+  CDbOutput out(nullptr);
+  out.Open(f->run);
+  for (int i = 0; i < 3; ++i) out.Write(NewsRecord(L"1", L"a", L"u", ""), i + 1);
+  out.Close();
+  EXPECT_EQ(out.Failures(), 3);
+  // One report at the first failure, one summary with the count at the end.
+  ASSERT_EQ(f->reports.size(), 2u);
+  EXPECT_NE(f->reports[0].find(L"news"), std::wstring::npos);
+  EXPECT_NE(f->reports[1].find(L"record(s) not written"), std::wstring::npos);
+}
+
+}  // namespace gm::test
