@@ -96,6 +96,7 @@ CMainFrame::~CMainFrame() {
     runner.reset();
   }
   runners_.clear();
+  outputs_.clear();
 }
 
 bool CMainFrame::BuildFrame() {

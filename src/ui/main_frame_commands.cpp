@@ -292,15 +292,19 @@ void CMainFrame::SaveResults(int id) {
     r.choices_label.replace(QStringLiteral("(E)"), QStringLiteral("(&E)"));
   }
   FileAnswer answer = Prompts().save_file(r);
+  bool written = true;
   if (!answer.files.isEmpty()) {
     WaitCursor wait;
     std::wstring path = WStr(answer.files.first());
-    if (xls)
-      services_.write_xls(*runner, path);
-    else
-      services_.write_csv(*runner, path, WStr(kEncodings.value(answer.choice, kEncodings[0])));
+    if (xls) {
+      written = services_.write_xls(*runner, path);
+    } else {
+      std::wstring encoding = WStr(kEncodings.value(answer.choice, kEncodings[0]));
+      written = services_.write_csv(*runner, path, encoding);
+    }
   }
   runner->ReleaseRunLock();
+  if (!written) Tell(L"MSGBOX_MAINFRM_SAVERESULTFAILED", QMessageBox::Critical);
 }
 
 void CMainFrame::ExportResultFiles() {
@@ -378,6 +382,7 @@ void CMainFrame::CarryOutExit() {
     WaitCursor wait;
     for (auto& [task, runner] : runners_) runner.reset();
     runners_.clear();
+    outputs_.clear();
   }
   if (tray_) tray_->hide();
   emit Exited();
