@@ -95,6 +95,9 @@ struct FrameServices {
       write_csv;
   // The task's own outputs, one object per runner (it outlives its runner).
   std::function<std::unique_ptr<CRecordOutput>()> task_outputs;
+  // Called once the exit is confirmed, before the runners end (a browser service stops here, so
+  // that pending page calls fail at once instead of waiting for this thread).
+  std::function<void()> before_runners_end;
   // Start tasks whose "runatstart" is set.
   bool start_runatstart = true;
 };

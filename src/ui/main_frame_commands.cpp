@@ -378,6 +378,7 @@ void CMainFrame::CarryOutExit() {
   displayed_task_ = nullptr;
   displayed_runner_ = nullptr;
   model_->SetRunner(nullptr, QString());
+  if (services_.before_runners_end) services_.before_runners_end();
   {
     WaitCursor wait;
     for (auto& [task, runner] : runners_) runner.reset();
