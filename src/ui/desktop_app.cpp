@@ -43,6 +43,7 @@ int RunDesktop(const ServicesFactory& services, const std::function<void(CMainFr
   }
   ApplyConfiguredCodePage(config);
   QApplication::setFont(LanguageFont(config, QApplication::font()));
+  ApplyQtTranslation(config);
 
   CSingleInstance instance(InstanceName());
   if (!instance.Claim()) return 0;  // the running program brings its window forward
