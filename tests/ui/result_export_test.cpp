@@ -59,7 +59,12 @@ class ResultExportTest : public ::testing::Test {
     QDir().mkpath(folder_);
     config = TestConfig(ui::WStr(folder_ + "/gmk.cfg"), L"zh");
     PutListPages(site, "books", 2, 3, "书");
-    AddTask(config.get(), ListTask("books", 2, "dlinterval=\"1\""), &site);
+    // The task's own CSV output too, written by the runner during the run.
+    std::string task = ListTask("books", 2, "dlinterval=\"1\"");
+    task.insert(task.rfind("</task>"), "<savetoxls enable=\"1\" excelfile=\"" +
+                                           (folder_ + "/auto.csv").toStdString() +
+                                           "\" encoding=\"UTF-8\" option=\"1\"></savetoxls>");
+    AddTask(config.get(), task, &site);
     ui::FrameServices services;
     ui::AddResultOutputs(config.get(), &services);
     frame = ui::CMainFrame::Create(config.get(), std::move(services));
@@ -92,6 +97,9 @@ TEST_F(ResultExportTest, SpreadsheetAndCsvInEveryEncodingReadBack) {
   ASSERT_TRUE(WaitUntil([&] { return Runner()->RunsCompleted() == 1; }));
   ASSERT_TRUE(WaitUntil([&] { return frame->Action(ui::kCmdSaveXls)->isEnabled(); }));
   prompts.messages.clear();
+  QJsonArray automatic = ReadBack(folder_ + "/auto.csv", "utf-8-sig");
+  ASSERT_EQ(automatic.size(), 1 + 6);
+  EXPECT_EQ(Row(automatic, 6), (QStringList{"书 item 6", "994"}));
 
   QString xls = folder_ + "/书.xls";
   prompts.save_answer = {xls};
