@@ -48,6 +48,17 @@ bool SaveLinkedFile(const std::wstring& path, const std::string& bytes) {
   return ok;
 }
 
+bool SaveLinkedFile(const std::wstring& path, const CLinkedFile& file) {
+  if (!file.Spooled()) return SaveLinkedFile(path, file.bytes);
+  return SaveLinkedFile(path, LinkedFileBytes(file));
+}
+
+std::string LinkedFileBytes(const CLinkedFile& file) {
+  std::string content;
+  if (!file.ReadContent(&content)) content.clear();
+  return content;
+}
+
 std::wstring SpreadsheetLinkPath(const CRecord& record, const CLinkedFile& file, bool subfolder) {
   std::wstring rel = L"images/";
   if (subfolder) rel += SafeFileName(record.Field(0).text) + L"/";
@@ -60,7 +71,7 @@ std::wstring LocalizeLinkedFiles(const CFieldValue& field, const CRecord& record
   for (const CLinkedFile& file : field.linkedFiles) {
     std::wstring rel = SpreadsheetLinkPath(record, file, subfolder);
     ReplaceAll(&copy, file.address, rel);
-    SaveLinkedFile(folder + rel, file.bytes);
+    SaveLinkedFile(folder + rel, file);
   }
   return copy;
 }

@@ -23,6 +23,11 @@ std::wstring AsFolder(std::wstring_view folder);
 // written when the bytes are empty or something already exists at the path (an existing file
 // is never replaced). A failed write leaves no partial file. True when the file was written.
 bool SaveLinkedFile(const std::wstring& path, const std::string& bytes);
+// The same for a downloaded file, whose content is in memory or, when large, in a temporary
+// file (CLinkedFile::Spooled).
+bool SaveLinkedFile(const std::wstring& path, const CLinkedFile& file);
+// A downloaded file's content; empty when its temporary file cannot be read.
+std::string LinkedFileBytes(const CLinkedFile& file);
 
 // Where the spreadsheet outputs put a linked file, relative to the output's folder:
 // "images/" [+ safe text of the record's first field + "/" when `subfolder`] + safe file name.
