@@ -4,6 +4,10 @@
 
 namespace gm {
 
+namespace {
+constexpr int32_t kBrowserPollMs = 100;
+}  // namespace
+
 CBrowserPage::StopCheck StopCheckOf(CTaskRunner& r) {
   return [&r] { return !r.PumpMessages(); };
 }
@@ -45,14 +49,40 @@ bool PumpFor(CTaskRunner& r, int ms) {
   }
 }
 
+namespace {
+
+// The load wait of a page opened in the browser: it ends when the page has loaded, or when its
+// progress has not moved for the task's download time-out (the page is then taken as it is); a
+// page whose progress keeps moving is waited for. The status shows the progress on every poll.
+// False on stop.
+bool WaitPageLoad(CBrowserPage* b, CTaskRunner& r, const std::wstring& url) {
+  const CBrowserPage::StopCheck stop = StopCheckOf(r);
+  long long start = TickMs();
+  int32_t last = -1;
+  for (;;) {
+    if (b->WaitLoaded(kBrowserPollMs, stop)) return true;
+    if (r.Stopped()) return false;
+    int32_t progress = b->Progress();
+    // A load that ended without completing (refused, failed) has nothing more to wait for.
+    if (progress >= 100 && !b->IsBusy()) return true;
+    if (progress != last) {
+      last = progress;
+      start = TickMs();
+    }
+    r.SetStatusText(L"DIGLOC_DOWNLOADING", {std::to_wstring(progress), url});
+    if ((TickMs() - start) / 1000 + 1 >= r.downloadTimeout) return true;
+  }
+}
+
+}  // namespace
+
 bool OpenInBrowser(CPageModel* model, CTaskRunner& r, const std::wstring& url) {
   if (r.Stopped()) return false;
   model->Release();
   CBrowserPage* b = BrowserOf(model, r);
   if (!b) return false;
   if (!b->Navigate(url, UserAgentHeader(r), nullptr)) return false;
-  b->WaitLoaded(r.downloadTimeout * 1000, StopCheckOf(r));
-  if (r.Stopped()) return false;
+  if (!WaitPageLoad(b, r, url)) return false;
   return Resnapshot(model, r);
 }
 

@@ -141,6 +141,23 @@ TEST(BrowserModeTest, ScriptsThatFailAtOnceStillLetTheRunStop) {
   EXPECT_GT(web.LogWith("script y()").size(), 1u);  // several passes were made
 }
 
+// The load wait gives up only when the progress stands still for the download time-out (6 s, the
+// least a task may set): a page whose progress keeps moving for longer is waited for.
+TEST(BrowserModeTest, APageWhoseProgressKeepsMovingIsWaitedFor) {
+  CSite site;
+  CFakeWeb web;
+  web.Page(L"http://slow.test/", Html("<p>late row</p>"));
+  web.SlowLoad(L"http://slow.test/", 7500);
+  CTaskHarness h(
+      "<task name=\"b\" useiectrl=\"1\" dltimeout=\"6\"><address type=\"0\">"
+      "<url>http://slow.test/</url></address><location path=\"HTML@HEAD#BODY@P\" "
+      "step=\"#P\"><data name=\"p\" type=\"INNERTEXT\" path=\"\"></data></location>"
+      "</task>",
+      site, &web);
+  ASSERT_TRUE(RunBounded(*h.runner, 20s));
+  EXPECT_EQ(h.collector.Rows(), (Rows{{L"late row"}}));
+}
+
 TEST(BrowserModeTest, AutoClickRevealsTheData) {
   CSite site;
   CFakeWeb web;

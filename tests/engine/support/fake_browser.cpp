@@ -31,18 +31,25 @@ class CFakePage : public CBrowserPage {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
       if (should_stop && should_stop()) return false;
-      if (!stalled_) return true;
+      if (!Loading()) return true;
       if (std::chrono::steady_clock::now() >= until) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
-  bool IsBusy() override { return stalled_; }
+  bool IsBusy() override { return Loading(); }
+  // A stalled page stays at 0; a slow one moves from 0 to 99 over its load time.
+  int32_t Progress() override {
+    if (!Loading()) return 100;
+    if (stalled_) return 0;
+    return static_cast<int32_t>(LoadedMs() * 99 / slow_ms_);
+  }
   std::wstring LocationUrl() override { return url_; }
   std::wstring Title() override { return L""; }
 
   std::unique_ptr<CDomDocument> Snapshot(const StopCheck&) override {
     web_->Write(number_, "snapshot");
-    return Build();
+    if (Loading() && !stalled_) return BuildFrom("<html><head></head><body></body></html>");
+    return BuildFrom(html_);
   }
 
   bool Click(int32_t node_id) override {
@@ -78,8 +85,9 @@ class CFakePage : public CBrowserPage {
 
  private:
   // The page as it is now, with snapshot numbers that carry the content version.
-  std::unique_ptr<CDomDocument> Build() {
-    std::unique_ptr<CDomDocument> doc = ParseHtmlUtf8(html_);
+  std::unique_ptr<CDomDocument> Build() { return BuildFrom(html_); }
+  std::unique_ptr<CDomDocument> BuildFrom(const std::string& html) {
+    std::unique_ptr<CDomDocument> doc = ParseHtmlUtf8(html);
     int32_t index = 0;
     for (const CDomNode* n = doc->Root(); n; n = NextInTree(n, doc->Root())) {
       const_cast<CDomNode*>(n)->SetSnapshotId(version_ * 100000 + ++index);
@@ -92,8 +100,16 @@ class CFakePage : public CBrowserPage {
     url_ = url;
     if (!web_->Lookup(url, &html_)) html_ = "<html><body><p>not found</p></body></html>";
     stalled_ = web_->Stalled(url);
+    slow_ms_ = web_->SlowLoadMs(url);
+    shown_at_ = std::chrono::steady_clock::now();
     ++version_;
   }
+  long long LoadedMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 shown_at_)
+        .count();
+  }
+  bool Loading() const { return stalled_ || LoadedMs() < slow_ms_; }
   // A navigation the page makes by itself.
   void GoTo(const std::wstring& url) {
     if (forward_) {
@@ -129,6 +145,8 @@ class CFakePage : public CBrowserPage {
   std::wstring url_, agent_;
   std::string html_ = "<html><head></head><body></body></html>";
   bool stalled_ = false;
+  int slow_ms_ = 0;
+  std::chrono::steady_clock::time_point shown_at_;
   int32_t version_ = 1;
   CBrowserPage* forward_ = nullptr;
 };
@@ -159,6 +177,17 @@ bool CFakeWeb::Lookup(const std::wstring& address, std::string* html) {
   if (it == pages_.end()) return false;
   *html = it->second;
   return true;
+}
+
+void CFakeWeb::SlowLoad(const std::wstring& address, int ms) {
+  std::lock_guard<std::mutex> lock(mu_);
+  slow_[address] = ms;
+}
+
+int CFakeWeb::SlowLoadMs(const std::wstring& address) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = slow_.find(address);
+  return it == slow_.end() ? 0 : it->second;
 }
 
 bool CFakeWeb::Stalled(const std::wstring& address) {

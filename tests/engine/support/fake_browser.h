@@ -5,7 +5,8 @@
 //
 // The table (CFakeWeb) holds:
 //   - pages: address -> HTML. Navigate shows the page of the address ("not found" text for an
-//     unknown one); an address registered as stalled never finishes loading.
+//     unknown one); an address registered as stalled never finishes loading (progress 0); a
+//     slow one loads for a given time, its progress moving, and shows an empty body until then.
 //   - scripts: code -> action. RunScript runs a script; clicking an element runs its "onclick"
 //     code, or the code after "javascript:" of its href, or follows its href as a navigation.
 //     Actions: go (navigate this page to an address), show (the page now shows the HTML of
@@ -40,6 +41,7 @@ class CFakeWeb {
   void Page(const std::wstring& address, const std::string& html);
   void Script(const std::wstring& code, Action action);
   void Stall(const std::wstring& address);
+  void SlowLoad(const std::wstring& address, int ms);
 
   // The factory the runner's environment gets.
   std::unique_ptr<CBrowserPage> NewPage();
@@ -57,6 +59,7 @@ class CFakeWeb {
   friend class CFakePage;
   bool Lookup(const std::wstring& address, std::string* html);
   bool Stalled(const std::wstring& address);
+  int SlowLoadMs(const std::wstring& address);
   bool FindScript(const std::wstring& code, Action* action);
   void Write(int page, const std::string& line);
 
@@ -64,6 +67,7 @@ class CFakeWeb {
   std::map<std::wstring, std::string> pages_;
   std::map<std::wstring, Action> scripts_;
   std::set<std::wstring> stalled_;
+  std::map<std::wstring, int> slow_;
   std::vector<std::string> log_;
   int made_ = 0;
 };
