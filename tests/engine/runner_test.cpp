@@ -316,6 +316,7 @@ TEST(RunnerTest, StopAndQuitDuringALoginAreHonoured) {
   h.reset();
   EXPECT_LT(Clock::now() - t0, 3s);
   EXPECT_TRUE(site.Requested().empty());
+}
 
 // After its one address, a template spins through billions of combinations of a parameter it
 // does not use; a stop still ends the run.
