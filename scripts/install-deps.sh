@@ -6,9 +6,9 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libboost-regex-dev libgumbo-dev libicu-dev liburiparser-dev libssl-dev openssl
+  libboost-regex-dev libgumbo-dev libicu-dev liburiparser-dev libssl-dev openssl zlib1g-dev
   libmariadb-dev mariadb-server unixodbc-dev tdsodbc libsqliteodbc libsqlite3-dev sqlite3
-  qt6-base-dev qt6-webengine-dev libgl-dev
+  qt6-base-dev qt6-qpa-plugins qt6-webengine-dev libgl-dev fonts-wqy-microhei
   python3 python3-xlrd python3-lxml python3-scrapy nginx-light curl ca-certificates xauth xvfb
 )
 

@@ -15,4 +15,4 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGLEANMARK_SANITIZE=
 cmake --build build-asan -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-(cd build-asan && ctest --output-on-failure -j "$jobs" -LE browser "$@")
+(cd build-asan && ctest --output-on-failure -j "$jobs" -LE 'browser|ui' "$@")

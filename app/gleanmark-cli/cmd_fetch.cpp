@@ -11,42 +11,6 @@
 
 namespace gm::cli {
 
-namespace {
-
-const char* ErrorText(int32_t code) {
-  switch (code) {
-    case kHttpEventFailed:
-      return "could not create the wake-up descriptors";
-    case kHttpBadAddress:
-      return "invalid or unsupported address, or the file cannot be read";
-    case kHttpResolveFailed:
-      return "the server's name could not be resolved";
-    case kHttpSocketError:
-      return "socket error";
-    case kHttpSocketFailed:
-      return "could not create a socket";
-    case kHttpConnectFailed:
-      return "the connection to the server failed";
-    case kHttpSelectFailed:
-      return "could not set up the socket";
-    case kHttpWaitFailed:
-      return "waiting for the network failed";
-    case kHttpTimeout:
-      return "time-out";
-    case kHttpAborted:
-      return "aborted";
-    case kHttpTlsFailed:
-      return "TLS handshake or certificate verification failed";
-    default:
-      return "failed";
-  }
-}
-
-// A crawl follows every redirection; a command line stops a loop after this many.
-constexpr int kMaxRedirects = 50;
-
-}  // namespace
-
 int CmdFetch(const Args& input) {
   Args args = input;
   bool missing = false;
@@ -68,15 +32,10 @@ int CmdFetch(const Args& input) {
   } else {
     client.Get(url, ref);
   }
-  HttpWait result = WaitForTransaction(&client, nullptr, true, kMaxRedirects);
+  HttpWait result = WaitForTransaction(&client, nullptr, true);
   if (result != HttpWait::kReady) {
     int32_t code = client.Error();
-    return Fail("fetch: error " + std::to_string(code) + " (" + ErrorText(code) + ")");
-  }
-  int status = client.GetStatus();
-  bool redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-  if (redirect && client.GetHeader(L"Location")) {
-    return Fail("fetch: more than " + std::to_string(kMaxRedirects) + " redirections");
+    return Fail("fetch: error " + std::to_string(code) + " (" + HttpErrorText(code) + ")");
   }
   if (show_header && client.Scheme() != L"file") {
     // The header as received: each character stands for one byte.

@@ -10,10 +10,10 @@
 #include <string_view>
 
 #include "cli.h"
-#include "doc/file_util.h"
 #include "doc/text_codec.h"
 #include "net/http_client.h"
 #include "net/page_text.h"
+#include "net/url.h"
 #include "page/element_path.h"
 #include "page/page_model.h"
 
@@ -21,7 +21,6 @@ namespace gm::cli {
 
 namespace {
 
-constexpr int kMaxRedirects = 5;
 constexpr size_t kTextColumns = 200;
 
 bool IsAddress(const std::string& source) {
@@ -32,58 +31,52 @@ constexpr std::string_view kFileScheme = "file://";
 
 // The page text of a local file (a path or a file:// address) or an http(s) address, and the
 // address that relative frame addresses resolve against; false with a message on failure.
-bool ReadPage(const std::string& source, std::wstring* text, std::wstring* base,
-              std::string* error) {
-  if (source.compare(0, kFileScheme.size(), kFileScheme) == 0 || !IsAddress(source)) {
+// `from_page` is the address of the page that names this one (empty for the command's own
+// argument): a page that is not itself a local file never loads one.
+bool ReadPage(const std::string& source, const std::wstring& from_page, std::wstring* text,
+              std::wstring* base, std::string* error) {
+  std::wstring address = FromUtf8(source);
+  bool local = source.compare(0, kFileScheme.size(), kFileScheme) == 0 || !IsAddress(source);
+  if (local) {
     std::string path = source;
     if (path.compare(0, kFileScheme.size(), kFileScheme) == 0) {
       path = path.substr(kFileScheme.size());
       for (size_t at; (at = path.find("%20")) != std::string::npos;) path.replace(at, 3, " ");
     }
-    std::string bytes;
-    if (!ReadFileBytes(FromUtf8(path), &bytes)) {
-      *error = "cannot read " + source;
-      return false;
-    }
-    *text = DecodeBodyBytes(L"", bytes);
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     std::string spelled = ec ? path : absolute.string();
+    address = FromUtf8(spelled);  // the client reads an absolute path as a local file
     for (size_t at = 0; (at = spelled.find(' ', at)) != std::string::npos;)
       spelled.replace(at, 1, "%20");
     *base = FromUtf8(std::string(kFileScheme) + spelled);
-    return true;
+  }
+  if (!from_page.empty() && !PageMayLoad(from_page, address)) {
+    *error = "refused to load the local file " + source + " from a web page";
+    return false;
   }
   CHttpClient client;
   client.SetTimeout(30000);
-  client.Get(FromUtf8(source), L"");
-  for (int redirects = 0;;) {
-    while (!client.WaitIdle(1000)) {
-    }
-    if (client.Error() != kHttpOk) {
-      *error = "cannot fetch " + source + " (error " + std::to_string(client.Error()) + ")";
-      return false;
-    }
-    if (redirects < kMaxRedirects && client.FollowRedirect()) {
-      ++redirects;
-      continue;
-    }
-    break;
+  client.Get(address, L"");
+  if (WaitForTransaction(&client, nullptr, true) != HttpWait::kReady) {
+    *error = std::string(local ? "cannot read " : "cannot fetch ") + source + " (error " +
+             std::to_string(client.Error()) + ": " + HttpErrorText(client.Error()) + ")";
+    return false;
   }
   if (client.GetStatus() != 200) {
     *error = "cannot fetch " + source + " (status " + std::to_string(client.GetStatus()) + ")";
     return false;
   }
   *text = DecodeBody(client);
-  *base = client.Address();
+  if (!local) *base = client.Address();
   return true;
 }
 
 // Frames are loaded the same way, one level deep; a frame that cannot be read is left out.
-bool LoadFrame(const std::wstring& url, const std::wstring&, CPageModel* frame) {
+bool LoadFrame(const std::wstring& url, const std::wstring& page, CPageModel* frame) {
   std::wstring text, base;
   std::string error;
-  if (!ReadPage(ToUtf8(url), &text, &base, &error)) return false;
+  if (!ReadPage(ToUtf8(url), page, &text, &base, &error)) return false;
   return frame->LoadText(text, base, false, nullptr);
 }
 
@@ -122,7 +115,7 @@ int CmdPage(const Args& arguments) {
 
   std::wstring text, base;
   std::string error;
-  if (!ReadPage(args[1], &text, &base, &error)) return Fail(error);
+  if (!ReadPage(args[1], L"", &text, &base, &error)) return Fail(error);
   CPageModel model;
   model.SetFilterHiddenText(filter);
   model.LoadText(text, base, true, &LoadFrame);

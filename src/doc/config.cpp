@@ -93,6 +93,8 @@ ConfigOrigin LoadConfigurationFrom(const std::wstring& user_path, const std::wst
     return ConfigOrigin::kDefault;
   }
   if (!WriteFileAtomically(user_path, bytes)) return ConfigOrigin::kDefault;
+  // The first start speaks the user's language; the copy keeps the choice.
+  if (FollowLocaleLanguage(config, UserLocaleName())) SaveConfiguration(*config);
   return ConfigOrigin::kDefaultCopied;
 }
 
@@ -238,6 +240,30 @@ bool SelectLanguageByName(CXmlDocument* config, std::wstring_view name) {
     }
   }
   return false;
+}
+
+std::string UserLocaleName() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return value;
+  }
+  return {};
+}
+
+std::wstring LanguageForLocale(std::string_view locale) {
+  bool chinese = locale.size() >= 2 && (locale[0] == 'z' || locale[0] == 'Z') &&
+                 (locale[1] == 'h' || locale[1] == 'H') &&
+                 (locale.size() == 2 || locale[2] == '_' || locale[2] == '-' || locale[2] == '.');
+  return chinese ? L"zh" : L"en";
+}
+
+bool FollowLocaleLanguage(CXmlDocument* config, std::string_view locale) {
+  CXmlNode* language = config->FindTop(L"language");
+  if (!language) return false;
+  std::wstring code = LanguageForLocale(locale);
+  if (!language->FindChild(code) || CurrentLanguage(*config) == code) return false;
+  language->SetAttribute(L"curlng", code);
+  return true;
 }
 
 std::optional<FontSetting> LanguageFont(const CXmlDocument& config) {

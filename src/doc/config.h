@@ -24,7 +24,8 @@ namespace gm {
 enum class ConfigOrigin { kNone, kUser, kDefaultCopied, kDefault };
 
 // Loads from `user_path`, else from `default_path`; a location counts when it yields at least
-// one top-level node. A default that was used is copied to `user_path` (creating its folder).
+// one top-level node. A default that was used is copied to `user_path` (creating its folder),
+// with the current language set to the one of the user's locale (UserLocaleName()).
 // Either way the document's path is `user_path`: saves never write the default (when the copy
 // failed, kDefault, they fail like the copy did).
 ConfigOrigin LoadConfigurationFrom(const std::wstring& user_path, const std::wstring& default_path,
@@ -69,6 +70,13 @@ struct LanguageEntry {
 std::vector<LanguageEntry> Languages(const CXmlDocument& config);
 // Sets "curlng" to the element name of the first language whose display name is `name`.
 bool SelectLanguageByName(CXmlDocument* config, std::wstring_view name);
+// The user's message locale: LC_ALL, else LC_MESSAGES, else LANG ("zh_CN.UTF-8"); may be empty.
+std::string UserLocaleName();
+// The language for a locale: "zh" for Chinese locales, "en" for any other.
+std::wstring LanguageForLocale(std::string_view locale);
+// Sets "curlng" to LanguageForLocale(locale) when the document has that language; true when
+// "curlng" changed.
+bool FollowLocaleLanguage(CXmlDocument* config, std::string_view locale);
 
 struct FontSetting {
   std::wstring name;

@@ -129,6 +129,7 @@ bool RunNestedTask(CItemDef* item, CTaskRunner& r, CLocation* root,
     if (!OpenScriptLink(nested, r, data, value, root, ElementHandle(link))) return false;
     return Walk(nested, r, &value, nullptr, nullptr);
   }
+  if (!PageMayLoad(item->baseUrl, value)) return false;  // a web page never opens a local file
   bool browser_mode = r.useBrowser || r.loginOn || r.httpAuthOn || r.pagingType != 0 ||
                       (data && data->FindChild(L"autoclk"));
   if (browser_mode) {

@@ -14,7 +14,6 @@
 namespace gm {
 namespace {
 
-constexpr int kMaxRedirects = 20;
 constexpr wchar_t kErrorSilencer[] =
     L"<script type='text/javascript'>window.onerror=function(){return true;};</script>";
 
@@ -127,6 +126,7 @@ bool InlineScripts(CTaskRunner& r, const std::wstring& url, std::wstring* text) 
       std::wstring combined;
       if (CombineUrl(url, address, &combined)) address = combined;
     }
+    if (!PageMayLoad(url, address)) continue;  // a web page's script is never a local file
     std::optional<std::wstring> content = CacheOf(r).CacheLookup(address);
     if (!content) {
       CHttpClient client;
@@ -147,6 +147,17 @@ bool InlineScripts(CTaskRunner& r, const std::wstring& url, std::wstring* text) 
   out.append(*text, pos, std::wstring::npos);
   *text = std::move(out);
   return true;
+}
+
+// DownloadPage for a frame: refused, with the download-failed status text, when it is a local
+// file and the page is not.
+bool DownloadFrame(CLocation* l, CTaskRunner& r, const std::wstring& url,
+                   const std::wstring& page_url, bool inline_scripts) {
+  if (!PageMayLoad(page_url, url)) {
+    r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
+    return false;
+  }
+  return DownloadPage(l, r, url, page_url, inline_scripts);
 }
 
 bool ContainsFrameStep(const std::wstring& path) {
@@ -172,26 +183,23 @@ bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url
   client->SetTimeout(timeout_ms);
   client->Get(url, referer);
   int last = -1;
-  int redirects = 0;
-  for (;;) {
+  // Asked every second and before every redirection: the progress text and the message check.
+  auto should_stop = [&] {
     int percent = client->Progress();
     if (percent != last) {
       r.SetStatusText(L"DIGLOC_DOWNLOADING", {std::to_wstring(percent), status_url});
       last = percent;
     }
-    if (!r.PumpMessages()) {
-      client->Stop();
-      *stopped = true;
-      return false;
-    }
-    if (!client->WaitIdle(1000)) continue;
-    if (client->Error() != kHttpOk) return false;
-    if (redirects < kMaxRedirects && client->FollowRedirect()) {
-      ++redirects;
-      continue;
-    }
-    return true;
+    return !r.PumpMessages();
+  };
+  if (should_stop()) {
+    client->Stop();
+    *stopped = true;
+    return false;
   }
+  HttpWait result = WaitForTransaction(client, should_stop, true);
+  *stopped = result == HttpWait::kStopped;
+  return result == HttpWait::kReady;
 }
 
 bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
@@ -218,7 +226,7 @@ bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
                                         const std::wstring& frame_referer, CPageModel* frame) {
     CLocation holder;  // a location only to carry the frame page through the download
     holder.page = std::shared_ptr<void>(frame, [](void*) {});
-    return DownloadPage(&holder, r, frame_url, frame_referer, true);
+    return DownloadFrame(&holder, r, frame_url, frame_referer, true);
   };
   if (!model->LoadText(text, url, load_frames, loader)) {
     r.SetStatusText(L"DIGLOC_ANALYSEFAILED");

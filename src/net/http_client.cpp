@@ -12,49 +12,25 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "doc/file_util.h"
 #include "doc/text_codec.h"
 #include "net/cookie_jar.h"
+#include "net/spool_file.h"
 
 namespace gm {
 
 namespace {
 
-constexpr size_t kMaxHeaderChars = 1 << 20;    // a header that never ends stops here
-constexpr int64_t kMaxInitialAlloc = 8 << 20;  // Content-Length is trusted only this far
 constexpr size_t kReadBlock = 64 * 1024;
-
-bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    wchar_t x = a[i], y = b[i];
-    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
-    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-// Decimal number as the header gives it; -1 when absent, malformed or beyond 32 bits.
-int32_t ParseLength(std::wstring_view v) {
-  size_t i = 0;
-  while (i < v.size() && (v[i] == L' ' || v[i] == L'\t')) ++i;
-  int64_t n = 0;
-  size_t digits = 0;
-  while (i < v.size() && v[i] >= L'0' && v[i] <= L'9') {
-    n = n * 10 + (v[i] - L'0');
-    if (n > INT32_MAX) return -1;
-    ++i, ++digits;
-  }
-  return digits ? static_cast<int32_t>(n) : -1;
-}
 
 void DrainEventFd(int fd) {
   uint64_t v;
@@ -101,6 +77,14 @@ std::string PathBytes(std::wstring_view path) {
     }
   }
   return out;
+}
+
+// A request header value as sent: line breaks and NUL bytes are dropped, so that no value can
+// end its line early and start another header or request.
+std::string HeaderValue(std::wstring_view value) {
+  std::string bytes = ToAnsi(value);
+  std::erase_if(bytes, [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+  return bytes;
 }
 
 int64_t NowMs() {
@@ -219,7 +203,23 @@ void CHttpClient::SetDefaultUserAgent(std::wstring ua) {
   DefaultUserAgentSlot() = std::move(ua);
 }
 
+int64_t CHttpClient::DefaultMaxBody() {
+  static const int64_t limit = [] {
+    int64_t bytes = CHttpResponse::kDefaultMaxBody;
+    if (const char* mb = std::getenv("GLEANMARK_MAX_BODY_MB")) {
+      char* end = nullptr;
+      long long v = std::strtoll(mb, &end, 10);
+      if (end != mb && v > 0 && v < (1ll << 31) / (1 << 20)) {
+        bytes = std::max<int64_t>(bytes, static_cast<int64_t>(v) << 20);
+      }
+    }
+    return bytes;
+  }();
+  return limit;
+}
+
 CHttpClient::CHttpClient() : user_agent_(DefaultUserAgent()), cookie_jar_(&CCookieJar::Default()) {
+  response_.SetMaxBody(DefaultMaxBody());
   resend_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   abort_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
@@ -231,7 +231,7 @@ CHttpClient::~CHttpClient() {
 }
 
 int32_t CHttpClient::Progress() const {
-  int64_t r = received_.load(), e = expected_.load(), c = capacity_.load();
+  int64_t r = Received(), e = Expected(), c = Capacity();
   if (e >= 1) return static_cast<int32_t>(r * 100 / e);
   if (c > 0) return static_cast<int32_t>(r * 100 / c);
   return 0;
@@ -254,10 +254,7 @@ void CHttpClient::Post(std::wstring_view address, std::wstring_view referer,
 // Takes over the parts of a new request and empties the response of the last one.
 void CHttpClient::AdoptRequest(const CHttpAddress& a, std::wstring_view address,
                                std::wstring_view referer) {
-  received_ = 0;
-  expected_ = -1;
   error_ = 0;
-  header_.clear();
   address_ = std::wstring(address);
   scheme_ = a.scheme;
   host_ = a.host;
@@ -272,19 +269,11 @@ void CHttpClient::StartRequest(std::wstring_view address, std::wstring_view refe
       ParseHttpAddress(address, &a) || ParseHttpAddress(L"http://" + std::wstring(address), &a);
   if (ok && a.scheme != L"file" && a.scheme != L"http" && a.scheme != L"https") ok = false;
   if (ok && a.scheme != L"file" && a.host.empty()) ok = false;
-  if (ok && resend_fd_ < 0) {
-    received_ = 0;
-    expected_ = -1;
-    header_.clear();
-    error_ = kHttpEventFailed;
-    return;
-  }
-  if (!ok) {
+  if (!ok || resend_fd_ < 0) {
+    Stop();
     is_file_ = false;
-    received_ = 0;
-    expected_ = -1;
-    header_.clear();
-    error_ = kHttpBadAddress;
+    response_.Reset();
+    error_ = ok ? kHttpEventFailed : kHttpBadAddress;
     return;
   }
   {
@@ -300,7 +289,7 @@ void CHttpClient::StartRequest(std::wstring_view address, std::wstring_view refe
     }
   }
   Stop();
-  capacity_ = 0;
+  response_.Reset();
   AdoptRequest(a, address, referer);
   keep_connection_ = false;
   is_file_ = scheme_ == L"file";
@@ -335,8 +324,9 @@ std::string CHttpClient::BuildRequest() {
   std::string host = ToAnsi(host_);
   bool default_port = (scheme_ == L"https" && port_ == 443) || (scheme_ == L"http" && port_ == 80);
   if (!default_port) host += ":" + std::to_string(port_);
-  std::string ua = ToAnsi(user_agent_);
-  std::string referer = ToAnsi(referer_);
+  host = HeaderValue(FromAnsi(host));
+  std::string ua = HeaderValue(user_agent_);
+  std::string referer = HeaderValue(referer_);
   std::string r;
   r.reserve(512);
   if (!is_post_) {
@@ -349,7 +339,7 @@ std::string CHttpClient::BuildRequest() {
     r += "Connection: Keep-Alive\r\nProxy-Connection: Keep-Alive\r\n";
     if (cookie_jar_) {
       std::string cookies = cookie_jar_->CookieHeader(address_, UnixNow());
-      if (!cookies.empty()) r += "Cookie: " + cookies + "\r\n";
+      if (!cookies.empty()) r += "Cookie: " + HeaderValue(FromAnsi(cookies)) + "\r\n";
     }
     r += "\r\n";
   } else {
@@ -369,185 +359,52 @@ std::string CHttpClient::BuildRequest() {
 }
 
 void CHttpClient::ResetResponse() {
-  header_.clear();
-  reading_header_ = true;
-  complete_ = false;
-  chunked_ = false;
-  chunk_size_ = 0;
-  chunk_pos_ = -1;
-  chunk_extension_ = false;
-  chunk_line_.clear();
-  received_ = 0;
-  expected_ = -1;
-}
-
-void CHttpClient::EnsureCapacity(int64_t bytes) {
-  int64_t have = capacity_.load();
-  if (data_ && bytes <= have) return;
-  int64_t size = std::max<int64_t>({bytes, have + have / 2, 65536});
-  std::unique_ptr<char[]> grown(new char[static_cast<size_t>(size) + 4]);
-  if (data_ && received_ > 0) std::memcpy(grown.get(), data_.get(), received_);
-  data_ = std::move(grown);
-  capacity_ = static_cast<int32_t>(std::min<int64_t>(size, INT32_MAX));
-}
-
-void CHttpClient::Complete() {
-  std::memset(data_.get() + received_, 0, 4);
-  complete_ = true;
-  if (keep_connection_) idle_.Set();
-}
-
-bool CHttpClient::ProcessHeader() {
-  expected_ = -1;
-  size_t cont = header_.find(L"100 Continue");
-  if (cont != std::wstring::npos && header_.find(L"HTTP/1.", cont) == std::wstring::npos) {
-    return false;
-  }
-  if (auto cl = GetHeader(L"Content-Length")) expected_ = ParseLength(*cl);
-  auto te = GetHeader(L"Transfer-Encoding");
-  chunked_ = te && EqualsNoCase(*te, L"chunked");
-  if (chunked_) expected_ = -1;  // the chunks give the length
-  chunk_size_ = 0;
-  chunk_pos_ = -1;
-  chunk_extension_ = false;
-  auto conn = GetHeader(L"Connection");
-  keep_connection_ = !(conn && EqualsNoCase(*conn, L"close"));
-  int status = GetStatus();
-  if (status == 304 || status == 204) expected_ = 0;
-  int64_t initial = expected_ >= 0 ? expected_.load() : 65536;
-  data_.reset(new char[static_cast<size_t>(std::min(initial, kMaxInitialAlloc)) + 4]);
-  capacity_ = static_cast<int32_t>(std::min(initial, kMaxInitialAlloc));
-  received_ = 0;
-  reading_header_ = false;
-  return true;
-}
-
-bool CHttpClient::FeedHeaderByte(char b) {
-  header_ +=
-      static_cast<wchar_t>(static_cast<uint16_t>(static_cast<int16_t>(static_cast<int8_t>(b))));
-  if (header_.size() > kMaxHeaderChars) return false;
-  if (b != '\n') return true;
-  size_t n = header_.size();
-  bool end = (n >= 2 && header_[n - 2] == L'\n') ||
-             (n >= 4 && header_.compare(n - 4, 4, L"\r\n\r\n") == 0);
-  if (end && ProcessHeader() && expected_ == 0) Complete();
-  return true;
-}
-
-bool CHttpClient::FeedBody(const char* p, size_t n, size_t* used) {
-  if (!chunked_) {
-    int64_t take = static_cast<int64_t>(n);
-    if (expected_ >= 0) take = std::min<int64_t>(take, expected_ - received_);
-    if (received_ + take > INT32_MAX) return false;
-    EnsureCapacity(received_ + take);
-    std::memcpy(data_.get() + received_, p, static_cast<size_t>(take));
-    received_ += static_cast<int32_t>(take);
-    *used = n;  // bytes beyond the announced length are dropped
-    if (expected_ >= 0 && received_ >= expected_) Complete();
-    return true;
-  }
-  if (chunk_pos_ == -1) {  // size line
-    char b = *p;
-    *used = 1;
-    int v = -1;
-    if (b >= '0' && b <= '9')
-      v = b - '0';
-    else if (b >= 'a' && b <= 'f')
-      v = b - 'a' + 10;
-    else if (b >= 'A' && b <= 'F')
-      v = b - 'A' + 10;
-    if (b == ';') chunk_extension_ = true;  // "1a;name=value": the extension is not a size
-    if (v >= 0 && !chunk_extension_) {
-      chunk_size_ = chunk_size_ * 16 + v;
-      if (chunk_size_ > INT32_MAX) return false;
-    } else if (b == '\n') {
-      chunk_extension_ = false;
-      chunk_pos_ = 0;
-      if (chunk_size_ < 1) {
-        chunk_line_.clear();
-      } else {
-        int64_t e = expected_ == -1 ? chunk_size_ : expected_ + chunk_size_;
-        if (e > INT32_MAX) return false;
-        expected_ = static_cast<int32_t>(e);
-        if (capacity_ < expected_) {
-          // Grow with the data rather than trusting a huge announced chunk up front.
-          EnsureCapacity(std::min<int64_t>(expected_, received_ + kMaxInitialAlloc));
-        }
-      }
-    }
-    return true;
-  }
-  if (chunk_size_ > 0) {  // chunk data and its CR LF
-    int64_t take = std::min<int64_t>(static_cast<int64_t>(n), chunk_size_ - chunk_pos_ + 2);
-    int64_t data = std::max<int64_t>(0, std::min(take, chunk_size_ - chunk_pos_));
-    if (data > 0) {
-      EnsureCapacity(received_ + data);
-      std::memcpy(data_.get() + received_, p, static_cast<size_t>(data));
-      received_ += static_cast<int32_t>(data);
-    }
-    chunk_pos_ += take;
-    *used = static_cast<size_t>(take);
-    if (chunk_pos_ == chunk_size_ + 2) {
-      chunk_size_ = 0;
-      chunk_pos_ = -1;
-    }
-    return true;
-  }
-  // Trailer lines after the last chunk; the empty line ends the body.
-  char b = *p;
-  *used = 1;
-  if (b != '\n') {
-    chunk_line_ += b;
-    if (chunk_line_.size() > kMaxHeaderChars) return false;
-  } else {
-    if (chunk_line_ == "\r" || chunk_line_.empty()) {
-      chunk_pos_ = -1;
-      EnsureCapacity(received_);
-      Complete();
-    }
-    chunk_line_.clear();
-  }
-  return true;
+  response_.Reset();
+  keep_connection_ = true;
 }
 
 bool CHttpClient::Feed(const char* p, size_t n) {
-  while (n > 0) {
-    if (complete_) return true;  // the rest is not ours: dropped
-    if (reading_header_) {
-      if (!FeedHeaderByte(*p)) return false;
-      ++p, --n;
-      continue;
-    }
-    size_t used = 0;
-    if (!FeedBody(p, n, &used)) return false;
-    p += used;
-    n -= used;
-  }
-  return true;
+  bool was_complete = response_.complete();
+  bool ok = response_.Feed(p, n);
+  if (!response_.reading_header()) keep_connection_ = response_.keep_connection();
+  // A complete response on a connection that stays open is handed over at once; the worker
+  // stays on the connection for the next request.
+  if (ok && !was_complete && response_.complete() && keep_connection_) idle_.Set();
+  return ok;
 }
 
+// Reads a regular file of at most the body limit; devices, pipes and folders are refused.
 void CHttpClient::ReadLocalFile() {
-  std::string bytes;
-  if (!ReadFileBytes(path_, &bytes) || bytes.size() > static_cast<size_t>(INT32_MAX) - 8) {
+  int fd = open(ToUtf8(path_).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st {};
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) close(fd);
     error_ = kHttpBadAddress;
     return;
   }
-  data_.reset(new char[bytes.size() + 4]);
-  std::memcpy(data_.get(), bytes.data(), bytes.size());
-  std::memset(data_.get() + bytes.size(), 0, 4);
-  received_ = expected_ = capacity_ = static_cast<int32_t>(bytes.size());
-  complete_ = true;
+  if (st.st_size > response_.MaxBody()) {
+    close(fd);
+    error_ = kHttpTooLarge;
+    return;
+  }
+  std::string bytes(static_cast<size_t>(st.st_size), '\0');
+  size_t got = 0;
+  while (got < bytes.size()) {
+    ssize_t r = read(fd, bytes.data() + got, bytes.size() - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += static_cast<size_t>(r);
+  }
+  close(fd);
+  bytes.resize(got);  // a file that shrank while read
+  response_.AdoptBody(std::move(bytes));
   error_ = 0;
 }
 
 void CHttpClient::Terminate() {
-  if (!complete_) {
-    if (!data_) {
-      data_.reset(new char[4]);
-      capacity_ = 0;
-    }
-    std::memset(data_.get() + received_, 0, 4);
-  }
+  // The response's own failure (a body cut short, ...) is the transaction's error unless the
+  // connection already failed for another reason.
+  if (error_ == 0 && response_.error() != 0) error_ = response_.error();
   idle_.Set();
 }
 
@@ -558,7 +415,6 @@ void CHttpClient::WorkerMain() {
   sigaddset(&block, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &block, nullptr);
 
-  complete_ = false;
   if (is_file_) {
     ReadLocalFile();
     {
@@ -578,6 +434,7 @@ void CHttpClient::WorkerMain() {
   }
   ResetResponse();
   bool retried = false;  // a request is repeated at most once on a fresh connection
+  int64_t started_ms = NowMs();
 
   for (;;) {  // one connection per pass
     auto conn = std::make_unique<Connection>();
@@ -635,6 +492,18 @@ void CHttpClient::WorkerMain() {
       fds[2] = {abort_fd_, POLLIN, 0};
       uint32_t timeout = timeout_ms_.load();
       int wait = timeout == kInfinite ? -1 : static_cast<int>(std::min<uint32_t>(timeout, INT_MAX));
+      bool deadline_wait = false;  // the wait ends at the transaction's limit
+      if (timeout != kInfinite && !response_.complete()) {
+        // The whole transaction gets the time-out plus a second per kMinRate bytes received.
+        int64_t limit = started_ms + timeout + int64_t{response_.received()} * 1000 / kMinRate;
+        int64_t left = limit - NowMs();
+        if (left <= 0) {
+          error_ = kHttpTimeout;
+          break;
+        }
+        deadline_wait = left < wait;
+        if (deadline_wait) wait = static_cast<int>(left);
+      }
       int pr = poll(fds, 3, wait);
       if (pr < 0) {
         if (errno == EINTR) continue;
@@ -648,6 +517,7 @@ void CHttpClient::WorkerMain() {
         break;
       }
       if (pr == 0) {
+        if (deadline_wait) continue;  // the transaction's limit, checked above
         // The time-out bounds each wait. After one, the sending side is shut so that the
         // server may still close; a second one in a row gives up.
         error_ = kHttpTimeout;
@@ -665,6 +535,7 @@ void CHttpClient::WorkerMain() {
           out_pos = 0;
           retried = false;
           ResetResponse();
+          started_ms = NowMs();
         }
       }
       short rev = fds[0].revents;
@@ -736,48 +607,33 @@ void CHttpClient::WorkerMain() {
       }
       if (end) break;
 
-      // Receive everything that is there. A body of known length goes straight into the data
-      // buffer; everything else passes through `buf` and Feed.
+      // Receive everything that is there.
       char buf[kReadBlock];
       for (;;) {
-        ssize_t r;
-        if (!complete_ && !reading_header_ && !chunked_ && expected_ > received_ &&
-            capacity_ >= expected_) {
-          size_t want = static_cast<size_t>(expected_ - received_);
-          r = conn->Read(data_.get() + received_, want);
-          if (r > 0) {
-            received_ += static_cast<int32_t>(r);
-            if (received_ >= expected_) Complete();
-            if (complete_ && !keep_connection_) break;
-            continue;
-          }
-        } else {
-          r = conn->Read(buf, sizeof buf);
-        }
+        ssize_t r = conn->Read(buf, sizeof buf);
         if (r == -1) break;
         if (r > 0) {
           if (!Feed(buf, static_cast<size_t>(r))) {
-            error_ = kHttpSocketError;
-            end = true;
+            end = true;  // the response failed; Terminate reports why
             break;
           }
-          if (complete_ && !keep_connection_) break;
+          if (response_.complete() && !keep_connection_) break;
           continue;
         }
         // The server closed (r == 0) or the connection broke (r == -2).
-        bool nothing_yet = !complete_ && header_.empty() && out_pos == out.size();
+        bool nothing_yet = response_.nothing_received() && out_pos == out.size();
         if (nothing_yet && conn->requests > 1 && !retried) {
           reconnect = true;  // a kept connection the server had already given up
-        } else if (r == 0 && !complete_ && !reading_header_ && expected_ == -1 && received_ > 0) {
-          Complete();
-        } else if (r == -2 && !complete_) {
+        } else if (r == -2 && !response_.complete()) {
           error_ = conn->ssl && conn->requests == 0 ? kHttpTlsFailed : kHttpSocketError;
+        } else {
+          response_.Closed();  // a body that ends with the connection, else a truncated one
         }
         end = true;
         break;
       }
       // A complete response on a connection the server will close needs nothing more from it.
-      if (!end && complete_ && !keep_connection_) break;
+      if (!end && response_.complete() && !keep_connection_) break;
     }
 
     if (reconnect) {
@@ -813,76 +669,36 @@ void CHttpClient::WorkerMain() {
 // ---- response ----------------------------------------------------------------------------------
 
 int CHttpClient::GetStatus() const {
-  if (is_file_) return 200;
-  if (header_.size() < 5 || header_.compare(0, 4, L"HTTP") != 0) return 0;
-  // After interim responses ("100 Continue") the final status line is the one that counts.
-  size_t line = 0;
-  for (size_t at = 0; (at = header_.find(L"\n\nHTTP", at)) != std::wstring::npos; ++at) {
-    line = at + 2;
-  }
-  for (size_t at = 0; (at = header_.find(L"\r\n\r\nHTTP", at)) != std::wstring::npos; ++at) {
-    line = std::max(line, at + 4);
-  }
-  size_t sp = header_.find(L' ', line + 4);
-  if (sp == std::wstring::npos) return 0;
-  size_t i = sp + 1;
-  while (i < header_.size() && (header_[i] == L' ' || header_[i] == L'\t')) ++i;
-  bool neg = i < header_.size() && header_[i] == L'-';
-  if (neg || (i < header_.size() && header_[i] == L'+')) ++i;
-  int v = 0;
-  while (i < header_.size() && header_[i] >= L'0' && header_[i] <= L'9' && v < 100000) {
-    v = v * 10 + (header_[i++] - L'0');
-  }
-  return neg ? -v : v;
+  return is_file_ ? 200 : response_.Status();
 }
 
 std::optional<std::wstring> CHttpClient::GetHeader(std::wstring_view name) const {
-  std::wstring_view h = header_;
-  size_t pos = 0;
-  while (pos < h.size()) {
-    size_t eol = h.find(L"\r\n", pos);
-    if (eol == std::wstring_view::npos) break;
-    std::wstring_view line = h.substr(pos, eol - pos);
-    pos = eol + 2;
-    size_t colon = line.find(L':');
-    if (colon == std::wstring_view::npos) continue;
-    if (!EqualsNoCase(line.substr(0, colon), name)) continue;
-    size_t v = colon + 1;
-    while (v < line.size() && (line[v] == L' ' || line[v] == L'\t')) ++v;
-    return std::wstring(line.substr(v));
+  return response_.Header(name);
+}
+
+CHttpClient::Redirect CHttpClient::RedirectTarget(std::wstring* target) const {
+  int status = GetStatus();
+  if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) {
+    return Redirect::kNone;
   }
-  return std::nullopt;
+  std::optional<std::wstring> location = GetHeader(L"Location");
+  if (!location) return Redirect::kNone;
+  // Header characters stand for bytes; a Location with non-ASCII bytes is read as UTF-8.
+  std::string bytes;
+  for (wchar_t c : *location) bytes += static_cast<char>(c & 0xFF);
+  std::wstring value = FromUtf8(bytes);
+  if (!CombineUrl(address_, value, target)) *target = value;
+  // A server may send the client to another web address, never to a local file.
+  CHttpAddress next;
+  if (!ParseHttpAddress(*target, &next) || (next.scheme != L"http" && next.scheme != L"https")) {
+    return Redirect::kRefused;
+  }
+  return Redirect::kFollow;
 }
 
 bool CHttpClient::FollowRedirect() {
-  int status = GetStatus();
-  if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) {
-    return false;
-  }
-  std::wstring location;
-  size_t at = header_.find(L"Location: ");
-  if (at != std::wstring::npos) {
-    size_t lf = header_.find(L'\n', at);
-    if (lf == std::wstring::npos) return false;
-    size_t stop = lf;
-    if (stop > at && header_[stop - 1] == L'\r') --stop;
-    location = header_.substr(at + 10, stop - at - 10);
-  } else if (auto v = GetHeader(L"Location")) {
-    location = *v;
-  } else {
-    return false;
-  }
-  // Header characters stand for bytes; a Location with non-ASCII bytes is read as UTF-8.
-  std::string bytes;
-  for (wchar_t c : location) bytes += static_cast<char>(c & 0xFF);
-  location = FromUtf8(bytes);
   std::wstring target;
-  if (!CombineUrl(address_, location, &target)) target = location;
-  // A server may send the client to another web address, never to a local file.
-  CHttpAddress next;
-  if (!ParseHttpAddress(target, &next) || (next.scheme != L"http" && next.scheme != L"https")) {
-    return false;
-  }
+  if (RedirectTarget(&target) != Redirect::kFollow) return false;
   std::wstring referer = referer_;
   if (is_post_) {
     Post(target, referer, post_body_);
@@ -910,12 +726,22 @@ HttpWait WaitForTransaction(CHttpClient* client, const std::function<bool()>& sh
       continue;
     }
     if (client->Error() != 0) return HttpWait::kFailed;
-    if (follow_redirects && (max_redirects < 0 || redirects < max_redirects) &&
-        client->FollowRedirect()) {
-      ++redirects;
-      continue;
+    if (!follow_redirects) return HttpWait::kReady;
+    std::wstring target;
+    CHttpClient::Redirect next = client->RedirectTarget(&target);
+    if (next == CHttpClient::Redirect::kNone) return HttpWait::kReady;
+    if (next == CHttpClient::Redirect::kRefused || redirects >= max_redirects) {
+      client->error_ =
+          next == CHttpClient::Redirect::kRefused ? kHttpRedirectRefused : kHttpTooManyRedirects;
+      return HttpWait::kFailed;
     }
-    return HttpWait::kReady;
+    // A loop of quick redirections still sees the stop check at every turn.
+    if (should_stop && should_stop()) {
+      client->Stop();
+      return HttpWait::kStopped;
+    }
+    client->FollowRedirect();
+    ++redirects;
   }
 }
 

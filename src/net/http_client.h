@@ -20,28 +20,19 @@
 #include <string_view>
 #include <thread>
 
+#include "net/http_error.h"
+#include "net/http_response.h"
 #include "net/url.h"
 
 namespace gm {
 
 class CCookieJar;
+class CSpoolFile;
 
-// Error codes of a transaction (Error()).
-enum HttpError : int32_t {
-  kHttpOk = 0,
-  kHttpSocketLibrary = -1,  // the socket library could not be started (unused here)
-  kHttpEventFailed = -3,    // the wake-up descriptors could not be created
-  kHttpBadAddress = -4,     // invalid or unsupported address, or the local file cannot be read
-  kHttpResolveFailed = -5,  // the server's name could not be resolved
-  kHttpSocketError = -6,    // socket error while waiting or reading
-  kHttpSocketFailed = -7,   // the socket could not be created
-  kHttpConnectFailed = -8,  // the connection to the server failed
-  kHttpSelectFailed = -9,   // the socket could not be made non-blocking
-  kHttpWaitFailed = -10,    // the wait for events failed
-  kHttpTimeout = -11,       // no network event within the time-out
-  kHttpAborted = -12,       // Stop() ended the transfer
-  kHttpTlsFailed = -13,     // TLS handshake failed or the certificate or host name did not verify
-};
+enum class HttpWait { kReady, kFailed, kStopped };
+class CHttpClient;
+HttpWait WaitForTransaction(CHttpClient* client, const std::function<bool()>& should_stop,
+                            bool follow_redirects, int max_redirects);
 
 // A manual-reset event.
 class CManualEvent {
@@ -76,14 +67,25 @@ class CHttpClient {
   // waits for the worker to end.
   void Stop();
 
-  // Longest wait for any one network event, in milliseconds (kInfinite: no limit).
+  // Longest wait for any one network event, in milliseconds (kInfinite: no limit). It bounds
+  // the whole transaction too, together with a minimum rate: a transfer fails with
+  // kHttpTimeout once it has taken longer than the time-out plus one second for every
+  // kMinRate bytes received, so a server that trickles bytes is cut off.
   void SetTimeout(uint32_t ms) { timeout_ms_ = ms; }
+  static constexpr int64_t kMinRate = 8 * 1024;
   uint32_t Timeout() const { return timeout_ms_; }
   // Sent as User-Agent when not empty. Defaults to DefaultUserAgent().
   void SetUserAgent(std::wstring ua) { user_agent_ = std::move(ua); }
   const std::wstring& UserAgent() const { return user_agent_; }
   // The jar whose cookies every GET sends; null sends none. Defaults to CCookieJar::Default().
   void SetCookieJar(CCookieJar* jar) { cookie_jar_ = jar; }
+  // The largest body a response may have (after decoding); larger ones fail with
+  // kHttpTooLarge. Defaults to DefaultMaxBody(). Set while idle.
+  void SetMaxBody(int64_t bytes) { response_.SetMaxBody(bytes); }
+  int64_t MaxBody() const { return response_.MaxBody(); }
+  // Bodies above this many bytes are kept in a temporary file instead of memory (TakeSpool);
+  // 0 (the default) keeps them in memory. Set while idle.
+  void SetSpoolThreshold(int64_t bytes) { response_.SetSpoolThreshold(bytes); }
   // Additional trusted certificates (PEM file) besides the system's store, for https.
   void SetExtraCaFile(std::string path) { extra_ca_file_ = std::move(path); }
 
@@ -96,26 +98,36 @@ class CHttpClient {
   bool KeepConnection() const { return keep_connection_.load(); }
 
   int32_t Error() const { return error_.load(); }
-  int32_t Received() const { return received_.load(); }
-  int32_t Expected() const { return expected_.load(); }
-  int32_t Capacity() const { return capacity_.load(); }
+  // Body bytes as framed on the wire, the announced length (-1: none), the buffer's size.
+  int32_t Received() const { return response_.received(); }
+  int32_t Expected() const { return response_.expected(); }
+  int32_t Capacity() const { return response_.capacity(); }
   // received × 100 ÷ expected, else ÷ capacity, else 0.
   int32_t Progress() const;
 
-  // Response (read only while idle). The status of the final response: after an interim
-  // "100 Continue" the header text holds both, and the last status line counts.
+  // Response (read only while idle). Interim responses (1xx) are skipped: the header and the
+  // status are those of the final response.
   int GetStatus() const;
   std::optional<std::wstring> GetHeader(std::wstring_view name) const;
-  // Status 301, 302, 303, 307 or 308 with a Location: starts a request to that address
-  // (resolved against the current one) with the same referer and returns true. Only http and
-  // https targets are followed.
+  // What a redirection response asks for: kNone when the status is not 301, 302, 303, 307 or
+  // 308 or there is no Location header; kRefused when the target (resolved against the
+  // current address) is not an http or https address; else kFollow with *target set.
+  enum class Redirect { kNone, kFollow, kRefused };
+  Redirect RedirectTarget(std::wstring* target) const;
+  // When RedirectTarget gives kFollow: starts a request to the target with the same referer
+  // and returns true.
   bool FollowRedirect();
-  // Everything from the first response byte to the empty line; bytes 0x80-0xFF appear as
-  // U+FF80-U+FFFF.
-  const std::wstring& ResponseHeader() const { return header_; }
-  // The body; Data() is followed by 4 zero bytes.
-  std::string_view Body() const { return {data_.get(), static_cast<size_t>(received_.load())}; }
-  const char* Data() const { return data_ ? data_.get() : kEmptyData; }
+  // The final response's header from its status line to the empty line; bytes 0x80-0xFF
+  // appear as U+FF80-U+FFFF.
+  const std::wstring& ResponseHeader() const { return response_.header(); }
+  // The body held in memory (decoded when the server compressed it); Data() is followed by 4
+  // zero bytes. Empty when the body went to a temporary file.
+  std::string_view Body() const { return response_.Body(); }
+  const char* Data() const { return response_.Data(); }
+  int64_t BodySize() const { return response_.BodySize(); }
+  // The temporary file holding a body above the spool threshold, handed over (null when the
+  // body is in memory).
+  std::shared_ptr<CSpoolFile> TakeSpool() { return response_.TakeSpool(); }
 
   // The address of the current (last started) request and its parts.
   const std::wstring& Address() const { return address_; }
@@ -131,10 +143,13 @@ class CHttpClient {
   // the browser engine's own (once, at start, before clients are made).
   static std::wstring DefaultUserAgent();
   static void SetDefaultUserAgent(std::wstring ua);
+  // The body limit new clients start with: CHttpResponse::kDefaultMaxBody, or the number of
+  // megabytes in the environment variable GLEANMARK_MAX_BODY_MB when that is larger.
+  static int64_t DefaultMaxBody();
 
  private:
-  static constexpr char kEmptyData[4] = {0, 0, 0, 0};
   struct Connection;
+  friend HttpWait WaitForTransaction(CHttpClient*, const std::function<bool()>&, bool, int);
   friend struct Connection;
 
   void StartRequest(std::wstring_view address, std::wstring_view referer);
@@ -144,14 +159,8 @@ class CHttpClient {
   std::string BuildRequest();
   void ReadLocalFile();
   void ResetResponse();
-  // Receiving (worker thread): feeds bytes of the response; returns false on a fatal
-  // protocol failure.
+  // Receiving (worker thread): feeds bytes to the response; false when it failed.
   bool Feed(const char* p, size_t n);
-  bool FeedHeaderByte(char b);
-  bool ProcessHeader();
-  bool FeedBody(const char* p, size_t n, size_t* used);
-  void Complete();
-  void EnsureCapacity(int64_t bytes);
   void Terminate();
 
   // Request parameters (set by the caller; handed to the worker under mu_).
@@ -180,27 +189,18 @@ class CHttpClient {
 
   // Response state (worker while busy, caller while idle).
   std::atomic<int32_t> error_{0};
-  std::atomic<int32_t> received_{0};
-  std::atomic<int32_t> expected_{-1};
-  std::atomic<int32_t> capacity_{0};
   std::atomic<bool> keep_connection_{true};
-  std::wstring header_;
-  std::unique_ptr<char[]> data_;
-  bool reading_header_ = false;
-  bool chunked_ = false;
-  int64_t chunk_size_ = 0;
-  int64_t chunk_pos_ = -1;
-  bool chunk_extension_ = false;
-  std::string chunk_line_;
-  bool complete_ = false;
+  CHttpResponse response_;
   bool is_file_ = false;
 };
 
 // Waits for the client's transaction as every caller does: in slices of 1 second, asking
-// `should_stop` between slices (a stop ends the client with Stop()). With `follow_redirects`,
-// redirections are followed up to `max_redirects` times (-1: no limit).
-enum class HttpWait { kReady, kFailed, kStopped };
+// `should_stop` between slices and before every redirection (a stop ends the client with
+// Stop()). With `follow_redirects`, redirections are followed up to `max_redirects` times;
+// one more fails with kHttpTooManyRedirects, and one to a local or unsupported address with
+// kHttpRedirectRefused.
+constexpr int kMaxRedirects = 20;
 HttpWait WaitForTransaction(CHttpClient* client, const std::function<bool()>& should_stop,
-                            bool follow_redirects, int max_redirects = -1);
+                            bool follow_redirects, int max_redirects = kMaxRedirects);
 
 }  // namespace gm

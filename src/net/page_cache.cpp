@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cwctype>
 
@@ -10,6 +11,7 @@
 #include "doc/file_util.h"
 #include "doc/text_codec.h"
 #include "net/http_client.h"
+#include "net/spool_file.h"
 #include "net/url.h"
 
 namespace gm {
@@ -77,6 +79,30 @@ int64_t NowMsSince1601() {
          kMsFrom1601To1970;
 }
 
+// The last segment of a name (either slash separates), without control characters; "." and
+// ".." are no name.
+std::wstring CleanFileName(std::wstring_view name) {
+  size_t cut = name.find_last_of(L"/\\");
+  if (cut != std::wstring_view::npos) name.remove_prefix(cut + 1);
+  std::wstring r;
+  for (wchar_t c : name) {
+    if (c >= 0x20 && c != 0x7F) r += c;
+  }
+  if (r == L"." || r == L"..") r.clear();
+  return r;
+}
+
+bool CLinkedFile::WriteTo(const std::wstring& path) const {
+  if (spooled) return spooled->CopyTo(ToUtf8(path));
+  return WriteFileAtomically(path, bytes);
+}
+
+bool CLinkedFile::ReadContent(std::string* out) const {
+  if (spooled) return spooled->ReadAll(out);
+  *out = bytes;
+  return true;
+}
+
 std::wstring LinkedFileName(std::wstring_view final_address,
                             const std::optional<std::wstring>& content_disposition,
                             const std::optional<std::wstring>& content_type,
@@ -87,7 +113,8 @@ std::wstring LinkedFileName(std::wstring_view final_address,
     if (at != std::wstring::npos && at > 0) {
       size_t b = at + 9;
       size_t e = content_disposition->find(L';', b);
-      std::wstring name = content_disposition->substr(b, e == std::wstring::npos ? e : e - b);
+      std::wstring name =
+          CleanFileName(content_disposition->substr(b, e == std::wstring::npos ? e : e - b));
       if (!name.empty()) return name;
     }
   }
@@ -96,9 +123,9 @@ std::wstring LinkedFileName(std::wstring_view final_address,
     if (c == L'/') c = L'\\';
   }
   size_t q = a.rfind(L'?');
-  if (q == std::wstring::npos) return a.substr(a.rfind(L'\\') + 1);
+  if (q == std::wstring::npos) return CleanFileName(a);
   a.resize(q);
-  std::wstring name = a.substr(a.rfind(L'\\') + 1) + std::to_wstring(now_ms_since_1601);
+  std::wstring name = CleanFileName(a) + std::to_wstring(now_ms_since_1601);
   std::wstring type = content_type ? LowerAscii(*content_type) : std::wstring();
   if (type.find(L"jpeg") != std::wstring::npos) {
     name += L".jpg";
@@ -120,20 +147,20 @@ bool FetchLinkedFile(std::wstring_view address, std::wstring_view page_address,
     }
   }
   // A page from the web does not get to name files of this computer.
-  CHttpAddress page, file;
-  if (ParseHttpAddress(page_address, &page) && page.scheme != L"file" &&
-      (!ParseHttpAddress(target, &file) || file.scheme == L"file")) {
-    return false;
-  }
+  if (!PageMayLoad(page_address, target)) return false;
   CHttpClient client;
   client.SetTimeout(60000);
+  client.SetMaxBody(std::max(kLinkedFileMaxBytes, CHttpClient::DefaultMaxBody()));
+  client.SetSpoolThreshold(kLinkedFileSpoolBytes);
   client.Get(target, page_address);
   if (WaitForTransaction(&client, should_stop, true) != HttpWait::kReady) return false;
-  if (client.Received() <= 0) return false;
+  if (client.BodySize() <= 0) return false;
   out->address = std::wstring(address);
   out->name = LinkedFileName(client.Address(), client.GetHeader(L"Content-Disposition"),
                              client.GetHeader(L"Content-Type"), NowMsSince1601());
-  out->bytes = std::string(client.Body());
+  out->size = client.BodySize();
+  out->spooled = client.TakeSpool();
+  out->bytes = out->spooled ? std::string() : std::string(client.Body());
   return true;
 }
 

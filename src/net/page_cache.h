@@ -8,12 +8,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 
 namespace gm {
+
+class CSpoolFile;
 
 class CPageCache {
  public:
@@ -39,23 +42,39 @@ class CPageCache {
   std::set<std::wstring> addresses_;
 };
 
-// A file an item links to.
+// A file an item links to. Small files are held in `bytes`; larger ones (above
+// kLinkedFileSpoolBytes) in a temporary file that is deleted when the last copy of the
+// CLinkedFile goes. Writers use WriteTo or ReadContent, which serve both forms.
 struct CLinkedFile {
   std::wstring address;  // as the item supplied it
-  std::wstring name;     // the chosen file name (may be empty)
-  std::string bytes;
+  std::wstring name;     // the chosen file name, without any folder part (may be empty)
+  std::string bytes;     // the content when held in memory (empty when spooled)
+  std::shared_ptr<const CSpoolFile> spooled;  // the content when kept in a temporary file
+  int64_t size = 0;                           // the content's length either way
+
+  bool Spooled() const { return spooled != nullptr; }
+  // Copies the content to `path` (created or truncated); a partial file is removed.
+  bool WriteTo(const std::wstring& path) const;
+  // The whole content in memory; false when the temporary file cannot be read.
+  bool ReadContent(std::string* out) const;
 };
+
+// Linked files above this size wait in a temporary file instead of memory.
+constexpr int64_t kLinkedFileSpoolBytes = 4 << 20;
+// The largest linked file fetched.
+constexpr int64_t kLinkedFileMaxBytes = 1ll << 30;
 
 // Downloads `address` (resolved against `page_address` when relative) with the page as referer,
 // following redirections, waiting in 1-second slices with `should_stop` asked between them.
 // Fills *out and returns true; false on failure, an empty body or a stop. A local file is
-// fetched only for a page that is itself local.
+// fetched only for a page that is itself local (PageMayLoad).
 bool FetchLinkedFile(std::wstring_view address, std::wstring_view page_address,
                      const std::function<bool()>& should_stop, CLinkedFile* out);
 
 // The file name rule on its own: Content-Disposition's filename=, else the last segment of the
 // final address; an address with a query gets `now_ms_since_1601` and an extension from the
-// content type.
+// content type. Only the last segment of a name is kept ("../../x.sh" gives "x.sh"), and
+// "." or ".." is no name, so a name never leads out of the folder it is saved in.
 std::wstring LinkedFileName(std::wstring_view final_address,
                             const std::optional<std::wstring>& content_disposition,
                             const std::optional<std::wstring>& content_type,

@@ -2,10 +2,12 @@
 
 #include <cctype>
 #include <cwctype>
+#include <optional>
 
 #include "doc/text_codec.h"
 #include "net/html_scan.h"
 #include "net/http_client.h"
+#include "net/http_response.h"
 
 namespace gm {
 
@@ -31,17 +33,26 @@ std::string NameAfterEquals(std::wstring_view s, size_t eq) {
   return name;
 }
 
-size_t FindNoCase(std::string_view hay, std::string_view needle, size_t from) {
-  if (needle.size() > hay.size()) return std::string_view::npos;
+// `needle` is lower case ASCII.
+template <typename Char>
+size_t FindNoCase(std::basic_string_view<Char> hay, std::basic_string_view<Char> needle,
+                  size_t from) {
+  auto lower = [](Char c) { return c >= 'A' && c <= 'Z' ? static_cast<Char>(c - 'A' + 'a') : c; };
+  if (needle.size() > hay.size()) return std::basic_string_view<Char>::npos;
   for (size_t i = from; i + needle.size() <= hay.size(); ++i) {
     size_t k = 0;
-    while (k < needle.size() && std::tolower(static_cast<unsigned char>(hay[i + k])) ==
-                                    static_cast<unsigned char>(needle[k])) {
-      ++k;
-    }
+    while (k < needle.size() && lower(hay[i + k]) == needle[k]) ++k;
     if (k == needle.size()) return i;
   }
-  return std::string_view::npos;
+  return std::basic_string_view<Char>::npos;
+}
+
+size_t FindNoCase(std::string_view hay, std::string_view needle, size_t from) {
+  return FindNoCase<char>(hay, needle, from);
+}
+
+size_t FindNoCase(std::wstring_view hay, std::wstring_view needle, size_t from) {
+  return FindNoCase<wchar_t>(hay, needle, from);
 }
 
 bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
@@ -83,15 +94,23 @@ std::string WebCharsetName(std::string_view label) {
 
 }  // namespace
 
-std::string HeaderCharset(std::wstring_view header) {
-  size_t ct = header.find(L"Content-Type");
-  if (ct == std::wstring_view::npos) return {};
-  size_t i = ct;
-  while (i < header.size() && header[i] != L'=' && header[i] != L'\n') ++i;
-  if (i >= header.size() || header[i] != L'=') return {};
-  return NameAfterEquals(header, i);
+// The charset parameter of a Content-Type value ("text/html; charset=gbk"); empty when none.
+std::string CharsetParameter(std::wstring_view value) {
+  for (size_t at = 0; (at = FindNoCase(value, L"charset", at)) != std::wstring_view::npos; ++at) {
+    size_t i = at + 7;
+    while (i < value.size() && IsWhite(value[i])) ++i;
+    if (i < value.size() && value[i] == L'=') return NameAfterEquals(value, i);
+  }
+  return {};
 }
 
+std::string HeaderCharset(std::wstring_view header) {
+  std::optional<std::wstring> type = HeaderField(header, L"Content-Type");
+  return type ? CharsetParameter(*type) : std::string();
+}
+
+// Browsers take the first meta element that declares a charset, in either form:
+// <meta charset="..."> or <meta http-equiv="Content-Type" content="...; charset=...">.
 std::string HeadCharset(std::string_view body) {
   size_t head = FindNoCase(body, "<head>", 0);
   if (head == std::string_view::npos) return {};
@@ -103,11 +122,14 @@ std::string HeadCharset(std::string_view body) {
   HtmlScanNode* meta = scan.FindNode(L"html@head@meta");
   if (!meta) meta = scan.FindNode(L"head@meta");
   for (; meta; meta = CHtmlScan::FindNode(meta, L"#meta")) {
+    std::wstring charset = CHtmlScan::TagAttribute(meta, L"charset");
+    if (!charset.empty()) return NameAfterEquals(L"=" + charset, 0);
     if (!EqualsNoCase(CHtmlScan::TagAttribute(meta, L"HTTP-EQUIV"), L"Content-Type")) continue;
     std::wstring content = CHtmlScan::TagAttribute(meta, L"CONTENT");
+    std::string name = CharsetParameter(content);
+    if (!name.empty()) return name;
     size_t eq = content.find(L'=');
-    if (eq == std::wstring::npos) return {};
-    return NameAfterEquals(content, eq);
+    return eq == std::wstring::npos ? std::string() : NameAfterEquals(content, eq);
   }
   return {};
 }

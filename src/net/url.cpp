@@ -293,4 +293,15 @@ bool CombineUrl(std::wstring_view base, std::wstring_view relative, std::wstring
   return true;
 }
 
+bool PageMayLoad(std::wstring_view page_address, std::wstring_view target) {
+  auto local = [](std::wstring_view a) {
+    CHttpAddress parts;
+    return ParseHttpAddress(a, &parts) && parts.scheme == L"file";
+  };
+  std::wstring resolved;
+  if (page_address.empty() || !CombineUrl(page_address, target, &resolved)) resolved = target;
+  if (!local(target) && !local(resolved)) return true;
+  return local(page_address);
+}
+
 }  // namespace gm

@@ -34,4 +34,10 @@ std::wstring UrlEncode(std::wstring_view text);
 // when neither gives an absolute address.
 bool CombineUrl(std::wstring_view base, std::wstring_view relative, std::wstring* out);
 
+// Whether a page at `page_address` may load `target` (a frame, a linked page or file, a
+// script; relative targets resolved against the page first): local files only for a page that
+// is itself a local file. A page without an address, or with one that is not a web or file
+// address (about:blank, javascript:, data:), counts as not local.
+bool PageMayLoad(std::wstring_view page_address, std::wstring_view target);
+
 }  // namespace gm

@@ -11,6 +11,7 @@
 
 #include "doc/text_codec.h"
 #include "page/css_style.h"
+#include "page/markup_bounds.h"
 #include "page/noscript_text.h"
 
 namespace gm {
@@ -224,7 +225,9 @@ void BuildWithNoscriptText(std::string_view utf8, CDomDocument* doc) {
   }
 }
 
-void BuildInto(std::string_view utf8, CDomDocument* doc) {
+void BuildInto(std::string_view page, CDomDocument* doc) {
+  std::string bounded;
+  std::string_view utf8 = BoundMarkup(page, &bounded);
   if (MayHoldNoscript(utf8)) {
     BuildWithNoscriptText(utf8, doc);
   } else {

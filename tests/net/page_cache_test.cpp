@@ -48,6 +48,11 @@ TEST(LinkedFileName, FollowsDispositionThenAddress) {
       {L"http://h/a/get", L"attachment; FileName=Report.PDF; size=3", std::nullopt, L"Report.PDF"},
       {L"http://h/a/get", L"attachment; filename=\"q.txt\"", std::nullopt, L"\"q.txt\""},
       {L"http://h/a/get", L"filename=first.txt", std::nullopt, L"get"},
+      // A name never leads out of the folder it is saved in.
+      {L"http://h/a/get", L"attachment; filename=../../x.sh", std::nullopt, L"x.sh"},
+      {L"http://h/a/get", L"attachment; filename=..\\..\\evil.bat;", std::nullopt, L"evil.bat"},
+      {L"http://h/a/get", L"attachment; filename=/etc/cron.d/job", std::nullopt, L"job"},
+      {L"http://h/a/get", L"attachment; filename=..", std::nullopt, L"get"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(LinkedFileName(c.address, c.disposition, c.type, t), c.name) << ToUtf8(c.address);

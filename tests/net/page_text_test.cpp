@@ -76,6 +76,16 @@ INSTANTIATE_TEST_SUITE_P(
             "<head lang=zh><meta http-equiv=Content-Type content=\"charset=big5\"></head>" + kGbk,
             BodySource::kAnsi,
             L"<head lang=zh><meta http-equiv=Content-Type content=\"charset=big5\"></head>中文"},
+        // The Content-Type header is found by its name, in any case, and nowhere else.
+        DecodeCase{"LowerCaseHeaderName",
+                   L"HTTP/1.1 200 OK\r\ncontent-type: text/html; charset=utf-8\r\n\r\n",
+                   "\xE4\xB8\xAD", BodySource::kCharset, L"中"},
+        DecodeCase{"OtherHeaderNamingContentTypeFirst",
+                   L"HTTP/1.1 200 OK\r\nX-Content-Type-Options: nosniff; x=big5\r\n"
+                   L"Content-Type: text/html; charset=utf-8\r\n\r\n",
+                   "\xE4\xB8\xAD", BodySource::kCharset, L"中"},
+        DecodeCase{"MetaCharsetForm", H(L""), "<head><meta charset=\"utf-8\"></head>\xE4\xB8\xAD",
+                   BodySource::kCharset, L"<head><meta charset=\"utf-8\"></head>中"},
         DecodeCase{"EqualsOnALaterLineIsNotUsed",
                    L"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nX-A: charset=big5\r\n\r\n", kGbk,
                    BodySource::kAnsi, L"中文"}),
@@ -87,7 +97,14 @@ TEST(HeadCharset, ReadsTheFirstContentTypeMeta) {
                         "content=\"charset=big5\"></head>"),
             "euc-jp");
   EXPECT_EQ(HeadCharset("<head><meta http-equiv=content-type content=text/html></head>"), "");
-  EXPECT_EQ(HeadCharset("<head><meta charset=big5></head>"), "");
+  // Both forms count, the first meta that declares one wins.
+  EXPECT_EQ(HeadCharset("<head><meta charset=big5></head>"), "big5");
+  EXPECT_EQ(HeadCharset("<head><meta charset='big5'><meta http-equiv=content-type "
+                        "content='text/html; charset=utf-8'></head>"),
+            "big5");
+  EXPECT_EQ(HeadCharset("<head><meta http-equiv=content-type content='text/html; charset=utf-8'>"
+                        "<meta charset=big5></head>"),
+            "utf-8");
   EXPECT_EQ(HeadCharset("<head><meta http-equiv=content-type content=charset=big5>"), "");
 }
 

@@ -1,0 +1,386 @@
+// The main window's commands.
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+
+#include "doc/app_paths.h"
+#include "doc/config.h"
+#include "doc/task_file.h"
+#include "doc/text_codec.h"
+#include "task/task_settings.h"
+#include "ui/about_dialog.h"
+#include "ui/main_frame.h"
+#include "ui/options_dialog.h"
+#include "ui/result_model.h"
+#include "ui/result_view.h"
+#include "ui/task_tree.h"
+#include "ui/ui_text.h"
+#include "ui/user_prompts.h"
+
+namespace gm::ui {
+namespace {
+
+// Shows the wait cursor for as long as it lives.
+struct WaitCursor {
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+// The label of the encoding list follows the legacy code page: Chinese under code page 936.
+bool AnsiCodePageIsChinese() {
+  return AnsiCodePage().find("936") != std::string::npos;
+}
+
+}  // namespace
+
+void CMainFrame::RunCommand(int id) {
+  OnCommand(id);
+}
+
+void CMainFrame::OnCommand(int id) {
+  if (exiting_) return;
+  switch (id) {
+    case kCmdOptions:
+      ShowOptions();
+      break;
+    case kCmdImportTasks: {
+      FileRequest r;
+      r.parent = this;
+      r.filter = QtFileFilter(LangText(*config_, L"APP_TASKFILEEXT"));
+      ImportFiles(Prompts().open_files(r).files);
+      break;
+    }
+    case kCmdExportTask:
+      ExportTask();
+      break;
+    case kCmdLogin:
+      if (services_.login) services_.login(this);
+      break;
+    case kCmdShowWindow:
+      ShowWindowAgain();
+      break;
+    case kCmdExit:
+      Exit();
+      break;
+    case kCmdNewTask:
+      NewTask();
+      break;
+    case kCmdModifyTask:
+      ModifyTask(0);
+      break;
+    case kCmdFileOutput:
+    case kCmdWebOutput:
+    case kCmdDbOutput:
+    case kCmdCsvOutput:
+      ModifyTask(id);
+      break;
+    case kCmdDeleteTasks:
+      DeleteTasks();
+      break;
+    case kCmdStart:
+      StartTasks();
+      break;
+    case kCmdPause:
+      PauseTasks();
+      break;
+    case kCmdStop:
+      StopTasks();
+      break;
+    case kCmdTaskPane:
+      left_pane_->setVisible(!left_pane_->isVisible());
+      break;
+    case kCmdToolBar:
+      toolbar_->setVisible(!toolbar_->isVisible());
+      break;
+    case kCmdStatusBar:
+      statusBar()->setVisible(!statusBar()->isVisible());
+      break;
+    case kCmdHelp:
+      OpenHelp();
+      break;
+    case kCmdHomePage:
+      Prompts().open_external(LangText(*config_, L"APP_URL_HOME"));
+      break;
+    case kCmdAbout:
+      ShowAbout();
+      break;
+    case kCmdSaveXls:
+    case kCmdSaveCsv:
+      SaveResults(id);
+      break;
+    case kCmdExportFiles:
+      ExportResultFiles();
+      break;
+    case kCmdClearResults:
+      ClearResults();
+      break;
+    default:
+      break;
+  }
+  UpdateCommands();
+}
+
+QMessageBox::StandardButton CMainFrame::Tell(const wchar_t* key, QMessageBox::Icon icon,
+                                             QMessageBox::StandardButtons buttons) {
+  return ShowMessage(this, LangText(*config_, L"APP_TITLE"), LangText(*config_, key), icon,
+                     buttons);
+}
+
+bool CMainFrame::TakeRunLockOrTell(CTaskRunner* runner, const wchar_t* tip_key) {
+  if (runner && runner->TryAcquireRunLock()) return true;
+  Tell(tip_key, QMessageBox::Information);
+  return false;
+}
+
+bool CMainFrame::SaveConfig() {
+  return SaveConfiguration(*config_);
+}
+
+void CMainFrame::ImportFiles(const QStringList& paths) {
+  for (const QString& path : paths) {
+    std::unique_ptr<CXmlNode> task;
+    {
+      WaitCursor wait;
+      if (std::optional<GostKey> key = TaskFileKey(*config_)) {
+        task = ImportTaskFile(WStr(path), *key);
+      }
+    }
+    if (!task) {
+      Tell(L"MSGBOX_MAINFRM_IMPORTFAILED", QMessageBox::Critical);
+      continue;
+    }
+    CXmlNode* added = config_->AppendTop(std::move(task));
+    SaveConfig();
+    CreateRunner(added);  // an imported task is not started, whatever its "runatstart"
+    tree_->clearSelection();
+    tree_->setCurrentItem(AddTaskItem(added));
+  }
+}
+
+void CMainFrame::ExportTask() {
+  if (!displayed_task_) return;
+  FileRequest r;
+  r.parent = this;
+  r.filter = QtFileFilter(LangText(*config_, L"APP_TASKFILEEXT"));
+  r.default_suffix = QStringLiteral("tsk");
+  r.suggested = QStr(ProposedTaskFileName(*displayed_task_));
+  QStringList files = Prompts().save_file(r).files;
+  if (files.isEmpty()) return;
+  bool ok = false;
+  {
+    WaitCursor wait;
+    std::optional<GostKey> key = TaskFileKey(*config_);
+    ok = key && ExportTaskFile(*displayed_task_, WStr(files.first()), *key);
+  }
+  if (!ok) Tell(L"MSGBOX_MAINFRM_EXPORTFAILED", QMessageBox::Critical);
+}
+
+void CMainFrame::NewTask() {
+  if (!services_.editor) return;
+  auto task = std::make_unique<CXmlNode>(L"task", XmlElement);
+  EditorResult result = services_.editor(this, task.get(), 0, true);
+  if (!result.accepted) return;
+  CXmlNode* added = config_->AppendTop(std::move(task));
+  SaveConfig();
+  CreateRunner(added);
+  tree_->clearSelection();
+  tree_->setCurrentItem(AddTaskItem(added));
+}
+
+void CMainFrame::ModifyTask(int page) {
+  CXmlNode* task = displayed_task_;
+  CTaskRunner* runner = displayed_runner_;
+  if (!task || !runner) return;
+  if (!TakeRunLockOrTell(runner, L"MSGBOX_MAINFRM_MODIFYTASKTIP")) return;
+  if (services_.editor) {
+    EditorResult result = services_.editor(this, task, page, false);
+    if (result.accepted && result.changed) {
+      SaveConfig();
+      if (QTreeWidgetItem* item = tree_->ItemOf(task)) item->setText(0, TaskItemText(task));
+      runner->Reload();
+      if (result.items_changed) runner->MutableRecords().Clear();
+      RebuildList();
+      RefreshCaption();
+    }
+  }
+  runner->ReleaseRunLock();
+}
+
+void CMainFrame::DeleteTasks() {
+  std::vector<CXmlNode*> tasks = tree_->SelectedTasks();
+  if (tasks.empty()) return;
+  bool several = tasks.size() > 1;
+  if (Tell(several ? L"MSGBOX_MAINFRM_CONFIRMDELTASKS" : L"MSGBOX_MAINFRM_CONFIRMDELTASK",
+           QMessageBox::Question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+    return;
+  }
+  int deleted = 0;
+  int left = 0;
+  for (CXmlNode* task : tasks) {
+    CTaskRunner* runner = RunnerOf(task);
+    if (runner && !runner->TryAcquireRunLock()) {
+      ++left;
+      continue;
+    }
+    DestroyRunner(task);  // the lock goes with the runner
+    delete tree_->ItemOf(task);
+    config_->RemoveTop(task);
+    ++deleted;
+  }
+  if (deleted > 0) {
+    SaveConfig();
+    SetDisplayed(CTaskTree::TaskOf(tree_->currentItem()));
+  }
+  if (left > 0) {
+    Tell(several ? L"MSGBOX_MAINFRM_DELTASKFAILEDS" : L"MSGBOX_MAINFRM_DELTASKFAILED",
+         QMessageBox::Warning);
+  }
+}
+
+void CMainFrame::StartTasks() {
+  for (CXmlNode* task : tree_->SelectedTasks()) {
+    CTaskRunner* runner = RunnerOf(task);
+    if (!runner) continue;
+    if (runner->State() == kStopped)
+      runner->Start();
+    else
+      runner->Resume();
+  }
+}
+
+void CMainFrame::PauseTasks() {
+  for (CXmlNode* task : tree_->SelectedTasks()) {
+    CTaskRunner* runner = RunnerOf(task);
+    if (runner && runner->State() == kRunning) runner->Pause();
+  }
+}
+
+void CMainFrame::StopTasks() {
+  for (CXmlNode* task : tree_->SelectedTasks()) {
+    CTaskRunner* runner = RunnerOf(task);
+    if (runner && (runner->State() == kRunning || runner->State() == kPaused)) runner->Stop();
+  }
+}
+
+void CMainFrame::SaveResults(int id) {
+  CTaskRunner* runner = displayed_runner_;
+  if (!runner || !displayed_task_) return;
+  bool xls = id == kCmdSaveXls;
+  if (!(xls ? static_cast<bool>(services_.write_xls) : static_cast<bool>(services_.write_csv))) {
+    return;
+  }
+  if (!TakeRunLockOrTell(runner, L"MSGBOX_MAINFRM_SAVERESULTTIP")) return;
+  static const QStringList kEncodings = {QStringLiteral("ANSI"), QStringLiteral("Unicode"),
+                                         QStringLiteral("Unicode big endian"),
+                                         QStringLiteral("UTF-8")};
+  FileRequest r;
+  r.parent = this;
+  r.suggested = QStr(ProposedTaskFileName(*displayed_task_));
+  if (xls) {
+    r.filter = QtFileFilter(LangText(*config_, L"APP_RESULTXLSEXT"));
+    r.default_suffix = QStringLiteral("xls");
+  } else {
+    r.filter = QtFileFilter(LangText(*config_, L"APP_RESULTCSVEXT"));
+    r.default_suffix = QStringLiteral("csv");
+    r.choices = kEncodings;
+    r.choices_label =
+        AnsiCodePageIsChinese() ? QStringLiteral("文件编码(E):") : QStringLiteral("Encoding(E):");
+    r.choices_label.replace(QStringLiteral("(E)"), QStringLiteral("(&E)"));
+  }
+  FileAnswer answer = Prompts().save_file(r);
+  if (!answer.files.isEmpty()) {
+    WaitCursor wait;
+    std::wstring path = WStr(answer.files.first());
+    if (xls)
+      services_.write_xls(*runner, path);
+    else
+      services_.write_csv(*runner, path, WStr(kEncodings.value(answer.choice, kEncodings[0])));
+  }
+  runner->ReleaseRunLock();
+}
+
+void CMainFrame::ExportResultFiles() {
+  CTaskRunner* runner = displayed_runner_;
+  if (!runner || !services_.export_files) return;
+  if (!TakeRunLockOrTell(runner, L"MSGBOX_MAINFRM_EXPORTRESULTTIP")) return;
+  services_.export_files(this, *runner);
+  runner->ReleaseRunLock();
+}
+
+void CMainFrame::ClearResults() {
+  CTaskRunner* runner = displayed_runner_;
+  if (!runner) return;
+  if (!TakeRunLockOrTell(runner, L"MSGBOX_MAINFRM_CLEARRESULTTIP")) return;
+  runner->MutableRecords().Clear();
+  RebuildList();
+  runner->ReleaseRunLock();
+  RefreshCaption();
+}
+
+void CMainFrame::SortByColumn(int column) {
+  CTaskRunner* runner = displayed_runner_;
+  if (!runner || column <= 0 || last_state_ != kStopped) return;
+  // The records change order: only while no run can start.
+  if (!runner->TryAcquireRunLock()) return;
+  sort_descending_ = column == sort_column_ ? !sort_descending_ : false;
+  sort_column_ = column;
+  runner->MutableRecords().SetSort(column - 1, sort_descending_);
+  runner->ReleaseRunLock();
+  QHeaderView* header = view_->horizontalHeader();
+  header->setSortIndicatorShown(true);
+  header->setSortIndicator(column, sort_descending_ ? Qt::DescendingOrder : Qt::AscendingOrder);
+  model_->SyncRows();
+}
+
+void CMainFrame::ShowCell(const QModelIndex& index) {
+  ShowMessage(this, LangText(*config_, L"APP_TITLE"), index.data(Qt::DisplayRole).toString(),
+              QMessageBox::NoIcon);
+}
+
+void CMainFrame::ShowOptions() {
+  COptionsDialog dialog(config_, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  SaveConfig();
+  Retranslate();
+}
+
+void CMainFrame::ShowAbout() {
+  CAboutDialog dialog(*config_, this);
+  dialog.exec();
+}
+
+void CMainFrame::OpenHelp() {
+  QString manual = QDir(QStr(ResourceFolder())).filePath(QStringLiteral("manual/index.html"));
+  Prompts().open_external(QUrl::fromLocalFile(manual).toString());
+}
+
+bool CMainFrame::ConfirmExit() {
+  return Tell(L"MSGBOX_MAINFRM_APPEXIT", QMessageBox::Question,
+              QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void CMainFrame::Exit() {
+  if (!ConfirmExit()) return;
+  CarryOutExit();
+  close();
+}
+
+void CMainFrame::CarryOutExit() {
+  exiting_ = true;
+  displayed_task_ = nullptr;
+  displayed_runner_ = nullptr;
+  model_->SetRunner(nullptr, QString());
+  {
+    WaitCursor wait;
+    for (auto& [task, runner] : runners_) runner.reset();
+    runners_.clear();
+  }
+  if (tray_) tray_->hide();
+  emit Exited();
+}
+
+}  // namespace gm::ui

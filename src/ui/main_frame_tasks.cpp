@@ -1,0 +1,230 @@
+// The main window's tasks: the tree, one runner per task, the displayed task, and what the
+// runners report.
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "doc/config.h"
+#include "task/task_settings.h"
+#include "ui/main_frame.h"
+#include "ui/result_model.h"
+#include "ui/result_view.h"
+#include "ui/runner_bridge.h"
+#include "ui/task_tree.h"
+#include "ui/ui_text.h"
+
+namespace gm::ui {
+
+void CMainFrame::LoadTasks() {
+  left_caption_->setText(LangText(*config_, L"MAINFRAME_TASKLIST"));
+  std::vector<CXmlNode*> tasks = TaskElements(*config_);
+  for (CXmlNode* task : tasks) {
+    CreateRunner(task);
+    AddTaskItem(task);
+  }
+  if (services_.start_runatstart) {
+    for (CXmlNode* task : tasks) {
+      if (task->GetAttributeInt(L"runatstart", 0) != 0) RunnerOf(task)->Start();
+    }
+  }
+  if (tree_->topLevelItemCount() > 0) {
+    tree_->setCurrentItem(tree_->topLevelItem(0));
+  } else {
+    SetDisplayed(nullptr);
+  }
+}
+
+QTreeWidgetItem* CMainFrame::AddTaskItem(CXmlNode* task) {
+  return tree_->AddTask(task, TaskItemText(task), ImageIcon(QStringLiteral("33101"), {16, 16}));
+}
+
+CTaskRunner* CMainFrame::CreateRunner(CXmlNode* task) {
+  auto runner = std::make_unique<CTaskRunner>(task, bridge_, services_.runner_env(task));
+  CTaskRunner* raw = runner.get();
+  runners_[task] = std::move(runner);
+  return raw;
+}
+
+// Destroys a task's runner (its thread ends first); the caller holds its run lock.
+void CMainFrame::DestroyRunner(CXmlNode* task) {
+  auto it = runners_.find(task);
+  if (it == runners_.end()) return;
+  CTaskRunner* raw = it->second.get();
+  if (raw == displayed_runner_) {
+    displayed_runner_ = nullptr;
+    displayed_task_ = nullptr;
+    model_->SetRunner(nullptr, LangText(*config_, L"DATALIST_NUMBER"));
+  }
+  it->second.reset();
+  runners_.erase(it);
+  bridge_->Forget(raw);
+}
+
+CTaskRunner* CMainFrame::RunnerOf(const CXmlNode* task) const {
+  auto it = runners_.find(task);
+  return it == runners_.end() ? nullptr : it->second.get();
+}
+
+QString CMainFrame::TaskItemText(CXmlNode* task) const {
+  QString text = QStr(task->GetAttribute(L"name").value_or(L""));
+  CTaskRunner* runner = RunnerOf(task);
+  if (!runner) return text;
+  if (runner->State() == kPaused) text += LangText(*config_, L"MAINFRAME_TASKNODE_PAUSED");
+  if (runner->State() == kRunning) text += LangText(*config_, L"MAINFRAME_TASKNODE_RUNNING");
+  return text;
+}
+
+void CMainFrame::SetDisplayed(CXmlNode* task) {
+  if (exiting_) return;
+  displayed_task_ = task;
+  displayed_runner_ = task ? RunnerOf(task) : nullptr;
+  last_state_ = displayed_runner_ ? displayed_runner_->State() : kStopped;
+  sort_column_ = -1;
+  sort_descending_ = false;
+  RebuildList();
+  RefreshCaption();
+  UpdateCommands();
+}
+
+void CMainFrame::RebuildList() {
+  model_->SetRunner(displayed_runner_, LangText(*config_, L"DATALIST_NUMBER"));
+  QHeaderView* header = view_->horizontalHeader();
+  if (displayed_runner_) {
+    std::lock_guard<std::mutex> hold(displayed_runner_->RecordsLock());
+    const CRecordList& records = displayed_runner_->Records();
+    if (records.SortIndex() >= 0) {
+      sort_column_ = records.SortIndex() + 1;
+      sort_descending_ = records.SortDescending();
+    }
+  }
+  header->setSortIndicatorShown(sort_column_ > 0);
+  if (sort_column_ > 0) {
+    header->setSortIndicator(sort_column_,
+                             sort_descending_ ? Qt::DescendingOrder : Qt::AscendingOrder);
+  }
+}
+
+void CMainFrame::OnNotice(CTaskRunner* runner, int notice) {
+  if (exiting_) return;
+  const CXmlNode* task = nullptr;
+  for (const auto& [t, r] : runners_) {
+    if (r.get() == runner) task = t;
+  }
+  if (!task) return;  // a runner no longer in the table
+  bool displayed = runner == displayed_runner_;
+  switch (notice) {
+    case kNoticeState:
+      if (displayed) last_state_ = runner->State();
+      if (QTreeWidgetItem* item = tree_->ItemOf(task)) {
+        item->setText(0, TaskItemText(const_cast<CXmlNode*>(task)));
+      }
+      RefreshCaption();
+      UpdateCommands();
+      break;
+    case kNoticeRecord:
+      if (displayed) {
+        model_->SyncRows();
+        RefreshCaption();
+      }
+      break;
+    case kNoticeStatus:
+      RefreshCaption();
+      break;
+    case kNoticeTaskValues:
+      WriteBackTaskValues(runner);
+      break;
+    case kNoticePageFailed:
+      if (displayed) statusBar()->showMessage(QStr(runner->PageFailure()), 10000);
+      break;
+    default:
+      break;
+  }
+}
+
+// Values the runner keeps for its task go into the element while no run can start; when a run
+// has already started again, once it is over.
+void CMainFrame::WriteBackTaskValues(CTaskRunner* runner) {
+  if (exiting_ || !KnownRunner(runner)) return;
+  if (!runner->TryAcquireRunLock()) {
+    QTimer::singleShot(1000, this, [this, runner] { WriteBackTaskValues(runner); });
+    return;
+  }
+  runner->WriteBackTaskValues();
+  runner->ReleaseRunLock();
+  SaveConfig();
+}
+
+bool CMainFrame::KnownRunner(const CTaskRunner* runner) const {
+  for (const auto& [task, r] : runners_) {
+    if (r.get() == runner) return true;
+  }
+  return false;
+}
+
+QString CMainFrame::ResultCaption() const {
+  return right_caption_->text();
+}
+
+QString CMainFrame::CountText() const {
+  return count_label_->text();
+}
+
+void CMainFrame::RefreshCaption() {
+  QString caption = LangText(*config_, L"MAINFRAME_RESULTLIST");
+  long count = 0;
+  if (displayed_task_ && displayed_runner_) {
+    QString state;
+    switch (displayed_runner_->State()) {
+      case kStopped:
+        state = LangText(*config_, L"MAINFRAME_TASKSTATE_STOPPED");
+        break;
+      case kPaused:
+        state = LangText(*config_, L"MAINFRAME_TASKSTATE_PAUSED");
+        break;
+      case kLogin:
+        state = LangText(*config_, L"MAINFRAME_TASKSTATE_LOGIN");
+        break;
+      case kRunning:
+        state = QStr(displayed_runner_->StatusText());
+        break;
+      default:
+        break;
+    }
+    QString name = QStr(displayed_task_->GetAttribute(L"name").value_or(L""));
+    caption = QStringLiteral("%1[%2]--%3").arg(caption, name, state);
+    std::lock_guard<std::mutex> hold(displayed_runner_->RecordsLock());
+    count = static_cast<long>(displayed_runner_->Records().Size());
+  }
+  right_caption_->setText(caption);
+  count_label_->setText(QStringLiteral("%1").arg(count, 10));
+}
+
+// The enabling rules: "selected" is a selected tree item; the state rules look at the
+// displayed task's last reported state only.
+void CMainFrame::UpdateCommands() {
+  bool selected = !tree_->SelectedTasks().empty() && displayed_task_ != nullptr;
+  bool stopped = selected && last_state_ == kStopped;
+  bool editor = static_cast<bool>(services_.editor);
+  auto enable = [&](int id, bool on) { actions_[id]->setEnabled(on); };
+  enable(kCmdExportTask, selected);
+  enable(kCmdNewTask, editor);
+  enable(kCmdModifyTask, editor && stopped);
+  enable(kCmdDeleteTasks, stopped);
+  enable(kCmdStart, selected && (last_state_ == kStopped || last_state_ == kPaused));
+  enable(kCmdPause, selected && last_state_ == kRunning);
+  enable(kCmdStop, selected && last_state_ != kStopped);
+  enable(kCmdSaveXls, stopped && static_cast<bool>(services_.write_xls));
+  enable(kCmdSaveCsv, stopped && static_cast<bool>(services_.write_csv));
+  enable(kCmdExportFiles, stopped && static_cast<bool>(services_.export_files));
+  enable(kCmdClearResults, stopped);
+  for (int id : {kCmdFileOutput, kCmdWebOutput, kCmdDbOutput, kCmdCsvOutput}) {
+    enable(id, editor && stopped);
+  }
+  enable(kCmdLogin, static_cast<bool>(services_.login));
+  actions_[kCmdTaskPane]->setChecked(left_pane_->isVisibleTo(this));
+  actions_[kCmdStatusBar]->setChecked(statusBar()->isVisibleTo(this));
+}
+
+}  // namespace gm::ui

@@ -1,0 +1,90 @@
+#include "ui/task_tree.h"
+
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QUrl>
+
+namespace gm::ui {
+
+CTaskTree::CTaskTree(QWidget* parent) : QTreeWidget(parent) {
+  setHeaderHidden(true);
+  setRootIsDecorated(false);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  setUniformRowHeights(true);
+  setIconSize(QSize(16, 16));
+  setAcceptDrops(true);
+  setDragDropMode(QAbstractItemView::DropOnly);
+  setStyleSheet(QStringLiteral("QTreeView::item { height: 18px; }"));
+}
+
+QTreeWidgetItem* CTaskTree::AddTask(CXmlNode* task, const QString& text, const QIcon& icon) {
+  auto* item = new QTreeWidgetItem(this);
+  item->setText(0, text);
+  item->setIcon(0, icon);
+  item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(task)));
+  return item;
+}
+
+CXmlNode* CTaskTree::TaskOf(const QTreeWidgetItem* item) {
+  if (!item) return nullptr;
+  return reinterpret_cast<CXmlNode*>(item->data(0, Qt::UserRole).value<quintptr>());
+}
+
+QTreeWidgetItem* CTaskTree::ItemOf(const CXmlNode* task) const {
+  for (int i = 0; i < topLevelItemCount(); ++i) {
+    if (TaskOf(topLevelItem(i)) == task) return topLevelItem(i);
+  }
+  return nullptr;
+}
+
+std::vector<CXmlNode*> CTaskTree::SelectedTasks() const {
+  std::vector<CXmlNode*> tasks;
+  for (int i = 0; i < topLevelItemCount(); ++i) {
+    if (topLevelItem(i)->isSelected()) tasks.push_back(TaskOf(topLevelItem(i)));
+  }
+  return tasks;
+}
+
+void CTaskTree::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Delete) {
+    emit DeleteKeyPressed();
+    event->accept();
+    return;
+  }
+  QTreeWidget::keyPressEvent(event);
+}
+
+void CTaskTree::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls())
+    event->acceptProposedAction();
+  else
+    event->ignore();
+}
+
+void CTaskTree::dragMoveEvent(QDragMoveEvent* event) {
+  if (event->mimeData()->hasUrls())
+    event->acceptProposedAction();
+  else
+    event->ignore();
+}
+
+void CTaskTree::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  }
+  event->acceptProposedAction();
+  if (!paths.isEmpty()) emit FilesDropped(paths);
+}
+
+void CTaskTree::contextMenuEvent(QContextMenuEvent* event) {
+  QTreeWidgetItem* item = itemAt(viewport()->mapFromGlobal(event->globalPos()));
+  if (item && !item->isSelected()) setCurrentItem(item);
+  emit ContextMenuAt(event->globalPos());
+}
+
+}  // namespace gm::ui

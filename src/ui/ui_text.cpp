@@ -1,0 +1,63 @@
+#include "ui/ui_text.h"
+
+#include <QStringList>
+
+#include "doc/config.h"
+
+namespace gm::ui {
+
+QString LangText(const CXmlDocument& config, std::wstring_view key) {
+  std::optional<std::wstring> text = GetLangText(config, key);
+  return text ? QStr(*text) : QString();
+}
+
+QString MenuText(const CXmlDocument& config, int id) {
+  std::optional<std::wstring> text = GetLangText(config, id);
+  return text ? QStr(*text) : QString();
+}
+
+QString PromptText(const CXmlDocument& config, int id) {
+  std::optional<std::wstring> text = CommandPrompt(config, id);
+  return text ? QStr(*text) : QString();
+}
+
+QString TipText(const CXmlDocument& config, int id) {
+  std::optional<std::wstring> text = CommandTip(config, id);
+  return text ? QStr(*text) : QString();
+}
+
+QString QtFileFilter(const QString& filter_text) {
+  QStringList parts = filter_text.split(QLatin1Char('|'));
+  QStringList filters;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString name = parts[i].trimmed();
+    QString pattern = parts[i + 1].trimmed();
+    if (name.isEmpty() && pattern.isEmpty()) continue;
+    if (name.contains(QLatin1Char('('))) {
+      filters << name;
+    } else {
+      pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+      filters << QStringLiteral("%1 (%2)").arg(name, pattern);
+    }
+  }
+  return filters.join(QStringLiteral(";;"));
+}
+
+}  // namespace gm::ui
+
+namespace gm::ui {
+
+QFont LanguageFont(const CXmlDocument& config, const QFont& fallback) {
+  std::optional<FontSetting> setting = gm::LanguageFont(config);
+  if (!setting) return fallback;
+  QFont font(fallback);
+  // The face name may be one of another desktop; the font matching falls back to a face that
+  // can show the language's characters.
+  font.setFamilies({QStr(setting->name), fallback.family()});
+  font.setPointSize(setting->size > 0 ? setting->size : 9);
+  font.setWeight(QFont::Normal);
+  font.setItalic(false);
+  return font;
+}
+
+}  // namespace gm::ui
