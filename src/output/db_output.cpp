@@ -69,7 +69,7 @@ DbValue DbEntryValue(const std::wstring& content, const std::vector<OutputColumn
     if (content == Placeholder(columns[i].name, L".DATA")) {
       v.isBytes = true;
       v.text.clear();
-      if (!field.linkedFiles.empty()) v.bytes = field.linkedFiles[0].bytes;
+      if (!field.linkedFiles.empty()) v.bytes = LinkedFileBytes(field.linkedFiles[0]);
       return v;
     }
     std::wstring ph = Placeholder(columns[i].name, L".NAME");
@@ -184,11 +184,11 @@ void CDbOutput::SaveLinkedFiles(const CRecord& record) {
     if (IsLinkFile(columns_[i])) {
       std::wstring name = SafeFileName(field.text);
       if (!name.empty() && !field.linkedFiles.empty())
-        SaveLinkedFile(linkFolder_ + name, field.linkedFiles[0].bytes);
+        SaveLinkedFile(linkFolder_ + name, field.linkedFiles[0]);
     } else if (columns_[i].type == L"INNERHTML" || columns_[i].type == L"OUTERHTML") {
       for (const CLinkedFile& f : field.linkedFiles) {
         std::wstring name = SafeFileName(f.name);
-        if (!name.empty()) SaveLinkedFile(linkFolder_ + name, f.bytes);
+        if (!name.empty()) SaveLinkedFile(linkFolder_ + name, f);
       }
     }
   }

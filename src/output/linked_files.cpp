@@ -27,13 +27,16 @@ std::wstring AsFolder(std::wstring_view folder) {
   return out;
 }
 
-bool SaveLinkedFile(const std::wstring& path, const std::string& bytes) {
-  if (bytes.empty() || path.empty()) return false;
+bool SaveLinkedFile(const std::wstring& path, const CLinkedFile& file) {
+  int64_t size = file.Spooled() ? file.size : static_cast<int64_t>(file.bytes.size());
+  if (size <= 0 || path.empty()) return false;
   std::string p = ToUtf8(NormalizeSeparators(path));
   struct stat st {};
   if (lstat(p.c_str(), &st) == 0) return false;
   std::wstring folder = FolderOf(path);
   if (!folder.empty()) MakeFolders(folder);
+  if (file.Spooled()) return file.WriteTo(NormalizeSeparators(path));
+  const std::string& bytes = file.bytes;
   int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   size_t done = 0;
@@ -48,6 +51,13 @@ bool SaveLinkedFile(const std::wstring& path, const std::string& bytes) {
   return ok;
 }
 
+std::string LinkedFileBytes(const CLinkedFile& file) {
+  if (!file.Spooled()) return file.bytes;
+  std::string bytes;
+  if (!file.ReadContent(&bytes)) bytes.clear();
+  return bytes;
+}
+
 std::wstring SpreadsheetLinkPath(const CRecord& record, const CLinkedFile& file, bool subfolder) {
   std::wstring rel = L"images/";
   if (subfolder) rel += SafeFileName(record.Field(0).text) + L"/";
@@ -60,7 +70,7 @@ std::wstring LocalizeLinkedFiles(const CFieldValue& field, const CRecord& record
   for (const CLinkedFile& file : field.linkedFiles) {
     std::wstring rel = SpreadsheetLinkPath(record, file, subfolder);
     ReplaceAll(&copy, file.address, rel);
-    SaveLinkedFile(folder + rel, file.bytes);
+    SaveLinkedFile(folder + rel, file);
   }
   return copy;
 }

@@ -93,7 +93,7 @@ int OutputRecordFiles(const FileOutputSettings& s, const std::wstring& result_fo
     if (columns[i].type == L"LINKFILE") {
       std::wstring f = SafeFileName(field.text);
       if (!dl.target.empty() && !f.empty() && !field.linkedFiles.empty())
-        written += SaveLinkedFile(dl.target + f, field.linkedFiles[0].bytes) ? 1 : 0;
+        written += SaveLinkedFile(dl.target + f, field.linkedFiles[0]) ? 1 : 0;
       for (std::wstring* t : {&name, &tmpl, &part})
         ReplaceAll(t, L"<$" + item + L".NAME$>", field.text);
       for (std::wstring* t : {&tmpl, &part}) ReplaceAll(t, L"<$" + item + L".PATH$>", dl.typed + f);
@@ -102,7 +102,7 @@ int OutputRecordFiles(const FileOutputSettings& s, const std::wstring& result_fo
       for (const CLinkedFile& file : field.linkedFiles) {
         std::wstring f = SafeFileName(file.name);
         if (!dl.target.empty() && !f.empty())
-          written += SaveLinkedFile(dl.target + f, file.bytes) ? 1 : 0;
+          written += SaveLinkedFile(dl.target + f, file) ? 1 : 0;
         ReplaceAll(&copy, file.address, dl.typed + f);
       }
       for (std::wstring* t : {&tmpl, &part}) ReplaceAll(t, L"<$" + item + L"$>", copy);

@@ -83,8 +83,9 @@ std::wstring RecordQuery(const NameValueList& params, const std::vector<OutputCo
         continue;
       }
       ReplaceAll(&value, L"<$" + item + L".NAME$>", UrlEncode(field.text));
-      ReplaceAll(&value, L"<$" + item + L".DATA$>",
-                 field.linkedFiles.empty() ? L"" : FormEncodeBytes(field.linkedFiles[0].bytes));
+      ReplaceAll(
+          &value, L"<$" + item + L".DATA$>",
+          field.linkedFiles.empty() ? L"" : FormEncodeBytes(LinkedFileBytes(field.linkedFiles[0])));
     }
     if (!query.empty()) query += L'&';
     query += UrlEncode(name) + L"=" + value;
