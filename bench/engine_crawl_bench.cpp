@@ -28,12 +28,9 @@ struct Counter : CRecordOutput {
 };
 
 void CompareWithScrapy() {
-  std::string dir = TempDir();
-  ::mkdir((dir + "/site").c_str(), 0755);
-  WriteSite(dir + "/site");
-  int port = FreePort();
-  pid_t nginx = StartNginx(dir, port);
-  std::string base = "http://127.0.0.1:" + std::to_string(port);
+  ListSite site;
+  const std::string& dir = site.dir;
+  const std::string& base = site.base;
 
   std::string task = ListTaskText(base);
   CXmlDocument doc;
@@ -67,9 +64,6 @@ void CompareWithScrapy() {
               kPages, scrapy_records, theirs, kPages / theirs, scrapy_records / theirs,
               rc == 0 ? "" : " (scrapy failed)");
   std::printf("ratio:     %.1fx\n\n", theirs / ours);
-  ::kill(nginx, SIGTERM);
-  ::waitpid(nginx, nullptr, 0);
-  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 std::unique_ptr<CRecord> KeyRecord(long i) {

@@ -76,6 +76,24 @@ pid_t StartNginx(const std::string& dir, int port) {
   return pid;
 }
 
+// The site written to a temporary folder and served by nginx for the object's lifetime.
+struct ListSite {
+  ListSite() : dir(TempDir()) {
+    ::mkdir((dir + "/site").c_str(), 0755);
+    WriteSite(dir + "/site");
+    int port = FreePort();
+    nginx = StartNginx(dir, port);
+    base = "http://127.0.0.1:" + std::to_string(port);
+  }
+  ~ListSite() {
+    ::kill(nginx, SIGTERM);
+    ::waitpid(nginx, nullptr, 0);
+    std::system(("rm -rf '" + dir + "'").c_str());
+  }
+  std::string dir, base;
+  pid_t nginx = -1;
+};
+
 // The task in text form; `outputs` (output settings elements) go before its end.
 std::string ListTaskText(const std::string& base, const std::string& outputs = "") {
   std::string task = "<task name=\"bench\" useiectrl=\"0\"><address type=\"1\"><url>" + base +

@@ -214,21 +214,16 @@ void LargeXls(const std::string& dir) {
 
 int main() {
   using namespace gm;
-  std::string dir = TempDir();
-  ::mkdir((dir + "/site").c_str(), 0755);
-  WriteSite(dir + "/site");
-  int port = FreePort();
-  pid_t nginx = StartNginx(dir, port);
-  std::string base = "http://127.0.0.1:" + std::to_string(port);
+  std::string dir;
   {
+    ListSite site;
+    dir = site.dir;
     test::CMariaDbServer mariadb;
     if (!mariadb.Running()) std::printf("(mariadbd did not start: MariaDB rows fail)\n");
-    OutputsOverTheListRun(dir, base, mariadb);
+    OutputsOverTheListRun(dir, site.base, mariadb);
     DirectRates(dir, mariadb);
   }
-  ::kill(nginx, SIGTERM);
-  ::waitpid(nginx, nullptr, 0);
-  LargeXls(dir);
-  std::system(("rm -rf '" + dir + "'").c_str());
+  test::TempDir large;
+  LargeXls(large.path());
   return 0;
 }
