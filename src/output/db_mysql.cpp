@@ -4,6 +4,7 @@
 #include <mysql.h>
 
 #include <cstring>
+#include <mutex>
 #include <unordered_map>
 
 #include "doc/text_codec.h"
@@ -112,6 +113,9 @@ class CMySqlConnection : public CDbConnection {
 }  // namespace
 
 std::unique_ptr<CDbConnection> OpenMySql(const DbConnectParams& params, std::wstring* error) {
+  // The library's global set-up is not safe to race; runners open connections in parallel.
+  static std::once_flag library_once;
+  std::call_once(library_once, [] { mysql_library_init(0, nullptr, nullptr); });
   MYSQL* db = mysql_init(nullptr);
   if (!db) {
     *error = L"out of memory";
