@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "cli.h"
-#include "task_check.h"
 #include "doc/config.h"
 #include "doc/file_util.h"
 #include "doc/task_file.h"
@@ -21,6 +20,7 @@
 #include "output/sqlite_stream.h"
 #include "output/task_outputs.h"
 #include "output/xls_export.h"
+#include "task_check.h"
 
 namespace gm::cli {
 namespace {
@@ -36,7 +36,8 @@ class StatusPrinter : public CRunnerListener {
  public:
   void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) override {
     if (notice == kNoticePageFailed) {
-      std::fprintf(stderr, "gleanmark-cli: page skipped: %s\n", ToUtf8(runner->PageFailure()).c_str());
+      std::fprintf(stderr, "gleanmark-cli: page skipped: %s\n",
+                   ToUtf8(runner->PageFailure()).c_str());
       return;
     }
     if (notice != kNoticeStatus) return;

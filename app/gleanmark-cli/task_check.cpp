@@ -135,8 +135,7 @@ bool CheckTaskNesting(const CXmlNode& task, std::string* error) {
       if (c->Name() == L"location") {
         // The crawl model reads levels 0 to kMaxLocationNesting.
         if (depth + 1 > kMaxLocationNesting + 1) {
-          *error = "location levels are nested deeper than " +
-                   std::to_string(kMaxLocationNesting);
+          *error = "location levels are nested deeper than " + std::to_string(kMaxLocationNesting);
           return false;
         }
         stack.push_back({c, depth + 1});

@@ -37,18 +37,21 @@ std::u16string ToU16(std::wstring_view text) {
 }
 
 std::wstring FromU16(const char16_t* s, size_t n) {
-  std::wstring out;
-  out.reserve(n);
+  std::wstring out(n, L'\0');  // never longer than the code units
+  wchar_t* p = out.data();
   for (size_t i = 0; i < n; ++i) {
     uint32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = kReplacement;
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      if (c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+        ++i;
+      } else {
+        c = kReplacement;
+      }
     }
-    out.push_back(static_cast<wchar_t>(c));
+    *p++ = static_cast<wchar_t>(c);
   }
+  out.resize(static_cast<size_t>(p - out.data()));
   return out;
 }
 
@@ -160,26 +163,34 @@ std::string EncodeWith(UConverter* conv, std::wstring_view text) {
 }  // namespace
 
 std::string ToUtf8(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 2);
+  // Two passes, the first only counting, so the bytes are written into a buffer of the final
+  // size: pages go through here on their way to the parser.
+  size_t length = 0;
   for (wchar_t wc : text) {
     uint32_t c = static_cast<uint32_t>(wc);
     if (!IsScalar(c)) c = kReplacement;
+    length += c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+  }
+  std::string out(length, '\0');
+  char* p = out.data();
+  for (wchar_t wc : text) {
+    uint32_t c = static_cast<uint32_t>(wc);
     if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+      *p++ = static_cast<char>(c);
+      continue;
     }
+    if (!IsScalar(c)) c = kReplacement;
+    if (c < 0x800) {
+      *p++ = static_cast<char>(0xC0 | (c >> 6));
+    } else if (c < 0x10000) {
+      *p++ = static_cast<char>(0xE0 | (c >> 12));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    } else {
+      *p++ = static_cast<char>(0xF0 | (c >> 18));
+      *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    }
+    *p++ = static_cast<char>(0x80 | (c & 0x3F));
   }
   return out;
 }

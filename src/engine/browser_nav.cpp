@@ -1,19 +1,8 @@
 #include "engine/browser_nav.h"
 
-#include <chrono>
-
 #include "engine/task_runner.h"
 
 namespace gm {
-namespace {
-
-long long NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-}  // namespace
 
 CBrowserPage::StopCheck StopCheckOf(CTaskRunner& r) {
   return [&r] { return !r.PumpMessages(); };
@@ -48,9 +37,9 @@ bool Resnapshot(CPageModel* model, CTaskRunner& r) {
 }
 
 bool PumpFor(CTaskRunner& r, int ms) {
-  long long until = NowMs() + ms;
+  long long until = TickMs() + ms;
   for (;;) {
-    long long left = until - NowMs();
+    long long left = until - TickMs();
     if (left <= 0) return r.PumpMessages();
     if (!r.SleepAndPump(static_cast<int>(left < 100 ? left : 100))) return false;
   }
@@ -67,8 +56,7 @@ bool OpenInBrowser(CPageModel* model, CTaskRunner& r, const std::wstring& url) {
   return Resnapshot(model, r);
 }
 
-bool FollowClick(CPageModel* target, CPageModel* source, const CDomNode* element,
-                 CTaskRunner& r) {
+bool FollowClick(CPageModel* target, CPageModel* source, const CDomNode* element, CTaskRunner& r) {
   if (r.Stopped() || !element || !source->Browser()) return false;
   target->Release();
   CBrowserPage* to = BrowserOf(target, r);

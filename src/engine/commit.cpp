@@ -38,7 +38,6 @@ void CommitRecord(CTaskRunner& runner) {
   record->fields.resize(runner.items.size());
   for (size_t i = 0; i < runner.items.size(); ++i) {
     ExtractValue(runner.items[i], runner, &record->fields[i]);
-    Classify(&record->fields[i]);
     if (runner.State() == kStopped || runner.State() == kEnded) return;
   }
   if (record->Empty()) return;

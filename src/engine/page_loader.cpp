@@ -59,12 +59,7 @@ size_t ErrorSilencerPosition(std::wstring_view text) {
 }
 
 bool StartsWithHttp(const std::wstring& s) {
-  static const wchar_t kPrefix[] = L"http://";
-  if (s.size() < 7) return false;
-  for (size_t i = 0; i < 7; ++i) {
-    if (std::towlower(s[i]) != kPrefix[i]) return false;
-  }
-  return true;
+  return StartsWithAsciiNoCase(s, 0, L"http://");
 }
 
 // The external scripts of a page, in document order: (source range, src, type, language).

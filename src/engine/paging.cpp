@@ -1,9 +1,7 @@
-// Browser-mode page operations of the engine: opening a page, auto-clicks, following script
-// links, next-page clicks and paging scripts. They work through the page model's browser page;
-// without a browser they fail, and the driver skips the page.
+// Browser-mode page operations of the engine: opening a page with its auto-clicks, following
+// script links, next-page clicks and paging scripts. They work through the page model's browser
+// page (browser_nav.h); without a browser they fail, and the driver skips the page.
 #include "engine/paging.h"
-
-#include <chrono>
 
 #include "engine/browser_nav.h"
 #include "engine/crawl_driver.h"
@@ -15,12 +13,6 @@
 namespace gm {
 namespace {
 
-long long NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 bool ClickNode(CPageModel* model, const CDomNode* node) {
   return node && model->Browser() && model->Browser()->Click(node->SnapshotId());
 }
@@ -28,7 +20,7 @@ bool ClickNode(CPageModel* model, const CDomNode* node) {
 // Every top-level location of the tree resolves on the page, or the time-out has passed.
 bool WaitForLocations(CLocation* location, CTaskRunner& r) {
   CPageModel* model = PageOf(location);
-  long long start = NowMs();
+  long long start = TickMs();
   for (;;) {
     if (!Resnapshot(model, r)) return false;
     bool ready = true;
@@ -36,7 +28,7 @@ bool WaitForLocations(CLocation* location, CTaskRunner& r) {
       ready = ResolvePath(*model, model->DocumentElement(), l->path) != nullptr;
     }
     if (ready) return true;
-    long long seconds = (NowMs() - start) / 1000 + 1;
+    long long seconds = (TickMs() - start) / 1000 + 1;
     r.SetStatusText(L"DIGLOC_DOWNLOADING", {std::to_wstring(seconds), model->BaseAddress()});
     if (seconds >= r.downloadTimeout) return true;
     if (!r.SleepAndPump(100)) return false;
@@ -133,4 +125,3 @@ bool PageNested(CItemDef* item, CTaskRunner& r) {
 }
 
 }  // namespace gm
-

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
+#include <optional>
 
 #include "doc/text_codec.h"
 
@@ -110,10 +111,41 @@ bool ParseIsoLike(const std::wstring& s, double* days) {
   return true;
 }
 
+// The number of numeric fields (year, month as number, day, hours, minutes, seconds) in a
+// date pattern. A strict parse reads at least one digit for each, so a text with fewer digits
+// cannot match the pattern.
+int NumericFields(const icu::UnicodeString& pattern) {
+  int count = 0;
+  bool quoted = false;
+  for (int32_t i = 0; i < pattern.length();) {
+    char16_t c = pattern[i];
+    if (c == u'\'') {
+      quoted = !quoted;
+      ++i;
+      continue;
+    }
+    int32_t run = 1;
+    while (i + run < pattern.length() && pattern[i + run] == c) ++run;
+    if (!quoted) {
+      bool numeric = c == u'y' || c == u'd' || c == u'h' || c == u'H' || c == u'k' || c == u'K' ||
+                     c == u'm' || c == u's' || c == u'S' || ((c == u'M' || c == u'L') && run < 3);
+      if (numeric) ++count;
+    }
+    i += run;
+  }
+  return count;
+}
+
+struct LocaleFormat {
+  std::unique_ptr<icu::DateFormat> format;
+  icu::UnicodeString pattern;  // empty when the format does not tell
+  int numeric_fields = 0;
+};
+
 // The user's locale formats, strict, in UTC so that the parsed instant is the wall time.
-const std::vector<std::unique_ptr<icu::DateFormat>>& LocaleFormats() {
-  thread_local std::vector<std::unique_ptr<icu::DateFormat>> formats = [] {
-    std::vector<std::unique_ptr<icu::DateFormat>> v;
+const std::vector<LocaleFormat>& LocaleFormats() {
+  thread_local std::vector<LocaleFormat> formats = [] {
+    std::vector<LocaleFormat> v;
     const icu::Locale& loc = icu::Locale::getDefault();
     using DF = icu::DateFormat;
     const std::pair<DF::EStyle, DF::EStyle> styles[] = {
@@ -128,7 +160,13 @@ const std::vector<std::unique_ptr<icu::DateFormat>>& LocaleFormats() {
       if (!f) continue;
       f->setLenient(false);
       f->adoptTimeZone(icu::TimeZone::createTimeZone("UTC"));
-      v.emplace_back(f);
+      LocaleFormat entry;
+      entry.format.reset(f);
+      if (auto* simple = dynamic_cast<icu::SimpleDateFormat*>(f)) {
+        simple->toPattern(entry.pattern);
+        entry.numeric_fields = NumericFields(entry.pattern);
+      }
+      v.push_back(std::move(entry));
     }
     return v;
   }();
@@ -136,19 +174,21 @@ const std::vector<std::unique_ptr<icu::DateFormat>>& LocaleFormats() {
 }
 
 bool ParseWithLocale(const std::wstring& s, double* days) {
-  std::string utf8 = ToUtf8(s);
-  icu::UnicodeString u = icu::UnicodeString::fromUTF8(utf8);
-  for (const auto& f : LocaleFormats()) {
+  // Digits, counting every non-ASCII character as one (the locale may write other digits).
+  int digits = 0;
+  for (wchar_t c : s) digits += IsDigit(c) || c > 0x7F;
+  std::optional<icu::UnicodeString> u;
+  for (const LocaleFormat& f : LocaleFormats()) {
+    if (f.numeric_fields > digits) continue;  // cannot match: no need to ask ICU
+    if (!u) u = icu::UnicodeString::fromUTF8(ToUtf8(s));
     icu::ParsePosition pos(0);
-    UDate when = f->parse(u, pos);
-    if (pos.getErrorIndex() >= 0 || pos.getIndex() != u.length()) continue;
+    UDate when = f.format->parse(*u, pos);
+    if (pos.getErrorIndex() >= 0 || pos.getIndex() != u->length()) continue;
     double d = when / 86400000.0 + kOleEpochOffset;
     // A time alone parses as 1970-01-01: keep the time of day only.
-    if (d >= kOleEpochOffset && d < kOleEpochOffset + 1 &&
-        dynamic_cast<icu::SimpleDateFormat*>(f.get())) {
-      icu::UnicodeString pattern;
-      static_cast<icu::SimpleDateFormat*>(f.get())->toPattern(pattern);
-      if (pattern.indexOf(u'y') < 0 && pattern.indexOf(u'd') < 0) d -= kOleEpochOffset;
+    if (d >= kOleEpochOffset && d < kOleEpochOffset + 1 && !f.pattern.isEmpty() &&
+        f.pattern.indexOf(u'y') < 0 && f.pattern.indexOf(u'd') < 0) {
+      d -= kOleEpochOffset;
     }
     *days = d;
     return true;
@@ -185,8 +225,13 @@ bool ParseLocalDate(const std::wstring& text, double* days) {
   return ParseWithLocale(s, days);
 }
 
+void EnsureClassified(CFieldValue* field) {
+  if (!field->classified) Classify(field);
+}
+
 void Classify(CFieldValue* field) {
   const std::wstring& t = field->text;
+  field->classified = true;
   field->number = 0;
   if (t.empty()) {
     field->kind = kUnclassified;
@@ -275,9 +320,31 @@ void CRecordList::RebuildIndex() {
   for (const auto& r : records_) IndexAdd(r.get());
 }
 
+void CRecordList::ClassifyColumn(int index) {
+  for (const auto& r : records_) {
+    if (index >= 0 && static_cast<size_t>(index) < r->fields.size())
+      EnsureClassified(&r->fields[index]);
+  }
+}
+
+void CRecordList::ClassifyForRules(CRecord* record) const {
+  std::lock_guard<std::mutex> guard(lock_);
+  ClassifyForRulesLocked(record);
+}
+
+void CRecordList::ClassifyForRulesLocked(CRecord* record) const {
+  auto classify = [record](int i) {
+    if (i >= 0 && static_cast<size_t>(i) < record->fields.size())
+      EnsureClassified(&record->fields[i]);
+  };
+  for (int k : key_columns_) classify(k);
+  classify(sort_index_);
+}
+
 void CRecordList::SetKeyColumns(std::vector<int> columns) {
   std::lock_guard<std::mutex> guard(lock_);
   if (columns == key_columns_) return;
+  for (int k : columns) ClassifyColumn(k);
   key_columns_ = std::move(columns);
   RebuildIndex();
 }
@@ -340,6 +407,7 @@ long CRecordList::FindDuplicate(const CRecord& record) const {
 
 const CRecord* CRecordList::Store(std::unique_ptr<CRecord> record, int ignore_new_record) {
   std::lock_guard<std::mutex> guard(lock_);
+  ClassifyForRulesLocked(record.get());
   long dup = FindDuplicate(*record);
   const CRecord* stored = record.get();
   if (dup < 0 || ignore_new_record == 0) {
@@ -347,8 +415,11 @@ const CRecord* CRecordList::Store(std::unique_ptr<CRecord> record, int ignore_ne
     return stored;
   }
   if (ignore_new_record != 1) return nullptr;
-  const CRecord& old = *records_[static_cast<size_t>(dup)];
+  // Every field is compared: classified now, on both sides.
+  CRecord& old = *records_[static_cast<size_t>(dup)];
   for (size_t i = 0; i < record->fields.size(); ++i) {
+    EnsureClassified(&record->fields[i]);
+    if (i < old.fields.size()) EnsureClassified(&old.fields[i]);
     if (CompareFields(record->fields[i], old.Field(static_cast<int>(i))) != 0) {
       ReplaceLocked(static_cast<size_t>(dup), std::move(record));
       return stored;
@@ -363,6 +434,7 @@ void CRecordList::Insert(std::unique_ptr<CRecord> record) {
 }
 
 void CRecordList::InsertLocked(std::unique_ptr<CRecord> record) {
+  ClassifyForRulesLocked(record.get());
   if (limit_ && records_.size() >= static_cast<size_t>(max_result_) && !records_.empty()) {
     IndexRemove(records_.front().get());
     records_.erase(records_.begin());
@@ -417,6 +489,7 @@ void CRecordList::Replace(size_t pos, std::unique_ptr<CRecord> record) {
 }
 
 void CRecordList::ReplaceLocked(size_t pos, std::unique_ptr<CRecord> record) {
+  ClassifyForRulesLocked(record.get());
   if (pos >= records_.size()) return;
   IndexRemove(records_[pos].get());
   record->listOrder = records_[pos]->listOrder;
@@ -429,6 +502,7 @@ bool CRecordList::SetSort(int index, bool descending) {
   if (index == sort_index_ && descending == sort_descending_) return false;
   sort_index_ = index;
   sort_descending_ = descending;
+  ClassifyColumn(index);
   if (index >= 0 && !records_.empty()) {
     // A merge sort: CompareFields is not a strict order across kinds, and the sort must stay
     // within bounds whatever it answers.

@@ -22,8 +22,11 @@ class CItemDef;
 enum ValueKind : int { kUnclassified = 0, kNumber = 1, kDate = 2, kText = 3 };
 
 struct CFieldValue {
+  // kind and number hold once `classified` is set. Fields are classified where a rule needs
+  // their kind (see EnsureClassified), not when they are made: dates cost a locale parse.
   ValueKind kind = kUnclassified;
   double number = 0;  // kNumber: the value; kDate: days since 1899-12-30 with time as fraction
+  bool classified = false;
   std::wstring text;
   std::vector<CLinkedFile> linkedFiles;  // downloaded files, in download order
   const CItemDef* item = nullptr;        // not owned
@@ -45,6 +48,10 @@ struct CRecord {
 // Sets kind and number from the text: numbers, then dates (ISO forms and the user's locale),
 // else text.
 void Classify(CFieldValue* field);
+// Classify, unless the field already is. Whoever reads kind or number calls it first: the
+// runner's thread for a record not yet in a list, otherwise under the list's Lock(). The list
+// keeps its sort column and key columns classified.
+void EnsureClassified(CFieldValue* field);
 // Parses a local date and/or time; on success *days is the day number since 1899-12-30 with
 // the time of day as fraction.
 bool ParseLocalDate(const std::wstring& text, double* days);
@@ -63,15 +70,19 @@ class CRecordList {
   const CRecord& At(size_t i) const { return *records_[i]; }
   CRecord* MutableAt(size_t i) { return records_[i].get(); }
 
-  // The duplicate key: item indices. Changing them rebuilds the key index.
+  // The duplicate key: item indices. Changing them classifies the key columns of the listed
+  // records and rebuilds the key index.
   void SetKeyColumns(std::vector<int> columns);  // takes the lock
   const std::vector<int>& KeyColumns() const { return key_columns_; }
   void SetLimit(bool limit, int max_result);  // takes the lock
   int SortIndex() const { return sort_index_; }
   bool SortDescending() const { return sort_descending_; }
 
-  // Position of the first record in list order whose key fields all compare equal to the
-  // record's; -1 when there is none or no key columns are set. Found through an index, so a
+  // Classifies the fields of a record not yet in the list that the list's rules compare (key
+  // and sort columns; takes the lock). Store, Insert and Replace do it themselves.
+  void ClassifyForRules(CRecord* record) const;
+  // Position of the first record in list order whose key fields (classified) all compare equal
+  // to the record's; -1 when there is none or no key columns are set. Found through an index, so a
   // long list does not make each commit a scan.
   long FindDuplicate(const CRecord& record) const;
   // The duplicate rule and the store in one step under the lock: a record without a duplicate
@@ -83,7 +94,8 @@ class CRecordList {
   void Insert(std::unique_ptr<CRecord> record);
   // Replaces the record at pos (takes the lock).
   void Replace(size_t pos, std::unique_ptr<CRecord> record);
-  // Changes the sort in force and re-sorts (takes the lock). False when nothing changed.
+  // Changes the sort in force, classifies that column and re-sorts (takes the lock). False when
+  // nothing changed.
   bool SetSort(int index, bool descending);
   // Empties the list (takes the lock).
   void Clear();
@@ -94,6 +106,8 @@ class CRecordList {
     std::unordered_map<std::wstring, std::vector<const CRecord*>> by_text;
   };
   void InsertLocked(std::unique_ptr<CRecord> record);
+  void ClassifyColumn(int index);  // of every listed record
+  void ClassifyForRulesLocked(CRecord* record) const;
   void ReplaceLocked(size_t pos, std::unique_ptr<CRecord> record);
   void IndexAdd(const CRecord* r);
   void IndexRemove(const CRecord* r);

@@ -16,12 +16,13 @@ namespace {
 long long NowSeconds() {
   return static_cast<long long>(std::time(nullptr));
 }
-long long NowMillis() {
+}  // namespace
+
+long long TickMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
-}  // namespace
 
 CTaskRunner::CTaskRunner(CXmlNode* task, CRunnerListener* listener, RunnerEnvironment env)
     : task_(task), listener_(listener), env_(std::move(env)) {
@@ -214,10 +215,10 @@ bool CTaskRunner::SleepAndPump(int ms) {
 
 bool CTaskRunner::IntervalWait() {
   if (downloadInterval <= 0) return true;
-  long long start = NowMillis();
+  long long start = TickMs();
   long long until = start + downloadInterval * 1000LL;
   for (;;) {
-    long long left = until - NowMillis();
+    long long left = until - TickMs();
     if (left <= 0) return true;
     if (!SleepAndPump(static_cast<int>(left < 1000 ? left : 1000))) return false;
   }
@@ -272,7 +273,7 @@ void CTaskRunner::StartedRun(long long& last_run) {
 
 void CTaskRunner::ThreadMain() {
   long long last_run = NowSeconds();
-  long long tick = NowMillis();
+  long long tick = TickMs();
   state_ = kStopped;
   ReloadOptions(*this);
   NotifyTaskValues();
@@ -299,12 +300,12 @@ void CTaskRunner::ThreadMain() {
         StartedRun(last_run);
         if (state_ == kEnded) break;
         SetState(kStopped);
-        tick = NowMillis();
+        tick = TickMs();
         continue;
       }
-      if (NowMillis() - tick < 1000) continue;
+      if (TickMs() - tick < 1000) continue;
     }
-    tick = NowMillis();
+    tick = TickMs();
     ScheduleCheck(last_run);
     if (state_ == kEnded) break;
   }

@@ -25,10 +25,11 @@
 // The task element: the runner thread reads it (option loading, and during a run while it holds
 // the run lock) and never writes it; the controller changes it only while holding the run lock
 // (or while blocked in Reload()). Values that the runner keeps for the task (the page-loading
-// method that produced data last, reset to 0 by every option load) live in the runner; when they
-// differ from what the element was last given, the runner sends kNoticeTaskValues after the run
-// lock is free, and the controller calls WriteBackTaskValues() on its own thread, under the run
-// lock.
+// method that produced data last, reset to 0 by every option load) live in the runner. After
+// every option load, and after a run that changed them, the runner sends kNoticeTaskValues
+// (after a run: once the run lock is free); the controller then calls WriteBackTaskValues() on
+// its own thread, under the run lock. A controller that skips it loses nothing but the stored
+// copy: the runner goes on with its own values.
 //
 // The records lock (RecordsLock()) guards the record list and the status text. The runner thread
 // takes it for every change of the list (a commit holds it from the duplicate search to the
@@ -61,6 +62,9 @@ namespace gm {
 class CTaskRunner;
 class CBrowserPage;
 class CPageCache;
+
+// The engine's tick count: milliseconds of the monotonic clock.
+long long TickMs();
 
 enum TaskState : int { kEnded = 1, kStopped = 2, kPaused = 3, kRunning = 4, kLogin = 6 };
 

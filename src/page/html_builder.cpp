@@ -61,12 +61,33 @@ class Arena {
  public:
   ~Arena() {
     for (char* block : blocks_) std::free(block);
+    // Whole blocks go back to this thread's spares for the next page: fresh blocks of this
+    // size come from the kernel as new pages, whose faults cost more than the parse itself.
+    std::vector<char*>& spares = Spares();
+    for (char* block : whole_blocks_) {
+      if (spares.size() < kSpareBlocks) {
+        spares.push_back(block);
+      } else {
+        std::free(block);
+      }
+    }
   }
   static void* Allocate(void* self, size_t size) { return static_cast<Arena*>(self)->Take(size); }
   static void Deallocate(void*, void*) {}
 
  private:
   static constexpr size_t kBlock = 1 << 20;
+  static constexpr size_t kSpareBlocks = 4;
+  static std::vector<char*>& Spares() {
+    struct Holder {
+      ~Holder() {
+        for (char* block : blocks) std::free(block);
+      }
+      std::vector<char*> blocks;
+    };
+    thread_local Holder holder;
+    return holder.blocks;
+  }
   void* Take(size_t size) {
     size = (size + 15) & ~size_t{15};
     if (size > kBlock / 4) {
@@ -75,16 +96,23 @@ class Arena {
       return own;
     }
     if (!current_ || used_ + size > kBlock) {
-      current_ = static_cast<char*>(std::malloc(kBlock));
-      if (!current_) return nullptr;
-      blocks_.push_back(current_);
+      std::vector<char*>& spares = Spares();
+      if (!spares.empty()) {
+        current_ = spares.back();
+        spares.pop_back();
+      } else {
+        current_ = static_cast<char*>(std::malloc(kBlock));
+        if (!current_) return nullptr;
+      }
+      whole_blocks_.push_back(current_);
       used_ = 0;
     }
     void* p = current_ + used_;
     used_ += size;
     return p;
   }
-  std::vector<char*> blocks_;
+  std::vector<char*> blocks_;        // large single allocations
+  std::vector<char*> whole_blocks_;  // blocks of kBlock bytes
   char* current_ = nullptr;
   size_t used_ = 0;
 };

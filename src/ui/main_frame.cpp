@@ -17,6 +17,7 @@
 
 #include "doc/config.h"
 #include "ui/app_icon.h"
+#include "ui/fixed_label.h"
 #include "ui/result_model.h"
 #include "ui/result_view.h"
 #include "ui/runner_bridge.h"
@@ -37,17 +38,14 @@ constexpr int kCaptionHeight = 28;
 constexpr int kLeftPaneWidth = 240;
 
 // A pane of the splitter: a caption bar above the content.
-QWidget* CaptionedPane(QLabel* caption, QWidget* content) {
+QWidget* CaptionedPane(CFixedLabel* caption, QWidget* content) {
+  caption->setAutoFillBackground(true);
+  caption->setBackgroundRole(QPalette::Mid);
+  caption->setForegroundRole(QPalette::BrightText);
   auto* pane = new QWidget;
   auto* layout = new QVBoxLayout(pane);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  caption->setFixedHeight(kCaptionHeight);
-  caption->setContentsMargins(6, 0, 6, 0);
-  caption->setAutoFillBackground(true);
-  caption->setBackgroundRole(QPalette::Mid);
-  caption->setForegroundRole(QPalette::BrightText);
-  caption->setTextFormat(Qt::PlainText);
   layout->addWidget(caption);
   layout->addWidget(content, 1);
   return pane;
@@ -83,6 +81,12 @@ CMainFrame::CMainFrame(CXmlDocument* config, FrameServices services)
     };
   }
   connect(bridge_, &CRunnerBridge::Notice, this, &CMainFrame::OnNotice);
+  list_timer_.setSingleShot(true);
+  list_timer_.setInterval(kListDelayMs);
+  connect(&list_timer_, &QTimer::timeout, this, [this] {
+    model_->SyncRows();
+    RefreshCaption();
+  });
 }
 
 CMainFrame::~CMainFrame() {
@@ -227,15 +231,15 @@ void CMainFrame::BuildStatusBar() {
     label->setEnabled(false);
     bar->addPermanentWidget(label);
   }
-  count_label_ = new QLabel(bar);
-  count_label_->setObjectName(QStringLiteral("recordCount"));
-  QFont mono = count_label_->font();
+  // Sized for ten digits.
+  QFont mono = bar->font();
   mono.setStyleHint(QFont::Monospace);
   mono.setFamily(QStringLiteral("monospace"));
+  QFontMetrics metrics(mono);
+  count_label_ = new CFixedLabel(metrics.horizontalAdvance(QString(12, QLatin1Char('0'))) + 12,
+                                 metrics.height() + 2, Qt::AlignRight, bar);
+  count_label_->setObjectName(QStringLiteral("recordCount"));
   count_label_->setFont(mono);
-  count_label_->setMinimumWidth(
-      QFontMetrics(mono).horizontalAdvance(QString(11, QLatin1Char('0'))));
-  count_label_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   bar->addPermanentWidget(count_label_);
 }
 
@@ -243,12 +247,12 @@ void CMainFrame::BuildClient() {
   splitter_ = new QSplitter(Qt::Horizontal, this);
   splitter_->setChildrenCollapsible(false);
   tree_ = new CTaskTree;
-  left_caption_ = new QLabel;
+  left_caption_ = new CFixedLabel(0, kCaptionHeight, Qt::AlignLeft);
   left_caption_->setObjectName(QStringLiteral("taskCaption"));
   left_pane_ = CaptionedPane(left_caption_, tree_);
   model_ = new CResultModel(this);
   view_ = new CResultView(model_);
-  right_caption_ = new QLabel;
+  right_caption_ = new CFixedLabel(0, kCaptionHeight, Qt::AlignLeft);
   right_caption_->setObjectName(QStringLiteral("resultCaption"));
   splitter_->addWidget(left_pane_);
   splitter_->addWidget(CaptionedPane(right_caption_, view_));

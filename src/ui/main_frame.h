@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <functional>
 #include <map>
 #include <memory>
@@ -30,6 +31,7 @@ class QTreeWidgetItem;
 
 namespace gm::ui {
 
+class CFixedLabel;
 class CResultModel;
 class CResultView;
 class CRunnerBridge;
@@ -196,17 +198,21 @@ class CMainFrame : public QMainWindow {
   int sort_column_ = -1;
   bool sort_descending_ = false;
   bool exiting_ = false;
+  // Brings the list up to the displayed runner's records a moment after the first notice of a
+  // burst, so that thousands of records a second cost a few repaints, not thousands.
+  QTimer list_timer_;
+  static constexpr int kListDelayMs = 50;
 
   std::map<int, QAction*> actions_;
   QToolBar* toolbar_ = nullptr;
   QMenu* tree_menu_ = nullptr;
   QMenu* tray_menu_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
-  QLabel* count_label_ = nullptr;
+  CFixedLabel* count_label_ = nullptr;
   QSplitter* splitter_ = nullptr;
   QWidget* left_pane_ = nullptr;
-  QLabel* left_caption_ = nullptr;
-  QLabel* right_caption_ = nullptr;
+  CFixedLabel* left_caption_ = nullptr;
+  CFixedLabel* right_caption_ = nullptr;
   CTaskTree* tree_ = nullptr;
   CResultModel* model_ = nullptr;
   CResultView* view_ = nullptr;

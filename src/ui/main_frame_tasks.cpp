@@ -8,6 +8,7 @@
 
 #include "doc/config.h"
 #include "task/task_settings.h"
+#include "ui/fixed_label.h"
 #include "ui/main_frame.h"
 #include "ui/result_model.h"
 #include "ui/result_view.h"
@@ -78,6 +79,7 @@ QString CMainFrame::TaskItemText(CXmlNode* task) const {
 
 void CMainFrame::SetDisplayed(CXmlNode* task) {
   if (exiting_) return;
+  list_timer_.stop();
   displayed_task_ = task;
   displayed_runner_ = task ? RunnerOf(task) : nullptr;
   last_state_ = displayed_runner_ ? displayed_runner_->State() : kStopped;
@@ -116,7 +118,11 @@ void CMainFrame::OnNotice(CTaskRunner* runner, int notice) {
   bool displayed = runner == displayed_runner_;
   switch (notice) {
     case kNoticeState:
-      if (displayed) last_state_ = runner->State();
+      if (displayed) {
+        last_state_ = runner->State();
+        list_timer_.stop();
+        model_->SyncRows();
+      }
       if (QTreeWidgetItem* item = tree_->ItemOf(task)) {
         item->setText(0, TaskItemText(const_cast<CXmlNode*>(task)));
       }
@@ -124,10 +130,8 @@ void CMainFrame::OnNotice(CTaskRunner* runner, int notice) {
       UpdateCommands();
       break;
     case kNoticeRecord:
-      if (displayed) {
-        model_->SyncRows();
-        RefreshCaption();
-      }
+      // Rows and count follow within kListDelayMs: one repaint for a burst of records.
+      if (displayed && !list_timer_.isActive()) list_timer_.start();
       break;
     case kNoticeStatus:
       RefreshCaption();
@@ -194,8 +198,8 @@ void CMainFrame::RefreshCaption() {
     }
     QString name = QStr(displayed_task_->GetAttribute(L"name").value_or(L""));
     caption = QStringLiteral("%1[%2]--%3").arg(caption, name, state);
-    std::lock_guard<std::mutex> hold(displayed_runner_->RecordsLock());
-    count = static_cast<long>(displayed_runner_->Records().Size());
+    // The records the list shows (it follows the runner's list within kListDelayMs).
+    count = model_->rowCount();
   }
   right_caption_->setText(caption);
   count_label_->setText(QStringLiteral("%1").arg(count, 10));

@@ -183,8 +183,10 @@ TEST_F(RunCliTest, FailedPagesAreReportedAndARunWithoutRecordsFails) {
       "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\"><data name=\"n\" "
       "type=\"INNERTEXT\" path=\"@TD\"></data></location></task>";
   // A missing page and a refused connection: both reported, nothing kept, a failure.
-  auto r = run("<task name=\"f\" useiectrl=\"0\"><address type=\"2\"><url>@SITE@/missing</url>"
-               "<urllist>" + refused + "</urllist></address>" + rows);
+  auto r =
+      run("<task name=\"f\" useiectrl=\"0\"><address type=\"2\"><url>@SITE@/missing</url>"
+          "<urllist>" +
+          refused + "</urllist></address>" + rows);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("page skipped: " + site.Url("/missing")), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("page skipped: " + refused), std::string::npos) << r.err;
@@ -194,12 +196,13 @@ TEST_F(RunCliTest, FailedPagesAreReportedAndARunWithoutRecordsFails) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("needs a browser"), std::string::npos) << r.err;
   // One good page among failed ones: the run kept records and succeeds.
-  r = run("<task name=\"f\" useiectrl=\"0\"><address type=\"2\"><url>@SITE@/a</url>"
-          "<urllist>@SITE@/missing</urllist></address>" + rows);
+  r =
+      run("<task name=\"f\" useiectrl=\"0\"><address type=\"2\"><url>@SITE@/a</url>"
+          "<urllist>@SITE@/missing</urllist></address>" +
+          rows);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("1 pages loaded, 1 failed, 2 records kept"), std::string::npos) << r.err;
 }
 
 }  // namespace
 }  // namespace gm
-

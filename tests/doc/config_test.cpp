@@ -71,6 +71,25 @@ TEST_F(ConfigLookups, TextsFollowTheCurrentLanguage) {
   EXPECT_EQ(CurrentLanguage(config_), L"en");
 }
 
+TEST_F(ConfigLookups, TheLocaleChoosesChineseOrEnglish) {
+  struct Case {
+    const char* locale;
+    const wchar_t* language;
+  };
+  for (Case c : {Case{"zh_CN.UTF-8", L"zh"}, Case{"zh_TW", L"zh"}, Case{"zh", L"zh"},
+                 Case{"ZH_cn", L"zh"}, Case{"en_US.UTF-8", L"en"}, Case{"zu_ZA", L"en"},
+                 Case{"zhx", L"en"}, Case{"C", L"en"}, Case{"", L"en"}}) {
+    EXPECT_EQ(LanguageForLocale(c.locale), c.language) << c.locale;
+  }
+  EXPECT_FALSE(FollowLocaleLanguage(&config_, "zh_CN.UTF-8"));  // already Chinese
+  EXPECT_TRUE(FollowLocaleLanguage(&config_, "de_DE.UTF-8"));
+  EXPECT_EQ(CurrentLanguage(config_), L"en");
+  // A language the document does not have leaves the choice alone.
+  config_.FindTop(L"language")->RemoveChild(config_.Find(L"language@zh"));
+  EXPECT_FALSE(FollowLocaleLanguage(&config_, "zh_CN"));
+  EXPECT_EQ(CurrentLanguage(config_), L"en");
+}
+
 TEST_F(ConfigLookups, NoTitleOrNoLanguageMeansNoStart) {
   CXmlDocument empty;
   EXPECT_FALSE(HasAppTitle(empty));

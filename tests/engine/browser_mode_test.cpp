@@ -23,8 +23,8 @@ std::string Html(const std::string& body) {
 std::string ParagraphTask(const std::string& url, const std::string& extra = "",
                           const std::string& address_attrs = "",
                           const std::string& address_children = "") {
-  return "<task name=\"b\" useiectrl=\"1\"><address type=\"0\" " + address_attrs + "><url>" +
-         url + "</url>" + address_children +
+  return "<task name=\"b\" useiectrl=\"1\"><address type=\"0\" " + address_attrs + "><url>" + url +
+         "</url>" + address_children +
          "</address><location path=\"HTML@HEAD#BODY@P\" step=\"#P\"><data name=\"p\" "
          "type=\"INNERTEXT\" path=\"\"></data></location>" +
          extra + "</task>";
@@ -63,9 +63,8 @@ TEST(BrowserModeTest, ScriptLinksOpenInTheNestedPageAndLeaveTheListAlone) {
       "</data></location></data></location></task>";
   CTaskHarness h(task, site, &web);
   ASSERT_TRUE(RunBounded(*h.runner));
-  EXPECT_EQ(h.collector.Rows(), (Rows{{L"item 1", L"detail 1"},
-                                      {L"item 2", L"detail 2"},
-                                      {L"item 3", L"detail 3"}}));
+  EXPECT_EQ(h.collector.Rows(),
+            (Rows{{L"item 1", L"detail 1"}, {L"item 2", L"detail 2"}, {L"item 3", L"detail 3"}}));
   // The list page (page 1) only ever loaded its own address; each link went to page 2.
   EXPECT_EQ(web.LogWith("1 navigate"), (std::vector<std::string>{"1 navigate http://shop.test/"}));
   EXPECT_TRUE(web.LogWith("1 follow").empty());
@@ -80,7 +79,8 @@ TEST(BrowserModeTest, NextPageClicksEndWhenThePageStaysTheSame) {
     std::string next = i < 3 ? "<span><a href=\"http://pg.test/" + std::to_string(i + 1) +
                                    "\"><b>Next</b> page</a></span>"
                              : "";
-    web.Page(L"http://pg.test/" + std::to_wstring(i), Html("<p>row " + std::to_string(i) + "</p>" + next));
+    web.Page(L"http://pg.test/" + std::to_wstring(i),
+             Html("<p>row " + std::to_string(i) + "</p>" + next));
   }
   // A next link that leads to the page itself: one more step (the first paging step is always
   // new), then the unchanged page ends paging.
@@ -90,7 +90,6 @@ TEST(BrowserModeTest, NextPageClicksEndWhenThePageStaysTheSame) {
     CTaskHarness h(ParagraphTask("http://pg.test/1", paging), site, &web);
     ASSERT_TRUE(RunBounded(*h.runner));
     EXPECT_EQ(h.collector.Rows(), (Rows{{L"row 1"}, {L"row 2"}, {L"row 3"}}));
-
   }
   {
     CTaskHarness h(ParagraphTask("http://pg.test/same", paging), site, &web);
@@ -148,14 +147,13 @@ TEST(BrowserModeTest, AutoClickRevealsTheData) {
   web.Page(L"http://ac.test/", Html("<div onclick=\"reveal()\">more</div>"));
   web.Page(L"revealed", Html("<p>hidden row</p><div>less</div>"));
   web.Script(L"reveal()", {Act::kShow, L"revealed"});
-  CTaskHarness h(
-      ParagraphTask("http://ac.test/", "<autoclk method=\"0\" objpath=\"HTML@HEAD#BODY@DIV\">"
-                                       "</autoclk>"),
-      site, &web);
+  CTaskHarness h(ParagraphTask("http://ac.test/",
+                               "<autoclk method=\"0\" objpath=\"HTML@HEAD#BODY@DIV\">"
+                               "</autoclk>"),
+                 site, &web);
   ASSERT_TRUE(RunBounded(*h.runner));
   EXPECT_EQ(h.collector.Rows(), (Rows{{L"hidden row"}}));
   EXPECT_EQ(web.LogWith("click DIV").size(), 1u);
-
 }
 
 TEST(BrowserModeTest, LoginsRunInAPageOfTheirOwnBeforeTheFirstRunOnly) {

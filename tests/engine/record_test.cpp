@@ -1,8 +1,13 @@
 #include "engine/record.h"
 
 #include <gtest/gtest.h>
+#include <unicode/datefmt.h>
+#include <unicode/locid.h>
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
 
 #include <random>
+#include <thread>
 
 #include "doc/text_codec.h"
 
@@ -57,6 +62,43 @@ TEST(ClassifyTest, Kinds) {
     EXPECT_EQ(f.kind, c.kind) << ToUtf8(c.text);
     EXPECT_DOUBLE_EQ(f.number, c.number) << ToUtf8(c.text);
   }
+}
+
+// Every date and time that a locale writes in its own formats is read back as a date: the
+// cheap test that spares the locale parser for ordinary text rejects none of them.
+TEST(ClassifyTest, LocaleFormatsAreReadBackInManyLocales) {
+  using DF = icu::DateFormat;
+  const icu::Locale saved = icu::Locale::getDefault();
+  for (const char* name :
+       {"en_US", "de_DE", "fr_FR", "es_ES", "ru_RU", "zh_CN", "ja_JP", "ko_KR", "pt_BR", "it_IT"}) {
+    icu::Locale loc(name);
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(loc, status);
+    // Each thread reads the locale once; a new thread sees this one.
+    std::thread([&] {
+      const std::pair<DF::EStyle, DF::EStyle> styles[] = {
+          {DF::kShort, DF::kNone}, {DF::kMedium, DF::kNone}, {DF::kLong, DF::kNone},
+          {DF::kFull, DF::kNone},  {DF::kShort, DF::kShort}, {DF::kMedium, DF::kMedium},
+          {DF::kNone, DF::kShort}, {DF::kNone, DF::kMedium}};
+      for (auto [d, t] : styles) {
+        std::unique_ptr<DF> f((t == DF::kNone)   ? DF::createDateInstance(d, loc)
+                              : (d == DF::kNone) ? DF::createTimeInstance(t, loc)
+                                                 : DF::createDateTimeInstance(d, t, loc));
+        ASSERT_TRUE(f);
+        f->adoptTimeZone(icu::TimeZone::createTimeZone("UTC"));
+        icu::UnicodeString u;
+        f->format(1267538706000.0, u);  // 2010-03-02 14:05:06 UTC
+        std::string utf8;
+        u.toUTF8String(utf8);
+        double days = 0;
+        EXPECT_TRUE(ParseLocalDate(FromUtf8(utf8), &days)) << name << ": " << utf8;
+      }
+      double days = 0;
+      EXPECT_FALSE(ParseLocalDate(L"Item 0 zeta", &days)) << name;
+    }).join();
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  icu::Locale::setDefault(saved, status);
 }
 
 TEST(CompareFieldsTest, KindAware) {
@@ -157,6 +199,29 @@ TEST(RecordListTest, IndexAgreesWithALinearScan) {
         list.Insert(std::move(r));
     }
   }
+}
+
+// Records are kept unclassified until a rule compares them: a sort or key chosen later still
+// compares numbers and dates by value.
+TEST(RecordListTest, FieldsAreClassifiedWhenARuleFirstNeedsThem) {
+  auto raw = [](std::initializer_list<std::wstring> texts) {
+    auto r = std::make_unique<CRecord>();
+    for (const auto& t : texts) r->fields.emplace_back().text = t;
+    return r;
+  };
+  CRecordList list;
+  list.Insert(raw({L"10", L"1,000"}));
+  list.Insert(raw({L"9", L"x"}));
+  EXPECT_FALSE(list.At(0).Field(0).classified);
+  list.SetSort(0, false);
+  EXPECT_EQ(Column(list, 0), (std::vector<std::wstring>{L"9", L"10"}));
+  list.Insert(raw({L"2010-03-02", L"y"}));  // a date: a larger number than 10
+  list.Insert(raw({L"9.5", L"z"}));
+  EXPECT_EQ(Column(list, 0), (std::vector<std::wstring>{L"9", L"9.5", L"10", L"2010-03-02"}));
+  list.SetKeyColumns({1});
+  auto again = raw({L"0", L"1000"});
+  list.ClassifyForRules(again.get());
+  EXPECT_EQ(list.FindDuplicate(*again), 2);
 }
 
 TEST(RecordListTest, RecordsShorterThanTheItemListCompareAsEmpty) {

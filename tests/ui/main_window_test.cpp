@@ -2,8 +2,10 @@
 // task commands and their enabling, the displayed-task rules, the *TIP messages.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -148,6 +150,9 @@ TEST_F(MainWindowTest, RowsArriveAndTheCountPaneFollows) {
   PutListPages(site, "A", 3, 4);
   AddTask(config.get(), ListTask("A", 3, "dlinterval=\"1\""), &site);
   Open();
+  // Qt's own checks of a model, run on every change of ours.
+  QAbstractItemModelTester tester(frame->ResultModel(),
+                                  QAbstractItemModelTester::FailureReportingMode::Fatal);
   Trigger(ui::kCmdStart);
   std::set<int> counts_seen;
   bool running_caption = false;
@@ -177,6 +182,52 @@ TEST_F(MainWindowTest, RowsArriveAndTheCountPaneFollows) {
   EXPECT_EQ(Rows(), 0);
   EXPECT_EQ(Runner(0)->Records().Size(), 0u);
   EXPECT_EQ(frame->CountText(), QStringLiteral("         0"));
+}
+
+TEST_F(MainWindowTest, DownloadedImagesAreDrawnInTallerRows) {
+  QImage red(300, 200, QImage::Format_RGB32);
+  red.fill(Qt::red);
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  red.save(&buffer, "PNG");
+  site.Put("/red.png", png.toStdString(), "image/png");
+  site.Put("/broken.png", "not an image", "image/png");
+  site.Put("/pics",
+           "<html><body><ul><li><b>red</b><img src=\"red.png\"></li>"
+           "<li><b>broken</b><img src=\"broken.png\"></li></ul></body></html>");
+  AddTask(config.get(),
+          "<task name=\"P\" useiectrl=\"0\"><address type=\"0\"><url>@SITE@/pics</url>"
+          "</address><location path=\"HTML@HEAD#BODY@UL@LI\" step=\"#LI\">"
+          "<data name=\"Name\" type=\"INNERTEXT\" path=\"@B\"></data>"
+          "<data name=\"Picture\" type=\"LINKFILE\" attr=\"src\" path=\"@B#IMG\"></data>"
+          "</location></task>",
+          &site);
+  Open();
+  ui::CResultView* view = frame->ResultView();
+  EXPECT_EQ(view->verticalHeader()->defaultSectionSize(), view->fontMetrics().height() + 4 + 128);
+  Trigger(ui::kCmdStart);
+  ASSERT_TRUE(WaitUntil([&] { return Rows() == 2 && Runner(0)->State() == kStopped; }));
+  Settle();
+  QImage shown =
+      frame->ResultModel()->index(0, 2).data(ui::CResultModel::kImageRole).value<QImage>();
+  ASSERT_FALSE(shown.isNull());
+  EXPECT_EQ(shown.height(), 128);  // scaled down, in proportion
+  EXPECT_NEAR(shown.width(), 192, 1);
+  // A file that is no image leaves the cell with its text only.
+  EXPECT_TRUE(frame->ResultModel()
+                  ->index(1, 2)
+                  .data(ui::CResultModel::kImageRole)
+                  .value<QImage>()
+                  .isNull());
+  // The image is painted centred in the lowest 128 pixels of its cell.
+  QImage grab = view->viewport()->grab().toImage();
+  QRect cell = view->visualRect(frame->ResultModel()->index(0, 2));
+  double ratio = grab.width() / double(view->viewport()->width());
+  QPoint centre(cell.center().x(), cell.bottom() - 64);
+  EXPECT_EQ(grab.pixelColor(centre * ratio), QColor(Qt::red));
+  EXPECT_NE(grab.pixelColor(QPoint(cell.center().x(), cell.top() + 3) * ratio), QColor(Qt::red));
+  SaveScreenshot(frame.get(), QStringLiteral("image-rows"));
 }
 
 TEST_F(MainWindowTest, PauseResumeAndStop) {
@@ -391,13 +442,22 @@ TEST_F(MainWindowTest, ExportedTaskDroppedOnTheTreeIsImported) {
   QFile::remove(file);
 }
 
-TEST_F(MainWindowTest, WithoutATrayClosingAsksToExitAndExitEndsEveryRunner) {
+TEST_F(MainWindowTest, HidingShowingAndClosingWithoutATray) {
   PutListPages(site, "A", 8, 2);
   AddTask(config.get(), ListTask("A", 8, "dlinterval=\"1\""), &site);
   Open();
   ASSERT_EQ(frame->Tray(), nullptr) << "the test display has no tray";
   Trigger(ui::kCmdStart);
   ASSERT_TRUE(WaitUntil([&] { return Runner(0)->State() == kRunning; }));
+  // The tray's double click hides and shows; "Show main window" brings it back too.
+  frame->ToggleVisible();
+  EXPECT_FALSE(frame->isVisible());
+  frame->ToggleVisible();
+  EXPECT_TRUE(frame->isVisible());
+  frame->ToggleVisible();
+  Trigger(ui::kCmdShowWindow);
+  EXPECT_TRUE(frame->isVisible());
+  EXPECT_FALSE(frame->isMinimized());
   bool exited = false;
   QObject::connect(frame.get(), &CMainFrame::Exited, [&] { exited = true; });
   prompts.answer = QMessageBox::No;

@@ -22,8 +22,8 @@ class CFakePage : public CBrowserPage {
   }
   bool Navigate(const std::wstring& url, const std::wstring& headers,
                 const std::string* post_body) override {
-    web_->Write(number_, post_body ? "post " + ToUtf8(url) + " " + *post_body
-                                   : "navigate " + ToUtf8(url));
+    web_->Write(number_,
+                post_body ? "post " + ToUtf8(url) + " " + *post_body : "navigate " + ToUtf8(url));
     Show(url);
     return true;
   }

@@ -46,8 +46,8 @@ class CFakeWeb {
 
   // What the pages did, one line each: "<page number> <what> <detail>", page numbers from 1
   // in the order the pages were made. Kinds: "navigate <url>" (by the engine), "post <url> <body>",
-  // "follow <url>" (a link or script of the page), "forwarded <url>", "click <tag>", "stale-click", "script <code>", "agent <ua>",
-  // "credentials <user>/<password>", "snapshot", "closed".
+  // "follow <url>" (a link or script of the page), "forwarded <url>", "click <tag>", "stale-click",
+  // "script <code>", "agent <ua>", "credentials <user>/<password>", "snapshot", "closed".
   std::vector<std::string> Log();
   // Log lines that contain `part`.
   std::vector<std::string> LogWith(const std::string& part);
