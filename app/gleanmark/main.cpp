@@ -9,5 +9,5 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("gleanmark"));
   QApplication::setApplicationDisplayName(QStringLiteral("Gleanmark"));
   QApplication::setDesktopFileName(QStringLiteral("gleanmark"));
-  return gm::ui::RunDesktop(gm::app::DesktopServices());
+  return gm::ui::RunDesktop(gm::app::DesktopServices);
 }

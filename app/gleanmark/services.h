@@ -6,6 +6,7 @@
 
 namespace gm::app {
 
-gm::ui::FrameServices DesktopServices();
+// `config`: the program's configuration document, which outlives the window.
+gm::ui::FrameServices DesktopServices(const CXmlDocument* config);
 
 }  // namespace gm::app

@@ -48,7 +48,11 @@ void CommitRecord(CTaskRunner& runner) {
   // sort by the controller cannot move the duplicate in between.
   const CRecord* stored = runner.MutableRecords().Store(std::move(record), runner.ignoreNewRecord);
   if (stored) {
-    int number = static_cast<int>(runner.Records().Size());
+    int number;
+    {
+      std::lock_guard<std::mutex> hold(runner.RecordsLock());
+      number = static_cast<int>(runner.Records().Size());
+    }
     for (CRecordOutput* out : runner.env().outputs) out->Write(*stored, number);
   }
   runner.NotifyRecord();

@@ -306,7 +306,7 @@ Step PagingStep(RunState& s) {
   if (r.pagingType == 2) {
     for (;;) {
       // Scripts may fail at once, again and again: each try passes the stop check.
-      if (r.Stopped()) return Step::kFinish;
+      if (!r.PumpMessages()) return Step::kFinish;
       std::optional<std::wstring> script = NextPagingScript(*s.paging, &s.position);
       if (!script) return Step::kNextAddress;
       if (RunPagingScript(root, r, *script) && Walk(root, r, &url, nullptr, nullptr)) {

@@ -1,8 +1,9 @@
 // Records and their fields, and the runner's record list.
 //
 // Thread rules: Lock() guards the list. The runner's thread stores records (Store, Insert,
-// Replace) and other threads sort or clear it (SetSort, Clear); each of these takes the lock
-// itself. Every other read (Size, At, FindDuplicate, KeyColumns, ...) is made while holding
+// Replace); the controller sorts, clears or edits it (SetSort, Clear, Replace; clearing and
+// editing only while it holds the run lock, since the runner hands stored records to its outputs
+// after the lock is released); each of these takes the lock itself. Every other read (Size, At, FindDuplicate, KeyColumns, ...) is made while holding
 // Lock(), by any thread, since a sort may reorder the list at any time.
 #pragma once
 

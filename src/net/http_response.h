@@ -31,7 +31,7 @@ std::optional<std::wstring> HeaderField(std::wstring_view header_text, std::wstr
 class CHttpResponse {
  public:
   // Pages: a body above this many bytes fails unless the limit is raised.
-  static constexpr int64_t kDefaultMaxBody = 64ll << 20;
+  static constexpr int64_t kDefaultMaxBody = 32ll << 20;
 
   CHttpResponse();
   ~CHttpResponse();

@@ -22,7 +22,7 @@ QString ConfigFailedMessage(const QString& detail) {
       .arg(detail);
 }
 
-int RunDesktop(FrameServices services, const std::function<void(CMainFrame&)>& on_frame) {
+int RunDesktop(const ServicesFactory& services, const std::function<void(CMainFrame&)>& on_frame) {
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(AppIcon());
 
@@ -43,11 +43,13 @@ int RunDesktop(FrameServices services, const std::function<void(CMainFrame&)>& o
   }
   ApplyConfiguredCodePage(config);
   QApplication::setFont(LanguageFont(config, QApplication::font()));
+  ApplyQtTranslation(config);
 
   CSingleInstance instance(InstanceName());
   if (!instance.Claim()) return 0;  // the running program brings its window forward
 
-  std::unique_ptr<CMainFrame> frame = CMainFrame::Create(&config, std::move(services));
+  std::unique_ptr<CMainFrame> frame =
+      CMainFrame::Create(&config, services ? services(&config) : FrameServices());
   if (!frame) {
     ShowMessage(nullptr, QStringLiteral("Gleanmark"),
                 ConfigFailedMessage(QStr(config.Path()) + QStringLiteral(": toolbar/maintoolbar")),

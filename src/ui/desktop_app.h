@@ -8,9 +8,12 @@
 namespace gm::ui {
 
 // Runs the program with an existing QApplication until the user exits; returns the exit
-// status. `services` hands in the parts built elsewhere (outputs, editor); `on_frame` is called
-// with the window once it is shown (for scripted runs).
-int RunDesktop(FrameServices services, const std::function<void(CMainFrame&)>& on_frame = {});
+// status. `services` makes, from the loaded configuration, the parts built elsewhere (outputs,
+// editor); null gives the window's defaults. `on_frame` is called with the window once it is
+// shown (for scripted runs).
+using ServicesFactory = std::function<FrameServices(const CXmlDocument* config)>;
+int RunDesktop(const ServicesFactory& services,
+               const std::function<void(CMainFrame&)>& on_frame = {});
 
 // The message shown when the configuration cannot be loaded, in the language of the user's
 // locale (the configuration's own texts are not available then).

@@ -96,6 +96,7 @@ CMainFrame::~CMainFrame() {
     runner.reset();
   }
   runners_.clear();
+  outputs_.clear();
 }
 
 bool CMainFrame::BuildFrame() {
@@ -288,6 +289,8 @@ void CMainFrame::BuildTray() {
 }
 
 void CMainFrame::Retranslate() {
+  ApplyQtTranslation(*config_);
+  QApplication::setFont(LanguageFont(*config_, QApplication::font()));
   setWindowTitle(LangText(*config_, L"APP_TITLE"));
   UpdateActionTexts();
   BuildMenus();

@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 
+#include "engine/record_output.h"
 #include "engine/task_runner.h"
 
 class QAction;
@@ -92,6 +93,11 @@ struct FrameServices {
   std::function<bool(const CTaskRunner& runner, const std::wstring& path,
                      const std::wstring& encoding)>
       write_csv;
+  // The task's own outputs, one object per runner (it outlives its runner).
+  std::function<std::unique_ptr<CRecordOutput>()> task_outputs;
+  // Called once the exit is confirmed, before the runners end (a browser service stops here, so
+  // that pending page calls fail at once instead of waiting for this thread).
+  std::function<void()> before_runners_end;
   // Start tasks whose "runatstart" is set.
   bool start_runatstart = true;
 };
@@ -191,6 +197,8 @@ class CMainFrame : public QMainWindow {
   CXmlDocument* config_;  // not owned; lives for the run
   FrameServices services_;
   CRunnerBridge* bridge_;
+  // Declared before the runners, so that they go after them.
+  std::map<const CXmlNode*, std::unique_ptr<CRecordOutput>> outputs_;
   std::map<const CXmlNode*, std::unique_ptr<CTaskRunner>> runners_;
   CXmlNode* displayed_task_ = nullptr;
   CTaskRunner* displayed_runner_ = nullptr;

@@ -292,15 +292,19 @@ void CMainFrame::SaveResults(int id) {
     r.choices_label.replace(QStringLiteral("(E)"), QStringLiteral("(&E)"));
   }
   FileAnswer answer = Prompts().save_file(r);
+  bool written = true;
   if (!answer.files.isEmpty()) {
     WaitCursor wait;
     std::wstring path = WStr(answer.files.first());
-    if (xls)
-      services_.write_xls(*runner, path);
-    else
-      services_.write_csv(*runner, path, WStr(kEncodings.value(answer.choice, kEncodings[0])));
+    if (xls) {
+      written = services_.write_xls(*runner, path);
+    } else {
+      std::wstring encoding = WStr(kEncodings.value(answer.choice, kEncodings[0]));
+      written = services_.write_csv(*runner, path, encoding);
+    }
   }
   runner->ReleaseRunLock();
+  if (!written) Tell(L"MSGBOX_MAINFRM_SAVERESULTFAILED", QMessageBox::Critical);
 }
 
 void CMainFrame::ExportResultFiles() {
@@ -374,10 +378,12 @@ void CMainFrame::CarryOutExit() {
   displayed_task_ = nullptr;
   displayed_runner_ = nullptr;
   model_->SetRunner(nullptr, QString());
+  if (services_.before_runners_end) services_.before_runners_end();
   {
     WaitCursor wait;
     for (auto& [task, runner] : runners_) runner.reset();
     runners_.clear();
+    outputs_.clear();
   }
   if (tray_) tray_->hide();
   emit Exited();

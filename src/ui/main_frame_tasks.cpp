@@ -42,7 +42,13 @@ QTreeWidgetItem* CMainFrame::AddTaskItem(CXmlNode* task) {
 }
 
 CTaskRunner* CMainFrame::CreateRunner(CXmlNode* task) {
-  auto runner = std::make_unique<CTaskRunner>(task, bridge_, services_.runner_env(task));
+  RunnerEnvironment env = services_.runner_env(task);
+  if (services_.task_outputs) {
+    std::unique_ptr<CRecordOutput>& outputs = outputs_[task];
+    outputs = services_.task_outputs();
+    env.outputs.push_back(outputs.get());
+  }
+  auto runner = std::make_unique<CTaskRunner>(task, bridge_, std::move(env));
   CTaskRunner* raw = runner.get();
   runners_[task] = std::move(runner);
   return raw;
@@ -60,6 +66,7 @@ void CMainFrame::DestroyRunner(CXmlNode* task) {
   }
   it->second.reset();
   runners_.erase(it);
+  outputs_.erase(task);
   bridge_->Forget(raw);
 }
 

@@ -1,6 +1,9 @@
 #include "ui/ui_text.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QStringList>
+#include <QTranslator>
 
 #include "doc/config.h"
 
@@ -58,6 +61,28 @@ QFont LanguageFont(const CXmlDocument& config, const QFont& fallback) {
   font.setWeight(QFont::Normal);
   font.setItalic(false);
   return font;
+}
+
+}  // namespace gm::ui
+
+namespace gm::ui {
+
+void ApplyQtTranslation(const CXmlDocument& config) {
+  static QTranslator* translator = nullptr;
+  if (translator) {
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+    translator = nullptr;
+  }
+  if (CurrentLanguage(config) != L"zh") return;
+  auto* loaded = new QTranslator;
+  if (loaded->load(QStringLiteral("qtbase_zh_CN"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    translator = loaded;
+    QCoreApplication::installTranslator(translator);
+  } else {
+    delete loaded;  // Qt's English texts then
+  }
 }
 
 }  // namespace gm::ui

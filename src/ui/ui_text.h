@@ -38,5 +38,8 @@ namespace gm::ui {
 // The interface font of the current language (size 9 points when the language gives none);
 // the application's default font when the language has no "font" element.
 QFont LanguageFont(const CXmlDocument& config, const QFont& fallback);
+// Qt's own texts (standard buttons, file dialogs) in the configuration's current language:
+// Chinese for "zh", Qt's built-in English otherwise. Interface thread.
+void ApplyQtTranslation(const CXmlDocument& config);
 
 }  // namespace gm::ui

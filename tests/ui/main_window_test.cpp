@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 #include <set>
@@ -473,11 +474,25 @@ TEST_F(MainWindowTest, HidingShowingAndClosingWithoutATray) {
   EXPECT_EQ(frame->RunnerOf(ui::CTaskTree::TaskOf(Item(0))), nullptr);
 }
 
-TEST_F(MainWindowTest, HelpAndHomePageOpenWithTheDesktop) {
+TEST_F(MainWindowTest, HelpHomePageAndAboutOpenWithTheDesktop) {
   Open();
   Trigger(ui::kCmdHelp);
   Trigger(ui::kCmdHomePage);
-  ASSERT_EQ(prompts.opened.size(), 2);
+  bool about_seen = false;
+  QTimer::singleShot(100, [&] {
+    QWidget* about = QApplication::activeModalWidget();
+    ASSERT_NE(about, nullptr);
+    about_seen = about->objectName() == "aboutDialog";
+    SaveScreenshot(about, QStringLiteral("about-zh"));
+    QLabel* link = about->findChild<QLabel*>("homeLink");
+    ASSERT_NE(link, nullptr);
+    emit link->linkActivated(Text(L"APP_URL_HOME"));  // as a click on the link does
+    about->close();
+  });
+  Trigger(ui::kCmdAbout);
+  EXPECT_TRUE(about_seen);
+  ASSERT_EQ(prompts.opened.size(), 3);
+  EXPECT_EQ(prompts.opened[2], Text(L"APP_URL_HOME"));
   QUrl manual(prompts.opened[0]);
   ASSERT_TRUE(manual.isLocalFile());
   EXPECT_TRUE(QFile::exists(manual.toLocalFile())) << manual.toLocalFile().toStdString();

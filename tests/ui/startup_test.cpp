@@ -155,6 +155,7 @@ TEST(StartupTest, TheOptionsDialogSwitchesTheLanguageAndTheAutostartEntry) {
   auto config = TestConfig(FromUtf8(folder + "/gmk.cfg"), L"zh");
   AddTask(config.get(), ListTask("Books", 2), &site);
   CPromptRecorder prompts;
+  ui::ApplyQtTranslation(*config);  // as the program does at start
   std::unique_ptr<CMainFrame> frame = CMainFrame::Create(config.get());
   ASSERT_NE(frame, nullptr);
   frame->resize(1000, 640);
@@ -168,6 +169,7 @@ TEST(StartupTest, TheOptionsDialogSwitchesTheLanguageAndTheAutostartEntry) {
   QFile::remove(ui::AutostartEntryPath());
 
   WhenOptionsOpen([](ui::COptionsDialog& dialog) {
+    SaveScreenshot(&dialog, QStringLiteral("options-dialog-zh"));
     EXPECT_EQ(dialog.LanguageBox()->currentText(), QStringLiteral("简体中文"));
     EXPECT_FALSE(dialog.AutostartBox()->isChecked());
     dialog.LanguageBox()->setCurrentText(QStringLiteral("English"));

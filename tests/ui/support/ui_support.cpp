@@ -51,13 +51,14 @@ std::string ListTask(const std::string& name, int pages, const std::string& attr
          "</task>";
 }
 
-void PutListPages(CSite& site, const std::string& name, int pages, int rows) {
+void PutListPages(CSite& site, const std::string& name, int pages, int rows,
+                  const std::string& label) {
   for (int p = 1; p <= pages; ++p) {
-    std::string body = "<html><body><ul>";
+    std::string body = "<html><head><meta charset=\"utf-8\"></head><body><ul>";
     for (int r = 1; r <= rows; ++r) {
       int n = (p - 1) * rows + r;
-      body += "<li><b>" + name + " item " + std::to_string(n) + "</b> <i>" +
-              std::to_string(1000 - n) + "</i></li>";
+      body += "<li><b>" + (label.empty() ? name : label) + " item " + std::to_string(n) +
+              "</b> <i>" + std::to_string(1000 - n) + "</i></li>";
     }
     body += "</ul></body></html>";
     site.Put("/" + name + "-" + std::to_string(p), body);

@@ -26,7 +26,9 @@ std::unique_ptr<CXmlDocument> TestConfig(const std::wstring& path, const std::ws
 CXmlNode* AddTask(CXmlDocument* config, const std::string& text, const CSite* site);
 // A download-mode task over pages /NAME-1 ... /NAME-pages of the site, `rows` records a page.
 std::string ListTask(const std::string& name, int pages, const std::string& attrs = "");
-void PutListPages(CSite& site, const std::string& name, int pages, int rows);
+// Record n of the pages reads "<label> item n" (label: the name when empty).
+void PutListPages(CSite& site, const std::string& name, int pages, int rows,
+                  const std::string& label = "");
 
 // Runs the event loop until `pred` holds or `ms` pass; returns pred().
 bool WaitUntil(const std::function<bool()>& pred, int ms = 15000);

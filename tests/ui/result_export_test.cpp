@@ -1,0 +1,151 @@
+// The Results menu's .xls and CSV exports, read back with python3-xlrd and Python's csv.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTest>
+
+#include "doc/config.h"
+#include "doc/text_codec.h"
+#include "ui/result_exports.h"
+#include "ui/result_model.h"
+#include "ui/task_tree.h"
+#include "ui/ui_text.h"
+#include "ui_support.h"
+
+namespace gm::test {
+namespace {
+
+// Rows of a file as Python reads them: .xls with xlrd (sheet name first), CSV with csv in the
+// given Python encoding.
+QJsonArray ReadBack(const QString& path, const QString& encoding) {
+  const char* script = R"(
+import csv, json, sys
+path, enc = sys.argv[1], sys.argv[2]
+if enc == 'xls':
+    import xlrd
+    book = xlrd.open_workbook(path)
+    sheet = book.sheet_by_index(0)
+    rows = [[sheet.name]] + [[str(c.value) if not isinstance(c.value, float) else
+                              ('%g' % c.value) for c in sheet.row(r)] for r in range(sheet.nrows)]
+else:
+    with open(path, newline='', encoding=enc) as f:
+        rows = list(csv.reader(f))
+print(json.dumps(rows))
+)";
+  QProcess python;
+  python.start(QStringLiteral("/usr/bin/python3"),
+               {QStringLiteral("-c"), QString::fromUtf8(script), path, encoding});
+  if (!python.waitForFinished(30000) || python.exitCode() != 0) {
+    ADD_FAILURE() << python.readAllStandardError().toStdString();
+    return {};
+  }
+  return QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+}
+
+QStringList Row(const QJsonArray& rows, int i) {
+  QStringList out;
+  for (const QJsonValue& v : rows.at(i).toArray()) out << v.toString();
+  return out;
+}
+
+class ResultExportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = QDir::tempPath() + "/gm-ui-export-" + QString::number(getpid());
+    QDir().mkpath(folder_);
+    config = TestConfig(ui::WStr(folder_ + "/gmk.cfg"), L"zh");
+    PutListPages(site, "books", 2, 3, "书");
+    // The task's own CSV output too, written by the runner during the run.
+    std::string task = ListTask("books", 2, "dlinterval=\"1\"");
+    task.insert(task.rfind("</task>"), "<savetoxls enable=\"1\" excelfile=\"" +
+                                           (folder_ + "/auto.csv").toStdString() +
+                                           "\" encoding=\"UTF-8\" option=\"1\"></savetoxls>");
+    AddTask(config.get(), task, &site);
+    ui::FrameServices services;
+    ui::AddResultOutputs(config.get(), &services);
+    frame = ui::CMainFrame::Create(config.get(), std::move(services));
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+  }
+  void TearDown() override {
+    frame.reset();
+    QDir(folder_).removeRecursively();
+  }
+  CTaskRunner* Runner() {
+    return frame->RunnerOf(ui::CTaskTree::TaskOf(frame->Tree()->topLevelItem(0)));
+  }
+  QString Text(const wchar_t* key) { return TextIn(*config, L"zh", key); }
+
+  CSite site;
+  CPromptRecorder prompts;
+  std::unique_ptr<CXmlDocument> config;
+  std::unique_ptr<ui::CMainFrame> frame;
+  QString folder_;
+};
+
+TEST_F(ResultExportTest, SpreadsheetAndCsvInEveryEncodingReadBack) {
+  frame->Action(ui::kCmdStart)->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return Runner()->State() == kRunning; }));
+  // While the task runs: the tip, no file.
+  frame->RunCommand(ui::kCmdSaveXls);
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_EQ(prompts.messages[0], Text(L"MSGBOX_MAINFRM_SAVERESULTTIP"));
+  ASSERT_TRUE(WaitUntil([&] { return Runner()->RunsCompleted() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return frame->Action(ui::kCmdSaveXls)->isEnabled(); }));
+  prompts.messages.clear();
+  QJsonArray automatic = ReadBack(folder_ + "/auto.csv", "utf-8-sig");
+  ASSERT_EQ(automatic.size(), 1 + 6);
+  EXPECT_EQ(Row(automatic, 6), (QStringList{"书 item 6", "994"}));
+
+  QString xls = folder_ + "/书.xls";
+  prompts.save_answer = {xls};
+  frame->Action(ui::kCmdSaveXls)->trigger();
+  QJsonArray rows = ReadBack(xls, "xls");
+  ASSERT_EQ(rows.size(), 1 + 1 + 6);
+  EXPECT_EQ(Row(rows, 0), QStringList{"Sheet1"});
+  EXPECT_EQ(Row(rows, 1), (QStringList{Text(L"DATALIST_NUMBER"), "Title", "Price"}));
+  EXPECT_EQ(Row(rows, 2), (QStringList{"1", "书 item 1", "999"}));
+  EXPECT_EQ(Row(rows, 7), (QStringList{"6", "书 item 6", "994"}));
+
+  struct Case {
+    int choice;  // in the dialog's list: ANSI, Unicode, Unicode big endian, UTF-8
+    const char* python;
+    const char* file;
+  };
+  for (Case c : {Case{0, "gbk", "ansi.csv"}, Case{1, "utf-16", "le.csv"},
+                 Case{2, "utf-16", "be.csv"}, Case{3, "utf-8-sig", "utf8.csv"}}) {
+    SCOPED_TRACE(c.file);
+    QString csv = folder_ + "/" + c.file;
+    prompts.save_answer = {csv};
+    prompts.choice = c.choice;
+    frame->Action(ui::kCmdSaveCsv)->trigger();
+    rows = ReadBack(csv, c.python);
+    ASSERT_EQ(rows.size(), 1 + 6);
+    EXPECT_EQ(Row(rows, 0), (QStringList{"Title", "Price"}));
+    EXPECT_EQ(Row(rows, 3), (QStringList{"书 item 3", "997"}));
+  }
+  QFile le(folder_ + "/le.csv"), be(folder_ + "/be.csv");
+  ASSERT_TRUE(le.open(QIODevice::ReadOnly) && be.open(QIODevice::ReadOnly));
+  EXPECT_EQ(le.read(2), QByteArray("\xFF\xFE"));
+  EXPECT_EQ(be.read(2), QByteArray("\xFE\xFF"));
+  EXPECT_TRUE(prompts.messages.isEmpty());
+
+  // A file that cannot be written is said so; cancelling writes nothing and says nothing.
+  prompts.save_answer = {folder_ + "/no such folder/x.xls"};
+  frame->Action(ui::kCmdSaveXls)->trigger();
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_EQ(prompts.messages[0], Text(L"MSGBOX_MAINFRM_SAVERESULTFAILED"));
+  prompts.save_answer.clear();
+  frame->Action(ui::kCmdSaveCsv)->trigger();
+  EXPECT_EQ(prompts.messages.size(), 1);
+  // The run lock was given back every time: the task runs again.
+  frame->Action(ui::kCmdStart)->trigger();
+  EXPECT_TRUE(WaitUntil([&] { return Runner()->RunsCompleted() == 2; }));
+}
+
+}  // namespace
+}  // namespace gm::test
