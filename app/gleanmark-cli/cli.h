@@ -2,6 +2,7 @@
 // file and receives the arguments after its name.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,5 +42,28 @@ bool ResolveKey(const std::string& spec, const std::optional<std::string>& confi
 // key) or from a readable text form, into *holder.
 bool LoadTask(const std::string& path, const CXmlDocument* config, CXmlDocument* holder,
               std::string* error);
+
+}  // namespace gm::cli
+
+namespace gm {
+class CBrowserPage;
+}
+
+namespace gm::cli {
+
+// Browser mode of the command line. The Qt application (offscreen without a display, Chromium
+// without its sandbox as root) is made only when something asks for a browser page. The
+// environment variable GLEANMARK_NO_BROWSER (non-empty) keeps the browser off.
+// Threads: StartBrowser, PollBrowser and EndBrowser run on the main thread; NewCliBrowserPage
+// on any thread (a runner's), where it asks the main thread's PollBrowser to start the browser and
+// waits for it.
+// False when the program was built without a browser or it is switched off.
+bool BrowserAllowed();
+bool StartBrowser();
+std::unique_ptr<CBrowserPage> NewCliBrowserPage();
+// Starts the browser when a runner asked for it, then runs Qt's events (or sleeps) for `ms`.
+void PollBrowser(int ms);
+// Ends the browser service and the application (after every page user is gone).
+void EndBrowser();
 
 }  // namespace gm::cli

@@ -1,6 +1,7 @@
 // gleanmark-cli page: element paths of a page, for people who write and debug tasks by hand.
 //   page paths FILE|URL         every element in document order: path, tab, element text
 //   page resolve FILE|URL PATH  the element text of the element the path leads to
+// With --browser the page is opened in a hidden browser (scripts run) and read live.
 // Frames of the page are loaded one level deep and listed and resolved through their FRAME and
 // IFRAME elements.
 // Option --filtertt applies the hidden-text filter to element texts.
@@ -14,6 +15,7 @@
 #include "net/http_client.h"
 #include "net/page_text.h"
 #include "net/url.h"
+#include "page/browser.h"
 #include "page/element_path.h"
 #include "page/page_model.h"
 
@@ -103,22 +105,58 @@ void Print(const std::wstring& text) {
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
+// The live page in a hidden browser: loaded, waited for (at most kBrowserWaitMs) and read
+// through a snapshot. False with a message when there is no browser or no page.
+constexpr int kBrowserWaitMs = 30000;
+
+bool LoadLive(const std::string& source, CPageModel* model, std::string* error) {
+  std::wstring url = FromUtf8(source);
+  if (!IsAddress(source)) {
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(source, ec);
+    if (!std::filesystem::exists(absolute, ec)) {
+      *error = "cannot read " + source;
+      return false;
+    }
+    url = FromUtf8(std::string(kFileScheme) + absolute.string());
+  }
+  if (!StartBrowser()) {
+    *error = "the browser cannot be started (Qt WebEngine is missing or failed to start)";
+    return false;
+  }
+  std::unique_ptr<CBrowserPage> page = NewCliBrowserPage();
+  std::unique_ptr<CDomDocument> doc;
+  if (page && page->Navigate(url, L"", nullptr)) {
+    // A page that does not finish in time is read as far as it got.
+    page->WaitLoaded(kBrowserWaitMs, [] { return false; });
+    doc = page->Snapshot([] { return false; });
+  }
+  if (!doc) {
+    *error = "cannot open " + source + " in the browser";
+    return false;
+  }
+  model->SetLiveDocument(std::move(doc), page->LocationUrl());
+  return true;
+}
+
 }  // namespace
 
-int CmdPage(const Args& arguments) {
-  Args args = arguments;
-  bool filter = TakeFlag(&args, "--filtertt");
+static int PageCommand(const Args& args, bool filter, bool browser) {
   if (args.empty()) return Fail("page: expected 'paths' or 'resolve'");
   const std::string sub = args[0];
   if (sub == "paths" ? args.size() != 2 : sub == "resolve" ? args.size() != 3 : true)
-    return Fail("usage: page paths FILE|URL | page resolve FILE|URL PATH");
+    return Fail("usage: page paths FILE|URL | page resolve FILE|URL PATH [--browser]");
 
-  std::wstring text, base;
   std::string error;
-  if (!ReadPage(args[1], L"", &text, &base, &error)) return Fail(error);
   CPageModel model;
   model.SetFilterHiddenText(filter);
-  model.LoadText(text, base, true, &LoadFrame);
+  if (browser) {
+    if (!LoadLive(args[1], &model, &error)) return Fail(error);
+  } else {
+    std::wstring text, base;
+    if (!ReadPage(args[1], L"", &text, &base, &error)) return Fail(error);
+    model.LoadText(text, base, true, &LoadFrame);
+  }
   const CDomNode* root = model.DocumentElement();
 
   if (sub == "resolve") {
@@ -144,7 +182,11 @@ int CmdPage(const Args& arguments) {
         Print(out);
         out.clear();
       }
-      if (const CPageModel* frame = model.FramePage(n)) {
+      // A live page's frame documents hang below their frame elements; paths built there
+      // already lead through the frame element.
+      if (const CDomDocument* inner = n->ContentDocument()) {
+        if (inner->DocumentElement()) self(page, inner->DocumentElement(), L"", self);
+      } else if (const CPageModel* frame = model.FramePage(n)) {
         if (frame->DocumentElement()) self(*frame, frame->DocumentElement(), path + L"@", self);
       }
     }
@@ -152,6 +194,15 @@ int CmdPage(const Args& arguments) {
   list(model, root, L"", list);
   Print(out);
   return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int CmdPage(const Args& arguments) {
+  Args args = arguments;
+  bool filter = TakeFlag(&args, "--filtertt");
+  bool browser = TakeFlag(&args, "--browser");
+  int status = PageCommand(args, filter, browser);
+  EndBrowser();
+  return status;
 }
 
 }  // namespace gm::cli

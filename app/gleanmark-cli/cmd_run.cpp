@@ -15,6 +15,7 @@
 #include "doc/task_file.h"
 #include "doc/text_codec.h"
 #include "engine/task_runner.h"
+#include "page/browser.h"
 #include "output/query_values.h"
 #include "output/record_stream.h"
 #include "output/sqlite_stream.h"
@@ -141,6 +142,8 @@ int CmdRun(const Args& in) {
   CTaskOutputs task_outputs(env.config);
   env.outputs.push_back(&task_outputs);
   env.resolveQuery = ResolveQueryValue;
+  // Browser-mode pages start the browser on first use.
+  if (BrowserAllowed()) env.newBrowserPage = &NewCliBrowserPage;
 
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
@@ -153,7 +156,7 @@ int CmdRun(const Args& in) {
     runner.Start();
     bool stop_sent = false;
     while (runner.RunsCompleted() == 0 || runner.State() != kStopped) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      PollBrowser(20);
       if (g_interrupted && !stop_sent) {
         runner.Stop();
         stop_sent = true;
@@ -177,6 +180,8 @@ int CmdRun(const Args& in) {
     else if (kept == 0 && runner.PagesFailed() > 0)
       status = Fail("no record was kept: every page failed");
   }
+  // The runner and its pages are gone; the browser may end.
+  EndBrowser();
   if (out != stdout && std::fclose(out) != 0 && status == 0)
     status = Fail("cannot write " + *out_path);
   return status;

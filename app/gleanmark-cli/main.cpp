@@ -23,7 +23,9 @@ const Command kCommands[] = {
      "  doc encode TEXTFILE OUT [--key ...] [--config FILE]"},
     {"task", gm::cli::CmdTask, "task list|export|import ... [--config FILE]"},
     {"fetch", gm::cli::CmdFetch, "fetch URL [-i] [--post BODY] [--referer URL] [--user-agent UA]"},
-    {"page", gm::cli::CmdPage, "page paths FILE|URL\n  page resolve FILE|URL PATH"},
+    {"page", gm::cli::CmdPage,
+     "page paths FILE|URL [--browser] [--filtertt]\n  page resolve FILE|URL PATH [--browser] "
+     "[--filtertt]"},
 };
 
 void Usage(FILE* out) {

@@ -2,6 +2,10 @@
 
 #include "ui/result_exports.h"
 
+#ifdef GM_HAVE_BROWSER
+#include "app/gleanmark/desktop_browser.h"
+#endif
+
 namespace gm::app {
 
 gm::ui::FrameServices DesktopServices(const CXmlDocument* config) {
@@ -9,6 +13,17 @@ gm::ui::FrameServices DesktopServices(const CXmlDocument* config) {
   // Each task's own outputs, and the .xls and CSV writers of the Results menu. The task editor,
   // the login browser and the template export dialog are handed in here as they come.
   gm::ui::AddResultOutputs(config, &services);
+  services.runner_env = [config](CXmlNode*) {
+    RunnerEnvironment env;
+    env.config = config;
+#ifdef GM_HAVE_BROWSER
+    env.newBrowserPage = NewDesktopBrowserPage;
+#endif
+    return env;
+  };
+#ifdef GM_HAVE_BROWSER
+  services.before_runners_end = EndDesktopBrowser;
+#endif
   return services;
 }
 

@@ -196,15 +196,16 @@ std::string ToUtf8(std::wstring_view text) {
 }
 
 std::wstring FromUtf8(std::string_view bytes) {
-  std::wstring out;
-  out.reserve(bytes.size());
+  // Never more characters than bytes: written into a buffer of that size, then cut.
+  std::wstring out(bytes.size(), L'\0');
+  wchar_t* p = out.data();
   const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t n = bytes.size();
   size_t i = 0;
   while (i < n) {
     unsigned char b = s[i];
     if (b < 0x80) {
-      out.push_back(b);
+      *p++ = b;
       ++i;
       continue;
     }
@@ -217,7 +218,7 @@ std::wstring FromUtf8(std::string_view bytes) {
     } else if (b >= 0xF0 && b <= 0xF4) {
       extra = 3, c = b & 0x07, min = 0x10000;
     } else {
-      out.push_back(kReplacement);
+      *p++ = kReplacement;
       ++i;
       continue;
     }
@@ -225,13 +226,14 @@ std::wstring FromUtf8(std::string_view bytes) {
     int k = 0;
     for (; k < extra && j < n && (s[j] & 0xC0) == 0x80; ++k, ++j) c = (c << 6) | (s[j] & 0x3F);
     if (k < extra || c < min || !IsScalar(c)) {
-      out.push_back(kReplacement);
+      *p++ = kReplacement;
       i = j;  // j > i: at least the lead byte is consumed
       continue;
     }
-    out.push_back(static_cast<wchar_t>(c));
+    *p++ = static_cast<wchar_t>(c);
     i = j;
   }
+  out.resize(static_cast<size_t>(p - out.data()));
   return out;
 }
 

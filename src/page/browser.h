@@ -54,6 +54,10 @@ class CBrowserPage {
   // owned; the caller clears it before the target is destroyed.
   virtual void SetForwardTarget(CBrowserPage* target) = 0;
   virtual bool IsBusy() = 0;
+  // Percentage of the current top-level load: 0 when it starts, up to 99 while it runs, 100 when
+  // it has finished (and before the first load). A load wait that gives up only when this has
+  // not changed for a while reads it between short waits.
+  virtual int32_t Progress() { return IsBusy() ? 0 : 100; }
   // The address the page shows and its title.
   virtual std::wstring LocationUrl() = 0;
   virtual std::wstring Title() = 0;

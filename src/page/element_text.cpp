@@ -61,7 +61,8 @@ bool IsLastRow(const CDomNode* row) {
 
 class Renderer {
  public:
-  explicit Renderer(CRenderedText* out) : out_(out) {}
+  // Without sources only the text is written (innerText needs no source per character).
+  Renderer(CRenderedText* out, bool with_sources) : out_(out), with_sources_(with_sources) {}
 
   void Text(const CDomNode* node, const std::wstring& white_space) {
     bool keep_spaces =
@@ -99,7 +100,7 @@ class Renderer {
  private:
   void Put(wchar_t c, const CDomNode* source) {
     out_->text.push_back(c);
-    out_->sources.push_back(source);
+    if (with_sources_) out_->sources.push_back(source);
     trailing_newlines_ = c == L'\n' ? trailing_newlines_ + 1 : 0;
   }
   void FlushBreaks() {
@@ -119,6 +120,7 @@ class Renderer {
   }
 
   CRenderedText* out_;
+  const bool with_sources_;
   int pending_breaks_ = 0;
   int trailing_newlines_ = 0;
   bool pending_space_ = false;
@@ -169,7 +171,9 @@ std::wstring TextContent(const CDomNode* node) {
   return out;
 }
 
-void RenderText(const CDomNode* element, CRenderedText* out) {
+namespace {
+
+void Render(const CDomNode* element, CRenderedText* out, bool with_sources) {
   out->text.clear();
   out->sources.clear();
   if (!element || !element->IsElement()) return;
@@ -177,13 +181,13 @@ void RenderText(const CDomNode* element, CRenderedText* out) {
     for (const CDomNode* n = element; n; n = NextInTree(n, element)) {
       if (!n->IsText()) continue;
       out->text += n->Value();
-      out->sources.insert(out->sources.end(), n->Value().size(), n);
+      if (with_sources) out->sources.insert(out->sources.end(), n->Value().size(), n);
     }
     return;
   }
   // Walk the subtree in document order without recursion: Enter on the way down, Leave once
   // the children are done. The element itself contributes no breaks of its own.
-  Renderer r(out);
+  Renderer r(out, with_sources);
   const CDomNode* n = element->FirstChild();
   while (n) {
     bool descend = false;
@@ -209,9 +213,15 @@ void RenderText(const CDomNode* element, CRenderedText* out) {
   }
 }
 
+}  // namespace
+
+void RenderText(const CDomNode* element, CRenderedText* out) {
+  Render(element, out, true);
+}
+
 std::wstring InnerText(const CDomNode* element) {
   CRenderedText r;
-  RenderText(element, &r);
+  Render(element, &r, false);
   return std::move(r.text);
 }
 

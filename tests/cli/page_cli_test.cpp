@@ -91,6 +91,20 @@ TEST(PageCli, PathsOfAFileAndResolvingThemBack) {
   EXPECT_EQ(h2.out, "zlib Usage Example\n");
 }
 
+// The paths a page lists are the ones a run walks (the run test uses the same page): the
+// document mode is the page's own and NOSCRIPT content is text.
+TEST(PageCli, PathsFollowTheTreeABrowserWithScriptsBuilds) {
+  OnePageServer server(
+      "<!DOCTYPE html><html><head><noscript><img src=\"/pixel\"></noscript><title>t</title>"
+      "</head><body><div><p>Intro<table><tr><td>cell</td></tr></table></div></body></html>");
+  auto r = RunCli({"page", "paths", server.Url("/page")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nHTML@HEAD#BODY@DIV@P#TABLE@TBODY@TR@TD\tcell\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\nHTML@HEAD@NOSCRIPT\t"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("IMG"), std::string::npos) << r.out;
+}
+
 TEST(PageCli, PathsAndResolveOverHttp) {
   std::string cells;
   for (int i = 0; i < 100; ++i) cells += "<td>cell " + std::to_string(i) + "</td>";

@@ -174,10 +174,12 @@ TEST_F(RunCliTest, FailedPagesAreReportedAndARunWithoutRecordsFails) {
     test::CSite gone;
     refused = gone.Url("/x");
   }
-  auto run = [&](const std::string& task) {
+  auto run = [&](const std::string& task, const std::string& more_env = "") {
     std::string t = task;
     for (size_t p; (p = t.find("@SITE@")) != std::string::npos;) t.replace(p, 6, site.Url(""));
-    return RunCli({"run", Write(dir_, "task.xml", t)}, {"XDG_DATA_HOME=" + dir_});
+    std::vector<std::string> env{"XDG_DATA_HOME=" + dir_};
+    if (!more_env.empty()) env.push_back(more_env);
+    return RunCli({"run", Write(dir_, "task.xml", t)}, env);
   };
   const std::string rows =
       "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\"><data name=\"n\" "
@@ -191,8 +193,10 @@ TEST_F(RunCliTest, FailedPagesAreReportedAndARunWithoutRecordsFails) {
   EXPECT_NE(r.err.find("page skipped: " + site.Url("/missing")), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("page skipped: " + refused), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("0 pages loaded, 2 failed, 0 records kept"), std::string::npos) << r.err;
-  // Browser mode (the default) without a browser: the page is reported as needing one.
-  r = run("<task name=\"f\"><address type=\"0\"><url>@SITE@/a</url></address>" + rows);
+  // Browser mode (the default) with the browser switched off: the page is reported as needing
+  // one.
+  r = run("<task name=\"f\"><address type=\"0\"><url>@SITE@/a</url></address>" + rows,
+          "GLEANMARK_NO_BROWSER=1");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("needs a browser"), std::string::npos) << r.err;
   // One good page among failed ones: the run kept records and succeeds.

@@ -1,0 +1,83 @@
+#include "browser/cookie_bridge.h"
+
+#include <QDateTime>
+#include <QNetworkCookie>
+#include <QUrl>
+#include <QWebEngineCookieStore>
+
+namespace gm {
+
+namespace {
+
+CCookie FromQt(const QNetworkCookie& q) {
+  CCookie c;
+  std::string domain = q.domain().toLower().toStdString();
+  c.host_only = !domain.starts_with('.');
+  if (!c.host_only) domain.erase(0, 1);
+  c.domain = domain;
+  c.path = q.path().isEmpty() ? "/" : q.path().toStdString();
+  c.secure = q.isSecure();
+  c.http_only = q.isHttpOnly();
+  c.expires = q.isSessionCookie() ? 0 : q.expirationDate().toSecsSinceEpoch();
+  c.name = q.name().toStdString();
+  c.value = q.value().toStdString();
+  return c;
+}
+
+}  // namespace
+
+CCookieBridge::CCookieBridge(QWebEngineCookieStore* store, CCookieJar* jar)
+    : store_(store), jar_(jar) {
+  PushJarCookies();
+  QObject::connect(store_, &QWebEngineCookieStore::cookieAdded, this,
+                   [this](const QNetworkCookie& c) { OnAdded(c); });
+  QObject::connect(store_, &QWebEngineCookieStore::cookieRemoved, this,
+                   [this](const QNetworkCookie& c) { OnRemoved(c); });
+}
+
+void CCookieBridge::PushJarCookies() {
+  for (const CCookie& c : jar_->All()) {
+    Key key{c.domain, c.path, c.name};
+    auto it = known_.find(key);
+    if (it != known_.end() && it->second == std::make_pair(c.value, c.expires)) continue;
+    known_[key] = {c.value, c.expires};
+    QNetworkCookie q(QByteArray::fromStdString(c.name), QByteArray::fromStdString(c.value));
+    // A host-only cookie names no domain and takes the origin's host.
+    if (!c.host_only) q.setDomain(QString::fromStdString("." + c.domain));
+    q.setPath(QString::fromStdString(c.path));
+    q.setSecure(c.secure);
+    q.setHttpOnly(c.http_only);
+    if (c.expires != 0) q.setExpirationDate(QDateTime::fromSecsSinceEpoch(c.expires));
+    QUrl origin(QString::fromStdString((c.secure ? "https://" : "http://") + c.domain + "/"));
+    store_->setCookie(q, origin);
+  }
+}
+
+void CCookieBridge::OnAdded(const QNetworkCookie& cookie) {
+  CCookie c = FromQt(cookie);
+  if (c.domain.empty() || c.name.empty()) return;
+  Key key{c.domain, c.path, c.name};
+  auto it = known_.find(key);
+  if (it != known_.end() && it->second == std::make_pair(c.value, c.expires)) return;
+  known_[key] = {c.value, c.expires};
+  jar_->Add(c);
+}
+
+void CCookieBridge::OnRemoved(const QNetworkCookie& cookie) {
+  CCookie c = FromQt(cookie);
+  Key key{c.domain, c.path, c.name};
+  auto it = known_.find(key);
+  // A cookie that was replaced meanwhile keeps its new value.
+  if (it == known_.end() || it->second.first != c.value) return;
+  known_.erase(it);
+  for (const CCookie& stored : jar_->All()) {
+    if (stored.domain == c.domain && stored.path == c.path && stored.name == c.name &&
+        stored.value == c.value) {
+      c.expires = 1;  // an expired cookie removes the stored one
+      jar_->Add(c);
+      break;
+    }
+  }
+}
+
+}  // namespace gm

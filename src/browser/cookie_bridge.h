@@ -1,0 +1,38 @@
+// One cookie store for both modes: the browser profile's cookies and the HTTP client's jar
+// (net/cookie_jar.h) are kept equal. The jar's cookies are put into the profile when the bridge
+// starts, before the profile's first request, and again before each navigation when the jar has
+// changed meanwhile; every cookie the browser receives or drops is written to the jar.
+//
+// Threads: main thread only (the profile's cookie store lives there). The jar is thread-safe.
+#pragma once
+
+#include <QObject>
+#include <map>
+#include <string>
+#include <tuple>
+
+#include "net/cookie_jar.h"
+
+class QNetworkCookie;
+class QWebEngineCookieStore;
+
+namespace gm {
+
+class CCookieBridge : public QObject {
+ public:
+  CCookieBridge(QWebEngineCookieStore* store, CCookieJar* jar);
+  // Puts the jar's new or changed cookies into the profile.
+  void PushJarCookies();
+
+ private:
+  using Key = std::tuple<std::string, std::string, std::string>;  // domain, path, name
+  void OnAdded(const QNetworkCookie& cookie);
+  void OnRemoved(const QNetworkCookie& cookie);
+
+  QWebEngineCookieStore* store_;
+  CCookieJar* jar_;
+  // What the profile holds as far as the bridge knows: key -> value and expiry.
+  std::map<Key, std::pair<std::string, int64_t>> known_;
+};
+
+}  // namespace gm

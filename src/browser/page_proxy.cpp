@@ -1,0 +1,275 @@
+#include "browser/page_proxy.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <QUrl>
+#include <chrono>
+
+#include "browser/browser_host.h"
+#include "browser/browser_service.h"
+#include "browser/snapshot_reader.h"
+#include "net/http_client.h"
+#include "net/page_text.h"
+#include "page/html_builder.h"
+
+namespace gm {
+
+namespace {
+
+constexpr int kSliceMs = 100;
+// Requests that name no stop check (a click, a hit test) wait at most this long.
+constexpr int32_t kQuickBoundMs = 10000;
+// A snapshot of a large page takes well under a second; this bounds a page that hangs.
+constexpr int32_t kSnapshotBoundMs = 60000;
+constexpr uint32_t kFrameTimeoutMs = 30000;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Lets the main thread's events run for a little while (the caller is on the main thread, whose
+// events carry every reply).
+void RunEventsFor(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+bool NoStop() {
+  return false;
+}
+
+// Waits until `done` (tested under state->mu) in slices; see the header for the rules.
+bool WaitSliced(CLiveState* state, const std::function<bool()>& done,
+                const CBrowserPage::StopCheck& should_stop, int64_t bound_ms) {
+  const int64_t start = NowMs();
+  const bool on_main = OnBrowserThread();
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(state->mu);
+      if (done()) return true;
+      if (!on_main) {
+        int64_t left = bound_ms - (NowMs() - start);
+        int64_t slice = std::max<int64_t>(1, std::min<int64_t>(kSliceMs, left));
+        if (state->changed.wait_for(lock, std::chrono::milliseconds(slice), done)) return true;
+      }
+    }
+    if (on_main) RunEventsFor(10);
+    if (!BrowserServiceRunning()) return false;
+    if (NowMs() - start >= bound_ms) return false;
+    if (should_stop && should_stop()) return false;
+  }
+}
+
+// The page of an unreachable frame, fetched as download mode fetches frames.
+bool FetchFrameText(const std::wstring& address, const CBrowserPage::StopCheck& should_stop,
+                    std::wstring* text) {
+  if (address.rfind(L"http://", 0) != 0 && address.rfind(L"https://", 0) != 0) return false;
+  CHttpClient client;
+  client.SetTimeout(kFrameTimeoutMs);
+  client.Get(address, L"");
+  auto stop = [&] { return (should_stop && should_stop()) || !BrowserServiceRunning(); };
+  if (WaitForTransaction(&client, stop, true) != HttpWait::kReady) return false;
+  if (client.GetStatus() != 200) return false;
+  *text = DecodeBody(client);
+  return true;
+}
+
+}  // namespace
+
+CQtBrowserPage::CQtBrowserPage(int id, std::shared_ptr<CLiveState> state)
+    : id_(id), state_(std::move(state)) {}
+
+CQtBrowserPage::~CQtBrowserPage() {
+  const int id = id_;
+  PostToBrowserThread([id] { DestroyBrowserHost(id); });
+}
+
+bool CQtBrowserPage::Call(const std::function<void(CBrowserHost*, Reply)>& request, QVariant* value,
+                          const StopCheck& should_stop, int32_t bound_ms) {
+  struct Result {
+    bool done = false;
+    QVariant value;
+  };
+  auto result = std::make_shared<Result>();
+  std::shared_ptr<CLiveState> state = state_;
+  const int id = id_;
+  Reply reply = [result, state](const QVariant& v) {
+    std::lock_guard<std::mutex> lock(state->mu);
+    result->value = v;
+    result->done = true;
+    state->changed.notify_all();
+  };
+  bool posted = PostToBrowserThread([id, request, reply] {
+    CBrowserHost* host = BrowserHostById(id);
+    if (!host) {
+      reply(QVariant());
+      return;
+    }
+    request(host, reply);
+  });
+  if (!posted) return false;
+  if (!WaitSliced(
+          state_.get(), [&] { return result->done; }, should_stop, bound_ms))
+    return false;
+  std::lock_guard<std::mutex> lock(state_->mu);
+  if (value) *value = result->value;
+  return true;
+}
+
+bool CQtBrowserPage::Post(std::function<void(CBrowserHost*)> request) {
+  const int id = id_;
+  return PostToBrowserThread([id, request = std::move(request)] {
+    if (CBrowserHost* host = BrowserHostById(id)) request(host);
+  });
+}
+
+bool CQtBrowserPage::Agent(const QString& call, QVariant* value, const StopCheck& should_stop,
+                           int32_t bound_ms) {
+  return Call([call](CBrowserHost* host, Reply reply) { host->RunAgent(call, reply); }, value,
+              should_stop, bound_ms);
+}
+
+void CQtBrowserPage::SetUserAgent(const std::wstring& user_agent) {
+  QString ua = QString::fromStdWString(user_agent);
+  Post([ua](CBrowserHost* host) { host->SetUserAgent(ua); });
+}
+
+void CQtBrowserPage::SetCredentials(const std::wstring& user, const std::wstring& password) {
+  QString u = QString::fromStdWString(user), p = QString::fromStdWString(password);
+  Post([u, p](CBrowserHost* host) { host->SetCredentials(u, p); });
+}
+
+bool CQtBrowserPage::Navigate(const std::wstring& url, const std::wstring& headers,
+                              const std::string* post_body) {
+  QString address = QString::fromStdWString(url);
+  if (!QUrl::fromUserInput(address).isValid()) return false;
+  QString lines = QString::fromStdWString(headers);
+  bool post = post_body != nullptr;
+  // Exactly the body's bytes are sent, nothing appended.
+  QByteArray body = post ? QByteArray(post_body->data(), post_body->size()) : QByteArray();
+  {
+    // Busy from now on, so that a wait that follows cannot see the previous load's end.
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->loading = true;
+    state_->failed = false;
+    state_->progress = 0;
+  }
+  return Post([address, lines, post, body](CBrowserHost* host) {
+    // Cookies the HTTP client's jar got meanwhile go along with this request.
+    PushJarCookiesToBrowser();
+    host->Navigate(address, lines, post ? &body : nullptr);
+  });
+}
+
+bool CQtBrowserPage::WaitLoaded(int32_t timeout_ms, const StopCheck& should_stop) {
+  bool failed = false;
+  bool done = WaitSliced(
+      state_.get(),
+      [&] {
+        failed = state_->failed;
+        return !state_->loading;
+      },
+      should_stop, timeout_ms);
+  return done && !failed;
+}
+
+void CQtBrowserPage::SetForwardTarget(CBrowserPage* target) {
+  auto* qt_target = dynamic_cast<CQtBrowserPage*>(target);
+  const int target_id = qt_target ? qt_target->id() : 0;
+  Post([target_id](CBrowserHost* host) {
+    host->SetForwardTarget(target_id ? BrowserHostById(target_id) : nullptr);
+  });
+}
+
+bool CQtBrowserPage::IsBusy() {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->loading;
+}
+
+int32_t CQtBrowserPage::Progress() {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->progress;
+}
+
+std::wstring CQtBrowserPage::LocationUrl() {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->url;
+}
+
+std::wstring CQtBrowserPage::Title() {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->title;
+}
+
+std::unique_ptr<CDomDocument> CQtBrowserPage::Snapshot(const StopCheck& should_stop) {
+  QVariant json;
+  if (!Agent(QStringLiteral("snapshot()"), &json, should_stop, kSnapshotBoundMs)) return nullptr;
+  if (json.typeId() != QMetaType::QString) return nullptr;
+  std::vector<CUnreachableFrame> frames;
+  std::unique_ptr<CDomDocument> doc = ReadSnapshot(json.toString().toUtf8(), &frames);
+  if (!doc) return nullptr;
+  // Frames of another origin are out of the agent's reach: their pages are fetched and built
+  // from text, as download mode builds frame pages (their nodes carry no snapshot numbers).
+  for (const CUnreachableFrame& f : frames) {
+    std::wstring text;
+    if (!FetchFrameText(f.address, should_stop, &text)) {
+      if (should_stop && should_stop()) return nullptr;
+      continue;
+    }
+    CDomDocument* inner = f.element->Document()->CreateContentDocument(f.element);
+    ParseHtmlInto(text, inner);
+    inner->SetLiveUrl(f.address);
+  }
+  return doc;
+}
+
+bool CQtBrowserPage::Click(int32_t node_id) {
+  QVariant ok;
+  return Agent(QStringLiteral("click(%1)").arg(node_id), &ok, &NoStop, kQuickBoundMs) &&
+         ok.toBool();
+}
+
+bool CQtBrowserPage::RunScript(const std::wstring& script, int32_t document_node_id) {
+  QVariantList frame_path;
+  if (document_node_id >= 0) {
+    QVariant path;
+    if (!Agent(QStringLiteral("framePath(%1)").arg(document_node_id), &path, &NoStop,
+               kQuickBoundMs) ||
+        path.typeId() != QMetaType::QVariantList) {
+      return false;
+    }
+    frame_path = path.toList();
+  }
+  QString source = QString::fromStdWString(script);
+  QVariant ok;
+  return Call(
+             [source, frame_path](CBrowserHost* host, Reply reply) {
+               host->RunPageScript(source, frame_path, [reply](bool ran) { reply(QVariant(ran)); });
+             },
+             &ok, &NoStop, kQuickBoundMs) &&
+         ok.toBool();
+}
+
+int32_t CQtBrowserPage::ElementAtPoint(int32_t x, int32_t y) {
+  QVariant id;
+  if (!Agent(QStringLiteral("elementAt(%1,%2)").arg(x).arg(y), &id, &NoStop, kQuickBoundMs))
+    return -1;
+  bool ok = false;
+  int32_t n = id.toInt(&ok);
+  return ok ? n : -1;
+}
+
+bool CQtBrowserPage::Geometry(int32_t node_id, CNodeGeometry* out) {
+  QVariant box;
+  if (!Agent(QStringLiteral("geometry(%1)").arg(node_id), &box, &NoStop, kQuickBoundMs))
+    return false;
+  QVariantList v = box.toList();
+  if (v.size() != 4) return false;
+  *out = {v[0].toInt(), v[1].toInt(), v[2].toInt(), v[3].toInt()};
+  return true;
+}
+
+}  // namespace gm

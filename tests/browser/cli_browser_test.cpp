@@ -1,0 +1,98 @@
+// gleanmark-cli in browser mode, as people run it on servers: no display, as root, the Qt
+// application made only for tasks that need it; `page paths|resolve --browser` on the live page;
+// an interrupt while a page is loading ends the run at once.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "browser_test_env.h"
+#include "run_cli.h"
+
+namespace gm {
+namespace {
+
+using test::CWebSite;
+using testing::RunCli;
+using testing::Slurp;
+
+const char kScriptedRows[] =
+    "<body><ul id=u></ul><script>for(var i=1;i<=3;++i){var li=document.createElement('li');"
+    "li.textContent='row '+i;document.getElementById('u').appendChild(li);}</script>";
+
+class CliBrowserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = test::MakeTempFolder();
+    // No display: the program picks the offscreen platform by itself.
+    env_ = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "XDG_DATA_HOME=" + dir_};
+    site_.Put("/rows", kScriptedRows);
+  }
+  std::string Task(const std::string& path, const std::string& attrs) {
+    std::string text = "<task name=\"cli\" " + attrs + "><address type=\"0\"><url>" +
+                       site_.Url(path) +
+                       "</url></address><location path=\"HTML@HEAD#BODY@UL@LI\" step=\"#LI\">"
+                       "<data name=\"row\" type=\"INNERTEXT\" path=\"\"></data></location></task>";
+    std::string file = dir_ + "/task.xml";
+    std::ofstream(file) << text;
+    return file;
+  }
+
+  std::string dir_;
+  std::vector<std::string> env_;
+  CWebSite site_;
+};
+
+TEST_F(CliBrowserTest, RunsABrowserModeTaskHeadless) {
+  testing::CliResult r =
+      RunCli({"run", Task("/rows", "useiectrl=\"1\""), "--format", "jsonl"}, env_);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "{\"row\":\"row 1\"}\n{\"row\":\"row 2\"}\n{\"row\":\"row 3\"}\n");
+}
+
+TEST_F(CliBrowserTest, PagePathsAndResolveReadTheLivePage) {
+  testing::CliResult paths = RunCli({"page", "paths", site_.Url("/rows"), "--browser"}, env_);
+  EXPECT_EQ(paths.status, 0) << paths.err;
+  EXPECT_NE(paths.out.find("HTML@HEAD#BODY@UL@LI#LI#LI\trow 3\n"), std::string::npos) << paths.out;
+  testing::CliResult one =
+      RunCli({"page", "resolve", site_.Url("/rows"), "HTML@HEAD#BODY@UL@LI#LI", "--browser"}, env_);
+  EXPECT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(one.out, "row 2\n");
+  // Download mode sees no rows on the same page.
+  testing::CliResult text =
+      RunCli({"page", "resolve", site_.Url("/rows"), "HTML@HEAD#BODY@UL@LI"}, env_);
+  EXPECT_NE(text.status, 0);
+}
+
+TEST_F(CliBrowserTest, InterruptWhileAPageLoadsEndsTheRunAtOnce) {
+  site_.Handle("/hang", [](const std::string&, test::CTestConn& c) {
+    c.Send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n\r\n<p>x");
+    c.HoldUntilStopped();
+    return false;
+  });
+  std::string task = Task("/hang", "useiectrl=\"1\" dltimeout=\"600\"");
+  pid_t pid = fork();
+  if (pid == 0) {
+    freopen("/dev/null", "w", stderr);
+    freopen("/dev/null", "w", stdout);
+    for (const std::string& kv : env_) putenv(const_cast<char*>(kv.c_str()));
+    execl(GM_CLI, GM_CLI, "run", task.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  for (int i = 0; i < 1000 && site_.RequestsFor("/hang").empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_FALSE(site_.RequestsFor("/hang").empty());
+  auto t0 = std::chrono::steady_clock::now();
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+}
+
+}  // namespace
+}  // namespace gm
