@@ -122,8 +122,11 @@ bool ParseHttpAddress(std::wstring_view a, CHttpAddress* out) {
 }
 
 std::wstring UrlEncode(std::wstring_view text) {
+  return UrlEncodeBytes(ToAnsi(text));
+}
+
+std::wstring UrlEncodeBytes(std::string_view bytes) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string bytes = ToAnsi(text);
   std::wstring out;
   out.reserve(bytes.size() * 3);
   for (unsigned char b : bytes) {

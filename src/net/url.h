@@ -26,6 +26,8 @@ bool ParseHttpAddress(std::wstring_view address, CHttpAddress* out);
 // Form encoding: the text in the legacy code page; digits and ASCII letters stay, a space
 // becomes "+", every other byte "%XX" (upper-case hexadecimal).
 std::wstring UrlEncode(std::wstring_view text);
+// The same rule over bytes as they are, without a code-page conversion.
+std::wstring UrlEncodeBytes(std::string_view bytes);
 
 // Resolves `relative` against `base` as a browser does: surrounding white space is trimmed, tabs
 // and line breaks inside are dropped, backslashes in the path count as slashes, spaces become

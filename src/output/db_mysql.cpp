@@ -4,6 +4,8 @@
 #include <mysql.h>
 
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "doc/text_codec.h"
 #include "output/db_connection.h"
@@ -14,12 +16,19 @@ namespace {
 class CMySqlConnection : public CDbConnection {
  public:
   explicit CMySqlConnection(MYSQL* db) : db_(db) {}
-  ~CMySqlConnection() override { mysql_close(db_); }
+  ~CMySqlConnection() override {
+    for (auto& [sql, st] : cache_) mysql_stmt_close(st);
+    mysql_close(db_);
+  }
 
+  // Statements are prepared once per text and kept while they work.
   bool Execute(const std::string& sql, const std::vector<DbValue>& params,
                long long* affected) override {
-    MYSQL_STMT* st = Prepare(sql);
-    if (!st) return false;
+    MYSQL_STMT*& st = cache_[sql];
+    if (!st && !(st = Prepare(sql))) {
+      cache_.erase(sql);
+      return false;
+    }
     std::vector<std::string> data(params.size());
     std::vector<unsigned long> lengths(params.size());
     std::vector<MYSQL_BIND> binds(params.size());
@@ -35,8 +44,11 @@ class CMySqlConnection : public CDbConnection {
     bool ok =
         (params.empty() || !mysql_stmt_bind_param(st, binds.data())) && mysql_stmt_execute(st) == 0;
     if (ok && affected) *affected = static_cast<long long>(mysql_stmt_affected_rows(st));
-    if (!ok) error_ = FromUtf8(mysql_stmt_error(st));
-    mysql_stmt_close(st);
+    if (!ok) {
+      error_ = FromUtf8(mysql_stmt_error(st));
+      mysql_stmt_close(st);
+      cache_.erase(sql);
+    }
     return ok;
   }
 
@@ -94,12 +106,16 @@ class CMySqlConnection : public CDbConnection {
   }
 
   MYSQL* db_;
+  std::unordered_map<std::string, MYSQL_STMT*> cache_;
   std::wstring error_;
 };
 
 }  // namespace
 
 std::unique_ptr<CDbConnection> OpenMySql(const DbConnectParams& params, std::wstring* error) {
+  // The library's global set-up is not safe to race; runners open connections in parallel.
+  static std::once_flag library_once;
+  std::call_once(library_once, [] { mysql_library_init(0, nullptr, nullptr); });
   MYSQL* db = mysql_init(nullptr);
   if (!db) {
     *error = L"out of memory";

@@ -107,29 +107,27 @@ void CDbOutput::Open(const OutputRun& run) {
   bool user_given = element->GetChildText(L"username").has_value();
   db_ = OpenDbConnection(DbParamsOf(settings_, user_given), &error);
   if (!db_) {
-    Fail(error);
+    Fail(L"MSGBOX_DBDLG_CONNECTFAILED", error);
     return;
   }
   table_columns_.clear();
 }
 
-void CDbOutput::Fail(const std::wstring& what) {
+void CDbOutput::Fail(const wchar_t* key, const std::wstring& what) {
   ++failures_;
   if (!first_error_.empty()) return;
   first_error_ = what.empty() ? L"unknown error" : what;
   if (report_)
-    report_(LangTextOrKey(config_, L"MSGBOX_DBDLG_CONNECTFAILED") + L" " + settings_.dbms + L" " +
-            settings_.tablename + L": " + first_error_);
+    report_(LangTextOrKey(config_, key) + L" " + settings_.dbms + L" " + settings_.tablename +
+            L": " + first_error_);
 }
 
 void CDbOutput::Write(const CRecord& record, int record_number) {
   if (!enabled_) return;
-  if (!db_ || !WriteRow(record, record_number)) {
-    if (db_)
-      Fail(db_->Error());
-    else
-      ++failures_;
-  }
+  if (!db_)
+    ++failures_;  // the connection failed at the start of the run and was reported then
+  else if (!WriteRow(record, record_number))
+    Fail(L"MSGBOX_DBDLG_QUERYFAILED", db_->Error());
   if (!linkFolder_.empty()) SaveLinkedFiles(record);
 }
 
@@ -196,9 +194,8 @@ void CDbOutput::SaveLinkedFiles(const CRecord& record) {
 
 void CDbOutput::Close() {
   if (enabled_ && failures_ > 0 && report_) {
-    report_(LangTextOrKey(config_, L"MSGBOX_DBDLG_CONNECTFAILED") + L" " + settings_.dbms + L" " +
-            settings_.tablename + L": " + std::to_wstring(failures_) + L" record(s) not written; " +
-            first_error_);
+    report_(settings_.dbms + L" " + settings_.tablename + L": " + std::to_wstring(failures_) +
+            L" record(s) not written; " + first_error_);
   }
   db_.reset();
   report_ = nullptr;

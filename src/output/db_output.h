@@ -44,7 +44,8 @@ class CDbOutput : public CRecordOutput {
   int Failures() const { return failures_; }
 
  private:
-  void Fail(const std::wstring& what);
+  // Counts a failure; the first one is reported under the interface text `key`.
+  void Fail(const wchar_t* key, const std::wstring& what);
   bool WriteRow(const CRecord& record, int record_number);
   void SaveLinkedFiles(const CRecord& record);
 

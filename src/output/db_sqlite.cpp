@@ -2,6 +2,8 @@
 // survives a crash of the program.
 #include <sqlite3.h>
 
+#include <unordered_map>
+
 #include "doc/file_util.h"
 #include "doc/text_codec.h"
 #include "output/db_connection.h"
@@ -12,12 +14,19 @@ namespace {
 class CSqliteConnection : public CDbConnection {
  public:
   explicit CSqliteConnection(sqlite3* db) : db_(db) {}
-  ~CSqliteConnection() override { sqlite3_close_v2(db_); }
+  ~CSqliteConnection() override {
+    for (auto& [sql, st] : cache_) sqlite3_finalize(st);
+    sqlite3_close_v2(db_);
+  }
 
+  // Statements are prepared once per text and kept for the connection's life.
   bool Execute(const std::string& sql, const std::vector<DbValue>& params,
                long long* affected) override {
-    sqlite3_stmt* st = Prepare(sql);
-    if (!st) return false;
+    sqlite3_stmt*& st = cache_[sql];
+    if (!st && !(st = Prepare(sql))) {
+      cache_.erase(sql);
+      return false;
+    }
     for (size_t i = 0; i < params.size(); ++i) {
       const DbValue& v = params[i];
       int idx = static_cast<int>(i) + 1;
@@ -33,8 +42,9 @@ class CSqliteConnection : public CDbConnection {
     }
     bool ok = rc == SQLITE_DONE;
     if (!ok) error_ = FromUtf8(sqlite3_errmsg(db_));
-    sqlite3_finalize(st);
     if (ok && affected) *affected = sqlite3_changes64(db_);
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
     return ok;
   }
 
@@ -96,6 +106,7 @@ class CSqliteConnection : public CDbConnection {
   }
 
   sqlite3* db_;
+  std::unordered_map<std::string, sqlite3_stmt*> cache_;
   std::wstring error_;
 };
 

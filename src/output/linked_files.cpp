@@ -27,13 +27,16 @@ std::wstring AsFolder(std::wstring_view folder) {
   return out;
 }
 
-bool SaveLinkedFile(const std::wstring& path, const std::string& bytes) {
-  if (bytes.empty() || path.empty()) return false;
+bool SaveLinkedFile(const std::wstring& path, const CLinkedFile& file) {
+  int64_t size = file.Spooled() ? file.size : static_cast<int64_t>(file.bytes.size());
+  if (size <= 0 || path.empty()) return false;
   std::string p = ToUtf8(NormalizeSeparators(path));
   struct stat st {};
   if (lstat(p.c_str(), &st) == 0) return false;
   std::wstring folder = FolderOf(path);
   if (!folder.empty()) MakeFolders(folder);
+  if (file.Spooled()) return file.WriteTo(NormalizeSeparators(path));
+  const std::string& bytes = file.bytes;
   int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   size_t done = 0;
@@ -48,15 +51,11 @@ bool SaveLinkedFile(const std::wstring& path, const std::string& bytes) {
   return ok;
 }
 
-bool SaveLinkedFile(const std::wstring& path, const CLinkedFile& file) {
-  if (!file.Spooled()) return SaveLinkedFile(path, file.bytes);
-  return SaveLinkedFile(path, LinkedFileBytes(file));
-}
-
 std::string LinkedFileBytes(const CLinkedFile& file) {
-  std::string content;
-  if (!file.ReadContent(&content)) content.clear();
-  return content;
+  if (!file.Spooled()) return file.bytes;
+  std::string bytes;
+  if (!file.ReadContent(&bytes)) bytes.clear();
+  return bytes;
 }
 
 std::wstring SpreadsheetLinkPath(const CRecord& record, const CLinkedFile& file, bool subfolder) {

@@ -19,14 +19,12 @@ std::wstring FolderOf(std::wstring_view path);
 // A folder with "/" separators that ends in "/" (empty stays empty).
 std::wstring AsFolder(std::wstring_view folder);
 
-// Writes bytes to a new file at `path`, creating the missing folders on the way. Nothing is
-// written when the bytes are empty or something already exists at the path (an existing file
-// is never replaced). A failed write leaves no partial file. True when the file was written.
-bool SaveLinkedFile(const std::wstring& path, const std::string& bytes);
-// The same for a downloaded file, whose content is in memory or, when large, in a temporary
-// file (CLinkedFile::Spooled).
+// Writes a linked file's content (held in memory or in a temporary file) to a new file at
+// `path`, creating the missing folders on the way. Nothing is written when the content is
+// empty or something already exists at the path (an existing file is never replaced). A failed
+// write leaves no partial file. True when the file was written.
 bool SaveLinkedFile(const std::wstring& path, const CLinkedFile& file);
-// A downloaded file's content; empty when its temporary file cannot be read.
+// A linked file's content as bytes, wherever it is held (empty when it cannot be read).
 std::string LinkedFileBytes(const CLinkedFile& file);
 
 // Where the spreadsheet outputs put a linked file, relative to the output's folder:

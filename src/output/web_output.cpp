@@ -52,23 +52,6 @@ std::wstring EncodeContent(const std::wstring& content, const std::vector<Output
   return out + UrlEncode(std::wstring_view(content).substr(literal));
 }
 
-std::wstring FormEncodeBytes(const std::string& bytes) {
-  static const wchar_t* kHex = L"0123456789ABCDEF";
-  std::wstring out;
-  for (unsigned char b : bytes) {
-    if ((b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z')) {
-      out += static_cast<wchar_t>(b);
-    } else if (b == ' ') {
-      out += L'+';
-    } else {
-      out += L'%';
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
-    }
-  }
-  return out;
-}
-
 std::wstring RecordQuery(const NameValueList& params, const std::vector<OutputColumn>& columns,
                          const CRecord& record, int record_number) {
   std::wstring query;
@@ -83,8 +66,9 @@ std::wstring RecordQuery(const NameValueList& params, const std::vector<OutputCo
         continue;
       }
       ReplaceAll(&value, L"<$" + item + L".NAME$>", UrlEncode(field.text));
-      ReplaceAll(&value, L"<$" + item + L".DATA$>",
-                 field.linkedFiles.empty() ? L"" : FormEncodeBytes(LinkedFileBytes(field.linkedFiles[0])));
+      ReplaceAll(
+          &value, L"<$" + item + L".DATA$>",
+          field.linkedFiles.empty() ? L"" : UrlEncodeBytes(LinkedFileBytes(field.linkedFiles[0])));
     }
     if (!query.empty()) query += L'&';
     query += UrlEncode(name) + L"=" + value;

@@ -23,8 +23,6 @@ class CHttpClient;
 
 // A parameter content with its literal parts form-encoded and its known placeholders kept.
 std::wstring EncodeContent(const std::wstring& content, const std::vector<OutputColumn>& columns);
-// Bytes form-encoded one by one, without a code-page conversion.
-std::wstring FormEncodeBytes(const std::string& bytes);
 // The query (or body) of one record.
 std::wstring RecordQuery(const NameValueList& params, const std::vector<OutputColumn>& columns,
                          const CRecord& record, int record_number);

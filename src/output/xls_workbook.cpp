@@ -36,9 +36,9 @@ void Record(std::string* out, uint16_t type, const std::string& data) {
   *out += data;
 }
 
-std::u16string ToUtf16Units(const std::wstring& text) {
-  std::u16string out;
-  out.reserve(text.size());
+// Appends the text's UTF-16 code units.
+void AppendUtf16Units(const std::wstring& text, std::u16string* out_ptr) {
+  std::u16string& out = *out_ptr;
   for (wchar_t wc : text) {
     uint32_t c = static_cast<uint32_t>(wc);
     if (c >= 0x10000 && c <= 0x10FFFF) {
@@ -49,10 +49,16 @@ std::u16string ToUtf16Units(const std::wstring& text) {
       out.push_back(static_cast<char16_t>(c > 0x10FFFF ? 0xFFFD : c));
     }
   }
+}
+
+std::u16string ToUtf16Units(const std::wstring& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  AppendUtf16Units(text, &out);
   return out;
 }
 
-bool Compressible(const std::u16string& s) {
+bool Compressible(std::u16string_view s) {
   return std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x100; });
 }
 
@@ -78,11 +84,13 @@ std::string Bof(uint16_t kind) {
 
 // The shared string table as an SST record followed by CONTINUE records. A string's characters
 // may run over into the next record, which then starts with the string's option byte again.
-void WriteSst(std::string* out, const std::vector<std::u16string>& strings, uint32_t total) {
+void WriteSst(std::string* out, const std::u16string& pool, const std::vector<size_t>& starts) {
   std::vector<std::string> records(1);
-  Put32(&records[0], total);
-  Put32(&records[0], static_cast<uint32_t>(strings.size()));
-  for (const std::u16string& s : strings) {
+  Put32(&records[0], static_cast<uint32_t>(starts.size()));
+  Put32(&records[0], static_cast<uint32_t>(starts.size()));
+  for (size_t k = 0; k < starts.size(); ++k) {
+    size_t end = k + 1 < starts.size() ? starts[k + 1] : pool.size();
+    std::u16string_view s(pool.data() + starts[k], end - starts[k]);
     bool narrow = Compressible(s);
     size_t unit = narrow ? 1 : 2;
     if (records.back().size() + 3 + unit > kMaxRecordData) records.emplace_back();
@@ -164,19 +172,19 @@ bool CXlsWorkbook::SetText(int sheet, int row, int column, const std::wstring& t
       column >= kMaxColumns)
     return false;
   if (text.empty()) return true;
-  std::u16string units = ToUtf16Units(text);
-  if (units.size() > kMaxCellUnits) {
-    units.resize(kMaxCellUnits);
+  size_t start = pool_.size();
+  AppendUtf16Units(text, &pool_);
+  if (pool_.size() - start > kMaxCellUnits) {
+    pool_.resize(start + kMaxCellUnits);
     // Never leave half a surrogate pair at the cut.
-    if (units.back() >= 0xD800 && units.back() <= 0xDBFF) units.pop_back();
+    if (pool_.back() >= 0xD800 && pool_.back() <= 0xDBFF) pool_.pop_back();
   }
-  auto [it, added] = string_index_.try_emplace(units, static_cast<uint32_t>(strings_.size()));
-  if (added) strings_.push_back(units);
   Sheet& s = sheets_[sheet];
-  s.cells.push_back({static_cast<uint16_t>(row), static_cast<uint16_t>(column), it->second});
+  s.cells.push_back({static_cast<uint16_t>(row), static_cast<uint16_t>(column),
+                     static_cast<uint32_t>(starts_.size())});
+  starts_.push_back(start);
   s.rows = std::max(s.rows, row + 1);
   s.columns = std::max(s.columns, column + 1);
-  ++total_refs_;
   return true;
 }
 
@@ -193,7 +201,7 @@ std::string CXlsWorkbook::WorkbookStream() const {
     sheet_offsets.push_back(out.size() + 4);
     Record(&out, 0x0085, d);
   }
-  WriteSst(&out, strings_, total_refs_);
+  WriteSst(&out, pool_, starts_);
   Record(&out, 0x000A, {});
   for (size_t i = 0; i < sheets_.size(); ++i) {
     const Sheet& s = sheets_[i];

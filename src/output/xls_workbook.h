@@ -1,7 +1,8 @@
 // CXlsWorkbook: a workbook in the Excel 97-2003 binary format (BIFF8 records in a compound
 // document whose single stream is named "Workbook"), holding text cells only.
 //
-// Texts are stored once each in the shared string table and referred to by LABELSST cells; a
+// Texts go to the shared string table in cell order (one entry per cell, kept in one flat
+// buffer, so that large sheets are built quickly) and are referred to by LABELSST cells; a
 // text longer than 32767 UTF-16 units (the format's cell limit) is cut there. A sheet has rows
 // 0 to 65535 and columns 0 to 255; cells outside are ignored. Empty texts leave their cell
 // empty. Cells are kept in memory until Save.
@@ -11,7 +12,6 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace gm {
@@ -46,9 +46,10 @@ class CXlsWorkbook {
   std::string WorkbookStream() const;
 
   std::vector<Sheet> sheets_;
-  std::vector<std::u16string> strings_;  // the shared string table, in first-use order
-  std::unordered_map<std::u16string, uint32_t> string_index_;
-  uint32_t total_refs_ = 0;
+  // The shared string table: string i is pool_[starts_[i], starts_[i + 1]) (the last one ends
+  // at the end of the pool).
+  std::u16string pool_;
+  std::vector<size_t> starts_;
 };
 
 // Wraps one stream named `stream_name` in a compound document (version 3, 512-byte sectors).

@@ -165,12 +165,9 @@ TEST(CsvOutputTest, LinkedFilesGoToImagesAndTheFieldPointsAtThem) {
 }
 
 TEST(CsvOutputTest, FullDiskIsReportedOnceAndLeavesWholeRows) {
-  TempDir dir;
-  std::string mnt = dir.path() + "/small";
-  ::mkdir(mnt.c_str(), 0700);
-  if (std::system(("mount -t tmpfs -o size=8k tmpfs '" + mnt + "' 2>/dev/null").c_str()) != 0) {
-    GTEST_SKIP() << "cannot mount a small tmpfs here";
-  }
+  test::SmallDisk disk;
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  const std::string& mnt = disk.path();
   {
     RunFixture f(CsvTask(mnt + "/out.csv", L"UTF-8", 1), {L"a"});
     CCsvOutput out(false);
@@ -184,7 +181,6 @@ TEST(CsvOutputTest, FullDiskIsReportedOnceAndLeavesWholeRows) {
     // Every row in the file is complete.
     EXPECT_EQ((csv.size() - 3 - 5) % 1004, 0u) << csv.size();
   }
-  std::system(("umount '" + mnt + "'").c_str());
 }
 
 TEST(CsvExportTest, WholeListInTheChosenEncoding) {

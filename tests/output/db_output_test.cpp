@@ -1,6 +1,9 @@
 #include "output/db_output.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "db_fixture.h"
 #include "doc/text_codec.h"
@@ -81,6 +84,34 @@ TEST(DbOutputTest, FailedStatementsAreReportedAndCounted) {
     TempDir dir;
     test::CheckFailuresReported(TargetFor(dir, k));
   }
+}
+
+// Every record written before a crash is in the SQLite file: the output is never closed, the
+// process dies by SIGKILL.
+TEST(DbOutputTest, SqliteKeepsEveryWrittenRecordThroughACrash) {
+  TempDir dir;
+  test::DbTarget t = SqliteTarget(dir, L"SQLITE", L"");
+  t.exec("create table news(id integer, title text, url text, pic blob)");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    auto f = test::NewsRun(test::NewsSettings(t.settings), 0);
+    CDbOutput out(nullptr);
+    out.Open(f->run);
+    for (int i = 1; i <= 50; ++i)
+      out.Write(test::NewsRecord(std::to_wstring(i), L"t", L"u", ""), i);
+    char c = out.Failures() == 0 ? 'y' : 'n';
+    (void)!write(ready[1], &c, 1);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(c, 'y');
+  EXPECT_EQ(t.query("select count(*), sum(id) from news"), "[[\"3530\", \"31323735\"]]");
 }
 
 TEST(DbOutputTest, EntryValues) {

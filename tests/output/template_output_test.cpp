@@ -126,12 +126,9 @@ TEST(TemplateOutputTest, LinkedFilesAndTheirPlaceholders) {
 }
 
 TEST(TemplateOutputTest, FullDiskLeavesNoHalfFiles) {
-  TempDir dir;
-  std::string mnt = dir.path() + "/small";
-  ::mkdir(mnt.c_str(), 0700);
-  if (std::system(("mount -t tmpfs -o size=8k tmpfs '" + mnt + "' 2>/dev/null").c_str()) != 0) {
-    GTEST_SKIP() << "cannot mount a small tmpfs here";
-  }
+  test::SmallDisk disk;
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  const std::string& mnt = disk.path();
   {
     FileOutputSettings s;
     s.resultpath = FromUtf8(mnt);
@@ -148,7 +145,6 @@ TEST(TemplateOutputTest, FullDiskLeavesNoHalfFiles) {
     }
     EXPECT_FALSE(Exists(mnt + "/6.txt"));
   }
-  std::system(("umount '" + mnt + "'").c_str());
 }
 
 TEST(TemplateExportTest, ChecksSubFoldersAndNoEscape) {

@@ -29,7 +29,6 @@ TEST(WebOutputTest, ContentEncoding) {
       {L"a<$b", L"a%3C%24b"},
   };
   for (const Case& c : cases) EXPECT_EQ(EncodeContent(c.content, Columns()), c.encoded);
-  EXPECT_EQ(FormEncodeBytes(std::string("a \0\xFF", 4)), L"a+%00%FF");
 }
 
 TEST(WebOutputTest, OneRequestPerRecordByPostAndGet) {

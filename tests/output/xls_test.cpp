@@ -30,7 +30,7 @@ TEST(XlsTest, TextCellsReadBackExactlyByXlrd) {
   book.SetText(s, 0, 0, L"名称");
   book.SetText(s, 0, 1, L"a\"b'c,\r\n😀");
   book.SetText(s, 1, 1, L"x");  // (1,0) stays empty
-  book.SetText(s, 2, 0, L"x");  // the same text twice shares one string
+  book.SetText(s, 2, 0, L"x");
   EXPECT_FALSE(book.SetText(s, 65536, 0, L"out of range"));
   EXPECT_FALSE(book.SetText(s, 0, 256, L"out of range"));
   ASSERT_TRUE(book.Save(dir.WFile("a.xls")));

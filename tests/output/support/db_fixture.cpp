@@ -106,6 +106,7 @@ void CheckFailuresReported(const DbTarget& t) {
   EXPECT_EQ(out.Failures(), 3);
   // One report at the first failure, one summary with the count at the end.
   ASSERT_EQ(f->reports.size(), 2u);
+  EXPECT_EQ(f->reports[0].rfind(L"MSGBOX_DBDLG_QUERYFAILED", 0), 0u) << ToUtf8(f->reports[0]);
   EXPECT_NE(f->reports[0].find(L"news"), std::wstring::npos);
   EXPECT_NE(f->reports[1].find(L"record(s) not written"), std::wstring::npos);
 }

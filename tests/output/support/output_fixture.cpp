@@ -26,6 +26,16 @@ std::wstring TempDir::WFile(const std::string& name) const {
   return FromUtf8(File(name));
 }
 
+SmallDisk::SmallDisk() : path_(dir_.File("small")) {
+  ::mkdir(path_.c_str(), 0700);
+  mounted_ =
+      std::system(("mount -t tmpfs -o size=8k tmpfs '" + path_ + "' 2>/dev/null").c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) std::system(("umount '" + path_ + "'").c_str());
+}
+
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;

@@ -23,6 +23,21 @@ class TempDir {
   std::string path_;
 };
 
+// A tmpfs of a few kilobytes mounted in a temporary folder (root only), for full-disk cases;
+// unmounted on destruction.
+class SmallDisk {
+ public:
+  SmallDisk();
+  ~SmallDisk();
+  bool Mounted() const { return mounted_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  TempDir dir_;
+  std::string path_;
+  bool mounted_ = false;
+};
+
 std::string ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);

@@ -1,0 +1,229 @@
+// Result outputs over the list benchmark (200 pages, 10 000 records, served by nginx on
+// loopback): the run's time with each kind of output on against the run without outputs; the
+// records per second each output kind writes on its own (one commit per record for the
+// databases); and an .xls of 100 000 records and 10 columns against the time xlrd needs to
+// read it.
+//
+// Run: build with -DGLEANMARK_BENCH=ON, then ./build/bench/output_bench
+#include <algorithm>
+#include <memory>
+
+#include "doc/text_codec.h"
+#include "engine/task_runner.h"
+#include "list_site.h"
+#include "mariadb_server.h"
+#include "output/db_connection.h"
+#include "output/record_stream.h"
+#include "output/task_outputs.h"
+#include "output/xls_export.h"
+#include "output/xls_workbook.h"
+
+namespace gm {
+namespace {
+
+struct Kind {
+  const char* name;
+  std::string settings;                  // output elements of the task
+  std::function<CRecordOutput*()> make;  // an extra output of the run (may be empty)
+};
+
+std::string DbSettings(const std::string& dbms, const std::string& where) {
+  return "<savetodb enable=\"1\"><dbms>" + dbms + "</dbms>" + where +
+         "<tablename>books</tablename><datamap field=\"title\" value=\"&lt;$title$&gt;\">"
+         "</datamap><datamap field=\"author\" value=\"&lt;$author$&gt;\"></datamap>"
+         "<datamap field=\"price\" value=\"&lt;$price$&gt;\"></datamap></savetodb>";
+}
+
+// Seconds of one run of the list task with the given outputs; *records receives the count.
+double TimedRun(const std::string& task_text, CRecordOutput* extra, const std::string& cache,
+                long* records) {
+  CXmlDocument doc;
+  doc.Parse(FromUtf8(task_text));
+  CTaskOutputs outputs(nullptr);
+  RunnerEnvironment env;
+  if (extra) env.outputs.push_back(extra);
+  env.outputs.push_back(&outputs);
+  env.cacheFolder = FromUtf8(cache);
+  CTaskRunner runner(doc.Find(L"task"), nullptr, env);
+  double t0 = Now();
+  runner.Start();
+  while (runner.RunsCompleted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  double t = Now() - t0;
+  std::lock_guard<std::mutex> lock(runner.RecordsLock());
+  *records = static_cast<long>(runner.Records().Size());
+  return t;
+}
+
+CRecord ListRecord(int i) {
+  CRecord r;
+  r.fields.resize(3);
+  r.fields[0].text = L"Title number " + std::to_wstring(i);
+  r.fields[1].text = L"Author " + std::to_wstring(i % 97);
+  r.fields[2].text = std::to_wstring(i % 500) + L".99";
+  return r;
+}
+
+// Records per second that an output takes on its own.
+double DirectRate(CRecordOutput* out, const std::string& settings, int n) {
+  CXmlDocument doc;
+  doc.Parse(FromUtf8("<task name=\"bench\">" + settings + "</task>"));
+  OutputRun run;
+  run.task = doc.Find(L"task");
+  run.columns = {{L"title", L"INNERTEXT"}, {L"author", L"INNERTEXT"}, {L"price", L"INNERTEXT"}};
+  std::vector<CRecord> records;
+  for (int i = 0; i < n; ++i) records.push_back(ListRecord(i));
+  double t0 = Now();
+  out->Open(run);
+  for (int i = 0; i < n; ++i) out->Write(records[i], i + 1);
+  out->Close();
+  return n / (Now() - t0);
+}
+
+void CreateTables(const std::string& sqlite_file, const test::CMariaDbServer& mariadb) {
+  ::unlink(sqlite_file.c_str());
+  ::unlink((sqlite_file + "-wal").c_str());
+  DbConnectParams p;
+  p.kind = DbKind::kSqlite;
+  p.file = FromUtf8(sqlite_file);
+  std::wstring error;
+  auto db = OpenSqlite(p, &error);
+  db->Execute("create table books(title text, author text, price text)", {}, nullptr);
+  mariadb.Client(
+      "drop table if exists books; create table books(title varchar(100), author "
+      "varchar(100), price varchar(20))");
+}
+
+void OutputsOverTheListRun(const std::string& dir, const std::string& base,
+                           const test::CMariaDbServer& mariadb) {
+  std::string sqlite_file = dir + "/books.db";
+  std::vector<Kind> kinds = {
+      {"none", "", {}},
+      {"CSV",
+       "<savetoxls enable=\"1\" excelfile=\"" + dir +
+           "/books.csv\" encoding=\"UTF-8\" "
+           "option=\"1\"></savetoxls>",
+       {}},
+      {"JSON lines", "", {}},
+      {".xls", "", {}},
+      {"SQLite", DbSettings("SQLITE", "<dbfile>" + sqlite_file + "</dbfile>"), {}},
+      {"MariaDB",
+       DbSettings("MYSQL", "<dbserver>" + mariadb.Socket() + "</dbserver><dbname>gm</dbname>"),
+       {}},
+  };
+  std::printf("%-11s %8s %10s %9s\n", "output", "run s", "records/s", "vs none");
+  double none = 0;
+  for (Kind& k : kinds) {
+    double best = 1e9;
+    long records = 0;
+    int reps = std::string(k.name) == "MariaDB" ? 1 : 3;  // about 35 s a run
+    for (int rep = 0; rep < reps; ++rep) {
+      CreateTables(sqlite_file, mariadb);
+      FILE* jsonl = nullptr;
+      std::unique_ptr<CRecordOutput> extra;
+      if (std::string(k.name) == "JSON lines") {
+        jsonl = std::fopen((dir + "/books.jsonl").c_str(), "wb");
+        extra = std::make_unique<CRecordStream>(jsonl, CRecordStream::kJsonLines);
+      } else if (std::string(k.name) == ".xls") {
+        extra = std::make_unique<CXlsOutput>(FromUtf8(dir + "/books.xls"));
+      }
+      best = std::min(
+          best, TimedRun(ListTaskText(base, k.settings), extra.get(), dir + "/cache", &records));
+      extra.reset();
+      if (jsonl) std::fclose(jsonl);
+    }
+    if (none == 0) none = best;
+    std::printf("%-11s %8.2f %10.0f %+8.1f%%\n", k.name, best, records / best,
+                (best / none - 1) * 100);
+  }
+}
+
+void DirectRates(const std::string& dir, const test::CMariaDbServer& mariadb) {
+  const int n = 10000;
+  std::string sqlite_file = dir + "/direct.db";
+  std::printf("\nrecords/s written by each output on its own (%d records, 3 columns):\n", n);
+  {
+    CTaskOutputs out(nullptr);
+    std::printf("  CSV        %10.0f\n",
+                DirectRate(&out,
+                           "<savetoxls enable=\"1\" excelfile=\"" + dir +
+                               "/d.csv\" encoding=\"UTF-8\" option=\"1\"></savetoxls>",
+                           n));
+  }
+  {
+    FILE* f = std::fopen((dir + "/d.jsonl").c_str(), "wb");
+    CRecordStream out(f, CRecordStream::kJsonLines);
+    std::printf("  JSON lines %10.0f\n", DirectRate(&out, "", n));
+    std::fclose(f);
+  }
+  {
+    CXlsOutput out(FromUtf8(dir + "/d.xls"));
+    std::printf("  .xls       %10.0f\n", DirectRate(&out, "", n));
+  }
+  {
+    CreateTables(sqlite_file, mariadb);
+    CTaskOutputs out(nullptr);
+    std::printf("  SQLite     %10.0f\n",
+                DirectRate(&out, DbSettings("SQLITE", "<dbfile>" + sqlite_file + "</dbfile>"), n));
+  }
+  {
+    CTaskOutputs out(nullptr);
+    std::printf("  MariaDB    %10.0f\n",
+                DirectRate(&out,
+                           DbSettings("MYSQL", "<dbserver>" + mariadb.Socket() +
+                                                   "</dbserver><dbname>gm</dbname>"),
+                           n));
+  }
+}
+
+void LargeXls(const std::string& dir) {
+  const int rows = 100000, cols = 10;
+  std::string path = dir + "/large.xls";
+  double t0 = Now();
+  CXlsWorkbook book;
+  std::vector<int> sheets;
+  for (int r = 0; r <= rows; ++r) {
+    int sheet = r / CXlsWorkbook::kMaxRows;
+    if (sheet >= book.SheetCount()) book.AddSheet(L"Sheet" + std::to_wstring(sheet + 1));
+    for (int c = 0; c < cols; ++c) {
+      book.SetText(sheet, r % CXlsWorkbook::kMaxRows, c,
+                   L"cell " + std::to_wstring(r) + L"," + std::to_wstring(c));
+    }
+  }
+  bool saved = book.Save(FromUtf8(path));
+  double write = Now() - t0;
+  double t1 = Now();
+  std::string cmd =
+      "/usr/bin/python3 -c 'import xlrd,sys; b=xlrd.open_workbook(sys.argv[1]); "
+      "print(sum(s.nrows for s in b.sheets()))' " +
+      path;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  long read_rows = 0;
+  if (p && std::fscanf(p, "%ld", &read_rows) != 1) read_rows = 0;
+  if (p) ::pclose(p);
+  double read = Now() - t1;
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  std::printf(
+      "\n.xls of %d records x %d columns (%.1f MB): written in %.2f s%s; xlrd reads "
+      "%ld rows in %.2f s\n",
+      rows, cols, st.st_size / 1e6, write, saved ? "" : " (save failed)", read_rows, read);
+}
+
+}  // namespace
+}  // namespace gm
+
+int main() {
+  using namespace gm;
+  std::string dir;
+  {
+    ListSite site;
+    dir = site.dir;
+    test::CMariaDbServer mariadb;
+    if (!mariadb.Running()) std::printf("(mariadbd did not start: MariaDB rows fail)\n");
+    OutputsOverTheListRun(dir, site.base, mariadb);
+    DirectRates(dir, mariadb);
+  }
+  test::TempDir large;
+  LargeXls(large.path());
+  return 0;
+}
