@@ -61,7 +61,8 @@ bool WaitPageLoad(CBrowserPage* b, CTaskRunner& r, const std::wstring& url) {
   int32_t last = -1;
   for (;;) {
     if (b->WaitLoaded(kBrowserPollMs, stop)) return true;
-    if (r.Stopped()) return false;
+    // A short wait may end on its time limit before it asks the runner, so ask here too.
+    if (r.Stopped() || !r.PumpMessages()) return false;
     int32_t progress = b->Progress();
     // A load that ended without completing (refused, failed) has nothing more to wait for.
     if (progress >= 100 && !b->IsBusy()) return true;

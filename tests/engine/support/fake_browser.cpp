@@ -29,10 +29,11 @@ class CFakePage : public CBrowserPage {
   }
   bool WaitLoaded(int32_t timeout_ms, const StopCheck& should_stop) override {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    // As on a live page, a wait that reaches its time limit ends without asking the runner.
     for (;;) {
-      if (should_stop && should_stop()) return false;
       if (!Loading()) return true;
       if (std::chrono::steady_clock::now() >= until) return false;
+      if (should_stop && should_stop()) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
