@@ -8,6 +8,7 @@
 #include "browser/browser_host.h"
 #include "browser/browser_service.h"
 #include "browser/snapshot_reader.h"
+#include "doc/tick_clock.h"
 #include "net/http_client.h"
 #include "net/page_text.h"
 #include "page/html_builder.h"
@@ -22,12 +23,6 @@ constexpr int32_t kQuickBoundMs = 10000;
 // A snapshot of a large page takes well under a second; this bounds a page that hangs.
 constexpr int32_t kSnapshotBoundMs = 60000;
 constexpr uint32_t kFrameTimeoutMs = 30000;
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // Lets the main thread's events run for a little while (the caller is on the main thread, whose
 // events carry every reply).
@@ -44,21 +39,21 @@ bool NoStop() {
 // Waits until `done` (tested under state->mu) in slices; see the header for the rules.
 bool WaitSliced(CLiveState* state, const std::function<bool()>& done,
                 const CBrowserPage::StopCheck& should_stop, int64_t bound_ms) {
-  const int64_t start = NowMs();
+  const int64_t start = TickMs();
   const bool on_main = OnBrowserThread();
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(state->mu);
       if (done()) return true;
       if (!on_main) {
-        int64_t left = bound_ms - (NowMs() - start);
+        int64_t left = bound_ms - (TickMs() - start);
         int64_t slice = std::max<int64_t>(1, std::min<int64_t>(kSliceMs, left));
         if (state->changed.wait_for(lock, std::chrono::milliseconds(slice), done)) return true;
       }
     }
     if (on_main) RunEventsFor(10);
     if (!BrowserServiceRunning()) return false;
-    if (NowMs() - start >= bound_ms) return false;
+    if (TickMs() - start >= bound_ms) return false;
     if (should_stop && should_stop()) return false;
   }
 }

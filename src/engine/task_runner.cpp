@@ -18,12 +18,6 @@ long long NowSeconds() {
 }
 }  // namespace
 
-long long TickMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 CTaskRunner::CTaskRunner(CXmlNode* task, CRunnerListener* listener, RunnerEnvironment env)
     : task_(task), listener_(listener), env_(std::move(env)) {
   if (env_.cacheFolder.empty()) env_.cacheFolder = DataFolder() + L"/cache";

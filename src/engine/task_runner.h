@@ -51,6 +51,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "doc/tick_clock.h"
 #include "doc/xml_node.h"
 #include "engine/record.h"
 #include "engine/record_output.h"
@@ -62,9 +63,6 @@ namespace gm {
 class CTaskRunner;
 class CBrowserPage;
 class CPageCache;
-
-// The engine's tick count: milliseconds of the monotonic clock.
-long long TickMs();
 
 enum TaskState : int { kEnded = 1, kStopped = 2, kPaused = 3, kRunning = 4, kLogin = 6 };
 

@@ -23,6 +23,7 @@
 
 #include "doc/file_util.h"
 #include "doc/text_codec.h"
+#include "doc/tick_clock.h"
 #include "net/cookie_jar.h"
 #include "net/spool_file.h"
 
@@ -85,12 +86,6 @@ std::string HeaderValue(std::wstring_view value) {
   std::string bytes = ToAnsi(value);
   std::erase_if(bytes, [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
   return bytes;
-}
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
 }
 
 }  // namespace
@@ -434,7 +429,7 @@ void CHttpClient::WorkerMain() {
   }
   ResetResponse();
   bool retried = false;  // a request is repeated at most once on a fresh connection
-  int64_t started_ms = NowMs();
+  int64_t started_ms = TickMs();
 
   for (;;) {  // one connection per pass
     auto conn = std::make_unique<Connection>();
@@ -496,7 +491,7 @@ void CHttpClient::WorkerMain() {
       if (timeout != kInfinite && !response_.complete()) {
         // The whole transaction gets the time-out plus a second per kMinRate bytes received.
         int64_t limit = started_ms + timeout + int64_t{response_.received()} * 1000 / kMinRate;
-        int64_t left = limit - NowMs();
+        int64_t left = limit - TickMs();
         if (left <= 0) {
           error_ = kHttpTimeout;
           break;
@@ -535,7 +530,7 @@ void CHttpClient::WorkerMain() {
           out_pos = 0;
           retried = false;
           ResetResponse();
-          started_ms = NowMs();
+          started_ms = TickMs();
         }
       }
       short rev = fds[0].revents;
@@ -712,10 +707,10 @@ HttpWait WaitForTransaction(CHttpClient* client, const std::function<bool()>& sh
                             bool follow_redirects, int max_redirects) {
   int redirects = 0;
   for (;;) {
-    int64_t start = NowMs();
+    int64_t start = TickMs();
     bool over = client->WaitIdle(1000);
     if (over && !client->KeepConnection()) {
-      int rest = static_cast<int>(std::max<int64_t>(0, 1000 - (NowMs() - start)));
+      int rest = static_cast<int>(std::max<int64_t>(0, 1000 - (TickMs() - start)));
       over = client->WaitWorkerEnd(rest);
     }
     if (!over) {
