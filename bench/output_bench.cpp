@@ -4,7 +4,7 @@
 // databases); and an .xls of 100 000 records and 10 columns against the time xlrd needs to
 // read it.
 //
-// Run: build with -DGLEANMARK_BENCH=ON, then ./build/bench/output_bench
+// Run: build with -DGLEANMARK_BENCH=ON, then ./build/bench/output_bench [rounds] [--run-only]
 #include <algorithm>
 #include <memory>
 
@@ -14,6 +14,7 @@
 #include "mariadb_server.h"
 #include "output/db_connection.h"
 #include "output/record_stream.h"
+#include "output/sqlite_stream.h"
 #include "output/task_outputs.h"
 #include "output/xls_export.h"
 #include "output/xls_workbook.h"
@@ -93,9 +94,19 @@ void CreateTables(const std::string& sqlite_file, const test::CMariaDbServer& ma
       "varchar(100), price varchar(20))");
 }
 
+// Median seconds of a kind's runs.
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The list run with each kind of output on. The kinds take turns, round after round (after one
+// run that warms the caches), so that a change in the machine's load touches them all alike;
+// each kind's figure is the median of its rounds (MariaDB, about 30 s a run: one round).
 void OutputsOverTheListRun(const std::string& dir, const std::string& base,
-                           const test::CMariaDbServer& mariadb) {
+                           const test::CMariaDbServer& mariadb, int rounds) {
   std::string sqlite_file = dir + "/books.db";
+  FILE* jsonl = nullptr;
   std::vector<Kind> kinds = {
       {"none", "", {}},
       {"CSV",
@@ -103,37 +114,46 @@ void OutputsOverTheListRun(const std::string& dir, const std::string& base,
            "/books.csv\" encoding=\"UTF-8\" "
            "option=\"1\"></savetoxls>",
        {}},
-      {"JSON lines", "", {}},
-      {".xls", "", {}},
+      {"JSON lines", "",
+       [&] {
+         jsonl = std::fopen((dir + "/books.jsonl").c_str(), "wb");
+         return new CRecordStream(jsonl, CRecordStream::kJsonLines);
+       }},
+      {".xls", "", [&] { return new CXlsOutput(FromUtf8(dir + "/books.xls")); }},
       {"SQLite", DbSettings("SQLITE", "<dbfile>" + sqlite_file + "</dbfile>"), {}},
+      {"SQLite cli", "", [&] { return new CSqliteStream(FromUtf8(dir + "/cli.db")); }},
       {"MariaDB",
        DbSettings("MYSQL", "<dbserver>" + mariadb.Socket() + "</dbserver><dbname>gm</dbname>"),
        {}},
   };
-  std::printf("%-11s %8s %10s %9s\n", "output", "run s", "records/s", "vs none");
-  double none = 0;
-  for (Kind& k : kinds) {
-    double best = 1e9;
-    long records = 0;
-    int reps = std::string(k.name) == "MariaDB" ? 1 : 3;  // about 35 s a run
-    for (int rep = 0; rep < reps; ++rep) {
-      CreateTables(sqlite_file, mariadb);
-      FILE* jsonl = nullptr;
-      std::unique_ptr<CRecordOutput> extra;
-      if (std::string(k.name) == "JSON lines") {
-        jsonl = std::fopen((dir + "/books.jsonl").c_str(), "wb");
-        extra = std::make_unique<CRecordStream>(jsonl, CRecordStream::kJsonLines);
-      } else if (std::string(k.name) == ".xls") {
-        extra = std::make_unique<CXlsOutput>(FromUtf8(dir + "/books.xls"));
-      }
-      best = std::min(
-          best, TimedRun(ListTaskText(base, k.settings), extra.get(), dir + "/cache", &records));
-      extra.reset();
-      if (jsonl) std::fclose(jsonl);
+  auto run = [&](const Kind& k, long* records) {
+    CreateTables(sqlite_file, mariadb);
+    ::unlink((dir + "/cli.db").c_str());
+    ::unlink((dir + "/cli.db-wal").c_str());
+    std::unique_ptr<CRecordOutput> extra(k.make ? k.make() : nullptr);
+    double t = TimedRun(ListTaskText(base, k.settings), extra.get(), dir + "/cache", records);
+    extra.reset();
+    if (jsonl) std::fclose(jsonl);
+    jsonl = nullptr;
+    return t;
+  };
+  long records = 0;
+  run(kinds[0], &records);  // warm-up
+  std::vector<std::vector<double>> times(kinds.size());
+  std::vector<long> counts(kinds.size());
+  for (int round = 0; round < rounds; ++round) {
+    for (size_t i = 0; i < kinds.size(); ++i) {
+      if (round > 0 && std::string(kinds[i].name) == "MariaDB") continue;
+      times[i].push_back(run(kinds[i], &counts[i]));
     }
-    if (none == 0) none = best;
-    std::printf("%-11s %8.2f %10.0f %+8.1f%%\n", k.name, best, records / best,
-                (best / none - 1) * 100);
+  }
+  std::printf("list run, median of %d rounds:\n", rounds);
+  std::printf("%-11s %8s %10s %9s\n", "output", "run s", "records/s", "vs none");
+  const double none = Median(times[0]);
+  for (size_t i = 0; i < kinds.size(); ++i) {
+    double t = Median(times[i]);
+    std::printf("%-11s %8.3f %10.0f %+8.1f%%\n", kinds[i].name, t, counts[i] / t,
+                (t / none - 1) * 100);
   }
 }
 
@@ -164,6 +184,11 @@ void DirectRates(const std::string& dir, const test::CMariaDbServer& mariadb) {
     CTaskOutputs out(nullptr);
     std::printf("  SQLite     %10.0f\n",
                 DirectRate(&out, DbSettings("SQLITE", "<dbfile>" + sqlite_file + "</dbfile>"), n));
+  }
+  {
+    ::unlink((dir + "/direct-cli.db").c_str());
+    CSqliteStream out(FromUtf8(dir + "/direct-cli.db"));
+    std::printf("  SQLite cli %10.0f\n", DirectRate(&out, "", n));
   }
   {
     CTaskOutputs out(nullptr);
@@ -212,17 +237,21 @@ void LargeXls(const std::string& dir) {
 }  // namespace
 }  // namespace gm
 
-int main() {
+// Arguments: [rounds of the list run (default 5)] [--run-only: skip the other measurements]
+int main(int argc, char** argv) {
   using namespace gm;
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  const bool run_only = argc > 2 && std::string(argv[2]) == "--run-only";
   std::string dir;
   {
     ListSite site;
     dir = site.dir;
     test::CMariaDbServer mariadb;
     if (!mariadb.Running()) std::printf("(mariadbd did not start: MariaDB rows fail)\n");
-    OutputsOverTheListRun(dir, site.base, mariadb);
-    DirectRates(dir, mariadb);
+    OutputsOverTheListRun(dir, site.base, mariadb, rounds);
+    if (!run_only) DirectRates(dir, mariadb);
   }
+  if (run_only) return 0;
   test::TempDir large;
   LargeXls(large.path());
   return 0;

@@ -81,8 +81,9 @@ DbValue DbEntryValue(const std::wstring& content, const std::vector<OutputColumn
 }
 
 void CDbOutput::Open(const OutputRun& run) {
-  db_.reset();
-  failures_ = 0;
+  writer_.Finish();
+  unconnected_ = 0;
+  reported_ = false;
   first_error_.clear();
   report_ = run.report;
   columns_ = run.columns;
@@ -103,43 +104,62 @@ void CDbOutput::Open(const OutputRun& run) {
     }
   }
   linkFolder_ = settings_.savelinkfile ? AsFolder(settings_.linkfiledir) : std::wstring();
+  table_columns_.clear();
   std::wstring error;
   bool user_given = element->GetChildText(L"username").has_value();
-  db_ = OpenDbConnection(DbParamsOf(settings_, user_given), &error);
-  if (!db_) {
-    Fail(L"MSGBOX_DBDLG_CONNECTFAILED", error);
-    return;
-  }
-  table_columns_.clear();
+  const auto mode = kind_ == DbKind::kSqlite ? CDbWriter::Mode::kQueued : CDbWriter::Mode::kInline;
+  auto write = [this](CDbConnection& db, const CDbWriter::Row& row) { return WriteRow(db, row); };
+  if (!writer_.Start(mode, DbParamsOf(settings_, user_given), nullptr, write, &error))
+    Report(L"MSGBOX_DBDLG_CONNECTFAILED", error);
 }
 
-void CDbOutput::Fail(const wchar_t* key, const std::wstring& what) {
-  ++failures_;
-  if (!first_error_.empty()) return;
+void CDbOutput::Report(const wchar_t* key, const std::wstring& what) {
+  if (reported_) return;
+  reported_ = true;
   first_error_ = what.empty() ? L"unknown error" : what;
   if (report_)
     report_(LangTextOrKey(config_, key) + L" " + settings_.dbms + L" " + settings_.tablename +
             L": " + first_error_);
 }
 
+void CDbOutput::ReportRowFailure() {
+  if (!reported_ && writer_.Failures() > 0)
+    Report(L"MSGBOX_DBDLG_QUERYFAILED", writer_.FirstError());
+}
+
+int CDbOutput::Failures() {
+  writer_.Drain();
+  return unconnected_ + writer_.Failures();
+}
+
 void CDbOutput::Write(const CRecord& record, int record_number) {
   if (!enabled_) return;
-  if (!db_)
-    ++failures_;  // the connection failed at the start of the run and was reported then
-  else if (!WriteRow(record, record_number))
-    Fail(L"MSGBOX_DBDLG_QUERYFAILED", db_->Error());
+  if (writer_.Running())
+    writer_.Push(RowOf(record, record_number));
+  else
+    ++unconnected_;  // the connection failed at the start of the run and was reported then
+  ReportRowFailure();
   if (!linkFolder_.empty()) SaveLinkedFiles(record);
 }
 
-bool CDbOutput::WriteRow(const CRecord& record, int record_number) {
+CDbWriter::Row CDbOutput::RowOf(const CRecord& record, int record_number) const {
+  CDbWriter::Row row;
+  row.reserve(settings_.datamap.size());
+  for (const auto& entry : settings_.datamap)
+    row.push_back(DbEntryValue(entry.second, columns_, record, record_number));
+  return row;
+}
+
+bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
   const bool by_columns = kind_ == DbKind::kSqlServer || kind_ == DbKind::kAccess;
   // SQL Server and Access learn the table's columns first; without them no row is written.
-  if (by_columns && table_columns_.empty() && !db_->Columns(settings_.tablename, &table_columns_))
+  if (by_columns && table_columns_.empty() && !db.Columns(settings_.tablename, &table_columns_))
     return false;
   std::vector<std::string> names, sets;
   std::vector<DbValue> values;
-  for (const auto& [column, content] : settings_.datamap) {
-    DbValue v = DbEntryValue(content, columns_, record, record_number);
+  for (size_t e = 0; e < settings_.datamap.size(); ++e) {
+    const std::wstring& column = settings_.datamap[e].first;
+    const DbValue& v = row[e];
     // SQL Server and Access leave out columns the table lacks and entries without a value.
     if (by_columns) {
       bool known = false;
@@ -147,8 +167,8 @@ bool CDbOutput::WriteRow(const CRecord& record, int record_number) {
       if (!known || (v.isBytes ? v.bytes.empty() : v.text.empty())) continue;
     }
     names.push_back(ToUtf8(column));
-    sets.push_back(ToUtf8(column) + "=?");
-    values.push_back(std::move(v));
+    sets.push_back(names.back() + "=?");
+    values.push_back(v);
   }
   if (names.empty()) return true;
   const std::string table = ToUtf8(settings_.tablename);
@@ -157,7 +177,7 @@ bool CDbOutput::WriteRow(const CRecord& record, int record_number) {
     std::vector<DbValue> params = values;
     for (const auto& [k, e] : key_) {
       where.push_back(ToUtf8(settings_.datamap[e].first) + "=?");
-      DbValue kv = DbEntryValue(settings_.datamap[e].second, columns_, record, record_number);
+      DbValue kv = row[e];
       if (kv.isBytes) {  // the file's bytes compared as text
         kv.isBytes = false;
         kv.text = FromUtf8(kv.bytes);
@@ -167,13 +187,13 @@ bool CDbOutput::WriteRow(const CRecord& record, int record_number) {
     long long matched = 0;
     std::string sql =
         "update " + table + " set " + Join(sets, ",") + " where " + Join(where, " and ");
-    if (!db_->Execute(sql, params, &matched)) return false;
+    if (!db.Execute(sql, params, &matched)) return false;
     if (matched > 0) return true;
   }
   std::string marks(names.size() * 2 - 1, ',');
   for (size_t i = 0; i < names.size(); ++i) marks[i * 2] = '?';
-  return db_->Execute("insert into " + table + "(" + Join(names, ",") + ") values(" + marks + ")",
-                      values, nullptr);
+  return db.Execute("insert into " + table + "(" + Join(names, ",") + ") values(" + marks + ")",
+                    values, nullptr);
 }
 
 void CDbOutput::SaveLinkedFiles(const CRecord& record) {
@@ -193,11 +213,13 @@ void CDbOutput::SaveLinkedFiles(const CRecord& record) {
 }
 
 void CDbOutput::Close() {
-  if (enabled_ && failures_ > 0 && report_) {
-    report_(settings_.dbms + L" " + settings_.tablename + L": " + std::to_wstring(failures_) +
+  writer_.Finish();
+  ReportRowFailure();
+  const int failures = unconnected_ + writer_.Failures();
+  if (enabled_ && failures > 0 && report_) {
+    report_(settings_.dbms + L" " + settings_.tablename + L": " + std::to_wstring(failures) +
             L" record(s) not written; " + first_error_);
   }
-  db_.reset();
   report_ = nullptr;
 }
 

@@ -7,8 +7,15 @@
 // statement that fails are reported through the run's status (once, with the server's error),
 // and the failures are counted; the records stay in the result list and the other outputs.
 //
-// Threads: CDbOutput runs on the runner's thread. TestConnection and ListColumns open
-// short-lived connections on the calling thread.
+// An SQLITE file is written by a thread of its own (CDbWriter, queued): Write computes the
+// row's values and queues them, so the run never waits for a commit; Close waits for the
+// queue. The server kinds (MYSQL, SQLSERVER, ACCESS) write each row at once on the runner's
+// thread: a server commits a few hundred rows a second, far fewer than a run keeps, so a queue
+// would fill within a page and only move the wait to the end of the run.
+//
+// Threads: Open, Write, Close and Failures on the runner's thread; the row statements run on
+// the writer's thread. TestConnection and ListColumns open short-lived connections on the
+// calling thread.
 #pragma once
 
 #include <memory>
@@ -18,6 +25,7 @@
 #include "doc/xml_node.h"
 #include "engine/record_output.h"
 #include "output/db_connection.h"
+#include "output/db_writer.h"
 #include "task/task_settings.h"
 
 namespace gm {
@@ -39,27 +47,38 @@ class CDbOutput : public CRecordOutput {
   void Write(const CRecord& record, int record_number) override;
   void Close() override;
 
-  bool Connected() const { return db_ != nullptr; }
-  // Records of this run that did not reach the table.
-  int Failures() const { return failures_; }
+  // True while the run's connection is open.
+  bool Connected() const { return writer_.Running(); }
+  // Records of this run that did not reach the table. Waits until every record written so
+  // far has been committed or has failed: a record not counted here survives a crash.
+  int Failures();
 
  private:
-  // Counts a failure; the first one is reported under the interface text `key`.
-  void Fail(const wchar_t* key, const std::wstring& what);
-  bool WriteRow(const CRecord& record, int record_number);
+  // The first failure is reported under the interface text `key`.
+  void Report(const wchar_t* key, const std::wstring& what);
+  // Reports the first failed row once it is known.
+  void ReportRowFailure();
+  // One value per field-map entry (runner's thread).
+  CDbWriter::Row RowOf(const CRecord& record, int record_number) const;
+  // Writes a row with the settings' statements (writer's thread).
+  bool WriteRow(CDbConnection& db, const CDbWriter::Row& row);
   void SaveLinkedFiles(const CRecord& record);
 
   const CXmlDocument* config_;
-  std::unique_ptr<CDbConnection> db_;
+  // Set by Open, constant until Close.
   DbOutputSettings settings_;
   DbKind kind_ = DbKind::kNone;
   std::vector<OutputColumn> columns_;
   std::vector<std::pair<size_t, size_t>> key_;  // (column index, field-map entry)
-  std::vector<std::wstring> table_columns_;     // SQLSERVER/ACCESS: the table's columns
   std::function<void(const std::wstring&)> report_;
   std::wstring linkFolder_;
   bool enabled_ = false;
-  int failures_ = 0;
+  // Writer's thread: SQLSERVER/ACCESS learn the table's columns at the first row.
+  std::vector<std::wstring> table_columns_;
+  // Runner's thread.
+  CDbWriter writer_;
+  int unconnected_ = 0;  // records written while the connection was missing
+  bool reported_ = false;
   std::wstring first_error_;
 };
 

@@ -17,22 +17,14 @@ std::string QuotedName(const std::wstring& name) {
 
 }  // namespace
 
-void CSqliteStream::Fail(const std::wstring& error) {
-  if (!failed_) error_ = error;
-  failed_ = true;
-}
-
 void CSqliteStream::Open(const OutputRun& run) {
-  DbConnectParams p;
-  p.kind = DbKind::kSqlite;
-  p.file = path_;
-  std::wstring error;
-  db_ = OpenSqlite(p, &error);
-  if (!db_) return Fail(error);
+  writer_.Finish();
+  open_error_.clear();
+  insert_.clear();
   std::vector<std::wstring> names;
   for (const OutputColumn& c : run.columns) names.push_back(c.name);
   columns_ = names.size();
-  std::string create = "create table if not exists records(", cols, marks;
+  std::string cols, marks;
   for (const std::wstring& key : CRecordStream::UniqueKeys(names)) {
     if (!cols.empty()) {
       cols += ",";
@@ -41,20 +33,43 @@ void CSqliteStream::Open(const OutputRun& run) {
     cols += QuotedName(key);
     marks += "?";
   }
-  if (columns_ == 0) return;
-  if (!db_->Execute(create + cols + ")", {}, nullptr)) return Fail(db_->Error());
-  insert_ = "insert into records(" + cols + ") values(" + marks + ")";
+  std::string create;
+  if (columns_ > 0) {
+    create = "create table if not exists records(" + cols + ")";
+    insert_ = "insert into records(" + cols + ") values(" + marks + ")";
+  }
+  DbConnectParams p;
+  p.kind = DbKind::kSqlite;
+  p.file = path_;
+  auto prepare = [create](CDbConnection& db) {
+    return create.empty() || db.Execute(create, {}, nullptr);
+  };
+  auto write = [this](CDbConnection& db, const CDbWriter::Row& row) {
+    return db.Execute(insert_, row, nullptr);
+  };
+  if (!writer_.Start(CDbWriter::Mode::kQueued, p, prepare, write, &open_error_) &&
+      open_error_.empty())
+    open_error_ = L"unknown error";
 }
 
 void CSqliteStream::Write(const CRecord& record, int) {
-  if (!db_ || insert_.empty()) return;
-  std::vector<DbValue> values(columns_);
+  if (!writer_.Running() || insert_.empty()) return;
+  CDbWriter::Row values(columns_);
   for (size_t i = 0; i < columns_; ++i) values[i].text = record.Field(static_cast<int>(i)).text;
-  if (!db_->Execute(insert_, values, nullptr)) Fail(db_->Error());
+  writer_.Push(std::move(values));
 }
 
 void CSqliteStream::Close() {
-  db_.reset();
+  writer_.Finish();
+}
+
+bool CSqliteStream::Failed() {
+  writer_.Drain();
+  return !open_error_.empty() || writer_.Failures() > 0;
+}
+
+std::wstring CSqliteStream::Error() const {
+  return open_error_.empty() ? writer_.FirstError() : open_error_;
 }
 
 }  // namespace gm

@@ -2,8 +2,10 @@
 // (gleanmark-cli --format sqlite). The table has one text column per record column, named
 // like the JSON lines keys (unique names); it is created when missing, and rows are appended.
 // Each row commits on its own, with a write-ahead log, so a crash loses no written record.
+// Rows are written by a thread of their own (CDbWriter, queued): the run never waits for a
+// commit, and Close waits until every row is in the file.
 //
-// Thread: the runner's thread.
+// Thread: the runner's thread (the statements run on the writer's).
 #pragma once
 
 #include <memory>
@@ -11,6 +13,7 @@
 
 #include "engine/record_output.h"
 #include "output/db_connection.h"
+#include "output/db_writer.h"
 
 namespace gm {
 
@@ -20,19 +23,19 @@ class CSqliteStream : public CRecordOutput {
   void Open(const OutputRun& run) override;
   void Write(const CRecord& record, int record_number) override;
   void Close() override;
-  // True when the file could not be opened or a row could not be written.
-  bool Failed() const { return failed_; }
-  const std::wstring& Error() const { return error_; }
+  // True when the file could not be opened or a row could not be written. Waits until every
+  // row written so far has been committed or has failed.
+  bool Failed();
+  // The first error.
+  std::wstring Error() const;
 
  private:
-  void Fail(const std::wstring& error);
-
   const std::wstring path_;
-  std::unique_ptr<CDbConnection> db_;
+  // Set by Open, constant until Close.
   std::string insert_;
   size_t columns_ = 0;
-  bool failed_ = false;
-  std::wstring error_;
+  CDbWriter writer_;
+  std::wstring open_error_;
 };
 
 }  // namespace gm

@@ -1,0 +1,101 @@
+// Rows bound for one database connection, written in the order they are handed over, each in
+// a transaction of its own.
+//
+// A queued writer opens the connection on a thread of its own and writes the rows there, so
+// the thread that hands them over never waits for a commit. Rows wait in a bounded queue:
+// Push blocks while it holds kMaxRows rows or kMaxBytes bytes of values, so memory stays
+// bounded when the database is slower than the run. A row is written (committed) or has failed
+// once Drain returns; Finish drains the queue before it closes the connection.
+//
+// An inline writer opens the connection and writes each row at once on the calling thread
+// (for the server kinds, see CDbOutput).
+//
+// Failures are counted per row, and the first error is kept for one report by the owner.
+//
+// Threads: Start, Push, Drain, Finish and the accessors are called by one thread, the owner
+// (the runner's thread). `prepare` and `write` run on the writer thread (inline: the owner's)
+// between Start and Finish, never at the same time as each other.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/db_connection.h"
+
+namespace gm {
+
+class CDbWriter {
+ public:
+  using Row = std::vector<DbValue>;
+  // Runs once after the connection is opened (e.g. creates a table); false fails Start with
+  // the connection's error.
+  using Prepare = std::function<bool(CDbConnection& db)>;
+  // Writes one row; false when it failed (the connection's Error() tells why).
+  using WriteRow = std::function<bool(CDbConnection& db, const Row& row)>;
+
+  enum class Mode { kQueued, kInline };
+
+  static constexpr size_t kMaxRows = 1024;
+  static constexpr size_t kMaxBytes = 16u << 20;
+
+  CDbWriter() = default;
+  ~CDbWriter() { Finish(); }
+  CDbWriter(const CDbWriter&) = delete;
+  CDbWriter& operator=(const CDbWriter&) = delete;
+
+  // Opens the connection (queued: on the new writer thread, waiting for the outcome) and runs
+  // `prepare` when given. False with *error set when either failed; nothing runs then.
+  bool Start(Mode mode, const DbConnectParams& params, Prepare prepare, WriteRow write,
+             std::wstring* error);
+  // Hands a row over: queued, or written at once (inline). Only while Running().
+  void Push(Row row);
+  // Waits until every row handed over so far is written or has failed.
+  void Drain();
+  // Drains, ends the writer thread and closes the connection. Failures and FirstError stay
+  // readable until the next Start.
+  void Finish();
+
+  bool Running() const { return running_; }
+  // Rows that failed since Start, among those handled so far (Drain first to count them all).
+  int Failures() const { return failures_.load(std::memory_order_acquire); }
+  // The error of the first failed row; empty while no row failed.
+  std::wstring FirstError() const;
+
+ private:
+  static size_t SizeOf(const Row& row);
+  // The writer thread: opens, prepares, then writes queued rows until told to stop.
+  void Serve(DbConnectParams params, Prepare prepare);
+  bool Open(const DbConnectParams& params, const Prepare& prepare, std::wstring* error);
+  void Record(bool ok);
+
+  // Constant between Start and Finish.
+  Mode mode_ = Mode::kInline;
+  WriteRow write_;
+  bool running_ = false;
+  std::thread thread_;
+  // Used by the writer thread only (inline: by the owner).
+  std::unique_ptr<CDbConnection> db_;
+
+  mutable std::mutex mu_;
+  // Guarded by mu_.
+  std::condition_variable changed_;  // a row was queued or handled, the start ended, or stop_
+  std::deque<Row> queue_;
+  size_t pending_ = 0;        // rows queued or being written
+  size_t pending_bytes_ = 0;  // their values' size
+  bool stop_ = false;
+  bool started_ = false;  // the writer thread has opened (or failed to open) the connection
+  bool start_ok_ = false;
+  std::wstring start_error_;
+  std::wstring first_error_;
+
+  std::atomic<int> failures_{0};  // written under mu_ (after first_error_)
+};
+
+}  // namespace gm
