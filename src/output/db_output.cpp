@@ -1,5 +1,7 @@
 #include "output/db_output.h"
 
+#include <algorithm>
+
 #include "doc/file_util.h"
 #include "doc/text_codec.h"
 #include "engine/lang_text.h"
@@ -105,6 +107,10 @@ void CDbOutput::Open(const OutputRun& run) {
   }
   linkFolder_ = settings_.savelinkfile ? AsFolder(settings_.linkfiledir) : std::wstring();
   table_columns_.clear();
+  by_columns_ = kind_ == DbKind::kSqlServer || kind_ == DbKind::kAccess;
+  std::vector<size_t> all(settings_.datamap.size());
+  for (size_t e = 0; e < all.size(); ++e) all[e] = e;
+  all_entries_ = StatementsFor(all);
   std::wstring error;
   bool user_given = element->GetChildText(L"username").has_value();
   const auto mode = kind_ == DbKind::kSqlite ? CDbWriter::Mode::kQueued : CDbWriter::Mode::kInline;
@@ -150,33 +156,51 @@ CDbWriter::Row CDbOutput::RowOf(const CRecord& record, int record_number) const 
   return row;
 }
 
-bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
-  const bool by_columns = kind_ == DbKind::kSqlServer || kind_ == DbKind::kAccess;
-  // SQL Server and Access learn the table's columns first; without them no row is written.
-  if (by_columns && table_columns_.empty() && !db.Columns(settings_.tablename, &table_columns_))
-    return false;
-  std::vector<std::string> names, sets;
-  std::vector<DbValue> values;
-  for (size_t e = 0; e < settings_.datamap.size(); ++e) {
-    const std::wstring& column = settings_.datamap[e].first;
-    const DbValue& v = row[e];
-    // SQL Server and Access leave out columns the table lacks and entries without a value.
-    if (by_columns) {
-      bool known = false;
-      for (const std::wstring& c : table_columns_) known = known || c == column;
-      if (!known || (v.isBytes ? v.bytes.empty() : v.text.empty())) continue;
-    }
-    names.push_back(ToUtf8(column));
+CDbOutput::Statements CDbOutput::StatementsFor(const std::vector<size_t>& entries) const {
+  std::vector<std::string> names, sets, where;
+  for (size_t e : entries) {
+    names.push_back(ToUtf8(settings_.datamap[e].first));
     sets.push_back(names.back() + "=?");
-    values.push_back(v);
   }
-  if (names.empty()) return true;
+  for (const auto& [k, e] : key_) where.push_back(ToUtf8(settings_.datamap[e].first) + "=?");
   const std::string table = ToUtf8(settings_.tablename);
-  if (!key_.empty()) {
-    std::vector<std::string> where;
-    std::vector<DbValue> params = values;
+  Statements st;
+  if (!where.empty())
+    st.update = "update " + table + " set " + Join(sets, ",") + " where " + Join(where, " and ");
+  std::string marks(names.empty() ? 0 : names.size() * 2 - 1, ',');
+  for (size_t i = 0; i < names.size(); ++i) marks[i * 2] = '?';
+  st.insert = "insert into " + table + "(" + Join(names, ",") + ") values(" + marks + ")";
+  return st;
+}
+
+bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
+  const Statements* st = &all_entries_;
+  const CDbWriter::Row* values = &row;
+  Statements some;
+  CDbWriter::Row some_values;
+  if (by_columns_) {
+    // SQL Server and Access learn the table's columns first (without them no row is
+    // written), and leave out columns the table lacks and entries without a value.
+    if (table_columns_.empty() && !db.Columns(settings_.tablename, &table_columns_)) return false;
+    std::vector<size_t> entries;
+    for (size_t e = 0; e < settings_.datamap.size(); ++e) {
+      const DbValue& v = row[e];
+      if (std::find(table_columns_.begin(), table_columns_.end(), settings_.datamap[e].first) ==
+              table_columns_.end() ||
+          (v.isBytes ? v.bytes.empty() : v.text.empty()))
+        continue;
+      entries.push_back(e);
+      some_values.push_back(v);
+    }
+    if (entries.empty()) return true;
+    some = StatementsFor(entries);
+    st = &some;
+    values = &some_values;
+  }
+  if (values->empty()) return true;
+  if (!st->update.empty()) {
+    CDbWriter::Row params = *values;
     for (const auto& [k, e] : key_) {
-      where.push_back(ToUtf8(settings_.datamap[e].first) + "=?");
       DbValue kv = row[e];
       if (kv.isBytes) {  // the file's bytes compared as text
         kv.isBytes = false;
@@ -185,15 +209,10 @@ bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
       params.push_back(std::move(kv));
     }
     long long matched = 0;
-    std::string sql =
-        "update " + table + " set " + Join(sets, ",") + " where " + Join(where, " and ");
-    if (!db.Execute(sql, params, &matched)) return false;
+    if (!db.Execute(st->update, params, &matched)) return false;
     if (matched > 0) return true;
   }
-  std::string marks(names.size() * 2 - 1, ',');
-  for (size_t i = 0; i < names.size(); ++i) marks[i * 2] = '?';
-  return db.Execute("insert into " + table + "(" + Join(names, ",") + ") values(" + marks + ")",
-                    values, nullptr);
+  return db.Execute(st->insert, *values, nullptr);
 }
 
 void CDbOutput::SaveLinkedFiles(const CRecord& record) {

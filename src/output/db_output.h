@@ -60,7 +60,13 @@ class CDbOutput : public CRecordOutput {
   void ReportRowFailure();
   // One value per field-map entry (runner's thread).
   CDbWriter::Row RowOf(const CRecord& record, int record_number) const;
-  // Writes a row with the settings' statements (writer's thread).
+  // The statements that write the given field-map entries of a row: an UPDATE by the key
+  // (empty without a key) and an INSERT.
+  struct Statements {
+    std::string update, insert;
+  };
+  Statements StatementsFor(const std::vector<size_t>& entries) const;
+  // Writes a row (writer's thread).
   bool WriteRow(CDbConnection& db, const CDbWriter::Row& row);
   void SaveLinkedFiles(const CRecord& record);
 
@@ -73,6 +79,8 @@ class CDbOutput : public CRecordOutput {
   std::function<void(const std::wstring&)> report_;
   std::wstring linkFolder_;
   bool enabled_ = false;
+  bool by_columns_ = false;  // SQLSERVER/ACCESS: only the table's columns, only given values
+  Statements all_entries_;   // the statements when every entry is written
   // Writer's thread: SQLSERVER/ACCESS learn the table's columns at the first row.
   std::vector<std::wstring> table_columns_;
   // Runner's thread.

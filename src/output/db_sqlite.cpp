@@ -27,14 +27,17 @@ class CSqliteConnection : public CDbConnection {
       cache_.erase(sql);
       return false;
     }
+    // The bound texts and bytes stay where they are until the statement is reset.
+    texts_.resize(params.size());
     for (size_t i = 0; i < params.size(); ++i) {
       const DbValue& v = params[i];
       int idx = static_cast<int>(i) + 1;
       if (v.isBytes) {
-        sqlite3_bind_blob64(st, idx, v.bytes.data(), v.bytes.size(), SQLITE_TRANSIENT);
+        sqlite3_bind_blob64(st, idx, v.bytes.data(), v.bytes.size(), SQLITE_STATIC);
       } else {
-        std::string u = ToUtf8(v.text);
-        sqlite3_bind_text64(st, idx, u.data(), u.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        texts_[i] = ToUtf8(v.text);
+        sqlite3_bind_text64(st, idx, texts_[i].data(), texts_[i].size(), SQLITE_STATIC,
+                            SQLITE_UTF8);
       }
     }
     int rc;
@@ -107,6 +110,7 @@ class CSqliteConnection : public CDbConnection {
 
   sqlite3* db_;
   std::unordered_map<std::string, sqlite3_stmt*> cache_;
+  std::vector<std::string> texts_;  // UTF-8 of the texts bound by Execute
   std::wstring error_;
 };
 
@@ -119,9 +123,8 @@ std::unique_ptr<CDbConnection> OpenSqlite(const DbConnectParams& params, std::ws
   }
   sqlite3* db = nullptr;
   std::string path = ToUtf8(NormalizeSeparators(params.file));
-  int rc =
-      sqlite3_open_v2(path.c_str(), &db,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+  int rc = sqlite3_open_v2(
+      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     *error = FromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
     sqlite3_close_v2(db);

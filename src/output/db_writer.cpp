@@ -20,7 +20,7 @@ bool CDbWriter::Start(Mode mode, const DbConnectParams& params, Prepare prepare,
   }
   thread_ = std::thread(&CDbWriter::Serve, this, params, std::move(prepare));
   std::unique_lock<std::mutex> lock(mu_);
-  changed_.wait(lock, [this] { return started_; });
+  done_.wait(lock, [this] { return started_; });
   if (!start_ok_) {
     *error = start_error_;
     lock.unlock();
@@ -46,6 +46,18 @@ size_t CDbWriter::SizeOf(const Row& row) {
   return n;
 }
 
+bool CDbWriter::HasRoom(size_t bytes) const {
+  return pending_ == 0 || (pending_ < kMaxRows && pending_bytes_ + bytes <= kMaxBytes);
+}
+
+void CDbWriter::WaitUntilAtMost(std::unique_lock<std::mutex>& lock, size_t rows, size_t bytes) {
+  owner_rows_ = rows;
+  owner_bytes_ = bytes;
+  owner_waits_ = true;
+  done_.wait(lock, [&] { return pending_ <= rows && pending_bytes_ <= bytes; });
+  owner_waits_ = false;
+}
+
 void CDbWriter::Push(Row row) {
   if (!running_) return;
   if (mode_ == Mode::kInline) {
@@ -56,14 +68,17 @@ void CDbWriter::Push(Row row) {
   }
   const size_t bytes = SizeOf(row);
   std::unique_lock<std::mutex> lock(mu_);
-  // A row larger than the byte bound alone waits for an empty queue.
-  changed_.wait(lock, [&] {
-    return pending_ == 0 || (pending_ < kMaxRows && pending_bytes_ + bytes <= kMaxBytes);
-  });
+  if (!HasRoom(bytes)) {
+    // Full: wait until half of it is written (a row larger than half waits for all of it).
+    if (bytes > kMaxBytes / 2)
+      WaitUntilAtMost(lock, 0, 0);
+    else
+      WaitUntilAtMost(lock, kMaxRows / 2, kMaxBytes / 2);
+  }
   queue_.push_back(std::move(row));
   ++pending_;
   pending_bytes_ += bytes;
-  changed_.notify_all();
+  if (writer_waits_) work_.notify_one();
 }
 
 void CDbWriter::Serve(DbConnectParams params, Prepare prepare) {
@@ -73,10 +88,12 @@ void CDbWriter::Serve(DbConnectParams params, Prepare prepare) {
   started_ = true;
   start_ok_ = ok;
   start_error_ = error;
-  changed_.notify_all();
+  done_.notify_all();
   if (!ok) return;
   for (;;) {
-    changed_.wait(lock, [this] { return !queue_.empty() || stop_; });
+    writer_waits_ = true;
+    work_.wait(lock, [this] { return !queue_.empty() || stop_; });
+    writer_waits_ = false;
     if (queue_.empty()) break;  // stop_ with nothing left
     Row row = std::move(queue_.front());
     queue_.pop_front();
@@ -88,7 +105,8 @@ void CDbWriter::Serve(DbConnectParams params, Prepare prepare) {
     Record(written);
     --pending_;
     pending_bytes_ -= bytes;
-    changed_.notify_all();
+    if (owner_waits_ && pending_ <= owner_rows_ && pending_bytes_ <= owner_bytes_)
+      done_.notify_one();
   }
   lock.unlock();
   db_.reset();  // closed by the thread that opened it
@@ -106,7 +124,7 @@ void CDbWriter::Record(bool ok) {
 void CDbWriter::Drain() {
   if (!running_ || mode_ == Mode::kInline) return;
   std::unique_lock<std::mutex> lock(mu_);
-  changed_.wait(lock, [this] { return pending_ == 0; });
+  if (pending_ > 0) WaitUntilAtMost(lock, 0, 0);
 }
 
 void CDbWriter::Finish() {
@@ -119,7 +137,7 @@ void CDbWriter::Finish() {
   {
     std::lock_guard<std::mutex> lock(mu_);
     stop_ = true;
-    changed_.notify_all();
+    work_.notify_one();
   }
   thread_.join();  // the writer empties the queue before it ends
 }

@@ -70,6 +70,11 @@ class CDbWriter {
 
  private:
   static size_t SizeOf(const Row& row);
+  // Room for a row of `bytes` (an empty queue takes any row). Caller holds mu_.
+  bool HasRoom(size_t bytes) const;
+  // The owner waits (caller holds mu_) until the writer has at most `rows` rows and `bytes`
+  // bytes left.
+  void WaitUntilAtMost(std::unique_lock<std::mutex>& lock, size_t rows, size_t bytes);
   // The writer thread: opens, prepares, then writes queued rows until told to stop.
   void Serve(DbConnectParams params, Prepare prepare);
   bool Open(const DbConnectParams& params, const Prepare& prepare, std::wstring* error);
@@ -84,11 +89,15 @@ class CDbWriter {
   std::unique_ptr<CDbConnection> db_;
 
   mutable std::mutex mu_;
-  // Guarded by mu_.
-  std::condition_variable changed_;  // a row was queued or handled, the start ended, or stop_
+  // Guarded by mu_. Each side is woken only when the other waits for it.
+  std::condition_variable work_;  // writer: a row was queued, or stop_
+  std::condition_variable done_;  // owner: the start ended, or the queue fell to its wish
   std::deque<Row> queue_;
   size_t pending_ = 0;        // rows queued or being written
   size_t pending_bytes_ = 0;  // their values' size
+  bool writer_waits_ = false;
+  bool owner_waits_ = false;
+  size_t owner_rows_ = 0, owner_bytes_ = 0;  // what the waiting owner waits for
   bool stop_ = false;
   bool started_ = false;  // the writer thread has opened (or failed to open) the connection
   bool start_ok_ = false;
