@@ -7,6 +7,7 @@
 
 #include "db_fixture.h"
 #include "doc/text_codec.h"
+#include "output/sqlite_stream.h"
 #include "output/task_outputs.h"
 
 namespace gm {
@@ -112,6 +113,116 @@ TEST(DbOutputTest, SqliteKeepsEveryWrittenRecordThroughACrash) {
   waitpid(child, nullptr, 0);
   EXPECT_EQ(c, 'y');
   EXPECT_EQ(t.query("select count(*), sum(id) from news"), "[[\"3530\", \"31323735\"]]");
+}
+
+// The first row of a query on an SQLite file, read by Python's sqlite3, values joined by "|".
+std::string SqliteRow(const std::string& file, const std::string& sql) {
+  std::string out = Python(
+      "import sqlite3,sys\n"
+      "r = sqlite3.connect(sys.argv[1]).execute(sys.argv[2]).fetchone()\n"
+      "print(\"|\".join(str(v) for v in r))",
+      {file, sql});
+  return out.substr(0, out.size() - 1);
+}
+
+// The SQLite outputs (a task's database and the command line's stream) write on a thread of
+// their own: the rows arrive in the order of the records, every one of them once the output
+// is closed, and another reader sees the committed rows while the output is still open.
+TEST(DbOutputTest, SqliteRowsArriveInOrderAndAreReadableDuringTheRun) {
+  const int n = 3000;  // more rows than the writer's queue holds
+  TempDir dir;
+  test::DbTarget t = SqliteTarget(dir, L"SQLITE", L"");
+  t.exec("create table news(id integer, title text, url text, pic blob)");
+  auto f = test::NewsRun(test::NewsSettings(t.settings), 0);
+  CDbOutput db(nullptr);
+  CSqliteStream stream(dir.WFile("cli.db"));
+  db.Open(f->run);
+  stream.Open(f->run);
+  ASSERT_TRUE(db.Connected());
+  const std::string in_order_db = "select count(*), sum(id = rowid) from news";
+  const std::string in_order_cli = "select count(*), sum(cast(id as integer) = rowid) from records";
+  for (int i = 1; i <= n; ++i) {
+    CRecord r = test::NewsRecord(std::to_wstring(i), L"t", L"u", "");
+    db.Write(r, i);
+    stream.Write(r, i);
+    if (i == n / 2) {
+      EXPECT_EQ(db.Failures(), 0);
+      EXPECT_FALSE(stream.Failed());
+      EXPECT_EQ(SqliteRow(dir.File("news.db"), in_order_db), "1500|1500");
+      EXPECT_EQ(SqliteRow(dir.File("cli.db"), in_order_cli), "1500|1500");
+    }
+  }
+  db.Close();
+  stream.Close();
+  EXPECT_TRUE(f->reports.empty());
+  EXPECT_FALSE(stream.Failed());
+  EXPECT_EQ(SqliteRow(dir.File("news.db"), in_order_db), "3000|3000");
+  EXPECT_EQ(SqliteRow(dir.File("cli.db"), in_order_cli), "3000|3000");
+}
+
+// A table dropped under the writer in the middle of a run: the rows before stay, the records
+// after it are counted, and the first failure is reported once, with SQLite's error.
+TEST(DbOutputTest, SqliteTableDroppedMidRunIsReportedOnceAndCounted) {
+  TempDir dir;
+  test::DbTarget t = SqliteTarget(dir, L"SQLITE", L"");
+  t.exec("create table news(id integer, title text, url text, pic blob)");
+  auto f = test::NewsRun(test::NewsSettings(t.settings), 0);
+  CDbOutput db(nullptr);
+  CSqliteStream stream(dir.WFile("cli.db"));
+  db.Open(f->run);
+  stream.Open(f->run);
+  for (int i = 1; i <= 7; ++i) {
+    if (i == 4) {
+      ASSERT_EQ(db.Failures(), 0);
+      ASSERT_FALSE(stream.Failed());
+      t.exec("drop table news");
+      Python("import sqlite3,sys\nsqlite3.connect(sys.argv[1]).execute(\"drop table records\")",
+             {dir.File("cli.db")});
+    }
+    CRecord r = test::NewsRecord(std::to_wstring(i), L"t", L"u", "");
+    db.Write(r, i);
+    stream.Write(r, i);
+  }
+  db.Close();
+  stream.Close();
+  EXPECT_EQ(db.Failures(), 4);
+  ASSERT_EQ(f->reports.size(), 2u);
+  EXPECT_EQ(f->reports[0].rfind(L"MSGBOX_DBDLG_QUERYFAILED SQLITE news: no such table", 0), 0u)
+      << ToUtf8(f->reports[0]);
+  EXPECT_NE(f->reports[1].find(L"news: 4 record(s) not written; no such table"), std::wstring::npos)
+      << ToUtf8(f->reports[1]);
+  EXPECT_TRUE(stream.Failed());
+  EXPECT_EQ(stream.Error().rfind(L"no such table", 0), 0u) << ToUtf8(stream.Error());
+}
+
+// A database that cannot be opened is reported when the run starts, and the summary counts
+// the run's records (the failed connection is no record of its own).
+TEST(DbOutputTest, SqliteConnectionFailureCountsTheRunsRecords) {
+  TempDir dir;
+  DbOutputSettings s;
+  s.dbms = L"SQLITE";
+  s.dbfile = dir.WFile("missing/news.db");
+  auto f = test::NewsRun(test::NewsSettings(s), 0);
+  CDbOutput db(nullptr);
+  db.Open(f->run);
+  EXPECT_FALSE(db.Connected());
+  ASSERT_EQ(f->reports.size(), 1u);
+  EXPECT_EQ(f->reports[0].rfind(L"MSGBOX_DBDLG_CONNECTFAILED SQLITE news: ", 0), 0u)
+      << ToUtf8(f->reports[0]);
+  db.Write(test::NewsRecord(L"1", L"t", L"u", ""), 1);
+  db.Write(test::NewsRecord(L"2", L"t", L"u", ""), 2);
+  db.Close();
+  EXPECT_EQ(db.Failures(), 2);
+  ASSERT_EQ(f->reports.size(), 2u);
+  EXPECT_NE(f->reports[1].find(L"news: 2 record(s) not written"), std::wstring::npos)
+      << ToUtf8(f->reports[1]);
+
+  CSqliteStream stream(dir.WFile("missing/cli.db"));
+  stream.Open(f->run);
+  stream.Write(test::NewsRecord(L"1", L"t", L"u", ""), 1);
+  stream.Close();
+  EXPECT_TRUE(stream.Failed());
+  EXPECT_FALSE(stream.Error().empty());
 }
 
 TEST(DbOutputTest, EntryValues) {
