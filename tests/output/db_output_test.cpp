@@ -125,74 +125,80 @@ std::string SqliteRow(const std::string& file, const std::string& sql) {
   return out.substr(0, out.size() - 1);
 }
 
-// The SQLite outputs (a task's database and the command line's stream) write on a thread of
-// their own: the rows arrive in the order of the records, every one of them once the output
-// is closed, and another reader sees the committed rows while the output is still open.
-TEST(DbOutputTest, SqliteRowsArriveInOrderAndAreReadableDuringTheRun) {
+// Both SQLite outputs, a task's database (table news) and the command line's stream (table
+// records in cli.db), open over one run.
+class SqliteOutputsTest : public ::testing::Test {
+ protected:
+  SqliteOutputsTest() : t_(SqliteTarget(dir_, L"SQLITE", L"")) {
+    t_.exec("create table news(id integer, title text, url text, pic blob)");
+    f_ = test::NewsRun(test::NewsSettings(t_.settings), 0);
+    db_.Open(f_->run);
+    stream_.Open(f_->run);
+  }
+  void Write(int i) {
+    CRecord r = test::NewsRecord(std::to_wstring(i), L"t", L"u", "");
+    db_.Write(r, i);
+    stream_.Write(r, i);
+  }
+  void Close() {
+    db_.Close();
+    stream_.Close();
+  }
+
+  TempDir dir_;
+  test::DbTarget t_;
+  std::unique_ptr<test::RunFixture> f_;
+  CDbOutput db_{nullptr};
+  CSqliteStream stream_{dir_.WFile("cli.db")};
+};
+
+// The SQLite outputs write on a thread of their own: the rows arrive in the order of the
+// records, every one of them once the output is closed, and another reader sees the committed
+// rows while the output is still open.
+TEST_F(SqliteOutputsTest, RowsArriveInOrderAndAreReadableDuringTheRun) {
   const int n = 3000;  // more rows than the writer's queue holds
-  TempDir dir;
-  test::DbTarget t = SqliteTarget(dir, L"SQLITE", L"");
-  t.exec("create table news(id integer, title text, url text, pic blob)");
-  auto f = test::NewsRun(test::NewsSettings(t.settings), 0);
-  CDbOutput db(nullptr);
-  CSqliteStream stream(dir.WFile("cli.db"));
-  db.Open(f->run);
-  stream.Open(f->run);
-  ASSERT_TRUE(db.Connected());
+  ASSERT_TRUE(db_.Connected());
   const std::string in_order_db = "select count(*), sum(id = rowid) from news";
   const std::string in_order_cli = "select count(*), sum(cast(id as integer) = rowid) from records";
   for (int i = 1; i <= n; ++i) {
-    CRecord r = test::NewsRecord(std::to_wstring(i), L"t", L"u", "");
-    db.Write(r, i);
-    stream.Write(r, i);
+    Write(i);
     if (i == n / 2) {
-      EXPECT_EQ(db.Failures(), 0);
-      EXPECT_FALSE(stream.Failed());
-      EXPECT_EQ(SqliteRow(dir.File("news.db"), in_order_db), "1500|1500");
-      EXPECT_EQ(SqliteRow(dir.File("cli.db"), in_order_cli), "1500|1500");
+      EXPECT_EQ(db_.Failures(), 0);
+      EXPECT_FALSE(stream_.Failed());
+      EXPECT_EQ(SqliteRow(dir_.File("news.db"), in_order_db), "1500|1500");
+      EXPECT_EQ(SqliteRow(dir_.File("cli.db"), in_order_cli), "1500|1500");
     }
   }
-  db.Close();
-  stream.Close();
-  EXPECT_TRUE(f->reports.empty());
-  EXPECT_FALSE(stream.Failed());
-  EXPECT_EQ(SqliteRow(dir.File("news.db"), in_order_db), "3000|3000");
-  EXPECT_EQ(SqliteRow(dir.File("cli.db"), in_order_cli), "3000|3000");
+  Close();
+  EXPECT_TRUE(f_->reports.empty());
+  EXPECT_FALSE(stream_.Failed());
+  EXPECT_EQ(SqliteRow(dir_.File("news.db"), in_order_db), "3000|3000");
+  EXPECT_EQ(SqliteRow(dir_.File("cli.db"), in_order_cli), "3000|3000");
 }
 
-// A table dropped under the writer in the middle of a run: the rows before stay, the records
-// after it are counted, and the first failure is reported once, with SQLite's error.
-TEST(DbOutputTest, SqliteTableDroppedMidRunIsReportedOnceAndCounted) {
-  TempDir dir;
-  test::DbTarget t = SqliteTarget(dir, L"SQLITE", L"");
-  t.exec("create table news(id integer, title text, url text, pic blob)");
-  auto f = test::NewsRun(test::NewsSettings(t.settings), 0);
-  CDbOutput db(nullptr);
-  CSqliteStream stream(dir.WFile("cli.db"));
-  db.Open(f->run);
-  stream.Open(f->run);
+// A table dropped under the writer in the middle of a run: the records after it are counted,
+// and the first failure is reported once, with SQLite's error.
+TEST_F(SqliteOutputsTest, TableDroppedMidRunIsReportedOnceAndCounted) {
   for (int i = 1; i <= 7; ++i) {
     if (i == 4) {
-      ASSERT_EQ(db.Failures(), 0);
-      ASSERT_FALSE(stream.Failed());
-      t.exec("drop table news");
+      ASSERT_EQ(db_.Failures(), 0);
+      ASSERT_FALSE(stream_.Failed());
+      t_.exec("drop table news");
       Python("import sqlite3,sys\nsqlite3.connect(sys.argv[1]).execute(\"drop table records\")",
-             {dir.File("cli.db")});
+             {dir_.File("cli.db")});
     }
-    CRecord r = test::NewsRecord(std::to_wstring(i), L"t", L"u", "");
-    db.Write(r, i);
-    stream.Write(r, i);
+    Write(i);
   }
-  db.Close();
-  stream.Close();
-  EXPECT_EQ(db.Failures(), 4);
-  ASSERT_EQ(f->reports.size(), 2u);
-  EXPECT_EQ(f->reports[0].rfind(L"MSGBOX_DBDLG_QUERYFAILED SQLITE news: no such table", 0), 0u)
-      << ToUtf8(f->reports[0]);
-  EXPECT_NE(f->reports[1].find(L"news: 4 record(s) not written; no such table"), std::wstring::npos)
-      << ToUtf8(f->reports[1]);
-  EXPECT_TRUE(stream.Failed());
-  EXPECT_EQ(stream.Error().rfind(L"no such table", 0), 0u) << ToUtf8(stream.Error());
+  Close();
+  EXPECT_EQ(db_.Failures(), 4);
+  ASSERT_EQ(f_->reports.size(), 2u);
+  EXPECT_EQ(f_->reports[0].rfind(L"MSGBOX_DBDLG_QUERYFAILED SQLITE news: no such table", 0), 0u)
+      << ToUtf8(f_->reports[0]);
+  EXPECT_NE(f_->reports[1].find(L"news: 4 record(s) not written; no such table"),
+            std::wstring::npos)
+      << ToUtf8(f_->reports[1]);
+  EXPECT_TRUE(stream_.Failed());
+  EXPECT_EQ(stream_.Error().rfind(L"no such table", 0), 0u) << ToUtf8(stream_.Error());
 }
 
 // A database that cannot be opened is reported when the run starts, and the summary counts
