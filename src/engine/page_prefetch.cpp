@@ -12,7 +12,6 @@ namespace gm {
 struct CPagePrefetch::Job {
   std::wstring url, referer, userAgent;
   bool parse = false;
-  CHttpClient client;
   // Set by the worker; read by the runner once done is true (under mu_).
   bool started = false;
   bool done = false;
@@ -27,7 +26,7 @@ constexpr int kCancelSliceMs = 50;
 constexpr uint32_t kPageTimeoutMs = 60000;
 }  // namespace
 
-CPagePrefetch::CPagePrefetch() = default;
+CPagePrefetch::CPagePrefetch() : client_(std::make_unique<CHttpClient>()) {}
 
 CPagePrefetch::~CPagePrefetch() {
   Abandon();
@@ -65,10 +64,8 @@ CPagePrefetch::Result CPagePrefetch::Take(const std::function<bool(int percent)>
   std::unique_lock<std::mutex> lock(mu_);
   if (!job_) return Result::kFailed;
   while (!cv_.wait_for(lock, std::chrono::seconds(1), [this] { return job_->done; })) {
-    Job* job = job_.get();
     lock.unlock();
-    // The job stays: only this thread removes it.
-    bool stop = should_stop(job->client.Progress());
+    bool stop = should_stop(client_->Progress());
     if (stop) {
       Abandon();
       return Result::kStopped;
@@ -100,15 +97,15 @@ void CPagePrefetch::WorkerMain() {
     Job* job = job_.get();
     job->started = true;
     lock.unlock();
-    RunJob(job, cancel_);
+    RunJob(job, client_.get(), cancel_);
     lock.lock();
     job->done = true;
     cv_.notify_all();
   }
 }
 
-void CPagePrefetch::RunJob(Job* job, const std::atomic<bool>& cancel) {
-  CHttpClient& client = job->client;
+void CPagePrefetch::RunJob(Job* job, CHttpClient* http, const std::atomic<bool>& cancel) {
+  CHttpClient& client = *http;
   if (!job->userAgent.empty()) client.SetUserAgent(job->userAgent);
   client.SetTimeout(kPageTimeoutMs);
   client.Get(job->url, job->referer);

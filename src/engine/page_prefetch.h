@@ -3,11 +3,14 @@
 // thread. The runner then takes the page as if it had downloaded it itself: same request
 // (address, referer, user agent, time-out, redirects), same status texts, same failures.
 //
+// The jobs share one HTTP client, so that consecutive pages of a site go over one kept-alive
+// connection; a cancelled transfer closes it, so no later request reads what is left of it.
+//
 // Threads: every member is called by the runner thread. One worker thread, started with the
 // first job and ended by the destructor, runs the jobs; it never touches the runner, the
-// location tree or the page models. A job belongs to the worker from Start until it is done;
-// mu_ guards the job slot and its state flags; the job's client may be read for its progress
-// at any time (its counters are atomic).
+// location tree or the page models. A job, and the client, belong to the worker from Start
+// until the job is done; mu_ guards the job slot and its state flags. The client's progress
+// may be read at any time (its counters are atomic).
 #pragma once
 
 #include <atomic>
@@ -21,6 +24,8 @@
 #include "page/dom.h"
 
 namespace gm {
+
+class CHttpClient;
 
 // A page taken from the prefetch.
 struct PrefetchedPage {
@@ -59,14 +64,15 @@ class CPagePrefetch {
  private:
   struct Job;
   void WorkerMain();
-  static void RunJob(Job* job, const std::atomic<bool>& cancel);
+  static void RunJob(Job* job, CHttpClient* client, const std::atomic<bool>& cancel);
 
   mutable std::mutex mu_;
   std::condition_variable cv_;  // job posted, job done, or quit
   std::unique_ptr<Job> job_;
   bool quit_ = false;
   std::atomic<bool> cancel_{false};
-  std::thread worker_;
+  const std::unique_ptr<CHttpClient> client_;
+  std::thread worker_;  // declared last: it ends before the client goes
 };
 
 }  // namespace gm
