@@ -71,10 +71,8 @@ CPageModel::~CPageModel() = default;
 
 bool CPageModel::LoadText(std::wstring_view text, const std::wstring& base, bool load_frames,
                           const FrameLoader& loader) {
-  Release();
-  base_ = base;
+  AdoptDocument(ParseHtml(text), base);
   live_frames_ = !load_frames;
-  document_ = ParseHtml(text);
   if (!load_frames || !loader) return true;
   for (const CDomNode* frame : FramesByTag(document_->Root())) {
     const std::wstring* src_attr = frame->FindAttribute(L"src");
@@ -89,6 +87,13 @@ bool CPageModel::LoadText(std::wstring_view text, const std::wstring& base, bool
     frames_.emplace(frame, std::move(page));  // an identity already present keeps its page
   }
   return true;
+}
+
+void CPageModel::AdoptDocument(std::unique_ptr<CDomDocument> document, const std::wstring& base) {
+  Release();
+  base_ = base;
+  live_frames_ = true;
+  document_ = std::move(document);
 }
 
 void CPageModel::SetLiveDocument(std::unique_ptr<CDomDocument> document, const std::wstring& base) {
