@@ -44,6 +44,7 @@ class CDbWriter {
 
   static constexpr size_t kMaxRows = 1024;
   static constexpr size_t kMaxBytes = 16u << 20;
+  static constexpr size_t kBatchRows = 64;  // rows the writer takes from the queue at once
 
   CDbWriter() = default;
   ~CDbWriter() { Finish(); }
@@ -78,7 +79,8 @@ class CDbWriter {
   // The writer thread: opens, prepares, then writes queued rows until told to stop.
   void Serve(DbConnectParams params, Prepare prepare);
   bool Open(const DbConnectParams& params, const Prepare& prepare, std::wstring* error);
-  void Record(bool ok);
+  // Counts `failed` rows; `error` is the first one's. Caller holds mu_.
+  void Record(int failed, const std::wstring& error);
 
   // Constant between Start and Finish.
   Mode mode_ = Mode::kInline;
