@@ -117,10 +117,18 @@ class Arena {
   size_t used_ = 0;
 };
 
-// Interned names of the known tags, filled on first use per document.
-struct TagNames {
-  const std::wstring* local[GUMBO_TAG_LAST + 1] = {};
-  const std::wstring* upper[GUMBO_TAG_LAST + 1] = {};
+// UTF-8 from gumbo to characters, through a buffer reused for every piece.
+class Widener {
+ public:
+  std::wstring_view operator()(const char* text) { return (*this)(text, std::strlen(text)); }
+  std::wstring_view operator()(const char* text, size_t length) {
+    if (buffer_.size() < length) buffer_.resize(length);
+    return std::wstring_view(buffer_.data(),
+                             FromUtf8Into(std::string_view(text, length), buffer_.data()));
+  }
+
+ private:
+  std::wstring buffer_;
 };
 
 // The NOSCRIPT elements that the text gives gumbo under another name (noscript_text.h): the
@@ -137,10 +145,39 @@ struct Renamed {
   }
 };
 
+// Adds the attributes of a gumbo element to `node`.
+void CopyAttributes(CDomDocument* doc, const GumboElement& e, CDomNode* node, Widener* widen) {
+  if (e.attributes.length == 0) return;
+  node->ReserveAttributes(e.attributes.length);
+  std::wstring prefixed;
+  for (unsigned int i = 0; i < e.attributes.length; ++i) {
+    const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
+    // Foreign attributes keep their prefix, as the browser's DOM names them.
+    const wchar_t* prefix = nullptr;
+    if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XLINK) {
+      prefix = L"xlink:";
+    } else if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XML) {
+      prefix = L"xml:";
+    } else if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XMLNS && std::strcmp(a->name, "xmlns")) {
+      prefix = L"xmlns:";
+    }
+    std::wstring_view name = (*widen)(a->name);
+    if (prefix) {
+      prefixed.assign(prefix);
+      prefixed.append(name);
+      name = prefixed;
+    }
+    // The name is interned before the buffer is reused for the value.
+    std::wstring_view interned = *doc->Intern(name);
+    node->AppendAttribute(interned, (*widen)(a->value));
+  }
+}
+
 // Copies gumbo's tree below `source` into `target`, depth first with an explicit stack.
 void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
                   const Renamed& renamed) {
-  TagNames tags;
+  const CDomName* tags[GUMBO_TAG_LAST + 1] = {};  // interned names of the known tags
+  Widener widen;
   struct Frame {
     const GumboVector* children;
     unsigned int index;
@@ -163,31 +200,12 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
         CDomNode* node;
         if (e.tag_namespace == GUMBO_NAMESPACE_HTML && e.tag < GUMBO_TAG_UNKNOWN) {
           GumboTag tag = renamed.TagOf(e);
-          if (!tags.local[tag]) {
-            const char* name = gumbo_normalized_tagname(tag);
-            node = doc->CreateElement(Widen(name, std::strlen(name)), DomNamespace::kHtml);
-            tags.local[tag] = &node->LocalName();
-            tags.upper[tag] = &node->Name();
-          } else {
-            node = doc->CreateElement(tags.local[tag], tags.upper[tag], DomNamespace::kHtml);
-          }
+          if (!tags[tag]) tags[tag] = doc->InternName(widen(gumbo_normalized_tagname(tag)));
+          node = doc->CreateElement(tags[tag], DomNamespace::kHtml);
         } else {
           node = doc->CreateElement(ElementName(e), NamespaceOf(e.tag_namespace));
         }
-        node->ReserveAttributes(e.attributes.length);
-        for (unsigned int i = 0; i < e.attributes.length; ++i) {
-          const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
-          std::wstring name = Widen(a->name, std::strlen(a->name));
-          // Foreign attributes keep their prefix, as the browser's DOM names them.
-          if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XLINK) {
-            name.insert(0, L"xlink:");
-          } else if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XML) {
-            name.insert(0, L"xml:");
-          } else if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XMLNS && name != L"xmlns") {
-            name.insert(0, L"xmlns:");
-          }
-          node->AppendAttribute(std::move(name), Widen(a->value, std::strlen(a->value)));
-        }
+        CopyAttributes(doc, e, node, &widen);
         parent->AppendChild(node);
         // A template's content is not part of the tree that a browser's DOM walk sees.
         if (child->type == GUMBO_NODE_ELEMENT && e.children.length > 0)
@@ -197,23 +215,20 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
       case GUMBO_NODE_TEXT:
       case GUMBO_NODE_CDATA:
       case GUMBO_NODE_WHITESPACE: {
-        const char* text = child->v.text.text;
-        std::wstring value = Widen(text, std::strlen(text));
+        std::wstring_view value = widen(child->v.text.text);
         // The parser may give adjacent text pieces (text then white space); a browser's tree
         // holds one text node for them.
         CDomNode* last = parent->LastChild();
         if (last && last->IsText()) {
           last->AppendValue(value);
         } else {
-          parent->AppendChild(doc->CreateText(std::move(value)));
+          parent->AppendChild(doc->CreateText(value));
         }
         break;
       }
-      case GUMBO_NODE_COMMENT: {
-        const char* text = child->v.text.text;
-        parent->AppendChild(doc->CreateComment(Widen(text, std::strlen(text))));
+      case GUMBO_NODE_COMMENT:
+        parent->AppendChild(doc->CreateComment(widen(child->v.text.text)));
         break;
-      }
       default:
         break;
     }

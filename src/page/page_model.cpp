@@ -77,8 +77,8 @@ bool CPageModel::LoadText(std::wstring_view text, const std::wstring& base, bool
   document_ = ParseHtml(text);
   if (!load_frames || !loader) return true;
   for (const CDomNode* frame : FramesByTag(document_->Root())) {
-    const std::wstring* src_attr = frame->FindAttribute(L"src");
-    std::wstring src = src_attr ? *src_attr : std::wstring();
+    const std::wstring_view* src_attr = frame->FindAttribute(L"src");
+    std::wstring src(src_attr ? *src_attr : std::wstring_view());
     std::wstring url;
     if (!CombineUrl(base_, src, &url)) url = src;
     if (EqualsIgnoringCase(url, base_)) continue;
@@ -134,7 +134,7 @@ std::wstring CPageModel::ElementText(const CDomNode* element) const {
 std::wstring CPageModel::NodeText(const CDomNode* node) const {
   if (!node) return std::wstring();
   if (node->IsElement()) return ElementText(node);
-  return node->Value();
+  return std::wstring(node->Value());
 }
 
 const CDomNode* CPageModel::FindTextElement(const CDomNode* any_node,
