@@ -3,7 +3,6 @@
 #include <gumbo.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -11,6 +10,7 @@
 
 #include "doc/text_codec.h"
 #include "page/css_style.h"
+#include "page/gumbo_arena.h"
 #include "page/markup_bounds.h"
 #include "page/noscript_text.h"
 
@@ -53,69 +53,6 @@ DomNamespace NamespaceOf(GumboNamespaceEnum ns) {
       return DomNamespace::kHtml;
   }
 }
-
-// Bump allocation for gumbo: its many small blocks are dropped together when the parse is
-// done, which is much cheaper than freeing them one by one (and frees deep trees without
-// recursion).
-class Arena {
- public:
-  ~Arena() {
-    for (char* block : blocks_) std::free(block);
-    // Whole blocks go back to this thread's spares for the next page: fresh blocks of this
-    // size come from the kernel as new pages, whose faults cost more than the parse itself.
-    std::vector<char*>& spares = Spares();
-    for (char* block : whole_blocks_) {
-      if (spares.size() < kSpareBlocks) {
-        spares.push_back(block);
-      } else {
-        std::free(block);
-      }
-    }
-  }
-  static void* Allocate(void* self, size_t size) { return static_cast<Arena*>(self)->Take(size); }
-  static void Deallocate(void*, void*) {}
-
- private:
-  static constexpr size_t kBlock = 1 << 20;
-  static constexpr size_t kSpareBlocks = 4;
-  static std::vector<char*>& Spares() {
-    struct Holder {
-      ~Holder() {
-        for (char* block : blocks) std::free(block);
-      }
-      std::vector<char*> blocks;
-    };
-    thread_local Holder holder;
-    return holder.blocks;
-  }
-  void* Take(size_t size) {
-    size = (size + 15) & ~size_t{15};
-    if (size > kBlock / 4) {
-      char* own = static_cast<char*>(std::malloc(size));
-      if (own) blocks_.push_back(own);
-      return own;
-    }
-    if (!current_ || used_ + size > kBlock) {
-      std::vector<char*>& spares = Spares();
-      if (!spares.empty()) {
-        current_ = spares.back();
-        spares.pop_back();
-      } else {
-        current_ = static_cast<char*>(std::malloc(kBlock));
-        if (!current_) return nullptr;
-      }
-      whole_blocks_.push_back(current_);
-      used_ = 0;
-    }
-    void* p = current_ + used_;
-    used_ += size;
-    return p;
-  }
-  std::vector<char*> blocks_;        // large single allocations
-  std::vector<char*> whole_blocks_;  // blocks of kBlock bytes
-  char* current_ = nullptr;
-  size_t used_ = 0;
-};
 
 // UTF-8 from gumbo to characters, through a buffer reused for every piece.
 class Widener {
@@ -173,26 +110,78 @@ void CopyAttributes(CDomDocument* doc, const GumboElement& e, CDomNode* node, Wi
   }
 }
 
-// Copies gumbo's tree below `source` into `target`, depth first with an explicit stack.
-void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
-                  const Renamed& renamed) {
-  const CDomName* tags[GUMBO_TAG_LAST + 1] = {};  // interned names of the known tags
-  Widener widen;
-  struct Frame {
-    const GumboVector* children;
-    unsigned int index;
-    CDomNode* parent;
-  };
-  std::vector<Frame> stack;
-  stack.push_back({&source->v.document.children, 0, target});
+// The walk over gumbo's tree that the copy makes, depth first with an explicit stack, children
+// in order, template contents left out. Calls visit(child, parent frame's payload, number) for
+// every node below the document in that order (numbers from 1); visit returns the payload of
+// the child's own frame, or nullopt when the walk is not to go below it. False when visit
+// asked to end the walk (by `stop`).
+struct WalkFrame {
+  GumboVector children;  // a copy: gumbo's node need not be read again
+  unsigned int index;
+  CDomNode* parent;
+};
+
+template <typename Visit>
+bool WalkGumbo(const GumboNode* document, CDomNode* target, Visit&& visit) {
+  std::vector<WalkFrame> stack;
+  stack.push_back({document->v.document.children, 0, target});
+  uint64_t number = 0;
   while (!stack.empty()) {
-    Frame& top = stack.back();
-    if (top.index >= top.children->length) {
+    WalkFrame& top = stack.back();
+    if (top.index >= top.children.length) {
       stack.pop_back();
       continue;
     }
-    const auto* child = static_cast<const GumboNode*>(top.children->data[top.index++]);
-    CDomNode* parent = top.parent;
+    const auto* child = static_cast<const GumboNode*>(top.children.data[top.index++]);
+    CDomNode* node = nullptr;
+    if (!visit(child, top, ++number, &node)) return false;
+    // A template's content is not part of the tree that a browser's DOM walk sees.
+    if (node && child->type == GUMBO_NODE_ELEMENT && child->v.element.children.length > 0)
+      stack.push_back({child->v.element.children, 0, node});
+  }
+  return true;
+}
+
+// Tells the arena until which visit of the copy each piece of gumbo's tree is read.
+void MarkNeeds(const GumboNode* document, CGumboArena* arena) {
+  static CDomNode* const kAny = reinterpret_cast<CDomNode*>(1);  // only "go below" matters
+  WalkGumbo(document, kAny,
+            [arena](const GumboNode* child, const WalkFrame& frame, uint64_t n, CDomNode** node) {
+              arena->Need(frame.children.data, n);
+              arena->Need(child, n);
+              if (child->type == GUMBO_NODE_ELEMENT || child->type == GUMBO_NODE_TEMPLATE) {
+                const GumboElement& e = child->v.element;
+                arena->Need(e.attributes.data, n);
+                for (unsigned int i = 0; i < e.attributes.length; ++i) {
+                  const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
+                  arena->Need(a, n);
+                  arena->Need(a->name, n);
+                  arena->Need(a->value, n);
+                }
+                *node = kAny;
+              } else if (child->type != GUMBO_NODE_DOCUMENT) {
+                arena->Need(child->v.text.text, n);
+              }
+              return true;
+            });
+  arena->StartRelease();
+}
+
+// Copies gumbo's tree below `source` into `target`. With an arena whose tree is large, gumbo's
+// memory is given back as the copy goes; the arena's stop check ends the copy (false).
+bool CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
+                  const Renamed& renamed, CGumboArena* arena) {
+  constexpr uint64_t kStepNodes = 4096;  // release and stop check this often
+  bool release = arena && arena->LargeTree();
+  if (release) MarkNeeds(source, arena);
+  const CDomName* tags[GUMBO_TAG_LAST + 1] = {};  // interned names of the known tags
+  Widener widen;
+  auto copy = [&](const GumboNode* child, const WalkFrame& frame, uint64_t n, CDomNode** out) {
+    if (n % kStepNodes == 0 && arena) {
+      if (release) arena->ReleaseUpTo(n - 1);
+      if (arena->StopRequested()) return false;
+    }
+    CDomNode* parent = frame.parent;
     switch (child->type) {
       case GUMBO_NODE_ELEMENT:
       case GUMBO_NODE_TEMPLATE: {
@@ -207,9 +196,7 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
         }
         CopyAttributes(doc, e, node, &widen);
         parent->AppendChild(node);
-        // A template's content is not part of the tree that a browser's DOM walk sees.
-        if (child->type == GUMBO_NODE_ELEMENT && e.children.length > 0)
-          stack.push_back({&e.children, 0, node});
+        *out = node;
         break;
       }
       case GUMBO_NODE_TEXT:
@@ -232,69 +219,66 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
       default:
         break;
     }
-  }
+    return true;
+  };
+  return WalkGumbo(source, target, copy);
 }
 
 }  // namespace
 
 namespace {
 
-// Parses a page into an arena; everything gumbo allocated goes with the arena (no
-// gumbo_destroy_output).
-GumboOutput* Parse(std::string_view utf8, Arena* arena) {
-  GumboOptions options = kGumboDefaultOptions;
-  options.max_errors = 0;  // error records are not used and cost time on sloppy pages
-  options.allocator = &Arena::Allocate;
-  options.deallocator = &Arena::Deallocate;
-  options.userdata = arena;
-  return gumbo_parse_with_options(&options, utf8.data(), utf8.size());
-}
-
 // Parses until the NOSCRIPT content is text (noscript_text.h), at most kMaxNoscriptPasses
 // times; a page that needs more keeps the rest of its NOSCRIPT elements as gumbo built them.
-void BuildWithNoscriptText(std::string_view utf8, CDomDocument* doc) {
+// False when stopped.
+bool BuildWithNoscriptText(std::string_view utf8, CDomDocument* doc,
+                           const CGumboArena::StopCheck* should_stop) {
   constexpr int kMaxNoscriptPasses = 8;
   std::string text(utf8);
   Renamed renamed;
   for (int pass = 1;; ++pass) {
-    Arena arena;
-    GumboOutput* output = Parse(text, &arena);
-    if (!output) return;
+    CGumboArena arena(should_stop);
+    GumboOutput* output = arena.Parse(text);
+    if (!output) return false;
     if (pass == kMaxNoscriptPasses || !RewriteNoscripts(*output, &text, &renamed.offsets)) {
       renamed.text = text.data();
-      CopyChildren(doc, output->document, doc->Root(), renamed);
-      return;
+      return CopyChildren(doc, output->document, doc->Root(), renamed, &arena);
     }
   }
 }
 
-void BuildInto(std::string_view page, CDomDocument* doc) {
+bool BuildInto(std::string_view page, CDomDocument* doc,
+               const CGumboArena::StopCheck* should_stop) {
   std::string bounded;
   std::string_view utf8 = BoundMarkup(page, &bounded);
   if (MayHoldNoscript(utf8)) {
-    BuildWithNoscriptText(utf8, doc);
+    if (!BuildWithNoscriptText(utf8, doc, should_stop)) return false;
   } else {
-    Arena arena;
-    GumboOutput* output = Parse(utf8, &arena);
-    if (output) CopyChildren(doc, output->document, doc->Root(), Renamed());
+    CGumboArena arena(should_stop);
+    GumboOutput* output = arena.Parse(utf8);
+    if (!output || !CopyChildren(doc, output->document, doc->Root(), Renamed(), &arena))
+      return false;
   }
   ComputeStyles(doc);
+  return true;
 }
 
 }  // namespace
 
-std::unique_ptr<CDomDocument> ParseHtmlUtf8(std::string_view utf8) {
+std::unique_ptr<CDomDocument> ParseHtmlUtf8(std::string_view utf8,
+                                            const std::function<bool()>& should_stop) {
   auto doc = std::make_unique<CDomDocument>();
-  BuildInto(utf8, doc.get());
+  if (!BuildInto(utf8, doc.get(), &should_stop)) return nullptr;
   return doc;
 }
 
 void ParseHtmlInto(std::wstring_view text, CDomDocument* document) {
-  BuildInto(ToUtf8(text), document);
+  BuildInto(ToUtf8(text), document, nullptr);
 }
 
-std::unique_ptr<CDomDocument> ParseHtml(std::wstring_view text) {
-  return ParseHtmlUtf8(ToUtf8(text));
+std::unique_ptr<CDomDocument> ParseHtml(std::wstring_view text,
+                                        const std::function<bool()>& should_stop) {
+  return ParseHtmlUtf8(ToUtf8(text), should_stop);
 }
 
 }  // namespace gm

@@ -70,11 +70,16 @@ CPageModel::CPageModel() : user_agent_(CHttpClient::DefaultUserAgent()) {}
 CPageModel::~CPageModel() = default;
 
 bool CPageModel::LoadText(std::wstring_view text, const std::wstring& base, bool load_frames,
-                          const FrameLoader& loader) {
+                          const FrameLoader& loader, const std::function<bool()>& should_stop) {
   Release();
   base_ = base;
   live_frames_ = !load_frames;
-  document_ = ParseHtml(text);
+  document_.reset();  // the previous page's tree is not kept while the next one is built
+  document_ = ParseHtml(text, should_stop);
+  if (!document_) {
+    document_ = std::make_unique<CDomDocument>();
+    return false;
+  }
   if (!load_frames || !loader) return true;
   for (const CDomNode* frame : FramesByTag(document_->Root())) {
     const std::wstring_view* src_attr = frame->FindAttribute(L"src");
