@@ -97,10 +97,40 @@ void* CGumboArena::Allocate(void* self, size_t size) {
   return static_cast<CGumboArena*>(self)->Take(size);
 }
 
+void CGumboArena::Deallocate(void* self, void* piece) {
+  // The tokenizer frees many short buffers right after taking them: the latest piece's room
+  // is taken again, and small recent pieces go to a free list. Other pieces stay until the
+  // arena goes.
+  auto* arena = static_cast<CGumboArena*>(self);
+  if (!piece) return;
+  if (piece == arena->latest_) {
+    arena->used_ = static_cast<size_t>(arena->latest_ - arena->current_);
+    arena->latest_ = nullptr;
+    return;
+  }
+  // Newest first: an older entry for the same address is a piece freed before.
+  for (size_t i = 1; i <= kRecent; ++i) {
+    Piece& p = arena->recent_[(arena->recent_at_ - i) % kRecent];
+    if (p.at != piece) continue;
+    if (p.size <= kSmall) {
+      *static_cast<void**>(piece) = arena->free_[p.size / 8];
+      arena->free_[p.size / 8] = piece;
+    }
+    p.at = nullptr;
+    return;
+  }
+}
+
 void* CGumboArena::Take(size_t size) {
   if (should_stop_) CheckStop();
   // gumbo's structures hold nothing wider than a pointer.
-  size = (size + 7) & ~size_t{7};
+  size = size == 0 ? 8 : (size + 7) & ~size_t{7};
+  if (size <= kSmall && free_[size / 8]) {
+    void* piece = free_[size / 8];
+    free_[size / 8] = *static_cast<void**>(piece);
+    recent_[recent_at_++ % kRecent] = {piece, size};
+    return piece;
+  }
   if (size > kBlock / 4) {
     size_t rounded = (size + 4095) & ~size_t{4095};
     char* own = MapAligned(rounded, kBlock);
@@ -121,9 +151,10 @@ void* CGumboArena::Take(size_t size) {
     blocks_.push_back({current_, kBlock});
     used_ = 0;
   }
-  void* p = current_ + used_;
+  latest_ = current_ + used_;
   used_ += size;
-  return p;
+  recent_[recent_at_++ % kRecent] = {latest_, size};
+  return latest_;
 }
 
 CGumboArena::Block* CGumboArena::BlockOf(const void* piece) {

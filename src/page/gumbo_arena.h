@@ -64,7 +64,7 @@ class CGumboArena {
   };
 
   static void* Allocate(void* self, size_t size);
-  static void Deallocate(void*, void*) {}
+  static void Deallocate(void* self, void* piece);
   void* Take(size_t size);
   void CheckStop();
   Block* BlockOf(const void* piece);
@@ -79,6 +79,18 @@ class CGumboArena {
   std::vector<Block> blocks_;
   char* current_ = nullptr;
   size_t used_ = 0;
+  char* latest_ = nullptr;  // the latest piece of the current block, while it is not freed
+  // Small pieces freed soon after they were taken are taken again: the most recent pieces
+  // with their sizes (newest at recent_[recent_at_ - 1]), and free pieces by size / 8.
+  static constexpr size_t kRecent = 4;
+  static constexpr size_t kSmall = 64;
+  struct Piece {
+    void* at = nullptr;
+    size_t size = 0;
+  };
+  Piece recent_[kRecent];
+  size_t recent_at_ = 0;
+  void* free_[kSmall / 8 + 1] = {};
   // Release: block index + 1 by (address / kBlock - first_slot_); blocks by need.
   std::vector<uint32_t> slots_;
   uintptr_t first_slot_ = 0;
