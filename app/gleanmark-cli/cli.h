@@ -51,17 +51,22 @@ class CBrowserPage;
 
 namespace gm::cli {
 
-// Browser mode of the command line. The Qt application (offscreen without a display, Chromium
-// without its sandbox as root) is made only when something asks for a browser page. The
-// environment variable GLEANMARK_NO_BROWSER (non-empty) keeps the browser off.
+// Browser mode of the command line. The browser module (browser_module.h) is loaded and the Qt
+// application (offscreen without a display, Chromium without its sandbox as root) made only
+// when something asks for a browser page. The environment variable GLEANMARK_NO_BROWSER
+// (non-empty) keeps the browser off.
 // Threads: StartBrowser, PollBrowser and EndBrowser run on the main thread; NewCliBrowserPage
 // on any thread (a runner's), where it asks the main thread's PollBrowser to start the browser and
 // waits for it.
 // False when the program was built without a browser or it is switched off.
 bool BrowserAllowed();
-bool StartBrowser();
+// Loads the module and starts the browser (once; later calls answer as the first did). False
+// with the reason in *error (may be null) when the module is missing or the browser cannot
+// start.
+bool StartBrowser(std::string* error);
 std::unique_ptr<CBrowserPage> NewCliBrowserPage();
-// Starts the browser when a runner asked for it, then runs Qt's events (or sleeps) for `ms`.
+// Starts the browser when a runner asked for it (a failure is printed once), then runs Qt's
+// events (or sleeps) for `ms`.
 void PollBrowser(int ms);
 // Ends the browser service and the application (after every page user is gone).
 void EndBrowser();

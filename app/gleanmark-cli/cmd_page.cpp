@@ -120,10 +120,7 @@ bool LoadLive(const std::string& source, CPageModel* model, std::string* error) 
     }
     url = FromUtf8(std::string(kFileScheme) + absolute.string());
   }
-  if (!StartBrowser()) {
-    *error = "the browser cannot be started (Qt WebEngine is missing or failed to start)";
-    return false;
-  }
+  if (!StartBrowser(error)) return false;
   std::unique_ptr<CBrowserPage> page = NewCliBrowserPage();
   std::unique_ptr<CDomDocument> doc;
   if (page && page->Navigate(url, L"", nullptr)) {

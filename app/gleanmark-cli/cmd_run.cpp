@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "doc/file_util.h"
 #include "doc/task_file.h"
 #include "doc/text_codec.h"
+#include "doc/tick_clock.h"
 #include "engine/task_runner.h"
 #include "page/browser.h"
 #include "output/query_values.h"
@@ -32,9 +34,18 @@ void OnInterrupt(int) {
   g_interrupted = true;
 }
 
-// Status texts on standard error, each once, and every page that was skipped.
+// Status texts on standard error, each once, and every page that was skipped. When standard
+// error is not a terminal, the lines are buffered; the waiting loop of the run flushes them
+// (FlushIfDue) a few times a second.
 class StatusPrinter : public CRunnerListener {
  public:
+  // Before anything is written to standard error.
+  StatusPrinter() : buffered_(!isatty(STDERR_FILENO)) {
+    static char buffer[1 << 16];  // stays the stream's buffer until the program ends
+    if (buffered_) std::setvbuf(stderr, buffer, _IOFBF, sizeof buffer);
+  }
+  ~StatusPrinter() override { std::fflush(stderr); }
+
   void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) override {
     if (notice == kNoticePageFailed) {
       std::fprintf(stderr, "gleanmark-cli: page skipped: %s\n",
@@ -48,8 +59,19 @@ class StatusPrinter : public CRunnerListener {
     std::fprintf(stderr, "%s\n", ToUtf8(text).c_str());
   }
 
+  // Any thread (stdio locks the stream).
+  void FlushIfDue() {
+    int64_t now = TickMs();
+    if (!buffered_ || now - flushed_ < kFlushMs) return;
+    std::fflush(stderr);
+    flushed_ = now;
+  }
+
  private:
-  std::wstring last_;
+  static constexpr int64_t kFlushMs = 100;
+  const bool buffered_;
+  int64_t flushed_ = 0;  // waiting loop only
+  std::wstring last_;    // runner thread only
 };
 
 }  // namespace
@@ -88,6 +110,7 @@ bool LoadTask(const std::string& path, const CXmlDocument* config, CXmlDocument*
 }
 
 int CmdRun(const Args& in) {
+  StatusPrinter printer;
   Args args = in;
   bool missing = false;
   std::optional<std::string> config_path = TakeOption(&args, "--config", &missing);
@@ -127,7 +150,6 @@ int CmdRun(const Args& in) {
   CRecordStream stream(out, format == "csv" ? CRecordStream::kCsv : CRecordStream::kJsonLines);
   std::unique_ptr<CXlsOutput> xls;
   std::unique_ptr<CSqliteStream> sqlite;
-  StatusPrinter printer;
   RunnerEnvironment env;
   env.config = have_config ? config.get() : nullptr;
   if (format == "xls") {
@@ -144,6 +166,9 @@ int CmdRun(const Args& in) {
   env.resolveQuery = ResolveQueryValue;
   // Browser-mode pages start the browser on first use.
   if (BrowserAllowed()) env.newBrowserPage = &NewCliBrowserPage;
+  // For side-by-side measurements: GLEANMARK_NO_PREFETCH (non-empty) downloads one page at a time.
+  const char* no_prefetch = std::getenv("GLEANMARK_NO_PREFETCH");
+  env.prefetchPages = !(no_prefetch && *no_prefetch);
 
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
@@ -157,6 +182,7 @@ int CmdRun(const Args& in) {
     bool stop_sent = false;
     while (runner.RunsCompleted() == 0 || runner.State() != kStopped) {
       PollBrowser(20);
+      printer.FlushIfDue();
       if (g_interrupted && !stop_sent) {
         runner.Stop();
         stop_sent = true;

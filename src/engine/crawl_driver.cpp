@@ -4,10 +4,12 @@
 
 #include "doc/config.h"
 #include "doc/text_codec.h"
+#include "doc/tick_clock.h"
 #include "engine/browser_nav.h"
 #include "engine/extraction.h"
 #include "engine/page_handles.h"
 #include "engine/page_loader.h"
+#include "engine/page_prefetch.h"
 #include "engine/paging.h"
 #include "engine/task_runner.h"
 #include "page/element_path.h"
@@ -213,6 +215,8 @@ struct RunState {
   PagingPosition position;
   CAddressSource source;
   bool task_clicks = false;
+  std::optional<std::wstring> next;         // chosen ahead of time for a prefetch
+  std::unique_ptr<CPagePrefetch> prefetch;  // made with the first prefetch
 };
 
 bool BrowserMode(const CTaskRunner& r, const RunState& s) {
@@ -239,8 +243,54 @@ bool OpenedInBrowser(RunState& s, const std::wstring& url) {
 
 bool Downloaded(RunState& s, const std::wstring& url) {
   CTaskRunner& r = s.r;
-  return PageOutcome(r, url, DownloadPage(r.root.get(), r, url, r.previousUrl, false),
-                     L"could not be downloaded or analysed");
+  bool loaded = s.prefetch && s.prefetch->Holds(url)
+                    ? TakePrefetchedPage(r.root.get(), r, *s.prefetch, url)
+                    : DownloadPage(r.root.get(), r, url, r.previousUrl, false);
+  return PageOutcome(r, url, loaded, L"could not be downloaded or analysed");
+}
+
+// The next address of a list or template source, skipping those equal to the current one;
+// nothing when the source is used up or the run is stopped.
+std::optional<std::wstring> ChooseNextAddress(RunState& s) {
+  CTaskRunner& r = s.r;
+  for (;;) {
+    if (!r.PumpMessages()) return std::nullopt;
+    std::optional<std::wstring> next = s.source.NextAddress([&r] { return !r.PumpMessages(); });
+    if (!next || next->empty()) return std::nullopt;
+    if (!EqualNoCase(*next, r.currentUrl)) return next;
+  }
+}
+
+// The next address, looked up on a copy of the source for at most a few milliseconds so that
+// the records of the current page never wait for it; nothing when there is none or the look-up
+// takes longer (a long run of repeated addresses), and the run looks it up when it gets there.
+std::optional<std::wstring> PeekNextAddress(RunState& s) {
+  constexpr int64_t kPeekMs = 20;
+  CAddressSource probe = s.source;
+  const int64_t until = TickMs() + kPeekMs;
+  auto late = [until] { return TickMs() >= until; };
+  for (;;) {
+    std::optional<std::wstring> next = probe.NextAddress(late);
+    if (!next || next->empty() || late()) return std::nullopt;
+    if (!EqualNoCase(*next, s.r.currentUrl)) {
+      s.source = std::move(probe);
+      return next;
+    }
+  }
+}
+
+// Once a downloaded page has shown its records, the next address of the run is downloaded
+// (and analysed) while they are extracted, when nothing has to happen between the two: no
+// download interval and no browser.
+void PrefetchNextPage(RunState& s) {
+  CTaskRunner& r = s.r;
+  int type = s.source.Type();
+  if ((type != 1 && type != 2) || r.downloadInterval > 0 || !r.env().prefetchPages) return;
+  std::optional<std::wstring> next = PeekNextAddress(s);
+  if (!next) return;
+  s.next = next;
+  if (!s.prefetch) s.prefetch = std::make_unique<CPagePrefetch>();
+  s.prefetch->Start(*next, r.currentUrl, r.userAgent, !PageNeedsFrames(r.root.get()));
 }
 
 Step PageStep(RunState& s) {
@@ -257,7 +307,10 @@ Step PageStep(RunState& s) {
   CXmlNode* task = r.task();
   if (r.LoadMethod() == 0) {
     if (!Downloaded(s, url)) return Step::kNextAddress;
-    if (Walk(root, r, &url, nullptr, nullptr)) return Step::kRecords;
+    if (Walk(root, r, &url, nullptr, nullptr)) {
+      PrefetchNextPage(s);
+      return Step::kRecords;
+    }
     if (r.Stopped()) return Step::kFinish;
     if (!OpenPageInBrowser(root, r, task, url) || !Walk(root, r, &url, nullptr, nullptr)) {
       return Step::kNextAddress;
@@ -324,15 +377,12 @@ Step NextAddressStep(RunState& s) {
   s.position = {};
   int type = s.source.Type();
   if (type == 1 || type == 2) {
-    for (;;) {
-      if (!r.PumpMessages()) return Step::kFinish;
-      std::optional<std::wstring> next = s.source.NextAddress([&r] { return !r.PumpMessages(); });
-      if (!next || next->empty()) return Step::kFinish;
-      if (EqualNoCase(*next, r.currentUrl)) continue;
-      r.previousUrl = r.currentUrl;
-      r.currentUrl = *next;
-      return Step::kPage;
-    }
+    std::optional<std::wstring> next = s.next ? std::move(s.next) : ChooseNextAddress(s);
+    s.next.reset();
+    if (!next) return Step::kFinish;
+    r.previousUrl = r.currentUrl;
+    r.currentUrl = *next;
+    return Step::kPage;
   }
   if (type == 3) {
     CLocation* root = r.root.get();

@@ -4,6 +4,7 @@
 
 #include "engine/crawl_driver.h"
 #include "engine/page_handles.h"
+#include "engine/page_prefetch.h"
 #include "engine/task_runner.h"
 #include "net/html_scan.h"
 #include "net/http_client.h"
@@ -197,6 +198,40 @@ bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url
   return result == HttpWait::kReady;
 }
 
+bool PageNeedsFrames(const CLocation* l) {
+  return ContainsFrameStep(l->path) || ContainsFrameStep(l->step);
+}
+
+namespace {
+
+// The analysis half of a page load: the page text (error silencer in place) into the
+// location's page model, parsed here unless `parsed` already holds its tree; frames are
+// loaded through the runner when the location's paths reach into them.
+bool AnalysePage(CLocation* l, CTaskRunner& r, const std::wstring& url, const std::wstring& text,
+                 std::unique_ptr<CDomDocument> parsed) {
+  r.SetStatusText(L"DIGLOC_ANALYZING");
+  bool load_frames = PageNeedsFrames(l);
+  CPageModel* model = PageOf(l);
+  model->SetFilterHiddenText(r.filterHiddenText);
+  if (parsed && !load_frames) {
+    model->AdoptDocument(std::move(parsed), url);
+    return true;
+  }
+  CPageModel::FrameLoader loader = [&r](const std::wstring& frame_url,
+                                        const std::wstring& frame_referer, CPageModel* frame) {
+    CLocation holder;  // a location only to carry the frame page through the download
+    holder.page = std::shared_ptr<void>(frame, [](void*) {});
+    return DownloadFrame(&holder, r, frame_url, frame_referer, true);
+  };
+  if (!model->LoadText(text, url, load_frames, loader, [&r] { return !r.PumpMessages(); })) {
+    if (!r.Stopped()) r.SetStatusText(L"DIGLOC_ANALYSEFAILED");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
                   const std::wstring& referer, bool inline_scripts) {
   if (r.Stopped()) return false;
@@ -212,22 +247,41 @@ bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
   }
   std::wstring text = DecodeBody(client);
   if (inline_scripts && !InlineScripts(r, url, &text)) return false;
-  text = WithErrorSilencer(text);
-  r.SetStatusText(L"DIGLOC_ANALYZING");
-  bool load_frames = ContainsFrameStep(l->path) || ContainsFrameStep(l->step);
-  CPageModel* model = PageOf(l);
-  model->SetFilterHiddenText(r.filterHiddenText);
-  CPageModel::FrameLoader loader = [&r](const std::wstring& frame_url,
-                                        const std::wstring& frame_referer, CPageModel* frame) {
-    CLocation holder;  // a location only to carry the frame page through the download
-    holder.page = std::shared_ptr<void>(frame, [](void*) {});
-    return DownloadFrame(&holder, r, frame_url, frame_referer, true);
-  };
-  if (!model->LoadText(text, url, load_frames, loader, [&r] { return !r.PumpMessages(); })) {
-    if (!r.Stopped()) r.SetStatusText(L"DIGLOC_ANALYSEFAILED");
+  return AnalysePage(l, r, url, WithErrorSilencer(text), nullptr);
+}
+
+bool TakePrefetchedPage(CLocation* l, CTaskRunner& r, CPagePrefetch& prefetch,
+                        const std::wstring& url) {
+  if (r.Stopped()) {
+    prefetch.Abandon();
     return false;
   }
-  return true;
+  // The texts of a download: its progress as it was when the transfer began, then every
+  // change seen while the runner waits, with the message check.
+  int last = 0;
+  r.SetStatusText(L"DIGLOC_DOWNLOADING", {L"0", url});
+  if (!r.PumpMessages()) {
+    prefetch.Abandon();
+    return false;
+  }
+  auto should_stop = [&](int percent) {
+    if (percent != last) {
+      r.SetStatusText(L"DIGLOC_DOWNLOADING", {std::to_wstring(percent), url});
+      last = percent;
+    }
+    return !r.PumpMessages();
+  };
+  PrefetchedPage page;
+  switch (prefetch.Take(should_stop, &page)) {
+    case CPagePrefetch::Result::kStopped:
+      return false;
+    case CPagePrefetch::Result::kFailed:
+      r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
+      return false;
+    case CPagePrefetch::Result::kReady:
+      break;
+  }
+  return AnalysePage(l, r, url, page.text, std::move(page.document));
 }
 
 int FetchLinkedFileForRunner(CTaskRunner& r, const std::wstring& address,

@@ -11,6 +11,8 @@ namespace gm {
 
 class CTaskRunner;
 class CHttpClient;
+class CPagePrefetch;
+class CLocation;
 
 // The page text with the script that silences script errors, put where it changes neither the
 // document mode nor the tree that paths walk (after the doctype and the comments before it).
@@ -23,6 +25,15 @@ std::wstring WithErrorSilencer(std::wstring_view page_text);
 bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url,
                     const std::wstring& referer, uint32_t timeout_ms,
                     const std::wstring& status_url, bool* stopped);
+
+// True when the location's paths reach into frames, so that its page loads them too.
+bool PageNeedsFrames(const CLocation* location);
+
+// DownloadPage for a page that `prefetch` holds: waits for it with the same status texts and
+// message check, reports a failure with the same text, and analyses it into the location's
+// page model. False on a stop (no failure text) or a failure.
+bool TakePrefetchedPage(CLocation* location, CTaskRunner& r, CPagePrefetch& prefetch,
+                        const std::wstring& url);
 
 // Downloads a linked file for a field (relative addresses are combined with page_url) and adds
 // it to the field's linked files; the index, or -1 on failure or stop.

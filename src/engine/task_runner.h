@@ -111,6 +111,8 @@ struct RunnerEnvironment {
   // The fixed waits of a next-page click or paging script before and after the page's load
   // wait, in milliseconds (tests shorten them).
   int settleWaitMs = 3000;
+  // Download the next page of a list or template source while the current one is extracted.
+  bool prefetchPages = true;
 };
 
 class CTaskRunner {

@@ -704,13 +704,13 @@ bool CHttpClient::FollowRedirect() {
 }
 
 HttpWait WaitForTransaction(CHttpClient* client, const std::function<bool()>& should_stop,
-                            bool follow_redirects, int max_redirects) {
+                            bool follow_redirects, int max_redirects, int slice_ms) {
   int redirects = 0;
   for (;;) {
     int64_t start = TickMs();
-    bool over = client->WaitIdle(1000);
+    bool over = client->WaitIdle(slice_ms);
     if (over && !client->KeepConnection()) {
-      int rest = static_cast<int>(std::max<int64_t>(0, 1000 - (TickMs() - start)));
+      int rest = static_cast<int>(std::max<int64_t>(0, slice_ms - (TickMs() - start)));
       over = client->WaitWorkerEnd(rest);
     }
     if (!over) {

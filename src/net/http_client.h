@@ -32,7 +32,7 @@ class CSpoolFile;
 enum class HttpWait { kReady, kFailed, kStopped };
 class CHttpClient;
 HttpWait WaitForTransaction(CHttpClient* client, const std::function<bool()>& should_stop,
-                            bool follow_redirects, int max_redirects);
+                            bool follow_redirects, int max_redirects, int slice_ms);
 
 // A manual-reset event.
 class CManualEvent {
@@ -149,7 +149,7 @@ class CHttpClient {
 
  private:
   struct Connection;
-  friend HttpWait WaitForTransaction(CHttpClient*, const std::function<bool()>&, bool, int);
+  friend HttpWait WaitForTransaction(CHttpClient*, const std::function<bool()>&, bool, int, int);
   friend struct Connection;
 
   void StartRequest(std::wstring_view address, std::wstring_view referer);
@@ -194,13 +194,14 @@ class CHttpClient {
   bool is_file_ = false;
 };
 
-// Waits for the client's transaction as every caller does: in slices of 1 second, asking
-// `should_stop` between slices and before every redirection (a stop ends the client with
+// Waits for the client's transaction as every caller does: in slices of `slice_ms` (1 second
+// unless a caller must notice its stop sooner), asking `should_stop` between slices and before every redirection (a stop ends the client with
 // Stop()). With `follow_redirects`, redirections are followed up to `max_redirects` times;
 // one more fails with kHttpTooManyRedirects, and one to a local or unsupported address with
 // kHttpRedirectRefused.
 constexpr int kMaxRedirects = 20;
 HttpWait WaitForTransaction(CHttpClient* client, const std::function<bool()>& should_stop,
-                            bool follow_redirects, int max_redirects = kMaxRedirects);
+                            bool follow_redirects, int max_redirects = kMaxRedirects,
+                            int slice_ms = 1000);
 
 }  // namespace gm

@@ -72,14 +72,12 @@ CPageModel::~CPageModel() = default;
 bool CPageModel::LoadText(std::wstring_view text, const std::wstring& base, bool load_frames,
                           const FrameLoader& loader, const std::function<bool()>& should_stop) {
   Release();
-  base_ = base;
-  live_frames_ = !load_frames;
   document_.reset();  // the previous page's tree is not kept while the next one is built
-  document_ = ParseHtml(text, should_stop);
-  if (!document_) {
-    document_ = std::make_unique<CDomDocument>();
-    return false;
-  }
+  std::unique_ptr<CDomDocument> parsed = ParseHtml(text, should_stop);
+  bool stopped = !parsed;
+  AdoptDocument(stopped ? std::make_unique<CDomDocument>() : std::move(parsed), base);
+  live_frames_ = !load_frames;
+  if (stopped) return false;
   if (!load_frames || !loader) return true;
   for (const CDomNode* frame : FramesByTag(document_->Root())) {
     const std::wstring_view* src_attr = frame->FindAttribute(L"src");
@@ -94,6 +92,13 @@ bool CPageModel::LoadText(std::wstring_view text, const std::wstring& base, bool
     frames_.emplace(frame, std::move(page));  // an identity already present keeps its page
   }
   return true;
+}
+
+void CPageModel::AdoptDocument(std::unique_ptr<CDomDocument> document, const std::wstring& base) {
+  Release();
+  base_ = base;
+  live_frames_ = true;
+  document_ = std::move(document);
 }
 
 void CPageModel::SetLiveDocument(std::unique_ptr<CDomDocument> document, const std::wstring& base) {

@@ -39,6 +39,9 @@ class CPageModel {
   // long page is built) said stop, which leaves the model with an empty document.
   bool LoadText(std::wstring_view text, const std::wstring& base, bool load_frames,
                 const FrameLoader& loader, const std::function<bool()>& should_stop = nullptr);
+  // LoadText without frames for a tree already parsed from the page text (ParseHtml, perhaps
+  // on another thread).
+  void AdoptDocument(std::unique_ptr<CDomDocument> document, const std::wstring& base);
   // Browser mode: takes a snapshot of the live page; frames are reached through the snapshot's
   // frame documents (live-frames flag 1). The stored fingerprint stays.
   void SetLiveDocument(std::unique_ptr<CDomDocument> document, const std::wstring& base);

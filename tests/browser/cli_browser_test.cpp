@@ -66,6 +66,37 @@ TEST_F(CliBrowserTest, PagePathsAndResolveReadTheLivePage) {
   EXPECT_NE(text.status, 0);
 }
 
+// The browser is a module loaded for the login page; the cookie it receives must reach the
+// program's own cookie jar, which the HTTP client reads for the downloaded pages.
+TEST_F(CliBrowserTest, ABrowserLoginLetsTheDownloadedPagesIn) {
+  site_.Put("/login", "<form method=post action=/do-login><input name=u></form>");
+  site_.Handle("/do-login", [](const std::string&, test::CTestConn& c) {
+    return c.Send(
+        CWebSite::Response("<p>welcome</p>", "200 OK", "Set-Cookie: member=yes; Path=/\r\n"));
+  });
+  site_.Handle("/members", [](const std::string& request, test::CTestConn& c) {
+    bool member = request.find("member=yes") != std::string::npos;
+    return c.Send(CWebSite::Response(member ? "<body><ul><li>secret</li></ul>"
+                                            : "<body><ul><li>please log in</li></ul>"));
+  });
+  std::string task = Task("/members", "useiectrl=\"0\"");
+  std::string text = Slurp(task);
+  const std::string address = "<address type=\"0\">";
+  text.replace(text.find(address), address.size(),
+               "<address type=\"0\" loginpage=\"1\"><loginpage>" + site_.Url("/login") +
+                   "</loginpage><loginurl>" + site_.Url("/do-login") +
+                   "</loginurl><logindata>u=me</logindata>");
+  std::ofstream(task) << text;
+  std::vector<std::string> env = env_;
+  env.push_back("LD_DEBUG=libs");  // the loader names the libraries it loads
+  testing::CliResult r = RunCli({"run", task, "--format", "jsonl"}, env);
+  EXPECT_EQ(r.status, 0) << r.err.substr(0, 2000);
+  EXPECT_EQ(r.out, "{\"row\":\"secret\"}\n");
+  EXPECT_EQ(site_.RequestsFor("/do-login").size(), 1u);
+  EXPECT_NE(r.err.find("gleanmark-cli-browser.so"), std::string::npos);
+  EXPECT_NE(r.err.find("libQt6WebEngineCore"), std::string::npos);
+}
+
 TEST_F(CliBrowserTest, InterruptWhileAPageLoadsEndsTheRunAtOnce) {
   site_.Handle("/hang", [](const std::string&, test::CTestConn& c) {
     c.Send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n\r\n<p>x");

@@ -26,10 +26,10 @@ inline std::string Slurp(const std::string& path) {
   return ss.str();
 }
 
-// Arguments are passed as they are (no shell). Extra environment entries "NAME=value" are set
-// in the child only.
-inline CliResult RunCli(const std::vector<std::string>& args,
-                        const std::vector<std::string>& env = {}) {
+// Runs `program` (gleanmark-cli or a copy of it). Arguments are passed as they are (no shell).
+// Extra environment entries "NAME=value" are set in the child only.
+inline CliResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                            const std::vector<std::string>& env = {}) {
   char dir[] = "/tmp/gm-cli-XXXXXX";
   std::string tmp = ::mkdtemp(dir);
   std::string out_path = tmp + "/out", err_path = tmp + "/err";
@@ -40,10 +40,10 @@ inline CliResult RunCli(const std::vector<std::string>& args,
     FILE* e = std::freopen(err_path.c_str(), "w", stderr);
     (void)o, (void)e;
     for (const std::string& kv : env) ::putenv(const_cast<char*>(kv.c_str()));
-    std::vector<char*> argv{const_cast<char*>(GM_CLI)};
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    ::execv(GM_CLI, argv.data());
+    ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
   int st = 0;
@@ -53,6 +53,11 @@ inline CliResult RunCli(const std::vector<std::string>& args,
   r.err = Slurp(err_path);
   std::system(("rm -rf '" + tmp + "'").c_str());
   return r;
+}
+
+inline CliResult RunCli(const std::vector<std::string>& args,
+                        const std::vector<std::string>& env = {}) {
+  return RunProgram(GM_CLI, args, env);
 }
 
 }  // namespace gm::testing

@@ -16,16 +16,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
-  auto until = Clock::now() + limit;
-  while (Clock::now() < until) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return pred();
-}
-
 std::string PageTask(const std::string& address, const std::string& attrs = "",
                      const std::string& extra = "") {
   return "<task name=\"r\" useiectrl=\"0\" " + attrs + ">" + address +

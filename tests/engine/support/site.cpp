@@ -87,9 +87,11 @@ std::unique_ptr<CXmlDocument> TaskDoc(const std::string& text, const CSite& site
   return doc;
 }
 
-CTaskHarness::CTaskHarness(const std::string& task, const CSite& site, CFakeWeb* web) {
+CTaskHarness::CTaskHarness(const std::string& task, const CSite& site, CFakeWeb* web,
+                           bool prefetch) {
   doc = TaskDoc(task, site);
   RunnerEnvironment env;
+  env.prefetchPages = prefetch;
   if (web) {
     env.newBrowserPage = [web] { return web->NewPage(); };
     env.settleWaitMs = 20;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -60,7 +62,8 @@ class CCollector : public CRunnerListener, public CRecordOutput {
 // with a cache folder of its own.
 // With a fake web, browser pages come from it and the fixed waits of paging are short.
 struct CTaskHarness {
-  CTaskHarness(const std::string& task, const CSite& site, CFakeWeb* web = nullptr);
+  CTaskHarness(const std::string& task, const CSite& site, CFakeWeb* web = nullptr,
+               bool prefetch = true);
   CCollector collector;
   std::unique_ptr<CXmlDocument> doc;
   std::unique_ptr<CTaskRunner> runner;
@@ -68,6 +71,17 @@ struct CTaskHarness {
 
 // Parses a task in text form, with every "@SITE@" replaced by the site's address.
 std::unique_ptr<CXmlDocument> TaskDoc(const std::string& text, const CSite& site);
+
+// Polls `pred` every 5 ms until it holds or `limit` has passed; its last answer.
+template <class Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
+  auto until = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < until) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return pred();
+}
 
 // Starts a run and waits (up to 30 s) until it has ended; false on time-out.
 bool RunToEnd(CTaskRunner& runner, int runs_before = 0);

@@ -1,0 +1,128 @@
+// The next page of a list or template run is fetched while the current one is extracted: the
+// run must look exactly as it does without that (records, status texts, requests, failures),
+// and a stop while the fetched page stalls must end the run at once.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "doc/text_codec.h"
+#include "support/site.h"
+
+namespace gm::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Rows(const std::string& prefix, int n) {
+  std::string t = "<html><body><table>";
+  for (int i = 1; i <= n; ++i) {
+    t += "<tr><td>" + prefix + " " + std::to_string(i) + "</td></tr>";
+  }
+  return t + "</table></body></html>";
+}
+
+std::string RowTask(const std::string& address, const std::string& path = "HTML@HEAD#BODY@TABLE@TBODY@TR") {
+  return "<task name=\"t\" useiectrl=\"0\">" + address + "<location path=\"" + path +
+         "\" step=\"#TR\"><data name=\"v\" type=\"INNERTEXT\" path=\"@TD\"></data></location>"
+         "</task>";
+}
+
+struct RunTrace {
+  std::vector<std::vector<std::wstring>> rows;
+  std::vector<std::wstring> statuses;
+  std::vector<std::string> requested;
+  int loaded = 0, failed = 0;
+};
+
+RunTrace Trace(const std::string& task, void (*fill)(CSite&), bool prefetch) {
+  CSite site;
+  fill(site);
+  CTaskHarness h(task, site, nullptr, prefetch);
+  EXPECT_TRUE(RunToEnd(*h.runner));
+  RunTrace t{h.collector.Rows(), h.collector.Statuses(), site.Requested(),
+             h.runner->PagesLoaded(), h.runner->PagesFailed()};
+  // The site's address differs between the two runs: compare the texts without it.
+  const std::wstring base = FromUtf8(site.Url(""));
+  for (std::wstring& s : t.statuses) {
+    for (size_t p; (p = s.find(base)) != std::wstring::npos;) s.replace(p, base.size(), L"SITE");
+  }
+  return t;
+}
+
+void ListSite(CSite& site) {
+  for (int i = 1; i <= 6; ++i) site.Put("/p" + std::to_string(i), Rows("p" + std::to_string(i), 3));
+  site.Put("/empty", "<html><body>no table</body></html>");
+}
+
+void FrameSite(CSite& site) {
+  for (int i = 1; i <= 3; ++i) {
+    std::string n = std::to_string(i);
+    site.Put("/f" + n, "<html><frameset><frame src=\"in" + n + "\"></frameset></html>");
+    site.Put("/in" + n, Rows("frame " + n, 2));
+  }
+}
+
+TEST(PagePrefetchTest, RunsLookTheSameWithAndWithoutIt) {
+  struct Case {
+    const char* name;
+    std::string task;
+    void (*fill)(CSite&);
+    int rows;
+  } cases[] = {
+      // A missing page, a page without the table, a line equal to the current address.
+      {"list", RowTask("<address type=\"2\"><url>@SITE@/p1</url><urllist>@SITE@/p2\n@SITE@/gone\n"
+                       "@SITE@/P2\n@SITE@/p3\n@SITE@/empty\n@SITE@/p4</urllist></address>"),
+       ListSite, 12},
+      {"template", RowTask("<address type=\"1\"><url>@SITE@/p1</url><urlpattern>@SITE@/pN"
+                           "</urlpattern><pattern name=\"N\" value=\"[1-7-1]\"></pattern></address>"),
+       ListSite, 18},
+      // Frame pages are analysed on the runner, which loads their frames.
+      {"frames",
+       RowTask("<address type=\"2\"><url>@SITE@/f1</url><urllist>@SITE@/f2\n@SITE@/f3</urllist>"
+               "</address>",
+               "HTML@HEAD#FRAMESET@FRAME@HTML@HEAD#BODY@TABLE@TBODY@TR"),
+       FrameSite, 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunTrace before = Trace(c.task, c.fill, false);
+    RunTrace after = Trace(c.task, c.fill, true);
+    EXPECT_EQ(before.rows.size(), static_cast<size_t>(c.rows));
+    EXPECT_EQ(after.rows, before.rows);
+    EXPECT_EQ(after.statuses, before.statuses);
+    EXPECT_EQ(after.requested, before.requested);
+    EXPECT_EQ(after.loaded, before.loaded);
+    EXPECT_EQ(after.failed, before.failed);
+  }
+}
+
+// The next page never arrives: a stop ends the run within a moment, the records of the first
+// page are kept, and the next run (asking the same stalled page) ends the same way.
+TEST(PagePrefetchTest, AStopWhileTheNextPageStallsEndsTheRun) {
+  CSite site;
+  site.Put("/p1", Rows("p1", 2));
+  CTaskHarness h(RowTask("<address type=\"2\"><url>@SITE@/p1</url><urllist>@SITE@/slow\n"
+                         "@SITE@/p1b</urllist></address>"),
+                 site);
+  for (int run = 0; run < 2; ++run) {
+    h.runner->Start();
+    auto waiting = [&] {
+      for (const std::wstring& s : h.collector.Statuses()) {
+        if (s.find(L"/slow") != std::wstring::npos) return true;
+      }
+      return false;
+    };
+    ASSERT_TRUE(WaitFor(waiting, 10s));
+    std::this_thread::sleep_for(200ms);
+    auto asked = std::chrono::steady_clock::now();
+    h.runner->Stop();
+    ASSERT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() == run + 1; }, 5s));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 2s);
+    EXPECT_EQ(h.collector.Rows().size(), 2u * (run + 1));
+    EXPECT_EQ(h.runner->PagesFailed(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace gm::test
