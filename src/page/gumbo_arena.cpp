@@ -3,17 +3,12 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <chrono>
+
+#include "doc/tick_clock.h"
 
 namespace gm {
 
 namespace {
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // `size` bytes (a multiple of the page size) aligned to `align` (a power of two); null when
 // the system has no memory.
@@ -49,7 +44,7 @@ Spares& ThreadSpares() {
 
 CGumboArena::CGumboArena(const StopCheck* should_stop)
     : should_stop_(should_stop && *should_stop ? should_stop : nullptr) {
-  if (should_stop_) last_check_ms_ = NowMs();
+  if (should_stop_) last_check_ms_ = TickMs();
 }
 
 CGumboArena::~CGumboArena() {
@@ -81,10 +76,15 @@ GumboOutput* CGumboArena::Parse(std::string_view utf8) {
 
 bool CGumboArena::StopRequested() {
   if (stopped_ || !should_stop_) return stopped_;
-  int64_t now = NowMs();
+  int64_t now = TickMs();
   if (now - last_check_ms_ < kStopCheckMs) return false;
   last_check_ms_ = now;
-  stopped_ = (*should_stop_)();
+  // No exception may cross gumbo's C frames: a check that throws counts as a stop.
+  try {
+    stopped_ = (*should_stop_)();
+  } catch (...) {
+    stopped_ = true;
+  }
   return stopped_;
 }
 
