@@ -526,7 +526,7 @@ std::wstring NormalizeColor(std::wstring_view value) {
   return buf;
 }
 
-void ComputeStyles(CDomDocument* doc) {
+void ComputeStyles(CDomDocument* doc, CStopPoll* stop) {
   const CDomNode* root = doc->Root();
   StyleSheet sheet;
   for (const CDomNode* n = root; n; n = NextInTree(n, root)) {
@@ -562,8 +562,10 @@ void ComputeStyles(CDomDocument* doc) {
   int64_t page_budget = kPageMatchBudget;
   std::vector<Declaration> inline_decls;
 
+  size_t elements = 0;
   for (const CDomNode* cn = root; cn; cn = NextInTree(cn, root)) {
     if (!cn->IsElement()) continue;
+    if (stop && (++elements & 4095) == 0 && stop->Poll()) return;
     CDomNode* e = const_cast<CDomNode*>(cn);
     const std::wstring* value[kCount] = {};
 

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 
-#include "doc/tick_clock.h"
-
 namespace gm {
 
 namespace {
@@ -42,10 +40,7 @@ Spares& ThreadSpares() {
 
 }  // namespace
 
-CGumboArena::CGumboArena(const StopCheck* should_stop)
-    : should_stop_(should_stop && *should_stop ? should_stop : nullptr) {
-  if (should_stop_) last_check_ms_ = TickMs();
-}
+CGumboArena::CGumboArena(CStopPoll* stop) : stop_(stop && stop->Active() ? stop : nullptr) {}
 
 CGumboArena::~CGumboArena() {
   for (Block& b : blocks_) Free(&b);
@@ -74,23 +69,9 @@ GumboOutput* CGumboArena::Parse(std::string_view utf8) {
   return gumbo_parse_with_options(&options, utf8.data(), utf8.size());
 }
 
-bool CGumboArena::StopRequested() {
-  if (stopped_ || !should_stop_) return stopped_;
-  int64_t now = TickMs();
-  if (now - last_check_ms_ < kStopCheckMs) return false;
-  last_check_ms_ = now;
-  // No exception may cross gumbo's C frames: a check that throws counts as a stop.
-  try {
-    stopped_ = (*should_stop_)();
-  } catch (...) {
-    stopped_ = true;
-  }
-  return stopped_;
-}
-
 void CGumboArena::CheckStop() {
   if ((++calls_ & 4095) != 0) return;
-  if (StopRequested()) std::longjmp(escape_, 1);
+  if (stop_->Poll()) std::longjmp(escape_, 1);
 }
 
 void* CGumboArena::Allocate(void* self, size_t size) {
@@ -122,7 +103,7 @@ void CGumboArena::Deallocate(void* self, void* piece) {
 }
 
 void* CGumboArena::Take(size_t size) {
-  if (should_stop_) CheckStop();
+  if (stop_) CheckStop();
   // gumbo's structures hold nothing wider than a pointer.
   size = size == 0 ? 8 : (size + 7) & ~size_t{7};
   if (size <= kSmall && free_[size / 8]) {

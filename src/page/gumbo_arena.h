@@ -5,10 +5,10 @@
 // - Memory: while the builder copies gumbo's tree into the page DOM, blocks whose every
 //   piece has been copied go back to the system (Need, StartRelease, ReleaseUpTo), so that the
 //   two trees of a large page are not held at once.
-// - Stop: gumbo has no hook, but it allocates all the time; the allocator asks the stop check
-//   (about every kStopCheckMs) and, when it says stop, leaves the parse by longjmp back to
-//   Parse. Only gumbo's C frames and the allocator's are left that way, none of them holds
-//   anything but memory of this arena, which goes with it.
+// - Stop: gumbo has no hook, but it allocates all the time; the allocator asks the stop poll
+//   (stop_poll.h) and, when it says stop, leaves the parse by longjmp back to Parse. Only gumbo's C
+//   frames and the allocator's are left that way, none of them holds anything but memory of this
+//   arena, which goes with it.
 //
 // One parse per arena; used by one thread. Blocks are aligned to their size, so the block of a
 // piece is found from its address.
@@ -18,28 +18,23 @@
 
 #include <csetjmp>
 #include <cstdint>
-#include <functional>
 #include <string_view>
 #include <vector>
+
+#include "page/stop_poll.h"
 
 namespace gm {
 
 class CGumboArena {
  public:
-  using StopCheck = std::function<bool()>;
-  static constexpr int kStopCheckMs = 50;
-
-  // `should_stop` may be null or empty; it must outlive the arena.
-  explicit CGumboArena(const StopCheck* should_stop);
+  // `stop` may be null; it must outlive the arena.
+  explicit CGumboArena(CStopPoll* stop);
   CGumboArena(const CGumboArena&) = delete;
   CGumboArena& operator=(const CGumboArena&) = delete;
   ~CGumboArena();
 
-  // Parses with this arena; null when the stop check asked to stop (or memory ran out).
+  // Parses with this arena; null when the stop poll said stop (or memory ran out).
   GumboOutput* Parse(std::string_view utf8);
-  // True once the stop check asked to stop; asks it when kStopCheckMs have passed since the
-  // last time. For loops outside gumbo (the copy, the styles).
-  bool StopRequested();
 
   // Releasing while copying. Worth it only for large trees.
   bool LargeTree() const { return blocks_.size() > kReleaseFromBlocks; }
@@ -70,11 +65,9 @@ class CGumboArena {
   Block* BlockOf(const void* piece);
   void Free(Block* block);
 
-  const StopCheck* should_stop_;
+  CStopPoll* stop_;
   std::jmp_buf escape_;
-  bool stopped_ = false;
   uint32_t calls_ = 0;
-  int64_t last_check_ms_ = 0;
 
   std::vector<Block> blocks_;
   char* current_ = nullptr;

@@ -168,18 +168,18 @@ void MarkNeeds(const GumboNode* document, CGumboArena* arena) {
 }
 
 // Copies gumbo's tree below `source` into `target`. With an arena whose tree is large, gumbo's
-// memory is given back as the copy goes; the arena's stop check ends the copy (false).
+// memory is given back as the copy goes; the stop poll (may be null) ends the copy (false).
 bool CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
-                  const Renamed& renamed, CGumboArena* arena) {
+                  const Renamed& renamed, CGumboArena* arena, CStopPoll* stop) {
   constexpr uint64_t kStepNodes = 4096;  // release and stop check this often
   bool release = arena && arena->LargeTree();
   if (release) MarkNeeds(source, arena);
   const CDomName* tags[GUMBO_TAG_LAST + 1] = {};  // interned names of the known tags
   Widener widen;
   auto copy = [&](const GumboNode* child, const WalkFrame& frame, uint64_t n, CDomNode** out) {
-    if (n % kStepNodes == 0 && arena) {
+    if (n % kStepNodes == 0) {
       if (release) arena->ReleaseUpTo(n - 1);
-      if (arena->StopRequested()) return false;
+      if (stop && stop->Poll()) return false;
     }
     CDomNode* parent = frame.parent;
     switch (child->type) {
@@ -231,36 +231,37 @@ namespace {
 // Parses until the NOSCRIPT content is text (noscript_text.h), at most kMaxNoscriptPasses
 // times; a page that needs more keeps the rest of its NOSCRIPT elements as gumbo built them.
 // False when stopped.
-bool BuildWithNoscriptText(std::string_view utf8, CDomDocument* doc,
-                           const CGumboArena::StopCheck* should_stop) {
+bool BuildWithNoscriptText(std::string_view utf8, CDomDocument* doc, CStopPoll* stop) {
   constexpr int kMaxNoscriptPasses = 8;
   std::string text(utf8);
   Renamed renamed;
   for (int pass = 1;; ++pass) {
-    CGumboArena arena(should_stop);
+    CGumboArena arena(stop);
     GumboOutput* output = arena.Parse(text);
     if (!output) return false;
     if (pass == kMaxNoscriptPasses || !RewriteNoscripts(*output, &text, &renamed.offsets)) {
       renamed.text = text.data();
-      return CopyChildren(doc, output->document, doc->Root(), renamed, &arena);
+      return CopyChildren(doc, output->document, doc->Root(), renamed, &arena, stop);
     }
   }
 }
 
-bool BuildInto(std::string_view page, CDomDocument* doc,
-               const CGumboArena::StopCheck* should_stop) {
+// False when `should_stop` (may be null or empty) said stop.
+bool BuildInto(std::string_view page, CDomDocument* doc, const std::function<bool()>* should_stop) {
+  CStopPoll stop(should_stop);
   std::string bounded;
-  std::string_view utf8 = BoundMarkup(page, &bounded);
+  std::string_view utf8 = BoundMarkup(page, &bounded, &stop);
+  if (stop.Stopped()) return false;
   if (MayHoldNoscript(utf8)) {
-    if (!BuildWithNoscriptText(utf8, doc, should_stop)) return false;
+    if (!BuildWithNoscriptText(utf8, doc, &stop)) return false;
   } else {
-    CGumboArena arena(should_stop);
+    CGumboArena arena(&stop);
     GumboOutput* output = arena.Parse(utf8);
-    if (!output || !CopyChildren(doc, output->document, doc->Root(), Renamed(), &arena))
+    if (!output || !CopyChildren(doc, output->document, doc->Root(), Renamed(), &arena, &stop))
       return false;
   }
-  ComputeStyles(doc);
-  return true;
+  ComputeStyles(doc, &stop);
+  return !stop.Stopped();
 }
 
 }  // namespace
