@@ -34,7 +34,7 @@ class CStyleCache {
     if (index < 0 || index >= table_.size()) return;
     if (cached.size() < static_cast<size_t>(table_.size())) cached.resize(table_.size());
     if (cached[index]) {
-      element->MutableStyle() = *cached[index];
+      element->SetStyle(*cached[index]);
       return;
     }
     QJsonArray s = table_[index].toArray();

@@ -198,7 +198,12 @@ std::string ToUtf8(std::wstring_view text) {
 std::wstring FromUtf8(std::string_view bytes) {
   // Never more characters than bytes: written into a buffer of that size, then cut.
   std::wstring out(bytes.size(), L'\0');
-  wchar_t* p = out.data();
+  out.resize(FromUtf8Into(bytes, out.data()));
+  return out;
+}
+
+size_t FromUtf8Into(std::string_view bytes, wchar_t* out) {
+  wchar_t* p = out;
   const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t n = bytes.size();
   size_t i = 0;
@@ -233,8 +238,7 @@ std::wstring FromUtf8(std::string_view bytes) {
     *p++ = static_cast<wchar_t>(c);
     i = j;
   }
-  out.resize(static_cast<size_t>(p - out.data()));
-  return out;
+  return static_cast<size_t>(p - out);
 }
 
 std::string ToUtf16LE(std::wstring_view text) {

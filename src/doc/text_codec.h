@@ -15,6 +15,9 @@ namespace gm {
 
 std::string ToUtf8(std::wstring_view text);
 std::wstring FromUtf8(std::string_view bytes);
+// The same into `out`, which has room for bytes.size() characters (never more are written);
+// returns the number of characters written.
+size_t FromUtf8Into(std::string_view bytes, wchar_t* out);
 
 // UTF-16 little endian, no byte order mark; a trailing odd byte is ignored.
 std::string ToUtf16LE(std::wstring_view text);

@@ -97,9 +97,9 @@ void DownloadHtmlImages(CItemDef* item, CTaskRunner& r, const CDomNode* element,
   if (!item->dlimage) return;
   for (const CDomNode* n = NextInTree(element, element); n; n = NextInTree(n, element)) {
     if (!n->IsElement() || n->Name() != L"IMG") continue;
-    const std::wstring* src = n->FindAttribute(L"src");
+    const std::wstring_view* src = n->FindAttribute(L"src");
     if (!src || src->empty()) continue;
-    FetchLinkedFileForRunner(r, *src, item->baseUrl, field);
+    FetchLinkedFileForRunner(r, std::wstring(*src), item->baseUrl, field);
     if (r.State() != kRunning) break;
   }
 }

@@ -223,8 +223,8 @@ bool AnalysePage(CLocation* l, CTaskRunner& r, const std::wstring& url, const st
     holder.page = std::shared_ptr<void>(frame, [](void*) {});
     return DownloadFrame(&holder, r, frame_url, frame_referer, true);
   };
-  if (!model->LoadText(text, url, load_frames, loader)) {
-    r.SetStatusText(L"DIGLOC_ANALYSEFAILED");
+  if (!model->LoadText(text, url, load_frames, loader, [&r] { return !r.PumpMessages(); })) {
+    if (!r.Stopped()) r.SetStatusText(L"DIGLOC_ANALYSEFAILED");
     return false;
   }
   return true;

@@ -121,7 +121,7 @@ void CPagePrefetch::RunJob(Job* job, CHttpClient* http, const std::atomic<bool>&
   }
   job->page.text = WithErrorSilencer(DecodeBody(client));
   if (job->parse && job->page.text.size() <= kParseAheadChars && !cancel) {
-    job->page.document = ParseHtml(job->page.text);
+    job->page.document = ParseHtml(job->page.text, [&cancel] { return cancel.load(); });
   }
   job->result = Result::kReady;
 }

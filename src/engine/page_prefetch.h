@@ -57,8 +57,8 @@ class CPagePrefetch {
   // transfer's progress in percent (a stop abandons the job). kFailed: the transfer failed or
   // the status was not 200. The job is gone afterwards in every case.
   Result Take(const std::function<bool(int percent)>& should_stop, PrefetchedPage* page);
-  // Cancels the job in progress (the transfer within a fraction of a second; a parse in
-  // progress is let finish) and waits for the worker to let go of it.
+  // Cancels the job in progress (the transfer or the parse within a fraction of a second) and
+  // waits for the worker to let go of it.
   void Abandon();
 
  private:

@@ -178,18 +178,18 @@ bool HasWord(std::wstring_view list, std::wstring_view word) {
 bool MatchesCompound(const Compound& c, const CDomNode* e) {
   if (!c.tag.empty() && Lower(e->LocalName()) != c.tag) return false;
   if (!c.id.empty()) {
-    const std::wstring* id = e->FindAttribute(L"id");
+    const std::wstring_view* id = e->FindAttribute(L"id");
     if (!id || *id != c.id) return false;
   }
   if (!c.classes.empty()) {
-    const std::wstring* cls = e->FindAttribute(L"class");
+    const std::wstring_view* cls = e->FindAttribute(L"class");
     if (!cls) return false;
     for (const std::wstring& name : c.classes) {
       if (!HasWord(*cls, name)) return false;
     }
   }
   for (const AttributeTest& t : c.attributes) {
-    const std::wstring* v = e->FindAttribute(t.name);
+    const std::wstring_view* v = e->FindAttribute(t.name);
     if (!v) return false;
     std::wstring_view a = *v, b = t.value;
     switch (t.op) {
@@ -347,10 +347,18 @@ void ParseDeclarations(std::wstring_view block, std::vector<Declaration>* out) {
   }
 }
 
+// Hashes text by its characters, so that maps keyed by std::wstring are searched with views.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::wstring_view s) const { return std::hash<std::wstring_view>()(s); }
+};
+
 struct StyleSheet {
+  using RuleIndex =
+      std::unordered_map<std::wstring, std::vector<uint32_t>, TextHash, std::equal_to<>>;
   std::vector<Rule> rules;
   std::vector<std::vector<Declaration>> blocks;
-  std::unordered_map<std::wstring, std::vector<uint32_t>> by_id, by_class, by_tag;
+  RuleIndex by_id, by_class, by_tag;
   std::vector<uint32_t> universal;
 };
 
@@ -518,7 +526,7 @@ std::wstring NormalizeColor(std::wstring_view value) {
   return buf;
 }
 
-void ComputeStyles(CDomDocument* doc) {
+void ComputeStyles(CDomDocument* doc, CStopPoll* stop) {
   const CDomNode* root = doc->Root();
   StyleSheet sheet;
   for (const CDomNode* n = root; n; n = NextInTree(n, root)) {
@@ -554,8 +562,10 @@ void ComputeStyles(CDomDocument* doc) {
   int64_t page_budget = kPageMatchBudget;
   std::vector<Declaration> inline_decls;
 
+  size_t elements = 0;
   for (const CDomNode* cn = root; cn; cn = NextInTree(cn, root)) {
     if (!cn->IsElement()) continue;
+    if (stop && (++elements & 4095) == 0 && stop->Poll()) return;
     CDomNode* e = const_cast<CDomNode*>(cn);
     const std::wstring* value[kCount] = {};
 
@@ -578,17 +588,17 @@ void ComputeStyles(CDomDocument* doc) {
     if (!e->Attributes().empty()) {
       if (e->FindAttribute(L"hidden")) value[kDisplay] = k_none;
       if (e->LocalName() == L"input") {
-        const std::wstring* type = e->FindAttribute(L"type");
+        const std::wstring_view* type = e->FindAttribute(L"type");
         if (type && Lower(Trim(*type)) == L"hidden") value[kDisplay] = k_none;
       }
       if (e->LocalName() == L"font") {
-        if (const std::wstring* c = e->FindAttribute(L"color"))
+        if (const std::wstring_view* c = e->FindAttribute(L"color"))
           value[kColor] = doc->Intern(NormalizeColor(*c));
       } else if (e->LocalName() == L"body") {
-        if (const std::wstring* c = e->FindAttribute(L"text"))
+        if (const std::wstring_view* c = e->FindAttribute(L"text"))
           value[kColor] = doc->Intern(NormalizeColor(*c));
       }
-      if (const std::wstring* bg = e->FindAttribute(L"bgcolor"))
+      if (const std::wstring_view* bg = e->FindAttribute(L"bgcolor"))
         value[kBackgroundColor] = doc->Intern(NormalizeColor(*bg));
     }
 
@@ -596,12 +606,12 @@ void ComputeStyles(CDomDocument* doc) {
     candidates.clear();
     if (!sheet.rules.empty() && page_budget > 0) {
       matched.clear();
-      if (const std::wstring* id = e->FindAttribute(L"id")) {
+      if (const std::wstring_view* id = e->FindAttribute(L"id")) {
         auto it = sheet.by_id.find(*id);
         if (it != sheet.by_id.end())
           matched.insert(matched.end(), it->second.begin(), it->second.end());
       }
-      if (const std::wstring* cls = e->FindAttribute(L"class")) {
+      if (const std::wstring_view* cls = e->FindAttribute(L"class")) {
         for (const std::wstring& word : ValueTokens(*cls)) {
           auto it = sheet.by_class.find(word);
           if (it != sheet.by_class.end())
@@ -625,7 +635,7 @@ void ComputeStyles(CDomDocument* doc) {
       });
     }
     inline_decls.clear();
-    const std::wstring* style = e->Attributes().empty() ? nullptr : e->FindAttribute(L"style");
+    const std::wstring_view* style = e->Attributes().empty() ? nullptr : e->FindAttribute(L"style");
     if (style) ParseDeclarations(*style, &inline_decls);
     for (int pass = 0; pass < 2; ++pass) {
       bool important = pass == 1;
@@ -666,7 +676,7 @@ void ComputeStyles(CDomDocument* doc) {
     if (value[kBackgroundColor] && value[kBackgroundColor]->compare(0, 3, L"rgb") == 0)
       value[kBackgroundColor] = doc->Intern(NormalizeColor(*value[kBackgroundColor]));
 
-    CComputedStyle& s = e->MutableStyle();
+    CComputedStyle s;
     s.display = value[kDisplay];
     s.visibility = value[kVisibility];
     s.font_size = value[kFontSize];
@@ -674,12 +684,13 @@ void ComputeStyles(CDomDocument* doc) {
     s.background_color = value[kBackgroundColor];
     s.white_space = value[kWhiteSpace];
     s.display_kind = DisplayKindOf(*s.display);
+    e->SetStyle(s);
   }
 }
 
 void SetComputedStyle(CDomNode* element, const CStyleStrings& values) {
   CDomDocument* doc = element->Document();
-  CComputedStyle& s = element->MutableStyle();
+  CComputedStyle s;
   s.display = doc->Intern(Lower(Trim(values.display)));
   s.visibility = doc->Intern(Lower(Trim(values.visibility)));
   s.font_size = doc->Intern(Lower(Trim(values.font_size)));
@@ -687,6 +698,7 @@ void SetComputedStyle(CDomNode* element, const CStyleStrings& values) {
   s.background_color = doc->Intern(NormalizeColor(values.background_color));
   s.white_space = doc->Intern(Lower(Trim(values.white_space)));
   s.display_kind = DisplayKindOf(*s.display);
+  element->SetStyle(s);
 }
 
 }  // namespace gm

@@ -12,11 +12,13 @@
 #include <string_view>
 
 #include "page/dom.h"
+#include "page/stop_poll.h"
 
 namespace gm {
 
-// Fills CComputedStyle of every element of the document.
-void ComputeStyles(CDomDocument* document);
+// Fills CComputedStyle of every element of the document. With `stop` (may be null), polls it
+// every few thousand elements and ends early, styles unfinished, when it says stop.
+void ComputeStyles(CDomDocument* document, CStopPoll* stop = nullptr);
 
 // Computed values as a browser reports them (for example getComputedStyle in a snapshot of a
 // live page): "block", "visible", "16px", "rgb(0, 0, 0)", "rgba(0, 0, 0, 0)", "normal".

@@ -1,6 +1,8 @@
 #include "page/dom.h"
 
 #include <algorithm>
+#include <new>
+#include <type_traits>
 
 namespace gm {
 
@@ -27,26 +29,68 @@ std::wstring ToUpperAscii(std::wstring_view text) {
 
 }  // namespace
 
+// The style of nodes that were given none (text, comments, elements before styles are computed).
+const CComputedStyle kNoStyle;
+
 CDomNode* CDomNode::ParentElement() const {
   CDomNode* p = parent_;
   return p && p->IsElement() ? p : nullptr;
 }
 
-const std::wstring* CDomNode::FindAttribute(std::wstring_view name) const {
-  for (const CDomAttribute& a : attributes_) {
+void CDomNode::AppendValue(std::wstring_view more) {
+  if (IsElement() || more.empty()) return;
+  CDomArena& arena = document_->arena_;
+  const wchar_t* end = text_ + size_;
+  if (size_ > 0 && arena.Extend(end, more.size() * sizeof(wchar_t))) {
+    std::copy(more.begin(), more.end(), const_cast<wchar_t*>(end));
+  } else {
+    wchar_t* joined = arena.AllocateArray<wchar_t>(size_ + more.size());
+    std::copy(text_, text_ + size_, joined);
+    std::copy(more.begin(), more.end(), joined + size_);
+    text_ = joined;
+  }
+  size_ += static_cast<uint32_t>(more.size());
+}
+
+const std::wstring_view* CDomNode::FindAttribute(std::wstring_view name) const {
+  for (const CDomAttribute& a : Attributes()) {
     if (EqualsIgnoringAsciiCase(a.name, name)) return &a.value;
   }
   return nullptr;
 }
 
-void CDomNode::SetAttribute(std::wstring name, std::wstring value) {
-  for (CDomAttribute& a : attributes_) {
-    if (a.name == name) {
-      a.value = std::move(value);
+void CDomNode::ReserveAttributes(size_t count) {
+  if (!IsElement() || count <= capacity_) return;
+  CDomAttribute* grown = document_->arena_.AllocateArray<CDomAttribute>(count);
+  std::copy(attributes_, attributes_ + size_, grown);
+  attributes_ = grown;
+  capacity_ = static_cast<uint32_t>(count);
+}
+
+void CDomNode::AppendAttribute(std::wstring_view name, std::wstring_view value) {
+  if (!IsElement()) return;
+  if (size_ == capacity_) ReserveAttributes(capacity_ < 4 ? 4 : capacity_ * 2);
+  attributes_[size_++] = {*document_->Intern(name), document_->Store(value)};
+}
+
+void CDomNode::SetAttribute(std::wstring_view name, std::wstring_view value) {
+  for (uint32_t i = 0; IsElement() && i < size_; ++i) {
+    if (attributes_[i].name == name) {
+      attributes_[i].value = document_->Store(value);
       return;
     }
   }
-  attributes_.push_back({std::move(name), std::move(value)});
+  AppendAttribute(name, value);
+}
+
+void CDomNode::SetStyle(const CComputedStyle& style) {
+  style_ = document_->InternStyle(style);
+}
+
+CDomDocument* CDomNode::ContentDocument() const {
+  if (!has_content_document_) return nullptr;
+  auto it = document_->content_documents_.find(this);
+  return it == document_->content_documents_.end() ? nullptr : it->second;
 }
 
 void CDomNode::AppendChild(CDomNode* child) {
@@ -61,11 +105,29 @@ void CDomNode::AppendChild(CDomNode* child) {
   last_child_ = child;
 }
 
+size_t CDomDocument::StyleHash::operator()(const CComputedStyle& s) const {
+  std::hash<const void*> h;
+  size_t v = static_cast<size_t>(s.display_kind);
+  for (const void* p :
+       {static_cast<const void*>(s.display), static_cast<const void*>(s.visibility),
+        static_cast<const void*>(s.font_size), static_cast<const void*>(s.color),
+        static_cast<const void*>(s.background_color), static_cast<const void*>(s.white_space)}) {
+    v = v * 1000003u ^ h(p);
+  }
+  return v;
+}
+
+bool CDomDocument::StyleEqual::operator()(const CComputedStyle& a, const CComputedStyle& b) const {
+  return a.display == b.display && a.visibility == b.visibility && a.font_size == b.font_size &&
+         a.color == b.color && a.background_color == b.background_color &&
+         a.white_space == b.white_space && a.display_kind == b.display_kind;
+}
+
 CDomDocument::CDomDocument() {
+  text_name_ = InternName(L"#text");
+  comment_name_ = InternName(L"#comment");
   root_ = NewNode(DomNodeKind::kDocument);
-  root_->name_ = root_->local_name_ = Intern(L"#document");
-  text_name_ = Intern(L"#text");
-  comment_name_ = Intern(L"#comment");
+  root_->name_ = InternName(L"#document");
 }
 
 CDomDocument::~CDomDocument() = default;
@@ -87,46 +149,51 @@ CDomNode* CDomDocument::Body() const {
 }
 
 CDomNode* CDomDocument::NewNode(DomNodeKind kind) {
-  CDomNode& node = nodes_.emplace_back(CDomNode());
-  node.kind_ = kind;
-  node.document_ = this;
-  return &node;
+  static_assert(std::is_trivially_destructible_v<CDomNode>, "nodes are freed with the arena");
+  CDomNode* node = new (arena_.Allocate(sizeof(CDomNode), alignof(CDomNode))) CDomNode();
+  node->kind_ = kind;
+  node->document_ = this;
+  node->style_ = &kNoStyle;
+  ++node_count_;
+  return node;
+}
+
+CDomNode* CDomDocument::NewTextNode(DomNodeKind kind, std::wstring_view value) {
+  CDomNode* node = NewNode(kind);
+  node->name_ = kind == DomNodeKind::kText ? text_name_ : comment_name_;
+  node->ignorable_ = true;
+  std::wstring_view stored = Store(value);
+  node->text_ = stored.data();
+  node->size_ = static_cast<uint32_t>(stored.size());
+  return node;
 }
 
 CDomNode* CDomDocument::CreateElement(std::wstring_view local_name, DomNamespace ns) {
-  return CreateElement(Intern(local_name), Intern(ToUpperAscii(local_name)), ns);
+  return CreateElement(InternName(local_name), ns);
 }
 
-CDomNode* CDomDocument::CreateElement(const std::wstring* local_name, const std::wstring* name,
-                                      DomNamespace ns) {
+CDomNode* CDomDocument::CreateElement(const CDomName* name, DomNamespace ns) {
   CDomNode* node = NewNode(DomNodeKind::kElement);
   node->namespace_ = ns;
-  node->local_name_ = local_name;
   node->name_ = name;
-  node->ignorable_ = *name == L"SCRIPT" || *name == L"STYLE";
+  node->ignorable_ = name->upper == L"SCRIPT" || name->upper == L"STYLE";
+  node->attributes_ = nullptr;
   return node;
 }
 
-CDomNode* CDomDocument::CreateText(std::wstring value) {
-  CDomNode* node = NewNode(DomNodeKind::kText);
-  node->name_ = node->local_name_ = text_name_;
-  node->ignorable_ = true;
-  node->value_ = std::move(value);
-  return node;
+CDomNode* CDomDocument::CreateText(std::wstring_view value) {
+  return NewTextNode(DomNodeKind::kText, value);
 }
 
-CDomNode* CDomDocument::CreateComment(std::wstring value) {
-  CDomNode* node = NewNode(DomNodeKind::kComment);
-  node->name_ = node->local_name_ = comment_name_;
-  node->ignorable_ = true;
-  node->value_ = std::move(value);
-  return node;
+CDomNode* CDomDocument::CreateComment(std::wstring_view value) {
+  return NewTextNode(DomNodeKind::kComment, value);
 }
 
 CDomDocument* CDomDocument::CreateContentDocument(CDomNode* frame_element) {
   auto doc = std::make_unique<CDomDocument>();
   doc->host_frame_ = frame_element;
-  frame_element->content_document_ = doc.get();
+  frame_element->has_content_document_ = true;
+  content_documents_[frame_element] = doc.get();
   frame_documents_.push_back(std::move(doc));
   return frame_documents_.back().get();
 }
@@ -136,6 +203,29 @@ const std::wstring* CDomDocument::Intern(std::wstring_view text) {
   auto it = strings_.find(text);
   if (it == strings_.end()) it = strings_.emplace(text).first;
   return &*it;
+}
+
+const CDomName* CDomDocument::InternName(std::wstring_view local_name) {
+  auto it = names_.find(local_name);
+  if (it != names_.end()) return it->second.get();
+  auto name = std::make_unique<CDomName>();
+  name->local = std::wstring(local_name);
+  name->upper =
+      local_name.empty() || local_name[0] == L'#' ? name->local : ToUpperAscii(local_name);
+  const CDomName* stored = name.get();
+  names_.emplace(std::wstring_view(stored->local), std::move(name));
+  return stored;
+}
+
+std::wstring_view CDomDocument::Store(std::wstring_view text) {
+  if (text.empty()) return std::wstring_view();
+  wchar_t* copy = arena_.AllocateArray<wchar_t>(text.size());
+  std::copy(text.begin(), text.end(), copy);
+  return std::wstring_view(copy, text.size());
+}
+
+const CComputedStyle* CDomDocument::InternStyle(const CComputedStyle& style) {
+  return &*styles_.insert(style).first;
 }
 
 const CDomNode* NextInTree(const CDomNode* node, const CDomNode* scope) {

@@ -15,12 +15,14 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+#include "page/dom_arena.h"
 
 namespace gm {
 
@@ -52,11 +54,37 @@ struct CComputedStyle {
   DisplayKind display_kind = DisplayKind::kInline;
 };
 
+// An attribute of an element. Both strings belong to the element's document (the name is
+// interned there) and stay valid as long as it.
 struct CDomAttribute {
-  std::wstring name;  // as the parser gives it (lower case for HTML elements)
-  std::wstring value;
+  std::wstring_view name;  // as the parser gives it (lower case for HTML elements)
+  std::wstring_view value;
 };
 
+// The two names of an element, interned once per document and tag.
+struct CDomName {
+  std::wstring local;  // as markup spells it: "div", "foreignObject"
+  std::wstring upper;  // the node name: "DIV", "FOREIGNOBJECT"
+};
+
+// The attributes of an element as a contiguous range.
+class CDomAttributes {
+ public:
+  CDomAttributes(const CDomAttribute* begin, size_t size) : begin_(begin), size_(size) {}
+  const CDomAttribute* begin() const { return begin_; }
+  const CDomAttribute* end() const { return begin_ + size_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const CDomAttribute& front() const { return *begin_; }
+  const CDomAttribute& operator[](size_t i) const { return begin_[i]; }
+
+ private:
+  const CDomAttribute* begin_;
+  size_t size_;
+};
+
+// A node of the tree. Nodes are small (a page may hold millions): names and computed styles
+// are interned in the document, texts and attribute arrays live in the document's arena.
 class CDomNode {
  public:
   DomNodeKind Kind() const { return kind_; }
@@ -66,13 +94,15 @@ class CDomNode {
   bool IsIgnorable() const { return ignorable_; }
 
   // "DIV", "#text", "#comment", "#document".
-  const std::wstring& Name() const { return *name_; }
+  const std::wstring& Name() const { return name_->upper; }
   // Elements: the tag name as markup spells it ("div", "svg"); others: same as Name().
-  const std::wstring& LocalName() const { return *local_name_; }
+  const std::wstring& LocalName() const { return name_->local; }
   DomNamespace Namespace() const { return namespace_; }
-  // Text and comment data; empty for elements and documents.
-  const std::wstring& Value() const { return value_; }
-  void AppendValue(std::wstring_view more) { value_.append(more); }
+  // Text and comment data; empty for elements and documents. Valid as long as the document.
+  std::wstring_view Value() const {
+    return IsElement() ? std::wstring_view() : std::wstring_view(text_, size_);
+  }
+  void AppendValue(std::wstring_view more);
 
   CDomNode* Parent() const { return parent_; }
   CDomNode* FirstChild() const { return first_child_; }
@@ -83,22 +113,24 @@ class CDomNode {
   CDomNode* ParentElement() const;
   CDomDocument* Document() const { return document_; }
 
-  const std::vector<CDomAttribute>& Attributes() const { return attributes_; }
-  // The attribute's value, names compared without regard to ASCII letter case; null if absent.
-  const std::wstring* FindAttribute(std::wstring_view name) const;
-  void SetAttribute(std::wstring name, std::wstring value);
-  // For builders whose source has no duplicate names: appends without looking.
-  void AppendAttribute(std::wstring name, std::wstring value) {
-    attributes_.push_back({std::move(name), std::move(value)});
+  CDomAttributes Attributes() const {
+    return IsElement() ? CDomAttributes(attributes_, size_) : CDomAttributes(nullptr, 0);
   }
-  void ReserveAttributes(size_t count) { attributes_.reserve(count); }
+  // The attribute's value, names compared without regard to ASCII letter case; null if absent.
+  const std::wstring_view* FindAttribute(std::wstring_view name) const;
+  void SetAttribute(std::wstring_view name, std::wstring_view value);
+  // For builders whose source has no duplicate names: appends without looking.
+  void AppendAttribute(std::wstring_view name, std::wstring_view value);
+  // Room for `count` attributes, so that appending them does not move the array.
+  void ReserveAttributes(size_t count);
 
-  const CComputedStyle& Style() const { return style_; }
-  CComputedStyle& MutableStyle() { return style_; }
+  const CComputedStyle& Style() const { return *style_; }
+  // Interned in the document; every element with equal values shares one copy.
+  void SetStyle(const CComputedStyle& style);
 
   // Live pages only: the document shown by this FRAME or IFRAME element (owned by this node's
   // document); null for pages built from text.
-  CDomDocument* ContentDocument() const { return content_document_; }
+  CDomDocument* ContentDocument() const;
   // Number given by the browser snapshot, by which actions on the live page name the node;
   // -1 for pages built from text.
   int32_t SnapshotId() const { return snapshot_id_; }
@@ -113,19 +145,23 @@ class CDomNode {
   DomNodeKind kind_ = DomNodeKind::kElement;
   DomNamespace namespace_ = DomNamespace::kHtml;
   bool ignorable_ = false;
+  bool has_content_document_ = false;
   int32_t snapshot_id_ = -1;
-  const std::wstring* name_ = nullptr;
-  const std::wstring* local_name_ = nullptr;
-  std::wstring value_;
+  const CDomName* name_ = nullptr;
   CDomNode* parent_ = nullptr;
   CDomNode* first_child_ = nullptr;
   CDomNode* last_child_ = nullptr;
   CDomNode* next_ = nullptr;
   CDomNode* previous_ = nullptr;
   CDomDocument* document_ = nullptr;
-  CDomDocument* content_document_ = nullptr;
-  std::vector<CDomAttribute> attributes_;
-  CComputedStyle style_;
+  const CComputedStyle* style_ = nullptr;
+  // Text and comment nodes: their characters; elements: their attribute array.
+  union {
+    const wchar_t* text_ = nullptr;
+    CDomAttribute* attributes_;
+  };
+  uint32_t size_ = 0;      // characters of the text, or attributes in the array
+  uint32_t capacity_ = 0;  // elements: room in the attribute array
 };
 
 class CDomDocument {
@@ -144,11 +180,10 @@ class CDomDocument {
 
   // Builders create unattached nodes and link them with CDomNode::AppendChild.
   CDomNode* CreateElement(std::wstring_view local_name, DomNamespace ns = DomNamespace::kHtml);
-  // The same with names already interned in this document: `name` is `local_name` in upper case.
-  CDomNode* CreateElement(const std::wstring* local_name, const std::wstring* name,
-                          DomNamespace ns);
-  CDomNode* CreateText(std::wstring value);
-  CDomNode* CreateComment(std::wstring value);
+  // The same with a name already interned in this document (InternName).
+  CDomNode* CreateElement(const CDomName* name, DomNamespace ns);
+  CDomNode* CreateText(std::wstring_view value);
+  CDomNode* CreateComment(std::wstring_view value);
   // Live pages: creates the document of a frame element, owned by this document, and links it
   // (the frame element becomes the new document's host).
   CDomDocument* CreateContentDocument(CDomNode* frame_element);
@@ -161,23 +196,44 @@ class CDomDocument {
 
   // Interns a string for names and style values; the pointer lives as long as the document.
   const std::wstring* Intern(std::wstring_view text);
+  // The names of an element with this local name (the node name is it in ASCII upper case).
+  const CDomName* InternName(std::wstring_view local_name);
+  // Characters kept by the document for as long as it lives.
+  std::wstring_view Store(std::wstring_view text);
 
-  size_t NodeCount() const { return nodes_.size(); }
+  size_t NodeCount() const { return node_count_; }
+  // Bytes of the document's arena (nodes, texts, attributes), for measurements.
+  size_t ArenaBytes() const { return arena_.Reserved(); }
 
  private:
-  CDomNode* NewNode(DomNodeKind kind);
-
+  friend class CDomNode;
   struct StringHash {
     using is_transparent = void;
     size_t operator()(std::wstring_view s) const { return std::hash<std::wstring_view>()(s); }
   };
-  std::deque<CDomNode> nodes_;
+  struct StyleHash {
+    size_t operator()(const CComputedStyle& s) const;
+  };
+  struct StyleEqual {
+    bool operator()(const CComputedStyle& a, const CComputedStyle& b) const;
+  };
+
+  CDomNode* NewNode(DomNodeKind kind);
+  CDomNode* NewTextNode(DomNodeKind kind, std::wstring_view value);
+  const CComputedStyle* InternStyle(const CComputedStyle& style);
+
+  CDomArena arena_;
+  size_t node_count_ = 0;
   std::unordered_set<std::wstring, StringHash, std::equal_to<>> strings_;
+  std::unordered_map<std::wstring_view, std::unique_ptr<CDomName>, StringHash, std::equal_to<>>
+      names_;
+  std::unordered_set<CComputedStyle, StyleHash, StyleEqual> styles_;
   std::vector<std::unique_ptr<CDomDocument>> frame_documents_;
+  std::unordered_map<const CDomNode*, CDomDocument*> content_documents_;
   CDomNode* root_ = nullptr;
   CDomNode* host_frame_ = nullptr;
-  const std::wstring* text_name_ = nullptr;
-  const std::wstring* comment_name_ = nullptr;
+  const CDomName* text_name_ = nullptr;
+  const CDomName* comment_name_ = nullptr;
   std::wstring live_url_;
 };
 

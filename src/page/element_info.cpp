@@ -23,13 +23,13 @@ std::wstring AttributeValue(const CDomNode* element, std::wstring_view name) {
   if (name == L"innerhtml") return InnerHtml(element);
   if (name == L"outerhtml") return OuterHtml(element);
   if (name == L"pageurl") return element->Document()->LiveUrl();
-  const std::wstring* value = element->FindAttribute(name);
+  const std::wstring_view* value = element->FindAttribute(name);
   if (!value) return std::wstring();
   if (name.size() > 2 && StartsWithIgnoringAsciiCase(name, L"on")) {
-    if (StartsWithIgnoringAsciiCase(*value, L"javascript:")) return *value;
-    return L"javascript:" + *value;
+    if (StartsWithIgnoringAsciiCase(*value, L"javascript:")) return std::wstring(*value);
+    return L"javascript:" + std::wstring(*value);
   }
-  return *value;
+  return std::wstring(*value);
 }
 
 CFormInfo FindForm(const CDomNode* element) {

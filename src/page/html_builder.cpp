@@ -3,7 +3,6 @@
 #include <gumbo.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -11,6 +10,7 @@
 
 #include "doc/text_codec.h"
 #include "page/css_style.h"
+#include "page/gumbo_arena.h"
 #include "page/markup_bounds.h"
 #include "page/noscript_text.h"
 
@@ -54,73 +54,18 @@ DomNamespace NamespaceOf(GumboNamespaceEnum ns) {
   }
 }
 
-// Bump allocation for gumbo: its many small blocks are dropped together when the parse is
-// done, which is much cheaper than freeing them one by one (and frees deep trees without
-// recursion).
-class Arena {
+// UTF-8 from gumbo to characters, through a buffer reused for every piece.
+class Widener {
  public:
-  ~Arena() {
-    for (char* block : blocks_) std::free(block);
-    // Whole blocks go back to this thread's spares for the next page: fresh blocks of this
-    // size come from the kernel as new pages, whose faults cost more than the parse itself.
-    std::vector<char*>& spares = Spares();
-    for (char* block : whole_blocks_) {
-      if (spares.size() < kSpareBlocks) {
-        spares.push_back(block);
-      } else {
-        std::free(block);
-      }
-    }
+  std::wstring_view operator()(const char* text) { return (*this)(text, std::strlen(text)); }
+  std::wstring_view operator()(const char* text, size_t length) {
+    if (buffer_.size() < length) buffer_.resize(length);
+    return std::wstring_view(buffer_.data(),
+                             FromUtf8Into(std::string_view(text, length), buffer_.data()));
   }
-  static void* Allocate(void* self, size_t size) { return static_cast<Arena*>(self)->Take(size); }
-  static void Deallocate(void*, void*) {}
 
  private:
-  static constexpr size_t kBlock = 1 << 20;
-  static constexpr size_t kSpareBlocks = 4;
-  static std::vector<char*>& Spares() {
-    struct Holder {
-      ~Holder() {
-        for (char* block : blocks) std::free(block);
-      }
-      std::vector<char*> blocks;
-    };
-    thread_local Holder holder;
-    return holder.blocks;
-  }
-  void* Take(size_t size) {
-    size = (size + 15) & ~size_t{15};
-    if (size > kBlock / 4) {
-      char* own = static_cast<char*>(std::malloc(size));
-      if (own) blocks_.push_back(own);
-      return own;
-    }
-    if (!current_ || used_ + size > kBlock) {
-      std::vector<char*>& spares = Spares();
-      if (!spares.empty()) {
-        current_ = spares.back();
-        spares.pop_back();
-      } else {
-        current_ = static_cast<char*>(std::malloc(kBlock));
-        if (!current_) return nullptr;
-      }
-      whole_blocks_.push_back(current_);
-      used_ = 0;
-    }
-    void* p = current_ + used_;
-    used_ += size;
-    return p;
-  }
-  std::vector<char*> blocks_;        // large single allocations
-  std::vector<char*> whole_blocks_;  // blocks of kBlock bytes
-  char* current_ = nullptr;
-  size_t used_ = 0;
-};
-
-// Interned names of the known tags, filled on first use per document.
-struct TagNames {
-  const std::wstring* local[GUMBO_TAG_LAST + 1] = {};
-  const std::wstring* upper[GUMBO_TAG_LAST + 1] = {};
+  std::wstring buffer_;
 };
 
 // The NOSCRIPT elements that the text gives gumbo under another name (noscript_text.h): the
@@ -137,25 +82,106 @@ struct Renamed {
   }
 };
 
-// Copies gumbo's tree below `source` into `target`, depth first with an explicit stack.
-void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
-                  const Renamed& renamed) {
-  TagNames tags;
-  struct Frame {
-    const GumboVector* children;
-    unsigned int index;
-    CDomNode* parent;
-  };
-  std::vector<Frame> stack;
-  stack.push_back({&source->v.document.children, 0, target});
+// Adds the attributes of a gumbo element to `node`.
+void CopyAttributes(CDomDocument* doc, const GumboElement& e, CDomNode* node, Widener* widen) {
+  if (e.attributes.length == 0) return;
+  node->ReserveAttributes(e.attributes.length);
+  std::wstring prefixed;
+  for (unsigned int i = 0; i < e.attributes.length; ++i) {
+    const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
+    // Foreign attributes keep their prefix, as the browser's DOM names them.
+    const wchar_t* prefix = nullptr;
+    if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XLINK) {
+      prefix = L"xlink:";
+    } else if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XML) {
+      prefix = L"xml:";
+    } else if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XMLNS && std::strcmp(a->name, "xmlns")) {
+      prefix = L"xmlns:";
+    }
+    std::wstring_view name = (*widen)(a->name);
+    if (prefix) {
+      prefixed.assign(prefix);
+      prefixed.append(name);
+      name = prefixed;
+    }
+    // The name is interned before the buffer is reused for the value.
+    std::wstring_view interned = *doc->Intern(name);
+    node->AppendAttribute(interned, (*widen)(a->value));
+  }
+}
+
+// The walk over gumbo's tree that the copy makes, depth first with an explicit stack, children
+// in order, template contents left out. Calls visit(child, parent frame's payload, number) for
+// every node below the document in that order (numbers from 1); visit returns the payload of
+// the child's own frame, or nullopt when the walk is not to go below it. False when visit
+// asked to end the walk (by `stop`).
+struct WalkFrame {
+  GumboVector children;  // a copy: gumbo's node need not be read again
+  unsigned int index;
+  CDomNode* parent;
+};
+
+template <typename Visit>
+bool WalkGumbo(const GumboNode* document, CDomNode* target, Visit&& visit) {
+  std::vector<WalkFrame> stack;
+  stack.push_back({document->v.document.children, 0, target});
+  uint64_t number = 0;
   while (!stack.empty()) {
-    Frame& top = stack.back();
-    if (top.index >= top.children->length) {
+    WalkFrame& top = stack.back();
+    if (top.index >= top.children.length) {
       stack.pop_back();
       continue;
     }
-    const auto* child = static_cast<const GumboNode*>(top.children->data[top.index++]);
-    CDomNode* parent = top.parent;
+    const auto* child = static_cast<const GumboNode*>(top.children.data[top.index++]);
+    CDomNode* node = nullptr;
+    if (!visit(child, top, ++number, &node)) return false;
+    // A template's content is not part of the tree that a browser's DOM walk sees.
+    if (node && child->type == GUMBO_NODE_ELEMENT && child->v.element.children.length > 0)
+      stack.push_back({child->v.element.children, 0, node});
+  }
+  return true;
+}
+
+// Tells the arena until which visit of the copy each piece of gumbo's tree is read.
+void MarkNeeds(const GumboNode* document, CGumboArena* arena) {
+  static CDomNode* const kAny = reinterpret_cast<CDomNode*>(1);  // only "go below" matters
+  WalkGumbo(document, kAny,
+            [arena](const GumboNode* child, const WalkFrame& frame, uint64_t n, CDomNode** node) {
+              arena->Need(frame.children.data, n);
+              arena->Need(child, n);
+              if (child->type == GUMBO_NODE_ELEMENT || child->type == GUMBO_NODE_TEMPLATE) {
+                const GumboElement& e = child->v.element;
+                arena->Need(e.attributes.data, n);
+                for (unsigned int i = 0; i < e.attributes.length; ++i) {
+                  const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
+                  arena->Need(a, n);
+                  arena->Need(a->name, n);
+                  arena->Need(a->value, n);
+                }
+                *node = kAny;
+              } else if (child->type != GUMBO_NODE_DOCUMENT) {
+                arena->Need(child->v.text.text, n);
+              }
+              return true;
+            });
+  arena->StartRelease();
+}
+
+// Copies gumbo's tree below `source` into `target`. With an arena whose tree is large, gumbo's
+// memory is given back as the copy goes; the stop poll (may be null) ends the copy (false).
+bool CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
+                  const Renamed& renamed, CGumboArena* arena, CStopPoll* stop) {
+  constexpr uint64_t kStepNodes = 4096;  // release and stop check this often
+  bool release = arena && arena->LargeTree();
+  if (release) MarkNeeds(source, arena);
+  const CDomName* tags[GUMBO_TAG_LAST + 1] = {};  // interned names of the known tags
+  Widener widen;
+  auto copy = [&](const GumboNode* child, const WalkFrame& frame, uint64_t n, CDomNode** out) {
+    if (n % kStepNodes == 0) {
+      if (release) arena->ReleaseUpTo(n - 1);
+      if (stop && stop->Poll()) return false;
+    }
+    CDomNode* parent = frame.parent;
     switch (child->type) {
       case GUMBO_NODE_ELEMENT:
       case GUMBO_NODE_TEMPLATE: {
@@ -163,123 +189,97 @@ void CopyChildren(CDomDocument* doc, const GumboNode* source, CDomNode* target,
         CDomNode* node;
         if (e.tag_namespace == GUMBO_NAMESPACE_HTML && e.tag < GUMBO_TAG_UNKNOWN) {
           GumboTag tag = renamed.TagOf(e);
-          if (!tags.local[tag]) {
-            const char* name = gumbo_normalized_tagname(tag);
-            node = doc->CreateElement(Widen(name, std::strlen(name)), DomNamespace::kHtml);
-            tags.local[tag] = &node->LocalName();
-            tags.upper[tag] = &node->Name();
-          } else {
-            node = doc->CreateElement(tags.local[tag], tags.upper[tag], DomNamespace::kHtml);
-          }
+          if (!tags[tag]) tags[tag] = doc->InternName(widen(gumbo_normalized_tagname(tag)));
+          node = doc->CreateElement(tags[tag], DomNamespace::kHtml);
         } else {
           node = doc->CreateElement(ElementName(e), NamespaceOf(e.tag_namespace));
         }
-        node->ReserveAttributes(e.attributes.length);
-        for (unsigned int i = 0; i < e.attributes.length; ++i) {
-          const auto* a = static_cast<const GumboAttribute*>(e.attributes.data[i]);
-          std::wstring name = Widen(a->name, std::strlen(a->name));
-          // Foreign attributes keep their prefix, as the browser's DOM names them.
-          if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XLINK) {
-            name.insert(0, L"xlink:");
-          } else if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XML) {
-            name.insert(0, L"xml:");
-          } else if (a->attr_namespace == GUMBO_ATTR_NAMESPACE_XMLNS && name != L"xmlns") {
-            name.insert(0, L"xmlns:");
-          }
-          node->AppendAttribute(std::move(name), Widen(a->value, std::strlen(a->value)));
-        }
+        CopyAttributes(doc, e, node, &widen);
         parent->AppendChild(node);
-        // A template's content is not part of the tree that a browser's DOM walk sees.
-        if (child->type == GUMBO_NODE_ELEMENT && e.children.length > 0)
-          stack.push_back({&e.children, 0, node});
+        *out = node;
         break;
       }
       case GUMBO_NODE_TEXT:
       case GUMBO_NODE_CDATA:
       case GUMBO_NODE_WHITESPACE: {
-        const char* text = child->v.text.text;
-        std::wstring value = Widen(text, std::strlen(text));
+        std::wstring_view value = widen(child->v.text.text);
         // The parser may give adjacent text pieces (text then white space); a browser's tree
         // holds one text node for them.
         CDomNode* last = parent->LastChild();
         if (last && last->IsText()) {
           last->AppendValue(value);
         } else {
-          parent->AppendChild(doc->CreateText(std::move(value)));
+          parent->AppendChild(doc->CreateText(value));
         }
         break;
       }
-      case GUMBO_NODE_COMMENT: {
-        const char* text = child->v.text.text;
-        parent->AppendChild(doc->CreateComment(Widen(text, std::strlen(text))));
+      case GUMBO_NODE_COMMENT:
+        parent->AppendChild(doc->CreateComment(widen(child->v.text.text)));
         break;
-      }
       default:
         break;
     }
-  }
+    return true;
+  };
+  return WalkGumbo(source, target, copy);
 }
 
 }  // namespace
 
 namespace {
 
-// Parses a page into an arena; everything gumbo allocated goes with the arena (no
-// gumbo_destroy_output).
-GumboOutput* Parse(std::string_view utf8, Arena* arena) {
-  GumboOptions options = kGumboDefaultOptions;
-  options.max_errors = 0;  // error records are not used and cost time on sloppy pages
-  options.allocator = &Arena::Allocate;
-  options.deallocator = &Arena::Deallocate;
-  options.userdata = arena;
-  return gumbo_parse_with_options(&options, utf8.data(), utf8.size());
-}
-
 // Parses until the NOSCRIPT content is text (noscript_text.h), at most kMaxNoscriptPasses
 // times; a page that needs more keeps the rest of its NOSCRIPT elements as gumbo built them.
-void BuildWithNoscriptText(std::string_view utf8, CDomDocument* doc) {
+// False when stopped.
+bool BuildWithNoscriptText(std::string_view utf8, CDomDocument* doc, CStopPoll* stop) {
   constexpr int kMaxNoscriptPasses = 8;
   std::string text(utf8);
   Renamed renamed;
   for (int pass = 1;; ++pass) {
-    Arena arena;
-    GumboOutput* output = Parse(text, &arena);
-    if (!output) return;
+    CGumboArena arena(stop);
+    GumboOutput* output = arena.Parse(text);
+    if (!output) return false;
     if (pass == kMaxNoscriptPasses || !RewriteNoscripts(*output, &text, &renamed.offsets)) {
       renamed.text = text.data();
-      CopyChildren(doc, output->document, doc->Root(), renamed);
-      return;
+      return CopyChildren(doc, output->document, doc->Root(), renamed, &arena, stop);
     }
   }
 }
 
-void BuildInto(std::string_view page, CDomDocument* doc) {
+// False when `should_stop` (may be null or empty) said stop.
+bool BuildInto(std::string_view page, CDomDocument* doc, const std::function<bool()>* should_stop) {
+  CStopPoll stop(should_stop);
   std::string bounded;
-  std::string_view utf8 = BoundMarkup(page, &bounded);
+  std::string_view utf8 = BoundMarkup(page, &bounded, &stop);
+  if (stop.Stopped()) return false;
   if (MayHoldNoscript(utf8)) {
-    BuildWithNoscriptText(utf8, doc);
+    if (!BuildWithNoscriptText(utf8, doc, &stop)) return false;
   } else {
-    Arena arena;
-    GumboOutput* output = Parse(utf8, &arena);
-    if (output) CopyChildren(doc, output->document, doc->Root(), Renamed());
+    CGumboArena arena(&stop);
+    GumboOutput* output = arena.Parse(utf8);
+    if (!output || !CopyChildren(doc, output->document, doc->Root(), Renamed(), &arena, &stop))
+      return false;
   }
-  ComputeStyles(doc);
+  ComputeStyles(doc, &stop);
+  return !stop.Stopped();
 }
 
 }  // namespace
 
-std::unique_ptr<CDomDocument> ParseHtmlUtf8(std::string_view utf8) {
+std::unique_ptr<CDomDocument> ParseHtmlUtf8(std::string_view utf8,
+                                            const std::function<bool()>& should_stop) {
   auto doc = std::make_unique<CDomDocument>();
-  BuildInto(utf8, doc.get());
+  if (!BuildInto(utf8, doc.get(), &should_stop)) return nullptr;
   return doc;
 }
 
 void ParseHtmlInto(std::wstring_view text, CDomDocument* document) {
-  BuildInto(ToUtf8(text), document);
+  BuildInto(ToUtf8(text), document, nullptr);
 }
 
-std::unique_ptr<CDomDocument> ParseHtml(std::wstring_view text) {
-  return ParseHtmlUtf8(ToUtf8(text));
+std::unique_ptr<CDomDocument> ParseHtml(std::wstring_view text,
+                                        const std::function<bool()>& should_stop) {
+  return ParseHtmlUtf8(ToUtf8(text), should_stop);
 }
 
 }  // namespace gm

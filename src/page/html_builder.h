@@ -5,6 +5,7 @@
 // Any thread; the new document belongs to the caller.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -12,10 +13,14 @@
 
 namespace gm {
 
-// Never fails: any input, however malformed, gives a document with HTML, HEAD and BODY (or
-// FRAMESET). Deeply nested markup is handled without recursion.
-std::unique_ptr<CDomDocument> ParseHtml(std::wstring_view text);
-std::unique_ptr<CDomDocument> ParseHtmlUtf8(std::string_view utf8);
+// Any input, however malformed, gives a document with HTML, HEAD and BODY (or FRAMESET).
+// Deeply nested markup is handled without recursion. `should_stop` (may be empty) is asked
+// about every 50 ms while a long page is built; when it says stop, the build ends within that
+// time and the result is null.
+std::unique_ptr<CDomDocument> ParseHtml(std::wstring_view text,
+                                        const std::function<bool()>& should_stop = nullptr);
+std::unique_ptr<CDomDocument> ParseHtmlUtf8(std::string_view utf8,
+                                            const std::function<bool()>& should_stop = nullptr);
 // Builds the tree into an empty document (for example the frame document of a live page).
 void ParseHtmlInto(std::wstring_view text, CDomDocument* document);
 

@@ -60,7 +60,7 @@ bool IsScopeBoundary(std::string_view n) {
 // skipped) and keeps a model of the open elements good enough to measure nesting depth.
 class Bounder {
  public:
-  explicit Bounder(std::string_view in) : in_(in) {}
+  Bounder(std::string_view in, CStopPoll* stop) : in_(in), stop_(stop) {}
 
   // Ranges of the input to leave out, in order.
   std::vector<std::pair<size_t, size_t>> Run() {
@@ -70,6 +70,7 @@ class Bounder {
       if (!lt) break;
       i = static_cast<size_t>(static_cast<const char*>(lt) - in_.data());
       i = Tag(i);
+      if (stop_ && (++tags_ & 1023) == 0 && stop_->Poll()) break;
     }
     return std::move(cuts_);
   }
@@ -190,6 +191,8 @@ class Bounder {
   }
 
   std::string_view in_;
+  CStopPoll* stop_;
+  size_t tags_ = 0;
   std::vector<std::string> stack_;
   std::unordered_map<std::string, int> open_;  // open elements per name
   std::vector<std::pair<size_t, size_t>> cuts_;
@@ -197,8 +200,8 @@ class Bounder {
 
 }  // namespace
 
-std::string_view BoundMarkup(std::string_view utf8, std::string* storage) {
-  std::vector<std::pair<size_t, size_t>> cuts = Bounder(utf8).Run();
+std::string_view BoundMarkup(std::string_view utf8, std::string* storage, CStopPoll* stop) {
+  std::vector<std::pair<size_t, size_t>> cuts = Bounder(utf8, stop).Run();
   if (cuts.empty()) return utf8;
   storage->clear();
   storage->reserve(utf8.size());

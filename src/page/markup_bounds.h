@@ -9,13 +9,17 @@
 #include <string>
 #include <string_view>
 
+#include "page/stop_poll.h"
+
 namespace gm {
 
 constexpr size_t kMaxAttributes = 1000;
 constexpr size_t kMaxDepth = 512;
 
 // The text to parse: `utf8` itself when it is within the bounds, else a bounded copy made in
-// *storage.
-std::string_view BoundMarkup(std::string_view utf8, std::string* storage);
+// *storage. With `stop` (may be null), the scan polls it every few thousand tags and ends
+// early when it says stop; the result is then not to be used.
+std::string_view BoundMarkup(std::string_view utf8, std::string* storage,
+                             CStopPoll* stop = nullptr);
 
 }  // namespace gm

@@ -70,13 +70,18 @@ CPageModel::CPageModel() : user_agent_(CHttpClient::DefaultUserAgent()) {}
 CPageModel::~CPageModel() = default;
 
 bool CPageModel::LoadText(std::wstring_view text, const std::wstring& base, bool load_frames,
-                          const FrameLoader& loader) {
-  AdoptDocument(ParseHtml(text), base);
+                          const FrameLoader& loader, const std::function<bool()>& should_stop) {
+  Release();
+  document_.reset();  // the previous page's tree is not kept while the next one is built
+  std::unique_ptr<CDomDocument> parsed = ParseHtml(text, should_stop);
+  bool stopped = !parsed;
+  AdoptDocument(stopped ? std::make_unique<CDomDocument>() : std::move(parsed), base);
   live_frames_ = !load_frames;
+  if (stopped) return false;
   if (!load_frames || !loader) return true;
   for (const CDomNode* frame : FramesByTag(document_->Root())) {
-    const std::wstring* src_attr = frame->FindAttribute(L"src");
-    std::wstring src = src_attr ? *src_attr : std::wstring();
+    const std::wstring_view* src_attr = frame->FindAttribute(L"src");
+    std::wstring src(src_attr ? *src_attr : std::wstring_view());
     std::wstring url;
     if (!CombineUrl(base_, src, &url)) url = src;
     if (EqualsIgnoringCase(url, base_)) continue;
@@ -139,7 +144,7 @@ std::wstring CPageModel::ElementText(const CDomNode* element) const {
 std::wstring CPageModel::NodeText(const CDomNode* node) const {
   if (!node) return std::wstring();
   if (node->IsElement()) return ElementText(node);
-  return node->Value();
+  return std::wstring(node->Value());
 }
 
 const CDomNode* CPageModel::FindTextElement(const CDomNode* any_node,

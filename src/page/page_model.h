@@ -34,10 +34,11 @@ class CPageModel {
 
   // Builds the tree from page text. With load_frames, every FRAME and then every IFRAME element
   // whose address (resolved against `base`) is not the page's own address gets a frame page
-  // through `loader` (one level deep). Sets the live-frames flag to !load_frames. Always true:
-  // any text gives a tree.
+  // through `loader` (one level deep). Sets the live-frames flag to !load_frames. Any text
+  // gives a tree: false only when `should_stop` (may be empty; asked about every 50 ms while a
+  // long page is built) said stop, which leaves the model with an empty document.
   bool LoadText(std::wstring_view text, const std::wstring& base, bool load_frames,
-                const FrameLoader& loader);
+                const FrameLoader& loader, const std::function<bool()>& should_stop = nullptr);
   // LoadText without frames for a tree already parsed from the page text (ParseHtml, perhaps
   // on another thread).
   void AdoptDocument(std::unique_ptr<CDomDocument> document, const std::wstring& base);

@@ -37,7 +37,7 @@ int64_t NowMs() {
 const CDomNode* ById(const CDomDocument* doc, const std::wstring& id) {
   const CDomNode* root = doc->Root();
   for (const CDomNode* n = root; n; n = NextInTree(n, root)) {
-    const std::wstring* v = n->IsElement() ? n->FindAttribute(L"id") : nullptr;
+    const std::wstring_view* v = n->IsElement() ? n->FindAttribute(L"id") : nullptr;
     if (v && *v == id) return n;
     if (n->ContentDocument()) {
       if (const CDomNode* inner = ById(n->ContentDocument(), id)) return inner;

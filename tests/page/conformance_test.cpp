@@ -52,7 +52,7 @@ TEST_P(RealPage, TextsFromThePageAreFoundAgain) {
   for (const CDomNode* n = body; n && tried < 40; n = NextInTree(n, body)) {
     if (!n->IsText() || !IsShown(n)) continue;
     // The first word of at least three characters of every seventh text node.
-    const std::wstring& v = n->Value();
+    const std::wstring v(n->Value());
     size_t start = 0;
     std::wstring word;
     while (start < v.size()) {

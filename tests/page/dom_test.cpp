@@ -55,7 +55,7 @@ TEST(DomTree, FramesetPageHasFramesetInPlaceOfBody) {
 
 // The tree below a node in one line: NAME(children...) for elements, 'text' for text.
 std::wstring Shape(const CDomNode* n) {
-  if (n->IsText()) return L"'" + n->Value() + L"'";
+  if (n->IsText()) return L"'" + std::wstring(n->Value()) + L"'";
   std::wstring out = n->Name();
   if (!n->FirstChild()) return out;
   out += L'(';

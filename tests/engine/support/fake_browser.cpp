@@ -62,16 +62,16 @@ class CFakePage : public CBrowserPage {
     const CDomNode* e = NodeBySnapshotId(doc.get(), node_id);
     if (!e || !e->IsElement()) return false;
     web_->Write(number_, "click " + ToUtf8(e->Name()));
-    if (const std::wstring* code = e->FindAttribute(L"onclick")) {
-      Run(*code);
+    if (const std::wstring_view* code = e->FindAttribute(L"onclick")) {
+      Run(std::wstring(*code));
       return true;
     }
-    const std::wstring* href = e->FindAttribute(L"href");
+    const std::wstring_view* href = e->FindAttribute(L"href");
     if (!href) return true;
     if (href->rfind(L"javascript:", 0) == 0) {
-      Run(href->substr(11));
+      Run(std::wstring(href->substr(11)));
     } else {
-      GoTo(*href);
+      GoTo(std::wstring(*href));
     }
     return true;
   }

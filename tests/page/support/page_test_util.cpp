@@ -15,7 +15,7 @@ std::unique_ptr<CPageModel> LoadPage(std::wstring_view html, bool filter_hidden_
 const CDomNode* ById(const CDomDocument* doc, std::wstring_view id) {
   if (!doc) return nullptr;
   for (const CDomNode* n = doc->Root(); n; n = NextInTree(n, doc->Root())) {
-    const std::wstring* v = n->IsElement() ? n->FindAttribute(L"id") : nullptr;
+    const std::wstring_view* v = n->IsElement() ? n->FindAttribute(L"id") : nullptr;
     if (v && *v == id) return n;
   }
   return nullptr;
