@@ -3,9 +3,11 @@
 //
 // A queued writer opens the connection on a thread of its own and writes the rows there, so
 // the thread that hands them over never waits for a commit. Rows wait in a bounded queue:
-// Push blocks while it holds kMaxRows rows or kMaxBytes bytes of values, so memory stays
-// bounded when the database is slower than the run. A row is written (committed) or has failed
-// once Drain returns; Finish drains the queue before it closes the connection.
+// Push blocks while it holds kMaxRows rows or kMaxBytes bytes of values (and then until half
+// of them are written, so that a full queue does not wake the owner for every row), so memory
+// stays bounded when the database is slower than the run. The writer takes up to kBatchRows
+// rows from the queue at a time; each still commits on its own. A row is written (committed) or has
+// failed once Drain returns; Finish drains the queue before it closes the connection.
 //
 // An inline writer opens the connection and writes each row at once on the calling thread
 // (for the server kinds, see CDbOutput).
