@@ -2,6 +2,7 @@
 // file and receives the arguments after its name.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,8 +67,9 @@ bool BrowserAllowed();
 bool StartBrowser(std::string* error);
 std::unique_ptr<CBrowserPage> NewCliBrowserPage();
 // Starts the browser when a runner asked for it (a failure is printed once), then runs Qt's
-// events (or sleeps) for `ms`.
-void PollBrowser(int ms);
+// events for `ms`; without a browser, it waits `ms` through `idle_wait` (which may end sooner)
+// or sleeps.
+void PollBrowser(int ms, const std::function<void(int ms)>& idle_wait = {});
 // Ends the browser service and the application (after every page user is gone).
 void EndBrowser();
 

@@ -108,13 +108,17 @@ std::unique_ptr<CBrowserPage> NewCliBrowserPage() {
   return std::unique_ptr<CBrowserPage>(g_state == 1 ? g_module->new_page() : nullptr);
 }
 
-void PollBrowser(int ms) {
+void PollBrowser(int ms, const std::function<void(int ms)>& idle_wait) {
   if (g_wanted && g_state == 0) {
     std::string error;
     if (!StartBrowser(&error)) Fail(error);
   }
   if (g_state == 1) {
     g_module->poll(ms);
+    return;
+  }
+  if (idle_wait) {
+    idle_wait(ms);
     return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdlib>
 #include <cstdio>
 #include <memory>
@@ -47,6 +49,12 @@ class StatusPrinter : public CRunnerListener {
   ~StatusPrinter() override { std::fflush(stderr); }
 
   void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) override {
+    if (notice == kNoticeState) {
+      std::lock_guard<std::mutex> lock(state_mu_);
+      ++state_changes_;
+      state_cv_.notify_all();
+      return;
+    }
     if (notice == kNoticePageFailed) {
       std::fprintf(stderr, "gleanmark-cli: page skipped: %s\n",
                    ToUtf8(runner->PageFailure()).c_str());
@@ -57,6 +65,15 @@ class StatusPrinter : public CRunnerListener {
     if (text == last_) return;
     last_ = text;
     std::fprintf(stderr, "%s\n", ToUtf8(text).c_str());
+  }
+
+  // Waits up to `ms` for the runner's next change of state (so that the end of a run is seen
+  // at once).
+  void WaitForStateChange(int ms) {
+    std::unique_lock<std::mutex> lock(state_mu_);
+    const uint64_t seen = state_changes_;
+    state_cv_.wait_for(lock, std::chrono::milliseconds(ms),
+                       [&] { return state_changes_ != seen; });
   }
 
   // Any thread (stdio locks the stream).
@@ -70,7 +87,10 @@ class StatusPrinter : public CRunnerListener {
  private:
   static constexpr int64_t kFlushMs = 100;
   const bool buffered_;
-  int64_t flushed_ = 0;  // waiting loop only
+  std::mutex state_mu_;
+  std::condition_variable state_cv_;
+  uint64_t state_changes_ = 0;  // guarded by state_mu_
+  int64_t flushed_ = 0;         // waiting loop only
   std::wstring last_;    // runner thread only
 };
 
@@ -181,7 +201,7 @@ int CmdRun(const Args& in) {
     runner.Start();
     bool stop_sent = false;
     while (runner.RunsCompleted() == 0 || runner.State() != kStopped) {
-      PollBrowser(20);
+      PollBrowser(20, [&printer](int ms) { printer.WaitForStateChange(ms); });
       printer.FlushIfDue();
       if (g_interrupted && !stop_sent) {
         runner.Stop();
