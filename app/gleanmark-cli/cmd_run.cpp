@@ -6,10 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "cli.h"
@@ -19,12 +19,12 @@
 #include "doc/text_codec.h"
 #include "doc/tick_clock.h"
 #include "engine/task_runner.h"
-#include "page/browser.h"
 #include "output/query_values.h"
 #include "output/record_stream.h"
 #include "output/sqlite_stream.h"
 #include "output/task_outputs.h"
 #include "output/xls_export.h"
+#include "page/browser.h"
 #include "task_check.h"
 
 namespace gm::cli {
@@ -72,8 +72,7 @@ class StatusPrinter : public CRunnerListener {
   void WaitForStateChange(int ms) {
     std::unique_lock<std::mutex> lock(state_mu_);
     const uint64_t seen = state_changes_;
-    state_cv_.wait_for(lock, std::chrono::milliseconds(ms),
-                       [&] { return state_changes_ != seen; });
+    state_cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return state_changes_ != seen; });
   }
 
   // Any thread (stdio locks the stream).
@@ -91,7 +90,7 @@ class StatusPrinter : public CRunnerListener {
   std::condition_variable state_cv_;
   uint64_t state_changes_ = 0;  // guarded by state_mu_
   int64_t flushed_ = 0;         // waiting loop only
-  std::wstring last_;    // runner thread only
+  std::wstring last_;           // runner thread only
 };
 
 }  // namespace

@@ -22,7 +22,8 @@ std::string Rows(const std::string& prefix, int n) {
   return t + "</table></body></html>";
 }
 
-std::string RowTask(const std::string& address, const std::string& path = "HTML@HEAD#BODY@TABLE@TBODY@TR") {
+std::string RowTask(const std::string& address,
+                    const std::string& path = "HTML@HEAD#BODY@TABLE@TBODY@TR") {
   return "<task name=\"t\" useiectrl=\"0\">" + address + "<location path=\"" + path +
          "\" step=\"#TR\"><data name=\"v\" type=\"INNERTEXT\" path=\"@TD\"></data></location>"
          "</task>";
@@ -40,8 +41,8 @@ RunTrace Trace(const std::string& task, void (*fill)(CSite&), bool prefetch) {
   fill(site);
   CTaskHarness h(task, site, nullptr, prefetch);
   EXPECT_TRUE(RunToEnd(*h.runner));
-  RunTrace t{h.collector.Rows(), h.collector.Statuses(), site.Requested(),
-             h.runner->PagesLoaded(), h.runner->PagesFailed()};
+  RunTrace t{h.collector.Rows(), h.collector.Statuses(), site.Requested(), h.runner->PagesLoaded(),
+             h.runner->PagesFailed()};
   // The site's address differs between the two runs: compare the texts without it.
   const std::wstring base = FromUtf8(site.Url(""));
   for (std::wstring& s : t.statuses) {
@@ -71,11 +72,13 @@ TEST(PagePrefetchTest, RunsLookTheSameWithAndWithoutIt) {
     int rows;
   } cases[] = {
       // A missing page, a page without the table, a line equal to the current address.
-      {"list", RowTask("<address type=\"2\"><url>@SITE@/p1</url><urllist>@SITE@/p2\n@SITE@/gone\n"
-                       "@SITE@/P2\n@SITE@/p3\n@SITE@/empty\n@SITE@/p4</urllist></address>"),
+      {"list",
+       RowTask("<address type=\"2\"><url>@SITE@/p1</url><urllist>@SITE@/p2\n@SITE@/gone\n"
+               "@SITE@/P2\n@SITE@/p3\n@SITE@/empty\n@SITE@/p4</urllist></address>"),
        ListSite, 12},
-      {"template", RowTask("<address type=\"1\"><url>@SITE@/p1</url><urlpattern>@SITE@/pN"
-                           "</urlpattern><pattern name=\"N\" value=\"[1-7-1]\"></pattern></address>"),
+      {"template",
+       RowTask("<address type=\"1\"><url>@SITE@/p1</url><urlpattern>@SITE@/pN"
+               "</urlpattern><pattern name=\"N\" value=\"[1-7-1]\"></pattern></address>"),
        ListSite, 18},
       // Frame pages are analysed on the runner, which loads their frames.
       {"frames",
@@ -107,13 +110,7 @@ TEST(PagePrefetchTest, AStopWhileTheNextPageStallsEndsTheRun) {
                  site);
   for (int run = 0; run < 2; ++run) {
     h.runner->Start();
-    auto waiting = [&] {
-      for (const std::wstring& s : h.collector.Statuses()) {
-        if (s.find(L"/slow") != std::wstring::npos) return true;
-      }
-      return false;
-    };
-    ASSERT_TRUE(WaitFor(waiting, 10s));
+    ASSERT_TRUE(WaitFor([&] { return h.collector.SawStatus(L"/slow"); }, 10s));
     std::this_thread::sleep_for(200ms);
     auto asked = std::chrono::steady_clock::now();
     h.runner->Stop();

@@ -110,13 +110,7 @@ TEST(RunnerTest, StopDuringTheAnalysisOfALargePageIsHonouredQuickly) {
   site.Put("/large", std::move(page));
   CTaskHarness h(PageTask("<address type=\"0\"><url>@SITE@/large</url></address>"), site);
   h.runner->Start();
-  auto analysing = [&] {
-    for (const std::wstring& s : h.collector.Statuses()) {
-      if (s.find(L"Analysing") != std::wstring::npos) return true;
-    }
-    return false;
-  };
-  ASSERT_TRUE(WaitFor(analysing, 60s));
+  ASSERT_TRUE(WaitFor([&] { return h.collector.SawStatus(L"Analysing"); }, 60s));
   std::this_thread::sleep_for(200ms);
   StopAndExpectAQuickEnd(h, 2500ms);
 }

@@ -74,6 +74,14 @@ std::vector<std::wstring> CCollector::Statuses() {
   return statuses_;
 }
 
+bool CCollector::SawStatus(std::wstring_view part) {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (const std::wstring& s : statuses_) {
+    if (s.find(part) != std::wstring::npos) return true;
+  }
+  return false;
+}
+
 int CCollector::Notices(RunnerNotice n) {
   std::lock_guard<std::mutex> lock(mu_);
   return notices_[n];

@@ -5,11 +5,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "engine/task_runner.h"
@@ -47,6 +48,8 @@ class CCollector : public CRunnerListener, public CRecordOutput {
 
   std::vector<std::vector<std::wstring>> Rows();
   std::vector<std::wstring> Statuses();
+  // A status text holding `part` was shown.
+  bool SawStatus(std::wstring_view part);
   int Notices(RunnerNotice n);
   std::atomic<int> begins{0}, ends{0};
 
