@@ -163,12 +163,9 @@ bool ContainsFrameStep(const std::wstring& path) {
 
 }  // namespace
 
-std::wstring WithErrorSilencer(std::wstring_view page_text) {
-  size_t at = ErrorSilencerPosition(page_text);
-  std::wstring out;
-  out.reserve(page_text.size() + std::size(kErrorSilencer));
-  out.append(page_text.substr(0, at)).append(kErrorSilencer).append(page_text.substr(at));
-  return out;
+std::wstring WithErrorSilencer(std::wstring page_text) {
+  page_text.insert(ErrorSilencerPosition(page_text), kErrorSilencer);
+  return page_text;
 }
 
 bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url,
@@ -235,19 +232,22 @@ bool AnalysePage(CLocation* l, CTaskRunner& r, const std::wstring& url, const st
 bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
                   const std::wstring& referer, bool inline_scripts) {
   if (r.Stopped()) return false;
-  CHttpClient client;
-  bool stopped = false;
-  if (!FetchForRunner(r, &client, url, referer, 60000, url, &stopped)) {
-    if (!stopped) r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
-    return false;
-  }
-  if (client.GetStatus() != 200) {
-    r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
-    return false;
-  }
-  std::wstring text = DecodeBody(client);
+  std::wstring text;
+  {
+    CHttpClient client;
+    bool stopped = false;
+    if (!FetchForRunner(r, &client, url, referer, 60000, url, &stopped)) {
+      if (!stopped) r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
+      return false;
+    }
+    if (client.GetStatus() != 200) {
+      r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
+      return false;
+    }
+    text = DecodeBody(client);
+  }  // the body goes before the page is analysed
   if (inline_scripts && !InlineScripts(r, url, &text)) return false;
-  return AnalysePage(l, r, url, WithErrorSilencer(text), nullptr);
+  return AnalysePage(l, r, url, WithErrorSilencer(std::move(text)), nullptr);
 }
 
 bool TakePrefetchedPage(CLocation* l, CTaskRunner& r, CPagePrefetch& prefetch,

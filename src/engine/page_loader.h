@@ -16,7 +16,8 @@ class CLocation;
 
 // The page text with the script that silences script errors, put where it changes neither the
 // document mode nor the tree that paths walk (after the doctype and the comments before it).
-std::wstring WithErrorSilencer(std::wstring_view page_text);
+// The text is taken (moved in) so that a large page is not held twice.
+std::wstring WithErrorSilencer(std::wstring page_text);
 
 // Runs one GET with the runner's user agent and the given time-out, following redirects, with
 // DIGLOC_DOWNLOADING (percent, status_url) while it lasts and the message check every second.
