@@ -24,6 +24,9 @@ int CmdDb(const Args& args);
 
 // Prints "gleanmark-cli: <message>" on standard error and returns exit status 1.
 int Fail(const std::string& message);
+// True when the environment variable `name` is set to a non-empty value (the program's
+// switches such as GLEANMARK_NO_BROWSER).
+bool EnvSwitchOn(const char* name);
 
 // Removes "--name VALUE" from args and returns VALUE; nullopt when absent. Sets *missing when
 // the option is given without a value.

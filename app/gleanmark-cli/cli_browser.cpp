@@ -28,13 +28,6 @@ std::string g_error;
 
 constexpr int kStartWaitMs = 60000;
 
-// GLEANMARK_NO_BROWSER (any non-empty value) keeps the browser off: browser-mode pages are
-// skipped as needing a browser.
-bool BrowserSwitchedOff() {
-  const char* off = std::getenv("GLEANMARK_NO_BROWSER");
-  return off && *off;
-}
-
 bool IsFile(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -76,7 +69,8 @@ const GmCliBrowserModule* LoadModule(std::string* error) {
 
 bool BrowserAllowed() {
 #ifdef GM_HAVE_BROWSER
-  return !BrowserSwitchedOff();
+  // GLEANMARK_NO_BROWSER keeps the browser off: browser-mode pages are skipped as needing one.
+  return !EnvSwitchOn("GLEANMARK_NO_BROWSER");
 #else
   return false;
 #endif

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 
 #include "cli.h"
 #include "doc/app_paths.h"
@@ -11,6 +12,11 @@ namespace gm::cli {
 int Fail(const std::string& message) {
   std::fprintf(stderr, "gleanmark-cli: %s\n", message.c_str());
   return 1;
+}
+
+bool EnvSwitchOn(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
 }
 
 std::optional<std::string> TakeOption(Args* args, const std::string& name, bool* missing) {

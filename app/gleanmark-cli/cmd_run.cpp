@@ -7,7 +7,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -186,8 +185,7 @@ int CmdRun(const Args& in) {
   // Browser-mode pages start the browser on first use.
   if (BrowserAllowed()) env.newBrowserPage = &NewCliBrowserPage;
   // For side-by-side measurements: GLEANMARK_NO_PREFETCH (non-empty) downloads one page at a time.
-  const char* no_prefetch = std::getenv("GLEANMARK_NO_PREFETCH");
-  env.prefetchPages = !(no_prefetch && *no_prefetch);
+  env.prefetchPages = !EnvSwitchOn("GLEANMARK_NO_PREFETCH");
 
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;

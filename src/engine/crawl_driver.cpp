@@ -1,9 +1,10 @@
 #include "engine/crawl_driver.h"
 
-#include <cwctype>
+#include <functional>
 
 #include "doc/config.h"
 #include "doc/text_codec.h"
+#include "doc/text_compare.h"
 #include "doc/tick_clock.h"
 #include "engine/browser_nav.h"
 #include "engine/extraction.h"
@@ -18,14 +19,6 @@
 
 namespace gm {
 namespace {
-
-bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
-  }
-  return true;
-}
 
 // The deepest location reached through first children uses marker location for its first item.
 bool AnchoredByMarker(const CLocation* l) {
@@ -249,16 +242,22 @@ bool Downloaded(RunState& s, const std::wstring& url) {
   return PageOutcome(r, url, loaded, L"could not be downloaded or analysed");
 }
 
-// The next address of a list or template source, skipping those equal to the current one;
-// nothing when the source is used up or the run is stopped.
+// The next address of a list or template source that differs from the current one; nothing
+// when the source is used up or `should_stop` answers true (it is asked between addresses and
+// during long runs of repeated ones).
+std::optional<std::wstring> NextOtherAddress(CAddressSource& source, const std::wstring& current,
+                                             const std::function<bool()>& should_stop) {
+  for (;;) {
+    if (should_stop()) return std::nullopt;
+    std::optional<std::wstring> next = source.NextAddress(should_stop);
+    if (!next || next->empty()) return std::nullopt;
+    if (!EqualsIgnoringAsciiCase(*next, current)) return next;
+  }
+}
+
 std::optional<std::wstring> ChooseNextAddress(RunState& s) {
   CTaskRunner& r = s.r;
-  for (;;) {
-    if (!r.PumpMessages()) return std::nullopt;
-    std::optional<std::wstring> next = s.source.NextAddress([&r] { return !r.PumpMessages(); });
-    if (!next || next->empty()) return std::nullopt;
-    if (!EqualNoCase(*next, r.currentUrl)) return next;
-  }
+  return NextOtherAddress(s.source, r.currentUrl, [&r] { return !r.PumpMessages(); });
 }
 
 // The next address, looked up on a copy of the source for at most a few milliseconds so that
@@ -268,15 +267,10 @@ std::optional<std::wstring> PeekNextAddress(RunState& s) {
   constexpr int64_t kPeekMs = 20;
   CAddressSource probe = s.source;
   const int64_t until = TickMs() + kPeekMs;
-  auto late = [until] { return TickMs() >= until; };
-  for (;;) {
-    std::optional<std::wstring> next = probe.NextAddress(late);
-    if (!next || next->empty() || late()) return std::nullopt;
-    if (!EqualNoCase(*next, s.r.currentUrl)) {
-      s.source = std::move(probe);
-      return next;
-    }
-  }
+  std::optional<std::wstring> next =
+      NextOtherAddress(probe, s.r.currentUrl, [until] { return TickMs() >= until; });
+  if (next) s.source = std::move(probe);
+  return next;
 }
 
 // Once a downloaded page has shown its records, the next address of the run is downloaded

@@ -2,8 +2,8 @@
 
 #include <ctime>
 #include <cwchar>
-#include <cwctype>
 
+#include "doc/text_compare.h"
 #include "engine/crawl_driver.h"
 #include "engine/page_handles.h"
 #include "engine/page_loader.h"
@@ -17,14 +17,6 @@
 
 namespace gm {
 namespace {
-
-bool StartsWithNoCase(const std::wstring& s, std::wstring_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::towlower(s[i]) != prefix[i]) return false;
-  }
-  return true;
-}
 
 std::wstring FormatNow(const std::wstring& format) {
   if (format.empty()) return {};
@@ -118,14 +110,14 @@ bool RunNestedTask(CItemDef* item, CTaskRunner& r, CLocation* root,
   std::wstring value = AttributeValue(link, item->attr);
   if (value.empty()) return false;
   if (item->replace) value = ReplaceValue(value, *item);
-  if (!StartsWithNoCase(value, L"http://")) {
+  if (!StartsWithIgnoringAsciiCase(value, L"http://")) {
     std::wstring combined;
     if (CombineUrl(item->baseUrl, value, &combined)) value = combined;
   }
   if (!r.IntervalWait()) return false;
 
   const CXmlNode* data = item->node;
-  if (StartsWithNoCase(value, L"javascript:")) {
+  if (StartsWithIgnoringAsciiCase(value, L"javascript:")) {
     if (!OpenScriptLink(nested, r, data, value, root, ElementHandle(link))) return false;
     return Walk(nested, r, &value, nullptr, nullptr);
   }

@@ -1,7 +1,6 @@
 #include "engine/page_loader.h"
 
-#include <cwctype>
-
+#include "doc/text_compare.h"
 #include "engine/crawl_driver.h"
 #include "engine/page_handles.h"
 #include "engine/page_prefetch.h"
@@ -22,15 +21,6 @@ bool IsHtmlSpace(wchar_t c) {
   return c == L' ' || c == L'\t' || c == L'\n' || c == L'\f' || c == L'\r' || c == 0xFEFF;
 }
 
-bool StartsWithAsciiNoCase(std::wstring_view s, size_t at, std::wstring_view lower) {
-  if (s.size() - at < lower.size()) return false;
-  for (size_t i = 0; i < lower.size(); ++i) {
-    wchar_t c = s[at + i];
-    if ((c >= L'A' && c <= L'Z' ? c + 32 : c) != lower[i]) return false;
-  }
-  return true;
-}
-
 // Where the error silencer goes: after the white space, comments and doctype that open the
 // page. A script in front of the doctype would make the doctype count for nothing (so the
 // page would be built in quirks mode), and the leading comments stay where the page has them.
@@ -39,7 +29,7 @@ size_t ErrorSilencerPosition(std::wstring_view text) {
   for (;;) {
     while (p < text.size() && IsHtmlSpace(text[p])) ++p;
     size_t end = std::wstring_view::npos;
-    if (StartsWithAsciiNoCase(text, p, L"<!--")) {
+    if (StartsWithIgnoringAsciiCase(text.substr(p), L"<!--")) {
       size_t q = p + 4;
       if (q < text.size() && text[q] == L'>') {
         end = q;  // "<!-->"
@@ -51,7 +41,8 @@ size_t ErrorSilencerPosition(std::wstring_view text) {
         if (bang < close) close = bang + 1;
         if (close != std::wstring_view::npos) end = close + 2;
       }
-    } else if (StartsWithAsciiNoCase(text, p, L"<!") || StartsWithAsciiNoCase(text, p, L"<?")) {
+    } else if (StartsWithIgnoringAsciiCase(text.substr(p), L"<!") ||
+               StartsWithIgnoringAsciiCase(text.substr(p), L"<?")) {
       end = text.find(L'>', p + 2);  // the doctype, or a bogus comment such as "<?xml ...?>"
     }
     if (end == std::wstring_view::npos) return p;
@@ -60,7 +51,7 @@ size_t ErrorSilencerPosition(std::wstring_view text) {
 }
 
 bool StartsWithHttp(const std::wstring& s) {
-  return StartsWithAsciiNoCase(s, 0, L"http://");
+  return StartsWithIgnoringAsciiCase(s, L"http://");
 }
 
 // The external scripts of a page, in document order: (source range, src, type, language).
@@ -80,12 +71,7 @@ std::vector<ScriptRef> ExternalScripts(const std::wstring& text) {
     HtmlScanNode* n = stack.back();
     stack.pop_back();
     if (n->IsElement()) {
-      std::wstring_view name = n->Name();
-      bool is_script = name.size() == 6;
-      for (size_t i = 0; is_script && i < 6; ++i) {
-        is_script = std::towlower(name[i]) == L"script"[i];
-      }
-      if (is_script) {
+      if (EqualsIgnoringAsciiCase(n->Name(), L"script")) {
         std::wstring src = CHtmlScan::TagAttribute(n, L"src");
         if (!src.empty()) {
           out.push_back({static_cast<size_t>(n->begin - text.data()),

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 
+#include "doc/text_compare.h"
 #include "net/http_error.h"
 #include "net/spool_file.h"
 
@@ -17,17 +18,6 @@ constexpr int64_t kMaxHeaderBytes = 1 << 20;   // all header bytes of a response
 constexpr int kMaxInterim = 100;               // interim responses before the final one
 constexpr size_t kMaxChunkLine = 4096;         // a chunk-size or trailer line
 constexpr int64_t kMaxInitialAlloc = 8 << 20;  // Content-Length is trusted only this far
-
-bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    wchar_t x = a[i], y = b[i];
-    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
-    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::wstring_view Trim(std::wstring_view v) {
   while (!v.empty() && (v.front() == L' ' || v.front() == L'\t')) v.remove_prefix(1);
@@ -154,17 +144,17 @@ bool CHttpResponse::ProcessHeader() {
   int32_t expected = -1;
   if (auto cl = Header(L"Content-Length")) expected = ParseLength(*cl);
   auto te = Header(L"Transfer-Encoding");
-  chunked_ = te && EqualsNoCase(Trim(*te), L"chunked");
+  chunked_ = te && EqualsIgnoringAsciiCase(Trim(*te), L"chunked");
   if (chunked_) expected = -1;  // the chunks give the length
   auto conn = Header(L"Connection");
-  keep_connection_ = !(conn && EqualsNoCase(Trim(*conn), L"close"));
+  keep_connection_ = !(conn && EqualsIgnoringAsciiCase(Trim(*conn), L"close"));
   if (status == 304 || status == 204) expected = 0;
   if (auto ce = Header(L"Content-Encoding")) {
     std::wstring_view v = Trim(*ce);
-    if (EqualsNoCase(v, L"gzip") || EqualsNoCase(v, L"x-gzip")) {
+    if (EqualsIgnoringAsciiCase(v, L"gzip") || EqualsIgnoringAsciiCase(v, L"x-gzip")) {
       inflater_ = std::make_unique<Inflater>(Inflater::kGzip);
       if (!inflater_->Start(15 + 16)) return Failed(kHttpBadEncoding);
-    } else if (EqualsNoCase(v, L"deflate")) {
+    } else if (EqualsIgnoringAsciiCase(v, L"deflate")) {
       inflater_ = std::make_unique<Inflater>(Inflater::kDeflate);
     }
   }
@@ -396,7 +386,7 @@ std::optional<std::wstring> HeaderField(std::wstring_view h, std::wstring_view n
     pos = eol + 2;
     size_t colon = line.find(L':');
     if (colon == std::wstring_view::npos) continue;
-    if (!EqualsNoCase(line.substr(0, colon), name)) continue;
+    if (!EqualsIgnoringAsciiCase(line.substr(0, colon), name)) continue;
     size_t v = colon + 1;
     while (v < line.size() && (line[v] == L' ' || line[v] == L'\t')) ++v;
     return std::wstring(line.substr(v));

@@ -1,10 +1,10 @@
 #include "net/page_text.h"
 
 #include <cctype>
-#include <cwctype>
 #include <optional>
 
 #include "doc/text_codec.h"
+#include "doc/text_compare.h"
 #include "net/html_scan.h"
 #include "net/http_client.h"
 #include "net/http_response.h"
@@ -53,14 +53,6 @@ size_t FindNoCase(std::string_view hay, std::string_view needle, size_t from) {
 
 size_t FindNoCase(std::wstring_view hay, std::wstring_view needle, size_t from) {
   return FindNoCase<wchar_t>(hay, needle, from);
-}
-
-bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
-  }
-  return true;
 }
 
 // Web pages name their charsets by labels whose tables browsers widen to the Windows code
@@ -124,7 +116,8 @@ std::string HeadCharset(std::string_view body) {
   for (; meta; meta = CHtmlScan::FindNode(meta, L"#meta")) {
     std::wstring charset = CHtmlScan::TagAttribute(meta, L"charset");
     if (!charset.empty()) return NameAfterEquals(L"=" + charset, 0);
-    if (!EqualsNoCase(CHtmlScan::TagAttribute(meta, L"HTTP-EQUIV"), L"Content-Type")) continue;
+    if (!EqualsIgnoringAsciiCase(CHtmlScan::TagAttribute(meta, L"HTTP-EQUIV"), L"Content-Type"))
+      continue;
     std::wstring content = CHtmlScan::TagAttribute(meta, L"CONTENT");
     std::string name = CharsetParameter(content);
     if (!name.empty()) return name;

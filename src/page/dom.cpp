@@ -4,20 +4,11 @@
 #include <new>
 #include <type_traits>
 
+#include "doc/text_compare.h"
+
 namespace gm {
 
 namespace {
-
-bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    wchar_t x = a[i], y = b[i];
-    if (x >= L'A' && x <= L'Z') x += 32;
-    if (y >= L'A' && y <= L'Z') y += 32;
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::wstring ToUpperAscii(std::wstring_view text) {
   std::wstring out(text);

@@ -1,22 +1,11 @@
 #include "page/element_info.h"
 
+#include "doc/text_compare.h"
 #include "page/html_serializer.h"
 
 namespace gm {
 
-namespace {
-
-bool StartsWithIgnoringAsciiCase(std::wstring_view text, std::wstring_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    wchar_t c = text[i];
-    if (c >= L'A' && c <= L'Z') c += 32;
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::wstring AttributeValue(const CDomNode* element, std::wstring_view name) {
   if (!element || !element->IsElement()) return std::wstring();

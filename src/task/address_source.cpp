@@ -1,22 +1,13 @@
 #include "task/address_source.h"
 
-#include <cwctype>
-
 #include "doc/text_codec.h"
+#include "doc/text_compare.h"
 #include "task/task_settings.h"
 
 namespace gm {
 namespace {
 
 constexpr unsigned kCombinationsPerStopCheck = 1024;
-
-bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(a[i]) != std::towlower(b[i])) return false;
-  }
-  return true;
-}
 
 // Reads "[-]digits" at *p (digits may be absent: 0); saturates instead of overflowing.
 long long ReadSigned(const std::wstring& s, size_t* p) {
@@ -137,7 +128,7 @@ std::optional<std::wstring> CAddressSource::NextCombination(
       exhausted_ = true;
       return std::nullopt;
     }
-    if (!EqualNoCase(address, current_)) return address;
+    if (!EqualsIgnoringAsciiCase(address, current_)) return address;
   }
   return std::nullopt;
 }
@@ -156,7 +147,7 @@ std::optional<std::wstring> CAddressSource::NextListLine() {
       exhausted_ = true;
       return std::nullopt;
     }
-    if (!EqualNoCase(line, current_)) return line;
+    if (!EqualsIgnoringAsciiCase(line, current_)) return line;
   }
   return std::nullopt;
 }

@@ -15,6 +15,8 @@ namespace gm {
 namespace {
 
 using test::CWebSite;
+using testing::InterruptChild;
+using testing::Interrupted;
 using testing::RunCli;
 using testing::Slurp;
 
@@ -116,13 +118,10 @@ TEST_F(CliBrowserTest, InterruptWhileAPageLoadsEndsTheRunAtOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_FALSE(site_.RequestsFor("/hang").empty());
-  auto t0 = std::chrono::steady_clock::now();
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
+  Interrupted end = InterruptChild(pid);
+  EXPECT_LT(end.took, std::chrono::seconds(3));
+  ASSERT_NE(end.status, -1);
+  EXPECT_EQ(end.status, 130);
 }
 
 }  // namespace

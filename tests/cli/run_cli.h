@@ -1,9 +1,11 @@
 // Runs gleanmark-cli as a child process and captures what it prints.
 #pragma once
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -53,6 +55,20 @@ inline CliResult RunProgram(const std::string& program, const std::vector<std::s
   r.err = Slurp(err_path);
   std::system(("rm -rf '" + tmp + "'").c_str());
   return r;
+}
+
+// Sends SIGINT to a running child and waits for it: how long it took to end, and its exit
+// status (-1 when it did not exit normally).
+struct Interrupted {
+  std::chrono::steady_clock::duration took;
+  int status = -1;
+};
+inline Interrupted InterruptChild(pid_t pid) {
+  auto t0 = std::chrono::steady_clock::now();
+  ::kill(pid, SIGINT);
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  return {std::chrono::steady_clock::now() - t0, WIFEXITED(st) ? WEXITSTATUS(st) : -1};
 }
 
 inline CliResult RunCli(const std::vector<std::string>& args,
