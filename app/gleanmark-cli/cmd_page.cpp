@@ -5,7 +5,10 @@
 // Frames of the page are loaded one level deep and listed and resolved through their FRAME and
 // IFRAME elements.
 // Option --filtertt applies the hidden-text filter to element texts.
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -24,6 +27,11 @@ namespace gm::cli {
 namespace {
 
 constexpr size_t kTextColumns = 200;
+
+// `page paths` stops once the paths listed hold this many characters. A path names every
+// earlier sibling of each element on its way, so a page of millions of siblings would make
+// terabytes; real pages stay far below (a 38 000-element page lists about 4 million).
+constexpr uint64_t kDefaultMaxPathChars = 64'000'000;
 
 bool IsAddress(const std::string& source) {
   return source.find("://") != std::string::npos;
@@ -138,7 +146,7 @@ bool LoadLive(const std::string& source, CPageModel* model, std::string* error) 
 
 }  // namespace
 
-static int PageCommand(const Args& args, bool filter, bool browser) {
+static int PageCommand(const Args& args, bool filter, bool browser, uint64_t max_path_chars) {
   if (args.empty()) return Fail("page: expected 'paths' or 'resolve'");
   const std::string sub = args[0];
   if (sub == "paths" ? args.size() != 2 : sub == "resolve" ? args.size() != 3 : true)
@@ -163,14 +171,23 @@ static int PageCommand(const Args& args, bool filter, bool browser) {
     return 0;
   }
   std::wstring out;
+  uint64_t path_chars = 0;
+  uint64_t listed = 0;
+  bool cut = false;
   // The elements of a page; after a FRAME or IFRAME element whose page was loaded, the elements
   // of that page with the frame element's path in front, as the task paths through it read.
   auto list = [&](const CPageModel& page, const CDomNode* top, const std::wstring& prefix,
                   auto& self) -> void {
-    for (const CDomNode* n = top; n; n = NextInTree(n, top)) {
+    for (const CDomNode* n = top; n && !cut; n = NextInTree(n, top)) {
       // Paths never name SCRIPT and STYLE elements, so they are not listed.
       if (!n->IsElement() || n->IsIgnorable()) continue;
       std::wstring path = prefix + BuildPath(n);
+      path_chars += path.size();
+      if (max_path_chars != 0 && path_chars > max_path_chars) {
+        cut = true;
+        break;
+      }
+      ++listed;
       out += path;
       out += L'\t';
       out += EscapeLine(page.ElementText(n));
@@ -190,14 +207,30 @@ static int PageCommand(const Args& args, bool filter, bool browser) {
   };
   list(model, root, L"", list);
   Print(out);
-  return std::fflush(stdout) == 0 ? 0 : 1;
+  if (std::fflush(stdout) != 0) return 1;
+  if (cut) {
+    return Fail("page paths: stopped after " + std::to_string(listed) +
+                " elements: the paths would exceed " + std::to_string(max_path_chars) +
+                " characters (a page with very many sibling elements); --max-path-chars N "
+                "raises the limit, 0 lists everything");
+  }
+  return 0;
 }
 
 int CmdPage(const Args& arguments) {
   Args args = arguments;
   bool filter = TakeFlag(&args, "--filtertt");
   bool browser = TakeFlag(&args, "--browser");
-  int status = PageCommand(args, filter, browser);
+  bool missing = false;
+  std::optional<std::string> limit = TakeOption(&args, "--max-path-chars", &missing);
+  uint64_t max_path_chars = kDefaultMaxPathChars;
+  if (limit) {
+    char* end = nullptr;
+    max_path_chars = std::strtoull(limit->c_str(), &end, 10);
+    missing = missing || limit->empty() || *end != '\0' || (*limit)[0] == '-';
+  }
+  if (missing) return Fail("--max-path-chars expects a number of characters (0: no limit)");
+  int status = PageCommand(args, filter, browser, max_path_chars);
   EndBrowser();
   return status;
 }

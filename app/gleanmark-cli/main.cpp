@@ -24,7 +24,7 @@ const Command kCommands[] = {
     {"task", gm::cli::CmdTask, "task list|export|import ... [--config FILE]"},
     {"fetch", gm::cli::CmdFetch, "fetch URL [-i] [--post BODY] [--referer URL] [--user-agent UA]"},
     {"page", gm::cli::CmdPage,
-     "page paths FILE|URL [--browser] [--filtertt]\n  page resolve FILE|URL PATH [--browser] "
+     "page paths FILE|URL [--browser] [--filtertt] [--max-path-chars N]\n  page resolve FILE|URL PATH [--browser] "
      "[--filtertt]"},
 };
 

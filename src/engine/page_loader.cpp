@@ -264,6 +264,8 @@ bool TakePrefetchedPage(CLocation* l, CTaskRunner& r, CPagePrefetch& prefetch,
     case CPagePrefetch::Result::kFailed:
       r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
       return false;
+    case CPagePrefetch::Result::kStale:
+      return DownloadPage(l, r, url, r.previousUrl, false);
     case CPagePrefetch::Result::kReady:
       break;
   }

@@ -12,6 +12,7 @@ namespace gm {
 struct CPagePrefetch::Job {
   std::wstring url, referer, userAgent;
   bool parse = false;
+  std::string cookies;  // the Cookie header the request was sent with
   // Set by the worker; read by the runner once done is true (under mu_).
   bool started = false;
   bool done = false;
@@ -26,7 +27,9 @@ constexpr int kCancelSliceMs = 50;
 constexpr uint32_t kPageTimeoutMs = 60000;
 }  // namespace
 
-CPagePrefetch::CPagePrefetch() : client_(std::make_unique<CHttpClient>()) {}
+CPagePrefetch::CPagePrefetch(CCookieJar* jar) : client_(std::make_unique<CHttpClient>()) {
+  if (jar) client_->SetCookieJar(jar);
+}
 
 CPagePrefetch::~CPagePrefetch() {
   Abandon();
@@ -74,6 +77,9 @@ CPagePrefetch::Result CPagePrefetch::Take(const std::function<bool(int percent)>
   }
   std::unique_ptr<Job> job = std::move(job_);
   lock.unlock();
+  if (job->result == Result::kReady && client_->CookiesFor(job->url) != job->cookies) {
+    return Result::kStale;
+  }
   *page = std::move(job->page);
   return job->result;
 }
@@ -108,6 +114,7 @@ void CPagePrefetch::RunJob(Job* job, CHttpClient* http, const std::atomic<bool>&
   CHttpClient& client = *http;
   if (!job->userAgent.empty()) client.SetUserAgent(job->userAgent);
   client.SetTimeout(kPageTimeoutMs);
+  job->cookies = client.CookiesFor(job->url);
   client.Get(job->url, job->referer);
   HttpWait wait = WaitForTransaction(
       &client, [&cancel] { return cancel.load(); }, true, kMaxRedirects, kCancelSliceMs);

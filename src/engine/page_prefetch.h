@@ -25,6 +25,7 @@
 
 namespace gm {
 
+class CCookieJar;
 class CHttpClient;
 
 // A page taken from the prefetch.
@@ -39,7 +40,8 @@ class CPagePrefetch {
   // the parse; smaller ones parse in well under a second.
   static constexpr size_t kParseAheadChars = 4u << 20;
 
-  CPagePrefetch();
+  // The pages are asked with the cookies of `jar` (the program's jar when null).
+  explicit CPagePrefetch(CCookieJar* jar = nullptr);
   CPagePrefetch(const CPagePrefetch&) = delete;
   CPagePrefetch& operator=(const CPagePrefetch&) = delete;
   // Abandons the job in progress and ends the worker.
@@ -52,10 +54,12 @@ class CPagePrefetch {
   // True when a job for exactly this address was started and not yet taken or abandoned.
   bool Holds(const std::wstring& url) const;
 
-  enum class Result { kReady, kFailed, kStopped };
+  enum class Result { kReady, kFailed, kStopped, kStale };
   // Waits for the job in slices of 1 second; between slices `should_stop` is asked with the
   // transfer's progress in percent (a stop abandons the job). kFailed: the transfer failed or
-  // the status was not 200. The job is gone afterwards in every case.
+  // the status was not 200. kStale: the cookies the page would be asked with changed after it
+  // was requested (a detail page set one, say), so the runner must ask for it again. The job
+  // is gone afterwards in every case.
   Result Take(const std::function<bool(int percent)>& should_stop, PrefetchedPage* page);
   // Cancels the job in progress (the transfer or the parse within a fraction of a second) and
   // waits for the worker to let go of it.

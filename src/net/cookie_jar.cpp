@@ -167,6 +167,7 @@ void CCookieJar::ReloadIfChangedLocked() {
     c.name = f[5];
     c.value = f[6];
     c.http_only = http_only;
+    c.last_used = ++use_clock_;  // the file lists older cookies first
     if (!c.domain.empty()) cookies_.push_back(std::move(c));
   }
 }
@@ -185,15 +186,45 @@ void CCookieJar::SaveLocked() {
   if (WriteFileAtomically(path_, out)) StatFile(path_, &loaded_mtime_ns_, &loaded_size_);
 }
 
-void CCookieJar::Add(const CCookie& cookie) {
-  std::lock_guard<std::mutex> lock(mu_);
+void CCookieJar::StoreLocked(CCookie cookie, int64_t now) {
   ReloadIfChangedLocked();
   auto same = [&](const CCookie& c) {
     return c.name == cookie.name && c.domain == cookie.domain && c.path == cookie.path;
   };
-  cookies_.erase(std::remove_if(cookies_.begin(), cookies_.end(), same), cookies_.end());
-  if (cookie.expires == 0 || cookie.expires > UnixNow()) cookies_.push_back(cookie);
+  std::erase_if(cookies_, same);
+  if (cookie.expires == 0 || cookie.expires > now) {
+    cookie.last_used = ++use_clock_;
+    cookies_.push_back(std::move(cookie));
+    EvictLocked(now);
+  }
   SaveLocked();
+}
+
+void CCookieJar::EvictLocked(int64_t now) {
+  std::erase_if(cookies_, [now](const CCookie& c) { return c.expires != 0 && c.expires <= now; });
+  // The least recently used cookie among those `in_group` selects, removed while more than
+  // `limit` of them remain.
+  auto trim = [this](size_t limit, auto in_group) {
+    size_t count = static_cast<size_t>(std::count_if(cookies_.begin(), cookies_.end(), in_group));
+    while (count > limit) {
+      auto oldest = cookies_.end();
+      for (auto it = cookies_.begin(); it != cookies_.end(); ++it) {
+        if (in_group(*it) && (oldest == cookies_.end() || it->last_used < oldest->last_used)) {
+          oldest = it;
+        }
+      }
+      cookies_.erase(oldest);
+      --count;
+    }
+  };
+  const std::string domain = cookies_.empty() ? std::string() : cookies_.back().domain;
+  trim(kMaxPerDomain, [&domain](const CCookie& c) { return c.domain == domain; });
+  trim(kMaxCookies, [](const CCookie&) { return true; });
+}
+
+void CCookieJar::Add(const CCookie& cookie) {
+  std::lock_guard<std::mutex> lock(mu_);
+  StoreLocked(cookie, UnixNow());
 }
 
 bool CCookieJar::SetFromHeader(std::wstring_view url, std::string_view set_cookie, int64_t now) {
@@ -252,13 +283,7 @@ bool CCookieJar::SetFromHeader(std::wstring_view url, std::string_view set_cooki
   }
   if (c.secure && a.scheme != L"https") return false;
   std::lock_guard<std::mutex> lock(mu_);
-  ReloadIfChangedLocked();
-  auto same = [&](const CCookie& o) {
-    return o.name == c.name && o.domain == c.domain && o.path == c.path;
-  };
-  cookies_.erase(std::remove_if(cookies_.begin(), cookies_.end(), same), cookies_.end());
-  if (c.expires == 0 || c.expires > now) cookies_.push_back(c);
-  SaveLocked();
+  StoreLocked(std::move(c), now);
   return true;
 }
 
@@ -270,8 +295,8 @@ std::string CCookieJar::CookieHeader(std::wstring_view url, int64_t now) {
   bool secure = a.scheme == L"https";
   std::lock_guard<std::mutex> lock(mu_);
   ReloadIfChangedLocked();
-  std::vector<const CCookie*> hits;
-  for (const auto& c : cookies_) {
+  std::vector<CCookie*> hits;
+  for (auto& c : cookies_) {
     if (c.expires != 0 && c.expires <= now) continue;
     if (c.secure && !secure) continue;
     if (!DomainMatches(c, host) || !PathMatches(c.path, path)) continue;
@@ -281,7 +306,8 @@ std::string CCookieJar::CookieHeader(std::wstring_view url, int64_t now) {
     return x->path.size() > y->path.size();
   });
   std::string out;
-  for (const CCookie* c : hits) {
+  for (CCookie* c : hits) {
+    c->last_used = ++use_clock_;
     if (!out.empty()) out += "; ";
     out += c->name + "=" + c->value;
   }

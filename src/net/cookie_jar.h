@@ -24,10 +24,16 @@ struct CCookie {
   int64_t expires = 0;  // seconds since 1970 (UTC); 0 for a session cookie
   std::string name;
   std::string value;
+  uint64_t last_used = 0;  // in memory only: when the cookie was last set or sent (a counter)
 };
 
 class CCookieJar {
  public:
+  // As browsers do, a jar holds at most this many cookies per domain and in all; past that,
+  // expired cookies go first, then the least recently used.
+  static constexpr size_t kMaxPerDomain = 180;
+  static constexpr size_t kMaxCookies = 3000;
+
   // A jar kept in `path`; an empty path keeps the cookies in memory only.
   explicit CCookieJar(std::wstring path);
 
@@ -35,7 +41,7 @@ class CCookieJar {
   static CCookieJar& Default();
 
   // Adds or replaces a cookie (same name, domain and path) and saves the jar. A cookie whose
-  // expiry has passed removes the stored one instead.
+  // expiry has passed removes the stored one instead. Limits as above.
   void Add(const CCookie& cookie);
   // Reads one Set-Cookie header value received for `url` with the rules browsers apply (Domain
   // must domain-match the host and may not be a bare top-level name, Path defaults to the
@@ -52,12 +58,17 @@ class CCookieJar {
  private:
   void ReloadIfChangedLocked();
   void SaveLocked();
+  // Stores `cookie` in place of one with its name, domain and path (dropping it when expired
+  // at `now`), applies the limits and saves.
+  void StoreLocked(CCookie cookie, int64_t now);
+  void EvictLocked(int64_t now);
 
   std::mutex mu_;
   std::wstring path_;
   std::vector<CCookie> cookies_;
   int64_t loaded_mtime_ns_ = -1;
   int64_t loaded_size_ = -1;
+  uint64_t use_clock_ = 0;  // guarded by mu_; stamps last_used
 };
 
 // Seconds since 1970 now.

@@ -225,6 +225,10 @@ CHttpClient::~CHttpClient() {
   if (abort_fd_ >= 0) close(abort_fd_);
 }
 
+std::string CHttpClient::CookiesFor(std::wstring_view url) const {
+  return cookie_jar_ ? cookie_jar_->CookieHeader(url, UnixNow()) : std::string();
+}
+
 int32_t CHttpClient::Progress() const {
   int64_t r = Received(), e = Expected(), c = Capacity();
   if (e >= 1) return static_cast<int32_t>(r * 100 / e);
@@ -396,6 +400,20 @@ void CHttpClient::ReadLocalFile() {
   error_ = 0;
 }
 
+int64_t CHttpClient::TimeLeft(int64_t started_ms) const {
+  uint32_t timeout = timeout_ms_.load();
+  if (timeout == kInfinite || response_.complete()) return INT64_MAX;
+  // The whole transaction gets the time-out plus a second per kMinRate bytes received.
+  int64_t limit = started_ms + timeout + int64_t{response_.received()} * 1000 / kMinRate;
+  return limit - TickMs();
+}
+
+bool CHttpClient::HasStrayBytes(Connection* conn) {
+  char probe[4096];
+  ssize_t r = conn->Read(probe, sizeof probe);
+  return r != -1;  // bytes, the server's close or a broken connection: not fit for a request
+}
+
 void CHttpClient::Terminate() {
   // The response's own failure (a body cut short, ...) is the transaction's error unless the
   // connection already failed for another reason.
@@ -469,6 +487,7 @@ void CHttpClient::WorkerMain() {
     }
     ++connections_;
     bool timed_out = false;
+    bool stray = false;  // the connection holds bytes no request asked for
     bool end = false;
 
     while (!end) {
@@ -488,16 +507,14 @@ void CHttpClient::WorkerMain() {
       uint32_t timeout = timeout_ms_.load();
       int wait = timeout == kInfinite ? -1 : static_cast<int>(std::min<uint32_t>(timeout, INT_MAX));
       bool deadline_wait = false;  // the wait ends at the transaction's limit
-      if (timeout != kInfinite && !response_.complete()) {
-        // The whole transaction gets the time-out plus a second per kMinRate bytes received.
-        int64_t limit = started_ms + timeout + int64_t{response_.received()} * 1000 / kMinRate;
-        int64_t left = limit - TickMs();
-        if (left <= 0) {
-          error_ = kHttpTimeout;
-          break;
-        }
-        deadline_wait = left < wait;
-        if (deadline_wait) wait = static_cast<int>(left);
+      int64_t left = TimeLeft(started_ms);
+      if (left <= 0) {
+        error_ = kHttpTimeout;
+        break;
+      }
+      if (left != INT64_MAX) {
+        deadline_wait = wait < 0 || left < wait;
+        if (deadline_wait) wait = static_cast<int>(std::min<int64_t>(left, INT_MAX));
       }
       int pr = poll(fds, 3, wait);
       if (pr < 0) {
@@ -531,6 +548,12 @@ void CHttpClient::WorkerMain() {
           retried = false;
           ResetResponse();
           started_ms = TickMs();
+          // Bytes that came after the last response would be read as this one's answer: the
+          // request goes out on a new connection instead.
+          if (HasStrayBytes(conn.get())) {
+            stray = true;
+            break;
+          }
         }
       }
       short rev = fds[0].revents;
@@ -605,10 +628,29 @@ void CHttpClient::WorkerMain() {
       // Receive everything that is there.
       char buf[kReadBlock];
       for (;;) {
+        // A server that never stops sending still meets the stop and the time limit.
+        if (abort_) {
+          error_ = kHttpAborted;
+          end = true;
+          break;
+        }
+        if (TimeLeft(started_ms) <= 0) {
+          error_ = kHttpTimeout;
+          end = true;
+          break;
+        }
         ssize_t r = conn->Read(buf, sizeof buf);
         if (r == -1) break;
         if (r > 0) {
-          if (!Feed(buf, static_cast<size_t>(r))) {
+          bool fed = Feed(buf, static_cast<size_t>(r));
+          // On a reused connection, an answer that is no status line is a leftover of an
+          // earlier exchange: the request is repeated once on a new connection.
+          if (conn->requests > 1 && !retried && response_.BadStart()) {
+            reconnect = true;
+            end = true;
+            break;
+          }
+          if (!fed) {
             end = true;  // the response failed; Terminate reports why
             break;
           }
@@ -631,8 +673,8 @@ void CHttpClient::WorkerMain() {
       if (!end && response_.complete() && !keep_connection_) break;
     }
 
-    if (reconnect) {
-      retried = true;
+    if (reconnect || stray) {
+      if (reconnect) retried = true;
       error_ = 0;
       out_pos = 0;
       ResetResponse();

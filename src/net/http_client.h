@@ -79,6 +79,8 @@ class CHttpClient {
   const std::wstring& UserAgent() const { return user_agent_; }
   // The jar whose cookies every GET sends; null sends none. Defaults to CCookieJar::Default().
   void SetCookieJar(CCookieJar* jar) { cookie_jar_ = jar; }
+  // The Cookie header value a GET of `url` would send now (empty without a jar).
+  std::string CookiesFor(std::wstring_view url) const;
   // The largest body a response may have (after decoding); larger ones fail with
   // kHttpTooLarge. Defaults to DefaultMaxBody(). Set while idle.
   void SetMaxBody(int64_t bytes) { response_.SetMaxBody(bytes); }
@@ -161,6 +163,11 @@ class CHttpClient {
   void ResetResponse();
   // Receiving (worker thread): feeds bytes to the response; false when it failed.
   bool Feed(const char* p, size_t n);
+  // Milliseconds left of the running transaction's time limit; INT64_MAX when unbounded.
+  int64_t TimeLeft(int64_t started_ms) const;
+  // An idle kept-alive connection was sent something (or was closed): it must not carry the
+  // next request. Consumes what it finds.
+  static bool HasStrayBytes(Connection* conn);
   void Terminate();
 
   // Request parameters (set by the caller; handed to the worker under mu_).

@@ -25,17 +25,50 @@ std::wstring_view Trim(std::wstring_view v) {
   return v;
 }
 
-// Decimal number as the header gives it; -1 when absent, malformed or beyond 32 bits.
-int32_t ParseLength(std::wstring_view v) {
+constexpr int64_t kLengthMalformed = -2;
+constexpr int64_t kLengthHuge = -3;
+
+// One decimal length: kLengthMalformed for anything but digits, kLengthHuge beyond 15 digits.
+int64_t ParseLength(std::wstring_view v) {
   v = Trim(v);
+  if (v.empty()) return kLengthMalformed;
   int64_t n = 0;
-  if (v.empty()) return -1;
   for (wchar_t c : v) {
-    if (c < L'0' || c > L'9') return -1;
+    if (c < L'0' || c > L'9') return kLengthMalformed;
+    if (n > 99999999999999) return kLengthHuge;
     n = n * 10 + (c - L'0');
-    if (n > INT32_MAX) return -1;
   }
-  return static_cast<int32_t>(n);
+  return n;
+}
+
+// The body length the header announces: -1 when there is no Content-Length field. Several
+// fields, or one holding a list, must all give the same number; a length that is not a plain
+// decimal number, or that disagrees with another, makes the response malformed
+// (kLengthMalformed).
+int64_t AnnouncedLength(std::wstring_view header) {
+  int64_t length = -1;
+  size_t pos = 0;
+  while (pos < header.size()) {
+    size_t eol = header.find(L"\r\n", pos);
+    if (eol == std::wstring_view::npos) break;
+    std::wstring_view line = header.substr(pos, eol - pos);
+    pos = eol + 2;
+    size_t colon = line.find(L':');
+    if (colon == std::wstring_view::npos ||
+        !EqualsIgnoringAsciiCase(Trim(line.substr(0, colon)), L"Content-Length")) {
+      continue;
+    }
+    std::wstring_view values = line.substr(colon + 1);
+    for (;;) {
+      size_t comma = values.find(L',');
+      int64_t n = ParseLength(values.substr(0, comma));
+      if (n == kLengthMalformed || (length >= 0 && n != length)) return kLengthMalformed;
+      length = n == kLengthHuge ? INT64_MAX : n;
+      if (comma == std::wstring_view::npos) break;
+      values.remove_prefix(comma + 1);
+    }
+  }
+  return length;
 }
 
 int HexValue(char c) {
@@ -79,6 +112,7 @@ void CHttpResponse::Reset() {
   complete_ = false;
   error_ = 0;
   keep_connection_ = true;
+  overrun_ = false;
   chunked_ = false;
   chunk_state_ = Chunk::kSize;
   chunk_size_ = 0;
@@ -106,7 +140,13 @@ void CHttpResponse::Fail(int32_t code) {
 bool CHttpResponse::Feed(const char* p, size_t n) {
   while (n > 0) {
     if (error_ != 0) return false;
-    if (complete_) return true;  // the rest is not ours: dropped
+    if (complete_) {
+      // Bytes past a complete response: whatever they are, they would be read as the next
+      // response, so the connection must not serve another request.
+      overrun_ = true;
+      keep_connection_ = false;
+      return true;
+    }
     if (reading_header_) {
       if (!FeedHeaderByte(*p)) return false;
       ++p, --n;
@@ -141,11 +181,15 @@ bool CHttpResponse::ProcessHeader() {
     header_.clear();
     return true;
   }
-  int32_t expected = -1;
-  if (auto cl = Header(L"Content-Length")) expected = ParseLength(*cl);
   auto te = Header(L"Transfer-Encoding");
   chunked_ = te && EqualsIgnoringAsciiCase(Trim(*te), L"chunked");
-  if (chunked_) expected = -1;  // the chunks give the length
+  int64_t announced = -1;
+  if (!chunked_) {  // with chunks, the chunks give the length and Content-Length is ignored
+    announced = AnnouncedLength(header_);
+    if (announced == kLengthMalformed) return Failed(kHttpBadResponse);
+    if (announced > INT32_MAX - 8) return Failed(kHttpTooLarge);
+  }
+  int32_t expected = static_cast<int32_t>(announced);
   auto conn = Header(L"Connection");
   keep_connection_ = !(conn && EqualsIgnoringAsciiCase(Trim(*conn), L"close"));
   if (status == 304 || status == 204) expected = 0;
@@ -175,7 +219,7 @@ bool CHttpResponse::FeedBody(const char* p, size_t n, size_t* used) {
   int32_t expected = expected_;
   if (expected >= 0) take = std::min<int64_t>(take, expected - received_);
   if (received_ + take > INT32_MAX) return Failed(kHttpTooLarge);
-  *used = n;  // bytes beyond the announced length are dropped
+  *used = static_cast<size_t>(take);  // bytes beyond the announced length are not ours
   received_ += static_cast<int32_t>(take);
   if (!Store(p, static_cast<size_t>(take))) return false;
   if (expected >= 0 && received_ >= expected) Finish();
@@ -187,6 +231,10 @@ bool CHttpResponse::FeedChunked(const char* p, size_t n, size_t* used) {
     case Chunk::kSize:
     case Chunk::kTrailer: {
       *used = 1;
+      // Trailer lines count against the header limit, so endless trailers fail.
+      if (chunk_state_ == Chunk::kTrailer && ++header_bytes_ > kMaxHeaderBytes) {
+        return Failed(kHttpBadResponse);
+      }
       if (*p != '\n') {
         chunk_line_ += *p;
         return chunk_line_.size() <= kMaxChunkLine ? true : Failed(kHttpBadResponse);
@@ -361,6 +409,12 @@ void CHttpResponse::AdoptBody(std::string bytes) {
 
 std::shared_ptr<CSpoolFile> CHttpResponse::TakeSpool() {
   return std::move(spool_);
+}
+
+bool CHttpResponse::BadStart() const {
+  static constexpr std::wstring_view kStart = L"HTTP/";
+  size_t n = std::min(header_.size(), kStart.size());
+  return n > 0 && std::wstring_view(header_).substr(0, n) != kStart.substr(0, n);
 }
 
 int CHttpResponse::Status() const {

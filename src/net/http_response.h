@@ -62,7 +62,13 @@ class CHttpResponse {
   bool reading_header() const { return reading_header_; }
   // No byte of a response has arrived yet.
   bool nothing_received() const { return header_bytes_ == 0 && header_.empty(); }
+  // False when the server asked to close, or when bytes arrived past the complete response
+  // (they would be taken for the next response on this connection).
   bool keep_connection() const { return keep_connection_; }
+  bool overrun() const { return overrun_; }
+  // The bytes received so far cannot begin a status line ("HTTP/"): on a reused connection,
+  // the sign of a stray answer to an earlier request.
+  bool BadStart() const;
 
   // The final response's header, from its status line to the empty line; bytes 0x80-0xFF
   // appear as U+FF80-U+FFFF.
@@ -115,6 +121,7 @@ class CHttpResponse {
   bool complete_ = false;
   int32_t error_ = 0;
   bool keep_connection_ = true;
+  bool overrun_ = false;
 
   bool chunked_ = false;
   Chunk chunk_state_ = Chunk::kSize;

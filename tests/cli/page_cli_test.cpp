@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "run_cli.h"
@@ -147,6 +148,31 @@ TEST(PageCli, FramesAreListedAndResolvedThroughTheirFrameElements) {
       RunCli({"page", "resolve", dir + "/top.html", "HTML@HEAD#FRAMESET@FRAME@HTML@HEAD#BODY@P"});
   EXPECT_EQ(resolved.out, "in frame A\n");
   std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// Each path names every earlier sibling, so a page of very many siblings would list terabytes:
+// the listing stops at its limit with a message, and the option moves the limit.
+TEST(PageCli, PathsOfEndlessSiblingsStopAtTheLimit) {
+  const std::string page = ::testing::TempDir() + "/siblings.html";
+  {
+    std::string html = "<html><body>";
+    for (int i = 0; i < 100000; ++i) html += "<div></div>";
+    std::ofstream(page) << html << "</body></html>";
+  }
+  auto r = RunCli({"page", "paths", page});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("page paths: stopped after "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--max-path-chars"), std::string::npos) << r.err;
+  EXPECT_LE(r.out.size(), 70'000'000u);
+  EXPECT_EQ(r.out.back(), '\n');  // whole lines only
+
+  auto small = RunCli({"page", "paths", kFixture, "--max-path-chars", "300"});
+  EXPECT_EQ(small.status, 1);
+  EXPECT_NE(small.err.find("stopped after"), std::string::npos);
+  auto all = RunCli({"page", "paths", kFixture, "--max-path-chars", "0"});
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_EQ(all.out, RunCli({"page", "paths", kFixture}).out);
+  EXPECT_EQ(RunCli({"page", "paths", kFixture, "--max-path-chars", "x"}).status, 1);
 }
 
 TEST(PageCli, FailuresSayWhyOnOneLine) {

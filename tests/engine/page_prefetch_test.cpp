@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "doc/text_codec.h"
+#include "engine/page_prefetch.h"
+#include "net/cookie_jar.h"
 #include "support/site.h"
 
 namespace gm::test {
@@ -123,6 +125,40 @@ TEST(PagePrefetchTest, AStopWhileTheNextPageStallsEndsTheRun) {
     EXPECT_EQ(h.collector.Rows().size(), 2u * (run + 1));
     EXPECT_EQ(h.runner->PagesFailed(), 0);
   }
+}
+
+// A page fetched ahead was asked with the cookies of its time. When they change before the run
+// gets to the page (a detail page opened in the browser set one, say), the page is stale: the
+// run asks for it again, as a run without the look-ahead would have asked it.
+TEST(PagePrefetchTest, APageAskedBeforeItsCookiesChangedIsStale) {
+  CTestServer server([](CTestConn& c) {
+    std::string req;
+    while (c.ReadRequest(&req)) {
+      std::string body = req.find("\r\nCookie: seen=1\r\n") != std::string::npos ? "with" : "without";
+      c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+             body);
+    }
+  });
+  CCookieJar jar(L"");
+  CPagePrefetch prefetch(&jar);
+  const std::wstring url = server.WUrl("/list2");
+  auto never = [](int) { return false; };
+  PrefetchedPage page;
+
+  prefetch.Start(url, L"", L"", false);
+  ASSERT_TRUE(WaitFor([&] { return server.requests().size() == 1; }, 10s));
+  CCookie seen;
+  seen.domain = "127.0.0.1";
+  seen.name = "seen";
+  seen.value = "1";
+  jar.Add(seen);
+  EXPECT_EQ(prefetch.Take(never, &page), CPagePrefetch::Result::kStale);
+  EXPECT_FALSE(prefetch.Holds(url));
+
+  prefetch.Start(url, L"", L"", false);
+  ASSERT_EQ(prefetch.Take(never, &page), CPagePrefetch::Result::kReady);
+  EXPECT_NE(page.text.find(L"with"), std::wstring::npos);
+  EXPECT_EQ(page.text.find(L"without"), std::wstring::npos);
 }
 
 }  // namespace

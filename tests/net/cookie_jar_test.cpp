@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "doc/text_codec.h"
@@ -60,6 +61,32 @@ TEST(CookieJar, PersistsInItsFileAndSeesOutsideChanges) {
          "\tFALSE\t0\th\t1\n";
   EXPECT_EQ(again.CookieHeader(L"http://www.b.example/", kNow), "sess=abc");
   EXPECT_EQ(again.CookieHeader(L"http://c.example/", kNow), "h=1");
+}
+
+// A cookie storm: at most 180 cookies per domain and 3 000 in all; the least recently used
+// (set or sent) go first, so a session cookie that is in use survives.
+TEST(CookieJar, KeepsBrowserLimitsDroppingTheLeastRecentlyUsed) {
+  CCookieJar jar(L"");
+  const std::wstring site = L"http://storm.example/";
+  ASSERT_TRUE(jar.SetFromHeader(site, "session=keep", kNow));
+  ASSERT_TRUE(jar.SetFromHeader(site, "old=1", kNow));
+  for (int i = 0; i < 400; ++i) {
+    ASSERT_TRUE(jar.SetFromHeader(site, "c" + std::to_string(i) + "=x", kNow));
+    if (i % 50 == 0) jar.CookieHeader(site, kNow);  // sends every cookie: all are fresh again
+  }
+  std::string header = jar.CookieHeader(site, kNow);
+  EXPECT_EQ(std::count(header.begin(), header.end(), '='), 180);
+  EXPECT_EQ(header.find("old=1"), std::string::npos);
+  EXPECT_NE(header.find("c399=x"), std::string::npos);
+  EXPECT_LT(header.size(), 4096u);
+
+  for (int d = 0; d < 40; ++d) {
+    std::wstring host = L"http://h" + std::to_wstring(d) + L".example/";
+    for (int i = 0; i < 100; ++i) jar.SetFromHeader(host, "k" + std::to_string(i) + "=v", kNow);
+  }
+  EXPECT_EQ(jar.All().size(), CCookieJar::kMaxCookies);
+  EXPECT_EQ(jar.CookieHeader(site, kNow), "");  // the storm site's cookies were the oldest
+  EXPECT_NE(jar.CookieHeader(L"http://h39.example/", kNow), "");
 }
 
 }  // namespace

@@ -148,12 +148,126 @@ INSTANTIATE_TEST_SUITE_P(
                     true,
                     200,
                     kText},
+        // A length that is no plain number, or two lengths that disagree, make the response
+        // malformed; it is never read to the close as if it had no length.
+        HostileCase{"LengthBeyondAnyBody",
+                    {Head("Content-Length: 99999999999\r\n") + "short"},
+                    false,
+                    0,
+                    ""},
+        HostileCase{"NegativeLength", {Head("Content-Length: -5\r\n") + "short"}, false, 0, ""},
+        HostileCase{"TwoDifferentLengths",
+                    {Head("Content-Length: 5\r\nContent-Length: 2\r\n") + "short"},
+                    false,
+                    0,
+                    ""},
+        HostileCase{"DifferentLengthsInOneField",
+                    {Head("Content-Length: 5, 2\r\n") + "short"},
+                    false,
+                    0,
+                    ""},
+        HostileCase{"TwoEqualLengths",
+                    {Head("Content-Length: 5\r\ncontent-length: 5\r\n") + "short"},
+                    true,
+                    200,
+                    "short"},
         HostileCase{"GzipCorrupt",
                     {WithLength("Content-Encoding: gzip\r\n", "\x1f\x8b\x08\x00garbage-here")},
                     false,
                     0,
                     ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A chunked body followed by trailer lines that never end: the client's own limit ends the
+// transfer at once, long before the time-out.
+TEST(HostileServer, EndlessTrailersEndTheTransfer) {
+  CTestServer server([](CTestConn& c) {
+    std::string req;
+    if (!c.ReadRequest(&req)) return;
+    c.Send(kChunked + "3\r\nabc\r\n0\r\n");
+    std::string lines;
+    for (int i = 0; i < 2048; ++i) lines += "X-Trailer: " + std::to_string(i) + "\r\n";
+    while (!c.stopping() && c.Send(lines)) {
+    }
+  });
+  Client c(server, 60000);
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(Await(&c.client), HttpWait::kFailed);
+  EXPECT_EQ(c.client.Error(), kHttpBadResponse);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+}
+
+// A server that answers more than it was asked: bytes after a complete response (a second
+// response, a body longer than its length, a 304 with a body) must never be read as the answer
+// to the next request on the kept-alive connection.
+TEST(HostileServer, BytesPastAResponseNeverAnswerTheNextRequest) {
+  struct Case {
+    const char* name;
+    std::string first;  // the answer to /a, with what follows it
+    bool separate;      // the extra bytes come in a packet of their own
+  } cases[] = {
+      {"SecondResponse", test::Ok("page a") + test::Ok("WRONG"), false},
+      {"SecondResponseLater", test::Ok("page a") + "\x01" + test::Ok("WRONG"), true},
+      {"LongerThanLength", test::Ok("page a") + "WRONG WRONG", false},
+      {"NotModifiedWithBody",
+       "HTTP/1.1 304 Not Modified\r\nContent-Length: 5\r\n\r\n" + test::Ok("WRONG"), false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    CTestServer server([&](CTestConn& c) {
+      std::string req;
+      while (c.ReadRequest(&req)) {
+        if (req.starts_with("GET /a ")) {
+          if (k.separate) {
+            size_t cut = k.first.find('\x01');
+            c.SendSplit({k.first.substr(0, cut), k.first.substr(cut + 1)});
+          } else {
+            c.Send(k.first);
+          }
+        } else {
+          c.Send(test::Ok("page b"));
+        }
+      }
+    });
+    CHttpClient client;
+    client.SetCookieJar(nullptr);
+    client.SetTimeout(5000);
+    client.Get(server.WUrl("/a"), L"");
+    ASSERT_EQ(Await(&client), HttpWait::kReady) << client.Error();
+    // Let the late bytes arrive while the connection is idle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(k.separate ? 300 : 50));
+    for (int i = 0; i < 3; ++i) {
+      client.Get(server.WUrl("/b"), L"");
+      ASSERT_EQ(Await(&client), HttpWait::kReady) << client.Error();
+      EXPECT_EQ(client.GetStatus(), 200);
+      EXPECT_EQ(std::string(client.Body()), "page b");
+    }
+  }
+}
+
+// On a reused connection, an answer that does not begin with a status line is a leftover of an
+// earlier exchange: the request is repeated once on a new connection.
+TEST(HostileServer, ReplyWithoutStatusLineOnAReusedConnectionIsRetriedOnce) {
+  std::atomic<int> connection{0};
+  CTestServer server([&](CTestConn& c) {
+    int number = ++connection;
+    std::string req;
+    for (int n = 1; c.ReadRequest(&req); ++n) {
+      c.Send(number == 1 && n == 2 ? std::string("leftover bytes\r\n\r\n")
+                                   : test::Ok("fresh " + std::to_string(number)));
+    }
+  });
+  CHttpClient client;
+  client.SetCookieJar(nullptr);
+  client.SetTimeout(5000);
+  client.Get(server.WUrl("/1"), L"");
+  ASSERT_EQ(Await(&client), HttpWait::kReady) << client.Error();
+  EXPECT_EQ(std::string(client.Body()), "fresh 1");
+  client.Get(server.WUrl("/2"), L"");
+  ASSERT_EQ(Await(&client), HttpWait::kReady) << client.Error();
+  EXPECT_EQ(std::string(client.Body()), "fresh 2");
+  EXPECT_EQ(client.Connections(), 2);
+}
 
 TEST(HostileServer, EndlessInterimResponsesEndTheTransfer) {
   CTestServer server([](CTestConn& c) {
