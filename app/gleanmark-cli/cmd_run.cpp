@@ -197,7 +197,8 @@ int CmdRun(const Args& in) {
     CTaskRunner runner(task, &printer, env);
     runner.Start();
     bool stop_sent = false;
-    while (runner.RunsCompleted() == 0 || runner.State() != kStopped) {
+    // The start ends in a run, or without one when a stop comes during the login.
+    while (runner.StartsHandled() == 0 || runner.State() != kStopped) {
       PollBrowser(20, [&printer](int ms) { printer.WaitForStateChange(ms); });
       printer.FlushIfDue();
       if (g_interrupted && !stop_sent) {

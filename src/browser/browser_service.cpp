@@ -78,6 +78,7 @@ class CBrowserService : public QObject {
     return it == hosts_.end() ? nullptr : it->second.get();
   }
   void PushCookies() { cookies_->PushJarCookies(); }
+  bool CookiesPending() const { return cookies_->HasPendingPushes(); }
   QWebEngineProfile* Profile() const { return profile_; }
 
  private:
@@ -104,6 +105,7 @@ class CBrowserService : public QObject {
   std::map<int, std::unique_ptr<CBrowserHost>> hosts_;
 };
 
+constexpr int64_t kCookiePushLimitMs = 2000;  // a cookie the profile never reports back
 std::mutex g_mu;                       // guards g_service for posting
 CBrowserService* g_service = nullptr;  // lives on the main thread
 std::atomic<bool> g_running{false};
@@ -204,8 +206,25 @@ void DestroyBrowserHost(int id) {
   if (g_service) g_service->DestroyHost(id);
 }
 
-void PushJarCookiesToBrowser() {
-  if (g_service) g_service->PushCookies();
+void PushJarCookiesThen(std::function<void()> then) {
+  if (!g_service) return then();
+  g_service->PushCookies();
+  // The request waits (at most a moment) until the profile holds the jar's cookies.
+  auto deadline = std::make_shared<QElapsedTimer>();
+  deadline->start();
+  auto check = std::make_shared<std::function<void()>>();
+  *check = [then = std::move(then), deadline, check]() mutable {
+    if (!g_service || !g_service->CookiesPending() || deadline->elapsed() >= kCookiePushLimitMs) {
+      auto run = std::move(then);
+      *check = nullptr;  // ends the cycle between the function and its own copy
+      run();
+      return;
+    }
+    QTimer::singleShot(5, [check] {
+      if (*check) (*check)();
+    });
+  };
+  (*check)();
 }
 
 }  // namespace gm

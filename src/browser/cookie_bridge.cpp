@@ -40,7 +40,7 @@ void CCookieBridge::PushJarCookies() {
     Key key{c.domain, c.path, c.name};
     auto it = known_.find(key);
     if (it != known_.end() && it->second == std::make_pair(c.value, c.expires)) continue;
-    known_[key] = {c.value, c.expires};
+    pending_[key] = {c.value, c.expires};
     QNetworkCookie q(QByteArray::fromStdString(c.name), QByteArray::fromStdString(c.value));
     // A host-only cookie names no domain and takes the origin's host.
     if (!c.host_only) q.setDomain(QString::fromStdString("." + c.domain));
@@ -57,10 +57,14 @@ void CCookieBridge::OnAdded(const QNetworkCookie& cookie) {
   CCookie c = FromQt(cookie);
   if (c.domain.empty() || c.name.empty()) return;
   Key key{c.domain, c.path, c.name};
+  const std::pair<std::string, int64_t> now_held{c.value, c.expires};
+  auto pushed = pending_.find(key);
+  bool ours = pushed != pending_.end() && pushed->second.first == c.value;
+  if (pushed != pending_.end()) pending_.erase(pushed);
   auto it = known_.find(key);
-  if (it != known_.end() && it->second == std::make_pair(c.value, c.expires)) return;
-  known_[key] = {c.value, c.expires};
-  jar_->Add(c);
+  if (it != known_.end() && it->second == now_held) return;
+  known_[key] = now_held;
+  if (!ours) jar_->Add(c);  // a cookie of the jar's own needs no writing back
 }
 
 void CCookieBridge::OnRemoved(const QNetworkCookie& cookie) {

@@ -21,8 +21,12 @@ namespace gm {
 class CCookieBridge : public QObject {
  public:
   CCookieBridge(QWebEngineCookieStore* store, CCookieJar* jar);
-  // Puts the jar's new or changed cookies into the profile.
+  // Puts the jar's new or changed cookies into the profile. The profile takes them in
+  // asynchronously (and drops those set before it has settled): a cookie counts as in the
+  // profile only once the profile reports it, and is pushed again until then.
   void PushJarCookies();
+  // Cookies pushed and not yet reported back by the profile.
+  bool HasPendingPushes() const { return !pending_.empty(); }
 
  private:
   using Key = std::tuple<std::string, std::string, std::string>;  // domain, path, name
@@ -33,6 +37,8 @@ class CCookieBridge : public QObject {
   CCookieJar* jar_;
   // What the profile holds as far as the bridge knows: key -> value and expiry.
   std::map<Key, std::pair<std::string, int64_t>> known_;
+  // Pushed, not yet reported: key -> value and expiry.
+  std::map<Key, std::pair<std::string, int64_t>> pending_;
 };
 
 }  // namespace gm

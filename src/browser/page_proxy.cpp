@@ -20,9 +20,9 @@ namespace {
 constexpr int kSliceMs = 100;
 // Requests that name no stop check (a click, a hit test) wait at most this long.
 constexpr int32_t kQuickBoundMs = 10000;
-// A snapshot of a large page takes well under a second; this bounds a page that hangs.
+// A snapshot of a large page takes well under a second; this bounds a page that hangs, unless
+// the user of the page sets the task's own time-out.
 constexpr int32_t kSnapshotBoundMs = 60000;
-constexpr uint32_t kFrameTimeoutMs = 30000;
 
 // Lets the main thread's events run for a little while (the caller is on the main thread, whose
 // events carry every reply).
@@ -58,24 +58,55 @@ bool WaitSliced(CLiveState* state, const std::function<bool()>& done,
   }
 }
 
-// The page of an unreachable frame, fetched as download mode fetches frames.
-bool FetchFrameText(const std::wstring& address, const CBrowserPage::StopCheck& should_stop,
-                    std::wstring* text) {
-  if (address.rfind(L"http://", 0) != 0 && address.rfind(L"https://", 0) != 0) return false;
-  CHttpClient client;
-  client.SetTimeout(kFrameTimeoutMs);
-  client.Get(address, L"");
-  auto stop = [&] { return (should_stop && should_stop()) || !BrowserServiceRunning(); };
-  if (WaitForTransaction(&client, stop, true) != HttpWait::kReady) return false;
-  if (client.GetStatus() != 200) return false;
-  *text = DecodeBody(client);
-  return true;
+bool IsWebAddress(const std::wstring& address) {
+  return address.rfind(L"http://", 0) == 0 || address.rfind(L"https://", 0) == 0;
 }
 
 }  // namespace
 
 CQtBrowserPage::CQtBrowserPage(int id, std::shared_ptr<CLiveState> state)
-    : id_(id), state_(std::move(state)) {}
+    : id_(id), state_(std::move(state)), stop_(&NoStop), snapshot_bound_ms_(kSnapshotBoundMs) {}
+
+void CQtBrowserPage::SetWaitLimits(StopCheck should_stop, int32_t snapshot_bound_ms) {
+  stop_ = should_stop ? std::move(should_stop) : StopCheck(&NoStop);
+  snapshot_bound_ms_ = snapshot_bound_ms > 0 ? snapshot_bound_ms : kSnapshotBoundMs;
+}
+
+// Every frame page not yet fetched for this load is fetched at once, each on a client of its
+// own, as download mode fetches frames; together they get the snapshot's time bound.
+void CQtBrowserPage::FetchUnreachableFrames(const std::vector<std::wstring>& addresses,
+                                            const StopCheck& should_stop) {
+  int64_t serial;
+  {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    serial = state_->load_serial;
+  }
+  if (serial != frames_serial_) {
+    frame_texts_.clear();
+    frames_serial_ = serial;
+  }
+  std::vector<std::pair<std::wstring, std::unique_ptr<CHttpClient>>> fetches;
+  for (const std::wstring& address : addresses) {
+    if (frame_texts_.count(address)) continue;
+    frame_texts_[address] = std::nullopt;  // asked once, even when it fails
+    if (!IsWebAddress(address)) continue;
+    auto client = std::make_unique<CHttpClient>();
+    client->SetTimeout(static_cast<uint32_t>(snapshot_bound_ms_));
+    client->Get(address, L"");
+    fetches.emplace_back(address, std::move(client));
+  }
+  const int64_t until = TickMs() + snapshot_bound_ms_;
+  for (auto& [address, client] : fetches) {
+    auto stop = [&] {
+      return should_stop() || !BrowserServiceRunning() || TickMs() >= until;
+    };
+    if (WaitForTransaction(client.get(), stop, true, kMaxRedirects, kSliceMs) != HttpWait::kReady ||
+        client->GetStatus() != 200) {
+      continue;
+    }
+    frame_texts_[address] = DecodeBody(*client);
+  }
+}
 
 CQtBrowserPage::~CQtBrowserPage() {
   const int id = id_;
@@ -152,10 +183,12 @@ bool CQtBrowserPage::Navigate(const std::wstring& url, const std::wstring& heade
     state_->failed = false;
     state_->progress = 0;
   }
-  return Post([address, lines, post, body](CBrowserHost* host) {
+  const int id = id_;
+  return Post([id, address, lines, post, body](CBrowserHost*) {
     // Cookies the HTTP client's jar got meanwhile go along with this request.
-    PushJarCookiesToBrowser();
-    host->Navigate(address, lines, post ? &body : nullptr);
+    PushJarCookiesThen([id, address, lines, post, body] {
+      if (CBrowserHost* host = BrowserHostById(id)) host->Navigate(address, lines, post ? &body : nullptr);
+    });
   });
 }
 
@@ -177,6 +210,11 @@ void CQtBrowserPage::SetForwardTarget(CBrowserPage* target) {
   Post([target_id](CBrowserHost* host) {
     host->SetForwardTarget(target_id ? BrowserHostById(target_id) : nullptr);
   });
+}
+
+bool CQtBrowserPage::LoadFailed() {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return !state_->loading && state_->failed;
 }
 
 bool CQtBrowserPage::IsBusy() {
@@ -201,21 +239,24 @@ std::wstring CQtBrowserPage::Title() {
 
 std::unique_ptr<CDomDocument> CQtBrowserPage::Snapshot(const StopCheck& should_stop) {
   QVariant json;
-  if (!Agent(QStringLiteral("snapshot()"), &json, should_stop, kSnapshotBoundMs)) return nullptr;
+  if (!Agent(QStringLiteral("snapshot()"), &json, should_stop, snapshot_bound_ms_)) return nullptr;
   if (json.typeId() != QMetaType::QString) return nullptr;
   std::vector<CUnreachableFrame> frames;
   std::unique_ptr<CDomDocument> doc = ReadSnapshot(json.toString().toUtf8(), &frames);
   if (!doc) return nullptr;
   // Frames of another origin are out of the agent's reach: their pages are fetched and built
   // from text, as download mode builds frame pages (their nodes carry no snapshot numbers).
+  if (!frames.empty()) {
+    std::vector<std::wstring> addresses;
+    for (const CUnreachableFrame& f : frames) addresses.push_back(f.address);
+    FetchUnreachableFrames(addresses, [&] { return (should_stop && should_stop()) || stop_(); });
+    if (should_stop && should_stop()) return nullptr;
+  }
   for (const CUnreachableFrame& f : frames) {
-    std::wstring text;
-    if (!FetchFrameText(f.address, should_stop, &text)) {
-      if (should_stop && should_stop()) return nullptr;
-      continue;
-    }
+    auto text = frame_texts_.find(f.address);
+    if (text == frame_texts_.end() || !text->second) continue;
     CDomDocument* inner = f.element->Document()->CreateContentDocument(f.element);
-    ParseHtmlInto(text, inner);
+    ParseHtmlInto(*text->second, inner);
     inner->SetLiveUrl(f.address);
   }
   return doc;
@@ -223,7 +264,7 @@ std::unique_ptr<CDomDocument> CQtBrowserPage::Snapshot(const StopCheck& should_s
 
 bool CQtBrowserPage::Click(int32_t node_id) {
   QVariant ok;
-  return Agent(QStringLiteral("click(%1)").arg(node_id), &ok, &NoStop, kQuickBoundMs) &&
+  return Agent(QStringLiteral("click(%1)").arg(node_id), &ok, stop_, kQuickBoundMs) &&
          ok.toBool();
 }
 
@@ -231,7 +272,7 @@ bool CQtBrowserPage::RunScript(const std::wstring& script, int32_t document_node
   QVariantList frame_path;
   if (document_node_id >= 0) {
     QVariant path;
-    if (!Agent(QStringLiteral("framePath(%1)").arg(document_node_id), &path, &NoStop,
+    if (!Agent(QStringLiteral("framePath(%1)").arg(document_node_id), &path, stop_,
                kQuickBoundMs) ||
         path.typeId() != QMetaType::QVariantList) {
       return false;
@@ -244,13 +285,13 @@ bool CQtBrowserPage::RunScript(const std::wstring& script, int32_t document_node
              [source, frame_path](CBrowserHost* host, Reply reply) {
                host->RunPageScript(source, frame_path, [reply](bool ran) { reply(QVariant(ran)); });
              },
-             &ok, &NoStop, kQuickBoundMs) &&
+             &ok, stop_, kQuickBoundMs) &&
          ok.toBool();
 }
 
 int32_t CQtBrowserPage::ElementAtPoint(int32_t x, int32_t y) {
   QVariant id;
-  if (!Agent(QStringLiteral("elementAt(%1,%2)").arg(x).arg(y), &id, &NoStop, kQuickBoundMs))
+  if (!Agent(QStringLiteral("elementAt(%1,%2)").arg(x).arg(y), &id, stop_, kQuickBoundMs))
     return -1;
   bool ok = false;
   int32_t n = id.toInt(&ok);
@@ -259,7 +300,7 @@ int32_t CQtBrowserPage::ElementAtPoint(int32_t x, int32_t y) {
 
 bool CQtBrowserPage::Geometry(int32_t node_id, CNodeGeometry* out) {
   QVariant box;
-  if (!Agent(QStringLiteral("geometry(%1)").arg(node_id), &box, &NoStop, kQuickBoundMs))
+  if (!Agent(QStringLiteral("geometry(%1)").arg(node_id), &box, stop_, kQuickBoundMs))
     return false;
   QVariantList v = box.toList();
   if (v.size() != 4) return false;

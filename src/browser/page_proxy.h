@@ -9,6 +9,10 @@
 // a round trip. Constant after construction: the page number and the state object.
 #pragma once
 
+#include <map>
+#include <optional>
+#include <vector>
+
 #include <QVariant>
 #include <functional>
 #include <memory>
@@ -23,7 +27,9 @@ struct CLiveState;
 // Main-thread helpers of the service (browser_service.cpp).
 CBrowserHost* BrowserHostById(int id);
 void DestroyBrowserHost(int id);
-void PushJarCookiesToBrowser();
+// Puts the jar's new cookies into the browser profile, then runs `then` once the profile holds
+// them (or after a short limit).
+void PushJarCookiesThen(std::function<void()> then);
 
 class CQtBrowserPage final : public CBrowserPage {
  public:
@@ -31,12 +37,14 @@ class CQtBrowserPage final : public CBrowserPage {
   ~CQtBrowserPage() override;
 
   void SetUserAgent(const std::wstring& user_agent) override;
+  void SetWaitLimits(StopCheck should_stop, int32_t snapshot_bound_ms) override;
   void SetCredentials(const std::wstring& user, const std::wstring& password) override;
   bool Navigate(const std::wstring& url, const std::wstring& headers,
                 const std::string* post_body) override;
   bool WaitLoaded(int32_t timeout_ms, const StopCheck& should_stop) override;
   void SetForwardTarget(CBrowserPage* target) override;
   bool IsBusy() override;
+  bool LoadFailed() override;
   int32_t Progress() override;
   std::wstring LocationUrl() override;
   std::wstring Title() override;
@@ -61,8 +69,18 @@ class CQtBrowserPage final : public CBrowserPage {
   // Runs a request of the snapshot agent.
   bool Agent(const QString& call, QVariant* value, const StopCheck& should_stop, int32_t bound_ms);
 
+  // The pages of frames out of the agent's reach, fetched once per top-level load; failures
+  // are remembered too (an empty optional).
+  void FetchUnreachableFrames(const std::vector<std::wstring>& addresses,
+                              const StopCheck& should_stop);
+
   const int id_;
   const std::shared_ptr<CLiveState> state_;
+  // Set and read by the thread that uses the page.
+  StopCheck stop_;
+  int32_t snapshot_bound_ms_;
+  int64_t frames_serial_ = -1;  // the load the frame texts belong to
+  std::map<std::wstring, std::optional<std::wstring>> frame_texts_;
 };
 
 }  // namespace gm

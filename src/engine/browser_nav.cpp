@@ -28,6 +28,7 @@ CBrowserPage* BrowserOf(CPageModel* model, CTaskRunner& r) {
     model->SetBrowser(std::move(page));
   }
   model->Browser()->SetUserAgent(r.userAgent);
+  model->Browser()->SetWaitLimits(StopCheckOf(r), r.downloadTimeout * 1000);
   return model->Browser();
 }
 
@@ -64,8 +65,9 @@ bool WaitPageLoad(CBrowserPage* b, CTaskRunner& r, const std::wstring& url) {
     // A short wait may end on its time limit before it asks the runner, so ask here too.
     if (r.Stopped() || !r.PumpMessages()) return false;
     int32_t progress = b->Progress();
-    // A load that ended without completing (refused, failed) has nothing more to wait for.
-    if (progress >= 100 && !b->IsBusy()) return true;
+    // A load that ended without completing (refused, unknown host, no document) is a failed
+    // page: what the browser shows then is its own error page or the previous document.
+    if (progress >= 100 && !b->IsBusy()) return !b->LoadFailed();
     if (progress != last) {
       last = progress;
       start = TickMs();
@@ -77,11 +79,20 @@ bool WaitPageLoad(CBrowserPage* b, CTaskRunner& r, const std::wstring& url) {
 
 }  // namespace
 
+bool ClearDocument(CBrowserPage* b, CTaskRunner& r) {
+  if (b->LocationUrl().empty()) return true;  // nothing shown yet
+  if (!b->Navigate(L"about:blank", L"", nullptr)) return false;
+  return b->WaitLoaded(r.downloadTimeout * 1000, StopCheckOf(r)) && !r.Stopped();
+}
+
 bool OpenInBrowser(CPageModel* model, CTaskRunner& r, const std::wstring& url) {
   if (r.Stopped()) return false;
   model->Release();
   CBrowserPage* b = BrowserOf(model, r);
   if (!b) return false;
+  // An answer that is no document (204, a download) leaves the page as it was: it must not
+  // show the previous address's document then.
+  if (!ClearDocument(b, r)) return false;
   if (!b->Navigate(url, UserAgentHeader(r), nullptr)) return false;
   if (!WaitPageLoad(b, r, url)) return false;
   return Resnapshot(model, r);
@@ -93,8 +104,10 @@ bool FollowClick(CPageModel* target, CPageModel* source, const CDomNode* element
   CBrowserPage* to = BrowserOf(target, r);
   if (!to) return false;
   const int timeout_ms = r.downloadTimeout * 1000;
-  // The target must be ready before the click is forwarded into it.
-  if (!to->WaitLoaded(timeout_ms, StopCheckOf(r)) || r.Stopped()) return false;
+  // The target must be ready (done with its last load, whether that failed or not) before the
+  // click is forwarded into it.
+  bool ready = to->WaitLoaded(timeout_ms, StopCheckOf(r)) || !to->IsBusy();
+  if (!ready || r.Stopped()) return false;
   CBrowserPage* from = source->Browser();
   from->SetForwardTarget(to);
   bool clicked = from->Click(element->SnapshotId());
@@ -102,7 +115,7 @@ bool FollowClick(CPageModel* target, CPageModel* source, const CDomNode* element
   // A time-out of the second wait takes the page as it is.
   if (go_on) to->WaitLoaded(timeout_ms, StopCheckOf(r));
   from->SetForwardTarget(nullptr);
-  if (!go_on || r.Stopped()) return false;
+  if (!go_on || r.Stopped() || to->LoadFailed()) return false;
   return Resnapshot(target, r);
 }
 

@@ -16,6 +16,7 @@ bool LoginWith(CTaskRunner& r, bool http_auth) {
   std::unique_ptr<CBrowserPage> page = r.env().newBrowserPage();
   if (!page) return true;
   page->SetUserAgent(r.userAgent);
+  page->SetWaitLimits(StopCheckOf(r), r.downloadTimeout * 1000);
   if (http_auth) page->SetCredentials(r.httpUser, r.httpPass);
   const std::wstring header = UserAgentHeader(r);
   const int32_t kNoLimit = INT32_MAX;

@@ -259,10 +259,14 @@ void CTaskRunner::StartedRun(long long& last_run) {
   if (loginNeeded) {
     SetState(kLogin);
     DoLogin(false);
-    if (Stopped()) return;
+    if (Stopped()) {
+      ++starts_handled_;
+      return;
+    }
     if (state_ == kLogin) SetState(kRunning);
   }
   if (TryAcquireRunLock()) RunOnce(last_run);
+  ++starts_handled_;
 }
 
 void CTaskRunner::ThreadMain() {

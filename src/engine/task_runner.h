@@ -146,6 +146,10 @@ class CTaskRunner {
   std::wstring StatusText() const;  // takes the records lock
   // Number of runs completed so far (for tests and the command line).
   int RunsCompleted() const { return runs_completed_.load(); }
+  // Start commands dealt with: a run that ended, or a start that ended without a run (a stop
+  // during its login, a run lock held elsewhere). Whoever waits for a started run to end waits
+  // for this.
+  int StartsHandled() const { return starts_handled_.load(); }
   // Pages of the runs so far whose loading succeeded or failed (a page that could not be
   // downloaded, opened or analysed); for the command line's summary.
   int PagesLoaded() const { return pages_loaded_.load(); }
@@ -239,6 +243,7 @@ class CTaskRunner {
 
   std::atomic<int> state_{kStopped};  // written by the runner thread only
   std::atomic<int> runs_completed_{0};
+  std::atomic<int> starts_handled_{0};
   std::atomic<int> pages_loaded_{0}, pages_failed_{0};
   std::atomic<int> load_method_{0};
   std::wstring status_;        // guarded by the records lock

@@ -36,6 +36,13 @@ class CBrowserPage {
   // The user agent that requests report, and the user name and password that HTTP
   // authentication challenges are answered with.
   virtual void SetUserAgent(const std::wstring& user_agent) = 0;
+  // The stop check of the requests that take none (click, script, hit test, geometry) and the
+  // longest wait for a snapshot (frames fetched for it included). Without it those requests
+  // wait a few seconds at most and a snapshot a minute.
+  virtual void SetWaitLimits(StopCheck should_stop, int32_t snapshot_bound_ms) {
+    (void)should_stop;
+    (void)snapshot_bound_ms;
+  }
   virtual void SetCredentials(const std::wstring& user, const std::wstring& password) = 0;
 
   // Starts loading an address with extra request headers ("Name: value\r\n" lines); with a
@@ -54,6 +61,8 @@ class CBrowserPage {
   // owned; the caller clears it before the target is destroyed.
   virtual void SetForwardTarget(CBrowserPage* target) = 0;
   virtual bool IsBusy() = 0;
+  // The last top-level load ended in failure (refused, unknown host, TLS error, no document).
+  virtual bool LoadFailed() { return false; }
   // Percentage of the current top-level load: 0 when it starts, up to 99 while it runs, 100 when
   // it has finished (and before the first load). A load wait that gives up only when this has
   // not changed for a while reads it between short waits.
