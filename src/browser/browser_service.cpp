@@ -50,9 +50,10 @@ class CBrowserService : public QObject {
     // Pages are always fetched afresh; the cookie jar is the one persistent cookie store.
     profile_->setHttpCacheType(QWebEngineProfile::NoCache);
     profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-    cookies_ = std::make_unique<CCookieBridge>(profile_->cookieStore(), &CCookieJar::Default());
     CHttpClient::SetDefaultUserAgent(profile_->httpUserAgent().toStdWString());
     Settle();
+    // Cookies set before the profile has settled may be dropped: the jar's go in only now.
+    cookies_ = std::make_unique<CCookieBridge>(profile_->cookieStore(), &CCookieJar::Default());
   }
 
   ~CBrowserService() override {

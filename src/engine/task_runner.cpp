@@ -135,6 +135,7 @@ CTaskRunner::Pumped CTaskRunner::HandleCommand(int command) {
       SetState(kEnded);
       return Pumped::kStop;
     case kCmdStart:
+      start_asked_ = true;
       SetState(kRunning);
       return Pumped::kContinue;
     case kCmdPause:
@@ -259,13 +260,15 @@ void CTaskRunner::StartedRun(long long& last_run) {
   if (loginNeeded) {
     SetState(kLogin);
     DoLogin(false);
-    if (Stopped()) {
-      ++starts_handled_;
-      return;
-    }
+    if (Stopped()) return;
     if (state_ == kLogin) SetState(kRunning);
   }
   if (TryAcquireRunLock()) RunOnce(last_run);
+}
+
+void CTaskRunner::EndStartRequests() {
+  if (!start_asked_) return;
+  start_asked_ = false;
   ++starts_handled_;
 }
 
@@ -296,11 +299,14 @@ void CTaskRunner::ThreadMain() {
       if (state_ == kEnded) break;
       if (state_ == kRunning) {
         StartedRun(last_run);
+        EndStartRequests();
         if (state_ == kEnded) break;
         SetState(kStopped);
         tick = TickMs();
         continue;
       }
+      // A start that a stop cancelled during the login that came before it.
+      EndStartRequests();
       if (TickMs() - tick < 1000) continue;
     }
     tick = TickMs();

@@ -231,6 +231,8 @@ class CTaskRunner {
   void ApplyPendingReload();
   void ThreadMain();
   void StartedRun(long long& last_run);
+  // Counts the start commands taken since the last call as dealt with.
+  void EndStartRequests();
   void ScheduleCheck(long long& last_run);
   void DoLogin(bool from_command);
   void RunOnce(long long& last_run);
@@ -244,6 +246,7 @@ class CTaskRunner {
   std::atomic<int> state_{kStopped};  // written by the runner thread only
   std::atomic<int> runs_completed_{0};
   std::atomic<int> starts_handled_{0};
+  bool start_asked_ = false;  // runner thread: a start command taken and not yet dealt with
   std::atomic<int> pages_loaded_{0}, pages_failed_{0};
   std::atomic<int> load_method_{0};
   std::wstring status_;        // guarded by the records lock

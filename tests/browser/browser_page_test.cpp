@@ -305,6 +305,43 @@ TEST_F(BrowserPageTest, FrameOfAnotherOriginIsReadFromItsPageText) {
   });
 }
 
+// Frames of another origin are fetched for the snapshot: all at once, and once per page load,
+// not again at every snapshot of the same load.
+TEST_F(BrowserPageTest, FramesOfAnotherOriginAreFetchedOnceAndTogether) {
+  std::atomic<int> in_flight{0}, most{0}, fetched{0};
+  auto frame = [&](const std::string& request, test::CTestConn& c) {
+    bool ours = request.find("Sec-Fetch-Mode") == std::string::npos;
+    if (ours) {
+      ++fetched;
+      int now = ++in_flight;
+      for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      --in_flight;
+    }
+    return c.Send(test::CWebSite::Response("<ul><li>framed</ul>"));
+  };
+  std::string frames;
+  for (int i = 1; i <= 3; ++i) {
+    site_->Handle("/other" + std::to_string(i), frame);
+    frames += "<iframe src='" + site_->Url("/other" + std::to_string(i), "localhost") + "'></iframe>";
+  }
+  site_->Put("/three", "<p>host</p>" + frames);
+  OffMain([&] {
+    ASSERT_TRUE(test::Load(page_.get(), site_->WUrl("/three")));
+    for (int snapshot = 0; snapshot < 3; ++snapshot) {
+      CPageModel model;
+      model.SetLiveDocument(page_->Snapshot(&Never), site_->WUrl("/three"));
+      const CDomNode* li = ResolvePath(model, model.DocumentElement(),
+                                       L"HTML@HEAD#BODY@P#IFRAME#IFRAME#IFRAME@HTML@HEAD#BODY@UL@LI");
+      ASSERT_NE(li, nullptr);
+      EXPECT_EQ(model.ElementText(li), L"framed");
+    }
+  });
+  EXPECT_EQ(fetched.load(), 3);
+  EXPECT_GE(most.load(), 2);
+}
+
 }  // namespace
 }  // namespace gm
 

@@ -244,6 +244,55 @@ TEST_F(EngineBrowserTest, StalledPageIsTakenAsItIsAfterTheTimeOut) {
   release = true;
 }
 
+// Answers that show no page of their own are failed pages, never the previous page again nor
+// the browser's own error page: a refused connection, an unknown host, a 204, a download.
+TEST_F(EngineBrowserTest, AddressesThatShowNoPageAreFailedPages) {
+  site_.Put("/first", "<body><p>first 1</p><p>first 2</p>");
+  site_.Put("/last", "<body><p>last</p>");
+  site_.Handle("/empty", [](const std::string&, test::CTestConn& c) {
+    return c.Send("HTTP/1.1 204 No Content\r\nContent-Length: 0\r\n\r\n");
+  });
+  site_.Put("/file.bin", "<p>not a page</p>",
+            "Content-Disposition: attachment; filename=file.bin\r\n");
+  CBrowserRun run("<task name=\"f\" useiectrl=\"1\"><address type=\"2\"><url>@SITE@/first</url>"
+                  "<urllist>@SITE@/empty\nhttp://127.0.0.1:1/refused\n"
+                  "http://no-such-host.invalid/\n@SITE@/file.bin\n@SITE@/last</urllist></address>"
+                  "<location path=\"HTML@HEAD#BODY@P\" step=\"#P\"><data name=\"p\" "
+                  "type=\"INNERTEXT\" path=\"\"></data></location></task>",
+                  site_);
+  ASSERT_TRUE(run.Run());
+  EXPECT_EQ(run.collector.Rows(), (Rows{{L"first 1"}, {L"first 2"}, {L"last"}}));
+  EXPECT_EQ(run.runner->PagesFailed(), 4);
+}
+
+// A script link whose target fails to load fails that record's nested page only: the links
+// after it are followed as usual.
+TEST_F(EngineBrowserTest, AFailedScriptLinkDoesNotFailTheLinksAfterIt) {
+  site_.Put("/links",
+            "<script>function show(n){location.href=n==1?'http://127.0.0.1:1/gone':"
+            "'/detail?n='+n;}</script><ul>"
+            "<li><a href=\"javascript:show(1)\">item 1</a>"
+            "<li><a href=\"javascript:show(2)\">item 2</a>"
+            "<li><a href=\"javascript:show(3)\">item 3</a></ul>");
+  site_.Handle("/detail", [](const std::string& request, test::CTestConn& c) {
+    std::string path = test::RequestPath(request);
+    return c.Send(CWebSite::Response("<h1>detail " + path.substr(path.find('=') + 1) + "</h1>"));
+  });
+  CBrowserRun run(
+      "<task name=\"s\" useiectrl=\"1\"><address type=\"0\"><url>@SITE@/links</url></address>"
+      "<location path=\"HTML@HEAD#BODY@UL@LI\" step=\"#LI\">"
+      "<data name=\"name\" type=\"INNERTEXT\" path=\"@A\"></data>"
+      "<data name=\"link\" type=\"LINKTASK\" attr=\"href\" path=\"@A\">"
+      "<location path=\"HTML@HEAD#BODY@H1\"><data name=\"title\" type=\"INNERTEXT\" path=\"\">"
+      "</data></location></data></location></task>",
+      site_);
+  ASSERT_TRUE(run.Run());
+  Rows rows = run.collector.Rows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1], (std::vector<std::wstring>{L"item 2", L"detail 2"}));
+  EXPECT_EQ(rows[2], (std::vector<std::wstring>{L"item 3", L"detail 3"}));
+}
+
 // A stop request during each kind of wait ends the run within about a second.
 TEST_F(EngineBrowserTest, StopDuringTheWaitsEndsTheRunQuickly) {
   site_.Handle("/hang", [](const std::string&, test::CTestConn& c) {
