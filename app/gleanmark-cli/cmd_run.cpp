@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -92,6 +94,20 @@ class StatusPrinter : public CRunnerListener {
   std::wstring last_;           // runner thread only
 };
 
+// Whether a file can be made at `path` (a file already there is left as it is); the reason in
+// *error when not.
+bool CanCreate(const std::string& path, std::string* error) {
+  bool existed = ::access(path.c_str(), F_OK) == 0;
+  FILE* f = std::fopen(path.c_str(), "ab");
+  if (!f) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::fclose(f);
+  if (!existed) ::unlink(path.c_str());
+  return true;
+}
+
 }  // namespace
 
 // The task element from a task file (enciphered under the task-file key or the configuration
@@ -163,8 +179,11 @@ int CmdRun(const Args& in) {
   FILE* out = stdout;
   if (out_path && !to_file_only) {
     out = std::fopen(out_path->c_str(), "wb");
-    if (!out) return Fail("cannot write " + *out_path);
+    if (!out) return Fail("cannot write " + *out_path + ": " + std::strerror(errno));
   }
+  // The workbook and the database file are written later: a path that cannot take them is
+  // refused before the first page, not after the whole crawl.
+  if (to_file_only && !CanCreate(*out_path, &error)) return Fail(error);
   CRecordStream stream(out, format == "csv" ? CRecordStream::kCsv : CRecordStream::kJsonLines);
   std::unique_ptr<CXlsOutput> xls;
   std::unique_ptr<CSqliteStream> sqlite;
@@ -191,6 +210,9 @@ int CmdRun(const Args& in) {
   sa.sa_handler = OnInterrupt;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  // A reader that goes away (`| head`) makes the record writes fail instead of killing the
+  // program: the run then stops as on Ctrl-C and the task's own outputs are still written.
+  signal(SIGPIPE, SIG_IGN);
 
   int status = 0;
   {
@@ -201,7 +223,7 @@ int CmdRun(const Args& in) {
     while (runner.StartsHandled() == 0 || runner.State() != kStopped) {
       PollBrowser(20, [&printer](int ms) { printer.WaitForStateChange(ms); });
       printer.FlushIfDue();
-      if (g_interrupted && !stop_sent) {
+      if ((g_interrupted || stream.Failed()) && !stop_sent) {
         runner.Stop();
         stop_sent = true;
       }
@@ -213,8 +235,11 @@ int CmdRun(const Args& in) {
     }
     std::fprintf(stderr, "gleanmark-cli: %d pages loaded, %d failed, %zu records kept\n",
                  runner.PagesLoaded(), runner.PagesFailed(), kept);
-    if (stream.Failed())
-      status = Fail("writing the records failed");
+    if (stream.Failed() && stream.Error() == EPIPE && out == stdout) {
+      Fail("standard output was closed: the run stopped");
+      status = 128 + SIGPIPE;  // what the shell reports for a reader that went away
+    } else if (stream.Failed())
+      status = Fail(std::string("writing the records failed: ") + std::strerror(stream.Error()));
     else if (xls && !xls->Saved())
       status = Fail("cannot write " + *out_path);
     else if (sqlite && sqlite->Failed())

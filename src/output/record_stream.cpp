@@ -1,5 +1,7 @@
 #include "output/record_stream.h"
 
+#include <cerrno>
+
 #include <set>
 
 #include "doc/text_codec.h"
@@ -66,7 +68,9 @@ std::vector<std::wstring> CRecordStream::UniqueKeys(const std::vector<std::wstri
 }
 
 void CRecordStream::Emit(const std::string& line) {
+  if (failed_) return;  // a closed pipe or a full disk takes no more
   if (std::fwrite(line.data(), 1, line.size(), out_) != line.size() || std::fflush(out_) != 0) {
+    error_ = errno;
     failed_ = true;
   }
 }

@@ -7,6 +7,7 @@
 // "_2", the third "_3", and so on (skipping suffixed names that another column already has).
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -22,7 +23,9 @@ class CRecordStream : public CRecordOutput {
 
   void Open(const OutputRun& run) override;
   void Write(const CRecord& record, int record_number) override;
-  bool Failed() const { return failed_; }
+  // A write failed; any thread. Error() is the system's error number of the first failure.
+  bool Failed() const { return failed_.load(); }
+  int Error() const { return error_.load(); }
 
   static std::string CsvField(const std::wstring& text);
   static std::string JsonString(const std::wstring& text);
@@ -36,7 +39,8 @@ class CRecordStream : public CRecordOutput {
   Format format_;
   std::vector<std::string> keys_;  // JSON: encoded keys; CSV: only the count matters
   bool header_written_ = false;
-  bool failed_ = false;
+  std::atomic<bool> failed_{false};  // written by the runner thread
+  std::atomic<int> error_{0};
 };
 
 }  // namespace gm

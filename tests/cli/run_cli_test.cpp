@@ -138,6 +138,56 @@ TEST_F(RunCliTest, InterruptKeepsWhatWasCommitted) {
   EXPECT_NE(csv.find("\xE4\xB8\xAD\xE6\x96\x87 | x"), std::string::npos);
 }
 
+// A reader of the records that goes away (`| head`): the run stops as on Ctrl-C instead of
+// being killed, what was committed reaches the task's own outputs, and the exit status is the
+// one a shell reports for a closed pipe.
+TEST_F(RunCliTest, AClosedStandardOutputStopsTheRunAndKeepsTheTasksOutputs) {
+  test::CSite site;
+  Serve(&site);
+  std::string task = TaskText();
+  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
+  const std::string own_csv = dir_ + "/own.csv";
+  task.insert(task.rfind("</task>"), "<savetoxls enable=\"1\" excelfile=\"" + own_csv +
+                                         "\" encoding=\"UTF-8\" option=\"1\"></savetoxls>");
+  std::string task_path = Write(dir_, "task.xml", task);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);  // nobody reads
+  pid_t pid = fork();
+  if (pid == 0) {
+    freopen("/dev/null", "w", stderr);
+    ::dup2(fds[1], STDOUT_FILENO);
+    setenv("XDG_DATA_HOME", dir_.c_str(), 1);
+    execl(GM_CLI, GM_CLI, "run", task_path.c_str(), "--format", "jsonl", (char*)nullptr);
+    _exit(127);
+  }
+  ::close(fds[1]);
+  int st = 0;
+  ::waitpid(pid, &st, 0);  // without the stop, the run would wait on the slow page for ever
+  ASSERT_TRUE(WIFEXITED(st)) << "ended by signal " << (WIFSIGNALED(st) ? WTERMSIG(st) : 0);
+  EXPECT_EQ(WEXITSTATUS(st), 128 + SIGPIPE);
+  EXPECT_NE(PythonRead(own_csv, "csv").find("alpha"), std::string::npos);
+}
+
+// Formats written when the run ends are checked before the first page: a path that cannot be
+// written fails at once, naming the reason.
+TEST_F(RunCliTest, AnUnwritableWorkbookOrDatabaseFailsBeforeTheFirstPage) {
+  test::CSite site;
+  Serve(&site);
+  std::string task = TaskText();
+  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
+  std::string task_path = Write(dir_, "task.xml", task);
+  for (const char* format : {"xls", "sqlite"}) {
+    auto r = RunCli({"run", task_path, "--format", format, "--out", dir_ + "/no/such/dir/out"},
+                    {"XDG_DATA_HOME=" + dir_});
+    EXPECT_EQ(r.status, 1) << format;
+    EXPECT_NE(r.err.find("cannot write " + dir_ + "/no/such/dir/out: No such file or directory"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(site.Requested().empty()) << format;
+  }
+}
+
 TEST_F(RunCliTest, MalformedTasksAreRefused) {
   const std::string good_location =
       "<location path=\"HTML@HEAD#BODY@P\"><data name=\"v\" type=\"INNERTEXT\" path=\"\">"
