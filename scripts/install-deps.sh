@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
+  build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libboost-regex-dev libgumbo-dev libicu-dev liburiparser-dev libssl-dev openssl zlib1g-dev
   libmariadb-dev mariadb-server unixodbc-dev tdsodbc libsqliteodbc libsqlite3-dev sqlite3

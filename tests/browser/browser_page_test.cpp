@@ -198,12 +198,13 @@ TEST_F(BrowserPageTest, CookiesGoBothWaysBetweenTheBrowserAndTheHttpClientsJar) 
 }
 
 TEST_F(BrowserPageTest, StalledLoadEndsAtTheTimeOutAndAStopEndsAnyWaitAtOnce) {
-  std::atomic<bool> release{false};
-  site_->Handle("/stall", [&](const std::string&, test::CTestConn& c) {
+  // The handler outlives this body (the site ends after it): it holds its own flag.
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  site_->Handle("/stall", [release](const std::string&, test::CTestConn& c) {
     c.Send(
         "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n\r\n"
         "<p id=early>early part</p>");
-    while (!release && !c.stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (!*release && !c.stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return false;
   });
   OffMain([&] {
@@ -240,7 +241,7 @@ TEST_F(BrowserPageTest, StalledLoadEndsAtTheTimeOutAndAStopEndsAnyWaitAtOnce) {
     ASSERT_NE(next, nullptr);
     EXPECT_NE(ById(next.get(), L"late"), nullptr);
   });
-  release = true;
+  *release = true;
 }
 
 TEST_F(BrowserPageTest, ScriptsClicksAndGeometryByNodeNumber) {
@@ -308,16 +309,20 @@ TEST_F(BrowserPageTest, FrameOfAnotherOriginIsReadFromItsPageText) {
 // Frames of another origin are fetched for the snapshot: all at once, and once per page load,
 // not again at every snapshot of the same load.
 TEST_F(BrowserPageTest, FramesOfAnotherOriginAreFetchedOnceAndTogether) {
-  std::atomic<int> in_flight{0}, most{0}, fetched{0};
-  auto frame = [&](const std::string& request, test::CTestConn& c) {
+  // The handlers may still answer the browser after this body: they share the counters.
+  struct Counts {
+    std::atomic<int> in_flight{0}, most{0}, fetched{0};
+  };
+  auto counts = std::make_shared<Counts>();
+  auto frame = [counts](const std::string& request, test::CTestConn& c) {
     bool ours = request.find("Sec-Fetch-Mode") == std::string::npos;
     if (ours) {
-      ++fetched;
-      int now = ++in_flight;
-      for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+      ++counts->fetched;
+      int now = ++counts->in_flight;
+      for (int seen = counts->most; now > seen && !counts->most.compare_exchange_weak(seen, now);) {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(400));
-      --in_flight;
+      --counts->in_flight;
     }
     return c.Send(test::CWebSite::Response("<ul><li>framed</ul>"));
   };
@@ -338,8 +343,8 @@ TEST_F(BrowserPageTest, FramesOfAnotherOriginAreFetchedOnceAndTogether) {
       EXPECT_EQ(model.ElementText(li), L"framed");
     }
   });
-  EXPECT_EQ(fetched.load(), 3);
-  EXPECT_GE(most.load(), 2);
+  EXPECT_EQ(counts->fetched.load(), 3);
+  EXPECT_GE(counts->most.load(), 2);
 }
 
 }  // namespace

@@ -203,11 +203,12 @@ TEST_F(EngineBrowserTest, WebFormLoginCookieCarriesOverToDownloadedPages) {
 }
 
 TEST_F(EngineBrowserTest, HttpAuthenticationLoginWithTheTasksCredentials) {
-  std::atomic<int> authorized{0};
-  auto realm = [&](const std::string& request, test::CTestConn& c) {
+  // The handler may answer after this body (the site ends later): it shares the counter.
+  auto authorized = std::make_shared<std::atomic<int>>(0);
+  auto realm = [authorized](const std::string& request, test::CTestConn& c) {
     // "ann:pw" in base64
     if (request.find("Authorization: Basic YW5uOnB3") != std::string::npos) {
-      ++authorized;
+      ++*authorized;
       return c.Send(CWebSite::Response("<body><p>inside</p>"));
     }
     return c.Send(CWebSite::Response("<p>denied</p>", "401 Unauthorized",
@@ -220,19 +221,19 @@ TEST_F(EngineBrowserTest, HttpAuthenticationLoginWithTheTasksCredentials) {
                                 "<httpuser>ann</httpuser><httppass>pw</httppass>"),
                   site_);
   ASSERT_TRUE(run.WaitLogin());
-  EXPECT_EQ(authorized.load(), 1);
+  EXPECT_EQ(authorized->load(), 1);
   // The task's own pages are let in on the strength of that login.
   ASSERT_TRUE(run.Run());
   EXPECT_EQ(run.collector.Rows(), (Rows{{L"inside"}}));
 }
 
 TEST_F(EngineBrowserTest, StalledPageIsTakenAsItIsAfterTheTimeOut) {
-  std::atomic<bool> release{false};
-  site_.Handle("/stalled", [&](const std::string&, test::CTestConn& c) {
+  auto release = std::make_shared<std::atomic<bool>>(false);  // the handler may outlive the body
+  site_.Handle("/stalled", [release](const std::string&, test::CTestConn& c) {
     c.Send(
         "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100000\r\n\r\n"
         "<body><p>first</p><p>second</p>");
-    while (!release && !c.stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (!*release && !c.stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return false;
   });
   CBrowserRun run(ParagraphTask("/stalled", "", "useiectrl=\"1\" dltimeout=\"6\""), site_);
@@ -241,7 +242,7 @@ TEST_F(EngineBrowserTest, StalledPageIsTakenAsItIsAfterTheTimeOut) {
   // Seconds count from 1, so a time-out of 6 is reached after 5 s of unchanged progress.
   EXPECT_GE(NowMs() - start, 4900);
   EXPECT_EQ(run.collector.Rows(), (Rows{{L"first"}, {L"second"}}));
-  release = true;
+  *release = true;
 }
 
 // Answers that show no page of their own are failed pages, never the previous page again nor
