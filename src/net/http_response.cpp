@@ -47,18 +47,7 @@ int64_t ParseLength(std::wstring_view v) {
 // (kLengthMalformed).
 int64_t AnnouncedLength(std::wstring_view header) {
   int64_t length = -1;
-  size_t pos = 0;
-  while (pos < header.size()) {
-    size_t eol = header.find(L"\r\n", pos);
-    if (eol == std::wstring_view::npos) break;
-    std::wstring_view line = header.substr(pos, eol - pos);
-    pos = eol + 2;
-    size_t colon = line.find(L':');
-    if (colon == std::wstring_view::npos ||
-        !EqualsIgnoringAsciiCase(Trim(line.substr(0, colon)), L"Content-Length")) {
-      continue;
-    }
-    std::wstring_view values = line.substr(colon + 1);
+  for (std::wstring_view values : HeaderFields(header, L"Content-Length")) {
     for (;;) {
       size_t comma = values.find(L',');
       int64_t n = ParseLength(values.substr(0, comma));
@@ -431,7 +420,8 @@ int CHttpResponse::Status() const {
   return v;
 }
 
-std::optional<std::wstring> HeaderField(std::wstring_view h, std::wstring_view name) {
+std::vector<std::wstring_view> HeaderFields(std::wstring_view h, std::wstring_view name) {
+  std::vector<std::wstring_view> values;
   size_t pos = 0;
   while (pos < h.size()) {
     size_t eol = h.find(L"\r\n", pos);
@@ -443,9 +433,15 @@ std::optional<std::wstring> HeaderField(std::wstring_view h, std::wstring_view n
     if (!EqualsIgnoringAsciiCase(line.substr(0, colon), name)) continue;
     size_t v = colon + 1;
     while (v < line.size() && (line[v] == L' ' || line[v] == L'\t')) ++v;
-    return std::wstring(line.substr(v));
+    values.push_back(line.substr(v));
   }
-  return std::nullopt;
+  return values;
+}
+
+std::optional<std::wstring> HeaderField(std::wstring_view h, std::wstring_view name) {
+  std::vector<std::wstring_view> values = HeaderFields(h, name);
+  if (values.empty()) return std::nullopt;
+  return std::wstring(values.front());
 }
 
 }  // namespace gm

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace gm {
 
@@ -27,6 +28,8 @@ class CSpoolFile;
 // In a response header text: the value of the first "Name: value" line (ended by CR LF) whose
 // name equals `name`, case ignored, without leading blanks; nullopt when no line matches.
 std::optional<std::wstring> HeaderField(std::wstring_view header_text, std::wstring_view name);
+// The values of every such line, in order (views into header_text).
+std::vector<std::wstring_view> HeaderFields(std::wstring_view header_text, std::wstring_view name);
 
 class CHttpResponse {
  public:

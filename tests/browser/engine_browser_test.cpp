@@ -77,6 +77,16 @@ std::string ParagraphTask(const std::string& path, const std::string& extra = ""
          extra + "</task>";
 }
 
+// A browser-mode list of links (LI@A), each followed into a nested page whose H1 is taken.
+std::string ScriptLinkTask(const std::string& path) {
+  return "<task name=\"s\" useiectrl=\"1\"><address type=\"0\"><url>@SITE@" + path +
+         "</url></address><location path=\"HTML@HEAD#BODY@UL@LI\" step=\"#LI\">"
+         "<data name=\"name\" type=\"INNERTEXT\" path=\"@A\"></data>"
+         "<data name=\"link\" type=\"LINKTASK\" attr=\"href\" path=\"@A\">"
+         "<location path=\"HTML@HEAD#BODY@H1\"><data name=\"title\" type=\"INNERTEXT\" "
+         "path=\"\"></data></location></data></location></task>";
+}
+
 class EngineBrowserTest : public testing::Test {
  protected:
   CWebSite site_;
@@ -115,14 +125,7 @@ TEST_F(EngineBrowserTest, ScriptLinksAreFollowedIntoTheNestedPage) {
     std::string path = test::RequestPath(request);
     return c.Send(CWebSite::Response("<h1>detail " + path.substr(path.find('=') + 1) + "</h1>"));
   });
-  CBrowserRun run(
-      "<task name=\"s\" useiectrl=\"1\"><address type=\"0\"><url>@SITE@/shop</url></address>"
-      "<location path=\"HTML@HEAD#BODY@UL@LI\" step=\"#LI\">"
-      "<data name=\"name\" type=\"INNERTEXT\" path=\"@A\"></data>"
-      "<data name=\"link\" type=\"LINKTASK\" attr=\"href\" path=\"@A\">"
-      "<location path=\"HTML@HEAD#BODY@H1\"><data name=\"title\" type=\"INNERTEXT\" path=\"\">"
-      "</data></location></data></location></task>",
-      site_);
+  CBrowserRun run(ScriptLinkTask("/shop"), site_);
   ASSERT_TRUE(run.Run());
   EXPECT_EQ(run.collector.Rows(), (Rows{{L"item 1", L"detail 1"}, {L"item 2", L"detail 2"}}));
   // The list page stayed where it was: loaded once.
@@ -279,14 +282,7 @@ TEST_F(EngineBrowserTest, AFailedScriptLinkDoesNotFailTheLinksAfterIt) {
     std::string path = test::RequestPath(request);
     return c.Send(CWebSite::Response("<h1>detail " + path.substr(path.find('=') + 1) + "</h1>"));
   });
-  CBrowserRun run(
-      "<task name=\"s\" useiectrl=\"1\"><address type=\"0\"><url>@SITE@/links</url></address>"
-      "<location path=\"HTML@HEAD#BODY@UL@LI\" step=\"#LI\">"
-      "<data name=\"name\" type=\"INNERTEXT\" path=\"@A\"></data>"
-      "<data name=\"link\" type=\"LINKTASK\" attr=\"href\" path=\"@A\">"
-      "<location path=\"HTML@HEAD#BODY@H1\"><data name=\"title\" type=\"INNERTEXT\" path=\"\">"
-      "</data></location></data></location></task>",
-      site_);
+  CBrowserRun run(ScriptLinkTask("/links"), site_);
   ASSERT_TRUE(run.Run());
   Rows rows = run.collector.Rows();
   ASSERT_EQ(rows.size(), 3u);
