@@ -213,6 +213,8 @@ int CmdRun(const Args& in) {
   // A reader that goes away (`| head`) makes the record writes fail instead of killing the
   // program: the run then stops as on Ctrl-C and the task's own outputs are still written.
   signal(SIGPIPE, SIG_IGN);
+  // Likewise a file size limit (ulimit -f): the write fails and the file keeps whole records.
+  signal(SIGXFSZ, SIG_IGN);
 
   int status = 0;
   {

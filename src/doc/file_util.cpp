@@ -135,4 +135,20 @@ std::string Md5Hex(std::string_view bytes) {
   return out;
 }
 
+int WriteWholeOrCutBack(int fd, std::string_view bytes) {
+  off_t start = lseek(fd, 0, SEEK_CUR);  // -1 for a pipe or a terminal: nothing to cut back
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int error = n < 0 ? errno : ENOSPC;
+      if (start >= 0 && ftruncate(fd, start) == 0) lseek(fd, start, SEEK_SET);
+      return error;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
 }  // namespace gm

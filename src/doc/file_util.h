@@ -12,6 +12,10 @@ bool ReadFileBytes(const std::wstring& path, std::string* out);
 // Writes a file through a temporary file in the same folder that is flushed, synced and then
 // renamed over the target. On any failure the target is untouched and false is returned.
 bool WriteFileAtomically(const std::wstring& path, std::string_view bytes);
+// Writes all of `bytes` at the descriptor's position. When that fails (a full disk, a file size
+// limit) a regular file is cut back to where the write began, so it never ends in part of a
+// record; 0 on success, else the system's error number.
+int WriteWholeOrCutBack(int fd, std::string_view bytes);
 
 // Trims white space and replaces each of \ / : * ? " < > | by '#'.
 std::wstring SafeFileName(std::wstring_view name);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "doc/file_util.h"
 #include "doc/output_encoding.h"
 #include "doc/text_codec.h"
 
@@ -110,19 +111,8 @@ void CCsvWriter::Flush() {
     pending_.clear();
     return;
   }
-  off_t start = lseek(fd_, 0, SEEK_CUR);
-  size_t done = 0;
-  while (done < pending_.size()) {
-    ssize_t n = ::write(fd_, pending_.data() + done, pending_.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      // No half row stays behind: the file ends with the last complete row.
-      failed_ = true;
-      if (start >= 0 && ftruncate(fd_, start) == 0) lseek(fd_, start, SEEK_SET);
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
+  // No half row stays behind: the file ends with the last complete row.
+  if (WriteWholeOrCutBack(fd_, pending_) != 0) failed_ = true;
   pending_.clear();
 }
 

@@ -1,9 +1,9 @@
 #include "output/record_stream.h"
 
 #include <cerrno>
-
 #include <set>
 
+#include "doc/file_util.h"
 #include "doc/text_codec.h"
 
 namespace gm {
@@ -69,8 +69,11 @@ std::vector<std::wstring> CRecordStream::UniqueKeys(const std::vector<std::wstri
 
 void CRecordStream::Emit(const std::string& line) {
   if (failed_) return;  // a closed pipe or a full disk takes no more
-  if (std::fwrite(line.data(), 1, line.size(), out_) != line.size() || std::fflush(out_) != 0) {
-    error_ = errno;
+  // Each record goes out whole, or (in a file) not at all: a full disk leaves the last complete
+  // record at the end.
+  int error = std::fflush(out_) == 0 ? WriteWholeOrCutBack(fileno(out_), line) : errno;
+  if (error != 0) {
+    error_ = error;
     failed_ = true;
   }
 }

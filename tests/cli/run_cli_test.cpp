@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <thread>
@@ -185,6 +186,44 @@ TEST_F(RunCliTest, AnUnwritableWorkbookOrDatabaseFailsBeforeTheFirstPage) {
               std::string::npos)
         << r.err;
     EXPECT_TRUE(site.Requested().empty()) << format;
+  }
+}
+
+// A full disk (here a file size limit) during --out: the file ends with the last whole record,
+// never part of one, and the run reports the failure.
+TEST_F(RunCliTest, AFullDiskLeavesOnlyWholeRecordsInTheOutFile) {
+  test::CSite site;
+  Serve(&site);
+  std::string task = TaskText();
+  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
+  task.replace(task.find("\n" + site.Url("/slow")), site.Url("/slow").size() + 1, "");
+  std::string task_path = Write(dir_, "task.xml", task);
+  for (const char* format : {"csv", "jsonl"}) {
+    SCOPED_TRACE(format);
+    const std::string whole = dir_ + "/whole." + format, cut = dir_ + "/cut." + format;
+    ASSERT_EQ(RunCli({"run", task_path, "--format", format, "--out", whole},
+                     {"XDG_DATA_HOME=" + dir_})
+                  .status,
+              0);
+    const std::string all = Slurp(whole);
+    // Room for the first record (and the header) and a part of the second.
+    size_t first_end = all.find('\n', all.find("alpha")) + 1;
+    rlim_t limit = first_end + 6;
+    pid_t pid = fork();
+    if (pid == 0) {
+      freopen("/dev/null", "w", stderr);
+      setenv("XDG_DATA_HOME", dir_.c_str(), 1);
+      struct rlimit rl = {limit, limit};
+      setrlimit(RLIMIT_FSIZE, &rl);
+      execl(GM_CLI, GM_CLI, "run", task_path.c_str(), "--format", format, "--out", cut.c_str(),
+            (char*)nullptr);
+      _exit(127);
+    }
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st)) << "ended by signal " << (WIFSIGNALED(st) ? WTERMSIG(st) : 0);
+    EXPECT_EQ(WEXITSTATUS(st), 1);
+    EXPECT_EQ(Slurp(cut), all.substr(0, first_end));
   }
 }
 
