@@ -295,6 +295,15 @@ std::string ToAnsi(std::wstring_view text) {
   return conv ? EncodeWith(conv, text) : ToUtf8(text);
 }
 
+std::string ToAnsiForm(std::wstring_view text) {
+  ConverterPtr conv = OpenConverter(CurrentAnsiName(nullptr));
+  if (!conv) return ToUtf8(text);
+  UErrorCode status = U_ZERO_ERROR;
+  ucnv_setFromUCallBack(conv.get(), UCNV_FROM_U_CALLBACK_ESCAPE, UCNV_ESCAPE_XML_DEC, nullptr,
+                        nullptr, &status);
+  return EncodeWith(conv.get(), text);
+}
+
 std::wstring FromAnsi(std::string_view bytes) {
   UConverter* conv = AnsiConverter();
   return conv ? DecodeWith(conv, bytes) : FromUtf8(bytes);

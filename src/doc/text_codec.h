@@ -34,6 +34,9 @@ std::string AnsiCodePage();
 // ignored); empty when the variable is unset, empty or valid.
 std::string IgnoredCodePageVariable();
 std::string ToAnsi(std::wstring_view text);
+// The legacy code page as browsers send form data in it: a character the page cannot hold
+// becomes a decimal character reference ("&#128512;") instead of "?".
+std::string ToAnsiForm(std::wstring_view text);
 std::wstring FromAnsi(std::string_view bytes);
 
 // Decodes bytes in any charset that ICU knows by a web name or alias ("gb2312", "big5",

@@ -122,7 +122,7 @@ bool ParseHttpAddress(std::wstring_view a, CHttpAddress* out) {
 }
 
 std::wstring UrlEncode(std::wstring_view text) {
-  return UrlEncodeBytes(ToAnsi(text));
+  return UrlEncodeBytes(ToAnsiForm(text));
 }
 
 std::wstring UrlEncodeBytes(std::string_view bytes) {

@@ -23,7 +23,8 @@ struct CHttpAddress {
 // including a port that is not 1 to 5 digits of a number from 1 to 65535.
 bool ParseHttpAddress(std::wstring_view address, CHttpAddress* out);
 
-// Form encoding: the text in the legacy code page; digits and ASCII letters stay, a space
+// Form encoding: the text in the legacy code page (a character it cannot hold as a decimal
+// character reference, "&#128512;", as browsers send it); digits and ASCII letters stay, a space
 // becomes "+", every other byte "%XX" (upper-case hexadecimal).
 std::wstring UrlEncode(std::wstring_view text);
 // The same rule over bytes as they are, without a code-page conversion.

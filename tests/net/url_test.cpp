@@ -52,6 +52,8 @@ TEST(UrlEncode, KeepsOnlyLettersAndDigits) {
       AnsiCodePage().find("gbk") != std::string::npos ||
       AnsiCodePage().find("GBK") != std::string::npos) {
     EXPECT_EQ(UrlEncode(L"中"), L"%D6%D0");
+    // One it cannot hold goes as a character reference, as browsers send it, never as "?".
+    EXPECT_EQ(UrlEncode(L"a\U0001F600b"), L"a%26%23128512%3Bb");
   }
 }
 
