@@ -218,7 +218,7 @@ bool BrowserMode(const CTaskRunner& r, const RunState& s) {
 }
 
 // Counts the page as loaded, or reports it as failed unless the run was stopped.
-bool PageOutcome(CTaskRunner& r, const std::wstring& url, bool loaded, const wchar_t* reason) {
+bool PageOutcome(CTaskRunner& r, const std::wstring& url, bool loaded, const std::wstring& reason) {
   if (loaded) {
     r.PageLoaded();
   } else if (!r.Stopped()) {
@@ -236,10 +236,13 @@ bool OpenedInBrowser(RunState& s, const std::wstring& url) {
 
 bool Downloaded(RunState& s, const std::wstring& url) {
   CTaskRunner& r = s.r;
+  r.loadFailure.clear();
   bool loaded = s.prefetch && s.prefetch->Holds(url)
                     ? TakePrefetchedPage(r.root.get(), r, *s.prefetch, url)
                     : DownloadPage(r.root.get(), r, url, r.previousUrl, false);
-  return PageOutcome(r, url, loaded, L"could not be downloaded or analysed");
+  std::wstring reason = L"could not be downloaded or analysed";
+  if (!r.loadFailure.empty()) reason += L": " + r.loadFailure;
+  return PageOutcome(r, url, loaded, reason);
 }
 
 // The next address of a list or template source that differs from the current one; nothing

@@ -154,6 +154,19 @@ std::wstring WithErrorSilencer(std::wstring page_text) {
   return page_text;
 }
 
+std::wstring DownloadFailure(const CHttpClient& client) {
+  if (client.Error() != 0) return FromUtf8(HttpErrorText(client.Error()));
+  return L"HTTP " + std::to_wstring(client.GetStatus());
+}
+
+namespace {
+// The status text and the reason of a failed page download.
+void DownloadFailed(CTaskRunner& r, const std::wstring& url, const std::wstring& reason) {
+  r.loadFailure = reason;
+  r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url + L" (" + reason + L")"});
+}
+}  // namespace
+
 bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url,
                     const std::wstring& referer, uint32_t timeout_ms,
                     const std::wstring& status_url, bool* stopped) {
@@ -207,7 +220,10 @@ bool AnalysePage(CLocation* l, CTaskRunner& r, const std::wstring& url, const st
     return DownloadFrame(&holder, r, frame_url, frame_referer, true);
   };
   if (!model->LoadText(text, url, load_frames, loader, [&r] { return !r.PumpMessages(); })) {
-    if (!r.Stopped()) r.SetStatusText(L"DIGLOC_ANALYSEFAILED");
+    if (!r.Stopped()) {
+      r.loadFailure = L"the page could not be analysed";
+      r.SetStatusText(L"DIGLOC_ANALYSEFAILED");
+    }
     return false;
   }
   return true;
@@ -222,12 +238,10 @@ bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
   {
     CHttpClient client;
     bool stopped = false;
-    if (!FetchForRunner(r, &client, url, referer, 60000, url, &stopped)) {
-      if (!stopped) r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
-      return false;
-    }
-    if (client.GetStatus() != 200) {
-      r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
+    bool fetched = FetchForRunner(r, &client, url, referer, 60000, url, &stopped);
+    if (stopped) return false;
+    if (!fetched || client.GetStatus() != 200) {
+      DownloadFailed(r, url, DownloadFailure(client));
       return false;
     }
     text = DecodeBody(client);
@@ -262,7 +276,7 @@ bool TakePrefetchedPage(CLocation* l, CTaskRunner& r, CPagePrefetch& prefetch,
     case CPagePrefetch::Result::kStopped:
       return false;
     case CPagePrefetch::Result::kFailed:
-      r.SetStatusText(L"DIGLOC_DOWNLOADFAILED", {url});
+      DownloadFailed(r, url, page.failure);
       return false;
     case CPagePrefetch::Result::kStale:
       return DownloadPage(l, r, url, r.previousUrl, false);

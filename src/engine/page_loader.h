@@ -19,6 +19,9 @@ class CLocation;
 // The text is taken (moved in) so that a large page is not held twice.
 std::wstring WithErrorSilencer(std::wstring page_text);
 
+// Why a transfer failed, in a few words: the client's error, or "HTTP <status>" for an answer
+// other than 200.
+std::wstring DownloadFailure(const CHttpClient& client);
 // Runs one GET with the runner's user agent and the given time-out, following redirects, with
 // DIGLOC_DOWNLOADING (percent, status_url) while it lasts and the message check every second.
 // False on a stop (the transfer is cancelled, no failure text) or when the transaction failed;

@@ -123,6 +123,7 @@ void CPagePrefetch::RunJob(Job* job, CHttpClient* http, const std::atomic<bool>&
     return;
   }
   if (wait != HttpWait::kReady || client.GetStatus() != 200) {
+    job->page.failure = DownloadFailure(client);
     job->result = Result::kFailed;
     return;
   }

@@ -32,6 +32,7 @@ class CHttpClient;
 struct PrefetchedPage {
   std::wstring text;                       // the page text with the error silencer
   std::unique_ptr<CDomDocument> document;  // parsed, or null when the runner must parse
+  std::wstring failure;                    // why the download failed, when it did
 };
 
 class CPagePrefetch {

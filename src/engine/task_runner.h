@@ -215,6 +215,8 @@ class CTaskRunner {
   // Run state.
   int pagingType = 0;
   std::wstring currentUrl, previousUrl;
+  // Why the last page download failed ("HTTP 404", "time-out", ...); runner thread only.
+  std::wstring loadFailure;
   int recordCount = 0;
   bool filterHiddenText = false;  // the configuration's "filtertt"
   // The runner's cache of external scripts (its files are deleted with the runner).

@@ -278,8 +278,16 @@ TEST_F(RunCliTest, FailedPagesAreReportedAndARunWithoutRecordsFails) {
           "<urllist>" +
           refused + "</urllist></address>" + rows);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("page skipped: " + site.Url("/missing")), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("page skipped: " + refused), std::string::npos) << r.err;
+  // Each skipped page says why.
+  EXPECT_NE(r.err.find("page skipped: " + site.Url("/missing") +
+                       ": could not be downloaded or analysed: HTTP 404\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("page skipped: " + refused +
+                       ": could not be downloaded or analysed: the connection to the server "
+                       "failed\n"),
+            std::string::npos)
+      << r.err;
   EXPECT_NE(r.err.find("0 pages loaded, 2 failed, 0 records kept"), std::string::npos) << r.err;
   // Browser mode (the default) with the browser switched off: the page is reported as needing
   // one.

@@ -268,7 +268,8 @@ TEST(CrawlTest, FailedPagesAreSkippedWithTheirStatus) {
                    site);
   ASSERT_TRUE(RunToEnd(*run.runner));
   EXPECT_EQ(run.collector.Rows(), (Rows{{L"fine"}}));
-  std::wstring failed = L"Download failed: " + FromUtf8(site.Url("/gone"));
+  // The status names the page and why it failed.
+  std::wstring failed = L"Download failed: " + FromUtf8(site.Url("/gone")) + L" (HTTP 404)";
   std::vector<std::wstring> statuses = run.collector.Statuses();
   EXPECT_NE(std::find(statuses.begin(), statuses.end(), failed), statuses.end());
 }
