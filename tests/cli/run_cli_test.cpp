@@ -28,6 +28,18 @@ std::string TaskText() {
          "</data></location></task>";
 }
 
+enum class SlowPage { kKept, kLeftOut };
+
+// The task over `site`; without the slow page, the run ends by itself.
+std::string SiteTask(const test::CSite& site, SlowPage slow) {
+  std::string task = TaskText();
+  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
+  if (slow == SlowPage::kLeftOut) {
+    task.replace(task.find("\n" + site.Url("/slow")), site.Url("/slow").size() + 1, "");
+  }
+  return task;
+}
+
 void Serve(test::CSite* site) {
   site->Put("/a",
             "<html><body><table><tr><td>alpha</td><td>one, \"two\"</td></tr>"
@@ -69,10 +81,7 @@ class RunCliTest : public ::testing::Test {
 TEST_F(RunCliTest, StreamsCsvAndJsonLines) {
   test::CSite site;
   Serve(&site);
-  std::string task = TaskText();
-  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
-  // Without the slow page, the run ends by itself.
-  task.replace(task.find("\n" + site.Url("/slow")), site.Url("/slow").size() + 1, "");
+  std::string task = SiteTask(site, SlowPage::kLeftOut);
   std::string task_path = Write(dir_, "task.xml", task);
 
   auto csv = RunCli({"run", task_path, "--out", dir_ + "/out.csv", "--config", dir_ + "/none"});
@@ -96,9 +105,7 @@ TEST_F(RunCliTest, StreamsCsvAndJsonLines) {
 TEST_F(RunCliTest, EncipheredTaskFileRuns) {
   test::CSite site;
   Serve(&site);
-  std::string task = TaskText();
-  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
-  task.replace(task.find("\n" + site.Url("/slow")), site.Url("/slow").size() + 1, "");
+  std::string task = SiteTask(site, SlowPage::kLeftOut);
   std::string text = Write(dir_, "task.xml", task);
   ASSERT_EQ(RunCli({"doc", "encode", text, dir_ + "/task.tsk"}).status, 0);
   auto r = RunCli({"run", dir_ + "/task.tsk"}, {"XDG_DATA_HOME=" + dir_});
@@ -114,8 +121,7 @@ TEST_F(RunCliTest, EncipheredTaskFileRuns) {
 TEST_F(RunCliTest, InterruptKeepsWhatWasCommitted) {
   test::CSite site;
   Serve(&site);
-  std::string task = TaskText();
-  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
+  std::string task = SiteTask(site, SlowPage::kKept);
   std::string task_path = Write(dir_, "task.xml", task);
   std::string out = dir_ + "/out.csv";
   pid_t pid = fork();
@@ -145,8 +151,7 @@ TEST_F(RunCliTest, InterruptKeepsWhatWasCommitted) {
 TEST_F(RunCliTest, AClosedStandardOutputStopsTheRunAndKeepsTheTasksOutputs) {
   test::CSite site;
   Serve(&site);
-  std::string task = TaskText();
-  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
+  std::string task = SiteTask(site, SlowPage::kKept);
   const std::string own_csv = dir_ + "/own.csv";
   task.insert(task.rfind("</task>"), "<savetoxls enable=\"1\" excelfile=\"" + own_csv +
                                          "\" encoding=\"UTF-8\" option=\"1\"></savetoxls>");
@@ -175,8 +180,7 @@ TEST_F(RunCliTest, AClosedStandardOutputStopsTheRunAndKeepsTheTasksOutputs) {
 TEST_F(RunCliTest, AnUnwritableWorkbookOrDatabaseFailsBeforeTheFirstPage) {
   test::CSite site;
   Serve(&site);
-  std::string task = TaskText();
-  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
+  std::string task = SiteTask(site, SlowPage::kKept);
   std::string task_path = Write(dir_, "task.xml", task);
   for (const char* format : {"xls", "sqlite"}) {
     auto r = RunCli({"run", task_path, "--format", format, "--out", dir_ + "/no/such/dir/out"},
@@ -194,9 +198,7 @@ TEST_F(RunCliTest, AnUnwritableWorkbookOrDatabaseFailsBeforeTheFirstPage) {
 TEST_F(RunCliTest, AFullDiskLeavesOnlyWholeRecordsInTheOutFile) {
   test::CSite site;
   Serve(&site);
-  std::string task = TaskText();
-  for (size_t p; (p = task.find("@SITE@")) != std::string::npos;) task.replace(p, 6, site.Url(""));
-  task.replace(task.find("\n" + site.Url("/slow")), site.Url("/slow").size() + 1, "");
+  std::string task = SiteTask(site, SlowPage::kLeftOut);
   std::string task_path = Write(dir_, "task.xml", task);
   for (const char* format : {"csv", "jsonl"}) {
     SCOPED_TRACE(format);
