@@ -140,10 +140,14 @@ int CDbOutput::Failures() {
 
 void CDbOutput::Write(const CRecord& record, int record_number) {
   if (!enabled_) return;
-  if (writer_.Running())
-    writer_.Push(RowOf(record, record_number));
-  else
-    ++unconnected_;  // the connection failed at the start of the run and was reported then
+  if (!writer_.Running()) {
+    // The connection failed at the start of the run and was reported then. The record's
+    // linked files belong to its row: without the row they are not saved either.
+    ++unconnected_;
+    ReportRowFailure();
+    return;
+  }
+  writer_.Push(RowOf(record, record_number));
   ReportRowFailure();
   if (!linkFolder_.empty()) SaveLinkedFiles(record);
 }

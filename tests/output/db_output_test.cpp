@@ -1,6 +1,8 @@
 #include "output/db_output.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -202,12 +204,15 @@ TEST_F(SqliteOutputsTest, TableDroppedMidRunIsReportedOnceAndCounted) {
 }
 
 // A database that cannot be opened is reported when the run starts, and the summary counts
-// the run's records (the failed connection is no record of its own).
+// the run's records (the failed connection is no record of its own). Their linked files, which
+// belong to the rows, are not saved either.
 TEST(DbOutputTest, SqliteConnectionFailureCountsTheRunsRecords) {
   TempDir dir;
   DbOutputSettings s;
   s.dbms = L"SQLITE";
   s.dbfile = dir.WFile("missing/news.db");
+  s.savelinkfile = 1;
+  s.linkfiledir = dir.WFile("pictures");
   auto f = test::NewsRun(test::NewsSettings(s), 0);
   CDbOutput db(nullptr);
   db.Open(f->run);
@@ -215,10 +220,11 @@ TEST(DbOutputTest, SqliteConnectionFailureCountsTheRunsRecords) {
   ASSERT_EQ(f->reports.size(), 1u);
   EXPECT_EQ(f->reports[0].rfind(L"MSGBOX_DBDLG_CONNECTFAILED SQLITE news: ", 0), 0u)
       << ToUtf8(f->reports[0]);
-  db.Write(test::NewsRecord(L"1", L"t", L"u", ""), 1);
+  db.Write(test::NewsRecord(L"1", L"t", L"u", "JPEG"), 1);
   db.Write(test::NewsRecord(L"2", L"t", L"u", ""), 2);
   db.Close();
   EXPECT_EQ(db.Failures(), 2);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("pictures/p.jpg")));
   ASSERT_EQ(f->reports.size(), 2u);
   EXPECT_NE(f->reports[1].find(L"news: 2 record(s) not written"), std::wstring::npos)
       << ToUtf8(f->reports[1]);
