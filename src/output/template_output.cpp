@@ -37,7 +37,9 @@ struct DownloadFolder {
 
 DownloadFolder DownloadFolderOf(const FileOutputSettings& s, const std::wstring& result_folder) {
   std::wstring d = s.downloadpath;
-  if (d.empty()) return {};
+  // Without a folder of their own the files go beside the result files, where the placeholders
+  // and the rewritten addresses (the bare file names) point.
+  if (d.empty()) return {L"", result_folder};
   while (!d.empty() && d.front() == L'\\') d.erase(0, 1);
   d = AsFolder(d);
   return {d, IsAbsolutePath(d) ? d : result_folder + d};

@@ -125,6 +125,24 @@ TEST(TemplateOutputTest, LinkedFilesAndTheirPlaceholders) {
             "a/b:c.jpg|img/a#b#c.jpg|<img src=\"img/x.png\">|<$nothing$>");
 }
 
+// Without a download folder the linked files go into the result folder, where the bare file
+// names that the placeholders and the rewritten addresses give point to.
+TEST(TemplateOutputTest, LinkedFilesWithoutADownloadFolderGoToTheResultFolder) {
+  TempDir dir;
+  FileOutputSettings s;
+  s.resultpath = FromUtf8(dir.path());
+  s.saverecordfile = 1;
+  s.perrecordname = L"r.txt";
+  s.perrecordtmpl = L"<$pic.PATH$>|<$body$>";
+  CRecord r = Rec(L"t", L"p.jpg", "JPEG", L"<img src=\"pic/x.png\">");
+  r.fields[2].linkedFiles.push_back({L"pic/x.png", L"x.png", "PNG"});
+  TemplateRun run(s, "/nonexistent");
+  run.Run({r});
+  EXPECT_EQ(ReadAll(dir.File("r.txt")), "p.jpg|<img src=\"x.png\">");
+  EXPECT_EQ(ReadAll(dir.File("p.jpg")), "JPEG");
+  EXPECT_EQ(ReadAll(dir.File("x.png")), "PNG");
+}
+
 TEST(TemplateOutputTest, FullDiskLeavesNoHalfFiles) {
   test::SmallDisk disk;
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here";
