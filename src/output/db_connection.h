@@ -32,6 +32,9 @@ struct DbConnectParams {
   std::wstring database;
   std::optional<std::wstring> user;  // ACCESS: absent means "Admin"
   std::wstring password;
+  // SQLITE: read an existing file as it is (read-only, its journal mode left alone, nothing
+  // created for a name that does not exist).
+  bool readOnly = false;
 };
 
 // A bound parameter: text, or bytes (a linked file's content).

@@ -123,14 +123,15 @@ std::unique_ptr<CDbConnection> OpenSqlite(const DbConnectParams& params, std::ws
   }
   sqlite3* db = nullptr;
   std::string path = ToUtf8(NormalizeSeparators(params.file));
-  int rc = sqlite3_open_v2(
-      path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int mode = params.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  int rc = sqlite3_open_v2(path.c_str(), &db, mode | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     *error = FromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
     sqlite3_close_v2(db);
     return nullptr;
   }
   sqlite3_busy_timeout(db, 5000);
+  if (params.readOnly) return std::make_unique<CSqliteConnection>(db);
   // WAL: each statement commits on its own and survives a crash of the program.
   char* msg = nullptr;
   if (sqlite3_exec(db, "pragma journal_mode=wal; pragma synchronous=normal;", nullptr, nullptr,

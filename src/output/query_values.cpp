@@ -60,6 +60,7 @@ std::wstring ResolveQueryValue(const std::wstring& value) {
   DbConnectParams params;
   std::wstring sql;
   if (!Describe(value, &params, &sql)) return value;
+  params.readOnly = true;  // a source of values is only read
   std::wstring error;
   std::unique_ptr<CDbConnection> db = OpenDbConnection(params, &error);
   std::vector<std::optional<std::wstring>> rows;

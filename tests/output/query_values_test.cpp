@@ -1,6 +1,7 @@
 #include "output/query_values.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "doc/text_codec.h"
 #include "output_fixture.h"
@@ -36,6 +37,30 @@ TEST(QueryValuesTest, RowsBecomeAValueList) {
        L""},
   };
   for (const Case& c : cases) EXPECT_EQ(ResolveQueryValue(c.value), c.list) << ToUtf8(c.value);
+}
+
+// A file of values is only read: its journal mode stays as it was, a read-only file is read,
+// and a mistyped name makes no empty database.
+TEST(QueryValuesTest, AnSqliteSourceIsOnlyRead) {
+  TempDir dir;
+  std::string file = dir.File("ids.db");
+  Python(
+      "import sqlite3,sys\nc = sqlite3.connect(sys.argv[1])\n"
+      "c.executescript(\"create table ids(v); insert into ids values (1),(2);\")\n",
+      {file});
+  ::chmod(file.c_str(), 0444);
+  auto q = [&](const std::string& path) {
+    return L"{DBTYPE=SQLITE;DATABASE=" + FromUtf8(path) + L";SQL=select v from ids;}";
+  };
+  EXPECT_EQ(ResolveQueryValue(q(file)), L"1;2");
+  std::string mode = dir.File("mode.txt");
+  Python("import sqlite3,sys\nm = sqlite3.connect(sys.argv[1]).execute(\"pragma journal_mode\")"
+         ".fetchone()[0]\nopen(sys.argv[2],\"w\").write(m)\n",
+         {file, mode});
+  EXPECT_EQ(test::ReadAll(mode), "delete");
+  EXPECT_FALSE(test::Exists(file + "-wal"));
+  EXPECT_EQ(ResolveQueryValue(q(dir.File("idz.db"))), L"");
+  EXPECT_FALSE(test::Exists(dir.File("idz.db")));
 }
 
 TEST(QueryValuesTest, AddressTemplateUsesTheResolvedList) {
