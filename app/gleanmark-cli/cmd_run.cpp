@@ -33,6 +33,10 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 
+// The run ended, but one of the task's own outputs (its CSV file, web output or database) could
+// not write every record.
+constexpr int kOutputLostRecords = 3;
+
 void OnInterrupt(int) {
   g_interrupted = true;
 }
@@ -237,6 +241,12 @@ int CmdRun(const Args& in) {
     }
     std::fprintf(stderr, "gleanmark-cli: %d pages loaded, %d failed, %zu records kept\n",
                  runner.PagesLoaded(), runner.PagesFailed(), kept);
+    // The task's own outputs: each one that lost records says how many.
+    const std::vector<std::pair<std::wstring, int>> losses = task_outputs.Losses();
+    for (const auto& [name, lost] : losses) {
+      std::fprintf(stderr, "gleanmark-cli: the task's %s lost %d record(s)\n", ToUtf8(name).c_str(),
+                   lost);
+    }
     if (stream.Failed() && stream.Error() == EPIPE && out == stdout) {
       Fail("standard output was closed: the run stopped");
       status = 128 + SIGPIPE;  // what the shell reports for a reader that went away
@@ -250,6 +260,8 @@ int CmdRun(const Args& in) {
       status = 130;
     else if (kept == 0 && runner.PagesFailed() > 0)
       status = Fail("no record was kept: every page failed");
+    else if (!losses.empty())
+      status = kOutputLostRecords;
   }
   // The runner and its pages are gone; the browser may end.
   EndBrowser();

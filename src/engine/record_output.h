@@ -43,6 +43,9 @@ class CRecordOutput {
   virtual void Write(const CRecord& record, int record_number) = 0;
   // The run ends.
   virtual void Close() {}
+  // Records of the last run (counted until the next Open) that this output was meant to write
+  // and could not: what the run's summary and exit status report.
+  virtual int LostRecords() { return 0; }
 };
 
 }  // namespace gm

@@ -30,6 +30,8 @@ void WriteCsvRow(CCsvWriter* writer, const std::vector<OutputColumn>& columns,
 void CCsvOutput::Open(const OutputRun& run) {
   writer_.Close();
   reported_ = false;
+  wanted_ = false;
+  lost_ = 0;
   XlsOutputSettings s = ReadXlsOutputSettings(*run.task);
   if (!run.task->FindChild(L"savetoxls") || s.enable == 0 || s.excelfile.empty()) return;
   columns_ = run.columns;
@@ -37,7 +39,12 @@ void CCsvOutput::Open(const OutputRun& run) {
   path_ = NormalizeSeparators(s.excelfile);
   folder_ = FolderOf(path_);
   auto mode = s.option == 1 ? CCsvWriter::OpenMode::kTruncate : CCsvWriter::OpenMode::kAppend;
-  if (!writer_.Open(path_, mode)) return;
+  wanted_ = true;
+  if (!writer_.Open(path_, mode)) {
+    // Unwritable, or in use by another run: every record of this run misses the file.
+    ReportFailure();
+    return;
+  }
   writer_.SetEncoding(s.encoding);
   if (writer_.InitialSize() == 0) {
     writer_.WriteMark();
@@ -46,12 +53,18 @@ void CCsvOutput::Open(const OutputRun& run) {
 }
 
 void CCsvOutput::Write(const CRecord& record, int) {
-  if (!writer_.IsOpen()) return;
-  WriteCsvRow(&writer_, columns_, record, folder_, subfolder_);
-  if (writer_.Failed() && !reported_) {
-    reported_ = true;
-    if (report_) report_(L"CSV file: cannot write " + path_ + L"; its records stay in the list");
+  if (!wanted_) return;
+  if (writer_.IsOpen()) WriteCsvRow(&writer_, columns_, record, folder_, subfolder_);
+  if (!writer_.IsOpen() || writer_.Failed()) {
+    ++lost_;
+    ReportFailure();
   }
+}
+
+void CCsvOutput::ReportFailure() {
+  if (reported_) return;
+  reported_ = true;
+  if (report_) report_(L"CSV file: cannot write " + path_ + L"; its records stay in the list");
 }
 
 void CCsvOutput::Close() {

@@ -35,15 +35,20 @@ class CCsvOutput : public CRecordOutput {
   void Open(const OutputRun& run) override;
   void Write(const CRecord& record, int record_number) override;
   void Close() override;
+  int LostRecords() override { return lost_; }
   bool IsOpen() const { return writer_.IsOpen(); }
 
  private:
+  void ReportFailure();
+
   const bool subfolder_;
   CCsvWriter writer_;
   std::vector<OutputColumn> columns_;
   std::wstring path_, folder_;
   std::function<void(const std::wstring&)> report_;
   bool reported_ = false;
+  bool wanted_ = false;  // the task writes a CSV file this run
+  int lost_ = 0;
 };
 
 // Writes the whole list (the caller holds the list's lock) to a new CSV file at `path` in the

@@ -52,6 +52,7 @@ class CDbOutput : public CRecordOutput {
   // Records of this run that did not reach the table. Waits until every record written so
   // far has been committed or has failed: a record not counted here survives a crash.
   int Failures();
+  int LostRecords() override { return Failures(); }
 
  private:
   // The first failure is reported under the interface text `key`.

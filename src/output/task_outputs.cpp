@@ -31,4 +31,20 @@ void CTaskOutputs::Close() {
   for (auto& out : outputs_) out->Close();
 }
 
+std::vector<std::pair<std::wstring, int>> CTaskOutputs::Losses() {
+  // In the order the outputs were made above.
+  static const wchar_t* const kNames[] = {L"CSV file", L"text files", L"web output", L"database"};
+  std::vector<std::pair<std::wstring, int>> losses;
+  for (size_t i = 0; i < outputs_.size(); ++i) {
+    if (int lost = outputs_[i]->LostRecords(); lost > 0) losses.emplace_back(kNames[i], lost);
+  }
+  return losses;
+}
+
+int CTaskOutputs::LostRecords() {
+  int lost = 0;
+  for (const auto& [name, count] : Losses()) lost += count;
+  return lost;
+}
+
 }  // namespace gm

@@ -25,6 +25,10 @@ class CTaskOutputs : public CRecordOutput {
   void Open(const OutputRun& run) override;
   void Write(const CRecord& record, int record_number) override;
   void Close() override;
+  int LostRecords() override;
+  // Per output that lost records in the last run: its name ("CSV file", "web output",
+  // "database") and how many.
+  std::vector<std::pair<std::wstring, int>> Losses();
 
  private:
   std::vector<std::unique_ptr<CRecordOutput>> outputs_;

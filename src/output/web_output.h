@@ -35,6 +35,7 @@ class CWebOutput : public CRecordOutput {
   void Write(const CRecord& record, int record_number) override;
   void Close() override;
   int Failures() const { return failures_; }
+  int LostRecords() override { return failures_; }
 
  private:
   std::unique_ptr<CHttpClient> client_;

@@ -2,7 +2,9 @@
 #include "run_cli.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -227,6 +229,29 @@ TEST_F(RunCliTest, AFullDiskLeavesOnlyWholeRecordsInTheOutFile) {
     EXPECT_EQ(WEXITSTATUS(st), 1);
     EXPECT_EQ(Slurp(cut), all.substr(0, first_end));
   }
+}
+
+// One of the task's own outputs that cannot write its records (here the CSV file, which
+// another run holds) makes the summary say so and the exit status 3, not 0.
+TEST_F(RunCliTest, AnOutputThatLostRecordsMakesTheRunFail) {
+  test::CSite site;
+  Serve(&site);
+  std::string task = SiteTask(site, SlowPage::kLeftOut);
+  const std::string own_csv = dir_ + "/own.csv";
+  task.insert(task.rfind("</task>"), "<savetoxls enable=\"1\" excelfile=\"" + own_csv +
+                                         "\" encoding=\"UTF-8\" option=\"1\"></savetoxls>");
+  std::string task_path = Write(dir_, "task.xml", task);
+  int held = ::open(own_csv.c_str(), O_CREAT | O_RDWR, 0644);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);  // as a second run writing the same file would find it
+  auto r = RunCli({"run", task_path}, {"XDG_DATA_HOME=" + dir_});
+  ::close(held);
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("gleanmark-cli: the task's CSV file lost 3 record(s)"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("alpha"), std::string::npos);  // the records themselves were kept
+  // Once the file is free the same run succeeds.
+  EXPECT_EQ(RunCli({"run", task_path}, {"XDG_DATA_HOME=" + dir_}).status, 0);
 }
 
 TEST_F(RunCliTest, MalformedTasksAreRefused) {
