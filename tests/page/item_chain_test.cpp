@@ -215,7 +215,9 @@ TEST(ItemChain, RoundTripsOfRealTasks) {
       for (const CItemChain& c : chains) EXPECT_TRUE(ChainHolds(c)) << file;
       CXmlNode saved(*owner);
       ASSERT_TRUE(SaveChains(chains, &saved)) << file;
-      if (owner == task) EXPECT_FALSE(chains.empty()) << file;
+      if (owner == task) {
+        EXPECT_FALSE(chains.empty()) << file;
+      }
       EXPECT_EQ(LocationsText(saved, false), LocationsText(*owner, true)) << file;
       // And the item list a run would write is unchanged.
       std::vector<CItemDef*> before;
