@@ -196,6 +196,32 @@ bool AdvanceNested(CLocation* l, CTaskRunner& r, int level, int target) {
   return result;
 }
 
+bool NextRecordElements(CTaskRunner& r) {
+  bool more = false;
+  for (int k = r.depth; k >= 1 && !more; --k) more = AdvanceNested(r.root.get(), r, 1, k);
+  for (int k = r.depth; k >= 1 && !more; --k) {
+    more = AdvanceLevel(r.root.get(), r, 1, k, r.root.get());
+  }
+  return more;
+}
+
+void ExtractFromPage(CTaskRunner& r, const CPageModel& page, size_t limit) {
+  CLocation* root = r.root.get();
+  if (!root || limit == 0) return;
+  // The tree reads the caller's page in place of one it loaded; it does not own it.
+  root->page = std::shared_ptr<void>(const_cast<CPageModel*>(&page), [](void*) {});
+  const std::wstring url = page.BaseAddress();
+  r.currentUrl = url;
+  if (Walk(root, r, &url, nullptr, nullptr)) {
+    do {
+      CommitRecord(r);
+    } while (r.Records().Size() < limit && !r.Stopped() && r.PumpMessages() &&
+             NextRecordElements(r));
+  }
+  ClearRunState(root);
+  root->page.reset();
+}
+
 // ---- A run ----------------------------------------------------------------------------------
 
 namespace {
@@ -332,12 +358,7 @@ Step RecordsStep(RunState& s) {
     r.SetStatusText(L"DIGTHREAD_EXTRACTINGDATA", {std::to_wstring(n)});
     CommitRecord(r);
     if (r.Stopped() || !r.PumpMessages()) return Step::kFinish;
-    bool more = false;
-    for (int k = r.depth; k >= 1 && !more; --k) more = AdvanceNested(r.root.get(), r, 1, k);
-    for (int k = r.depth; k >= 1 && !more; --k) {
-      more = AdvanceLevel(r.root.get(), r, 1, k, r.root.get());
-    }
-    if (!more) break;
+    if (!NextRecordElements(r)) break;
   }
   if (!r.IntervalWait() || !r.PumpMessages()) return Step::kFinish;
   return Step::kPaging;

@@ -10,6 +10,7 @@
 namespace gm {
 
 class CTaskRunner;
+class CPageModel;
 
 // Loads options and crawl model from the task element (on the runner's thread).
 void ReloadOptions(CTaskRunner& runner);
@@ -31,6 +32,13 @@ bool ItemsOfLevel(CLocation* location, CTaskRunner& runner, const std::wstring* 
 
 // Logs in with the browser (web form, then HTTP authentication); true on success.
 bool RunLogin(CTaskRunner& runner);
+
+// Moves the located elements to those of the next record (nested trees first, then the levels
+// from the deepest); false when the page has no more.
+bool NextRecordElements(CTaskRunner& runner);
+// The records of an already built page: the walk and the commits of a run on that page, up to
+// `limit` records, without loading anything; the tree's run state is cleared afterwards.
+void ExtractFromPage(CTaskRunner& runner, const CPageModel& page, size_t limit);
 
 // Makes, filters, de-duplicates, stores and outputs one record from the current elements.
 void CommitRecord(CTaskRunner& runner);

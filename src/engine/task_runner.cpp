@@ -44,6 +44,41 @@ void CTaskRunner::Reload() {
   answer_cv_.wait(lock, [&] { return reloads_answered_ >= id || thread_done_; });
 }
 
+void CTaskRunner::Preview(const CPageModel& page, size_t limit) {
+  long long id;
+  {
+    std::lock_guard<std::mutex> guard(answer_mutex_);
+    preview_page_ = &page;
+    preview_limit_ = limit;
+    id = ++previews_requested_;
+  }
+  Post(kCmdPreview);
+  std::unique_lock<std::mutex> lock(answer_mutex_);
+  answer_cv_.wait(lock, [&] { return previews_answered_ >= id || thread_done_; });
+}
+
+void CTaskRunner::RunPreview() {
+  const CPageModel* page;
+  size_t limit;
+  {
+    std::lock_guard<std::mutex> guard(answer_mutex_);
+    page = preview_page_;
+    limit = preview_limit_;
+  }
+  if (!busy_ && page && state_ == kStopped) {
+    busy_ = true;
+    SetState(kRunning);
+    ExtractFromPage(*this, *page, limit);
+    if (state_ == kRunning) SetState(kStopped);
+    busy_ = false;
+  }
+  {
+    std::lock_guard<std::mutex> guard(answer_mutex_);
+    previews_answered_ = previews_requested_;
+  }
+  answer_cv_.notify_all();
+}
+
 void CTaskRunner::AnswerReloads() {
   {
     std::lock_guard<std::mutex> guard(answer_mutex_);
@@ -163,6 +198,9 @@ CTaskRunner::Pumped CTaskRunner::HandleCommand(int command) {
       }
       NotifyTaskValues();
       AnswerReloads();
+      return Pumped::kTaken;
+    case kCmdPreview:
+      RunPreview();
       return Pumped::kTaken;
     default:
       return Pumped::kTaken;

@@ -87,6 +87,7 @@ enum RunnerCommand : int {
   kCmdStop = 1037,
   kCmdLogin = 1038,
   kCmdReload = 1039,
+  kCmdPreview = 1040,
 };
 
 class CRunnerListener {
@@ -133,6 +134,11 @@ class CTaskRunner {
   // Has the thread reload the options; returns once it has reloaded them, or has queued the
   // reload for the end of the run or login in progress, or has ended.
   void Reload();
+  // Has the thread extract up to `limit` records from `page`, an already built page (the task's
+  // own walk and commit, as a run does on that page; nothing is loaded), into Records();
+  // returns once done. Nothing is extracted while a run or login is in progress. `page` must
+  // stay alive and unchanged until this returns.
+  void Preview(const class CPageModel& page, size_t limit);
 
   bool TryAcquireRunLock() { return run_lock_.try_acquire(); }
   void ReleaseRunLock() { run_lock_.release(); }
@@ -230,6 +236,7 @@ class CTaskRunner {
   Pumped HandleCommand(int command);
   Pumped HandlePausedCommand(int command);
   void AnswerReloads();
+  void RunPreview();
   void ApplyPendingReload();
   void ThreadMain();
   void StartedRun(long long& last_run);
@@ -273,6 +280,11 @@ class CTaskRunner {
   long long reloads_requested_ = 1;  // the load at thread start counts as the first
   long long reloads_answered_ = 0;
   bool thread_done_ = false;
+  // The preview handshake (same mutex and condition): the page and limit asked for.
+  const CPageModel* preview_page_ = nullptr;
+  size_t preview_limit_ = 0;
+  long long previews_requested_ = 0;
+  long long previews_answered_ = 0;
 
   std::thread thread_;
 };
