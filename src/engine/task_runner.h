@@ -62,6 +62,7 @@ namespace gm {
 
 class CTaskRunner;
 class CBrowserPage;
+class CPageModel;
 class CPageCache;
 
 enum TaskState : int { kEnded = 1, kStopped = 2, kPaused = 3, kRunning = 4, kLogin = 6 };
@@ -138,7 +139,7 @@ class CTaskRunner {
   // own walk and commit, as a run does on that page; nothing is loaded), into Records();
   // returns once done. Nothing is extracted while a run or login is in progress. `page` must
   // stay alive and unchanged until this returns.
-  void Preview(const class CPageModel& page, size_t limit);
+  void Preview(const CPageModel& page, size_t limit);
 
   bool TryAcquireRunLock() { return run_lock_.try_acquire(); }
   void ReleaseRunLock() { run_lock_.release(); }
