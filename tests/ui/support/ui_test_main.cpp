@@ -11,6 +11,10 @@
 #include <cstring>
 #include <string>
 
+#ifdef GM_TEST_BROWSER
+#include "browser/browser_service.h"
+#endif
+
 namespace {
 
 pid_t g_xvfb = 0;
@@ -79,10 +83,23 @@ int main(int argc, char** argv) {
   setenv("XDG_CONFIG_HOME", conf.c_str(), 1);
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   int status;
+#ifdef GM_TEST_BROWSER
+  // The editor's views are real browser pages: the engine reads its switches at start-up.
+  gm::PrepareBrowserProcess();
+#endif
   {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+#ifdef GM_TEST_BROWSER
+    if (!gm::StartBrowserService()) {
+      std::fprintf(stderr, "the browser service cannot start\n");
+      return 1;
+    }
+#endif
     status = RUN_ALL_TESTS();
+#ifdef GM_TEST_BROWSER
+    gm::StopBrowserService();
+#endif
   }
   StopXvfb();
   std::string cleanup = "rm -rf '" + data + "' '" + conf + "' '" + runtime + "'";
