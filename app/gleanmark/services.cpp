@@ -4,6 +4,7 @@
 
 #ifdef GM_HAVE_BROWSER
 #include "app/gleanmark/desktop_browser.h"
+#include "ui/editor/task_editor.h"
 #endif
 
 namespace gm::app {
@@ -23,6 +24,10 @@ gm::ui::FrameServices DesktopServices(const CXmlDocument* config) {
   };
 #ifdef GM_HAVE_BROWSER
   services.before_runners_end = EndDesktopBrowser;
+  services.editor = [config](QWidget* parent, CXmlNode* task, int page, bool create) {
+    if (!StartDesktopBrowserHere()) return gm::ui::EditorResult{};
+    return gm::ui::OpenTaskEditor(parent, *config, task, page, create);
+  };
 #endif
   return services;
 }

@@ -76,7 +76,9 @@ int main(int argc, char** argv) {
   }
   setenv("QT_QPA_PLATFORM", "xcb", 1);
   // Nothing of the user's: own data folder, autostart folder and runtime folder.
-  std::string data = MakeTempFolder("data");
+  // A test that runs this program as a child hands it its own data folder.
+  const char* shared_data = std::getenv("GM_UI_DATA_HOME");
+  std::string data = shared_data ? shared_data : MakeTempFolder("data");
   std::string conf = MakeTempFolder("config");
   std::string runtime = MakeTempFolder("runtime");
   setenv("XDG_DATA_HOME", data.c_str(), 1);
@@ -102,7 +104,8 @@ int main(int argc, char** argv) {
 #endif
   }
   StopXvfb();
-  std::string cleanup = "rm -rf '" + data + "' '" + conf + "' '" + runtime + "'";
+  std::string cleanup = "rm -rf '" + (shared_data ? std::string() : data) + "' '" + conf + "' '" +
+                        runtime + "'";
   if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "cannot remove temp folders\n");
   return status;
 }
