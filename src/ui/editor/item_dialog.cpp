@@ -70,11 +70,14 @@ void CItemDialog::Build() {
   target_name_ = new QLineEdit(target_box);
   target_name_->setReadOnly(true);
   method_ = new QComboBox(target_box);
+  method_->setObjectName(QStringLiteral("itemMethod"));
   method_->addItems(EditorTexts(config_, L"DLG_ITEM_METHODS"));
   pattern_ = new QLineEdit(target_box);
+  pattern_->setObjectName(QStringLiteral("itemPattern"));
   submatch_ = new QSpinBox(target_box);
   submatch_->setRange(0, 9);
   loc_test_ = new QPushButton(text(L"DLG_ITEM_LOCTEST"), target_box);
+  loc_test_->setObjectName(QStringLiteral("locationTest"));
   auto* target_form = new QFormLayout(target_box);
   target_form->addRow(text(L"DLG_ITEM_TARGETOBJ"), target_name_);
   target_form->addRow(text(L"DLG_ITEM_METHOD"), method_);
@@ -97,6 +100,7 @@ void CItemDialog::Build() {
   attr_ = new QComboBox(item_box);
   attr_->setObjectName(QStringLiteral("itemAttr"));
   time_format_ = new QComboBox(item_box);
+  time_format_->setObjectName(QStringLiteral("itemTimeFormat"));
   time_format_->addItem(QString());
   time_format_->addItems(EditorTexts(config_, L"DLG_ITEM_TIMEFORMATSTRING"));
   dl_image_ = new QCheckBox(text(L"DLG_ITEM_DLIMAGE"), item_box);
