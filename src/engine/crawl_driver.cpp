@@ -430,6 +430,7 @@ void OpenOutputs(CTaskRunner& r) {
   run.keyColumns = r.keyColumns;
   run.ignoreNewRecord = r.ignoreNewRecord;
   run.report = [&r](const std::wstring& text) { r.SetStatus(text); };
+  run.stopRequested = StopCheckOf(r);
   for (CRecordOutput* out : r.env().outputs) out->Open(run);
 }
 

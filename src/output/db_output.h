@@ -18,6 +18,7 @@
 // calling thread.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,11 +54,13 @@ class CDbOutput : public CRecordOutput {
   // far has been committed or has failed: a record not counted here survives a crash.
   int Failures();
   int LostRecords() override { return Failures(); }
+  int Reconnections() override { return writer_.Reconnections(); }
 
  private:
-  // The first failure is reported under the interface text `key`.
+  // The first failure is reported under the interface text `key` (null: a record that could
+  // not be written, with the statement's own error).
   void Report(const wchar_t* key, const std::wstring& what);
-  // Reports the first failed row once it is known.
+  // Reports the first failed row once it is known, and connections made again.
   void ReportRowFailure();
   // One value per field-map entry (runner's thread).
   CDbWriter::Row RowOf(const CRecord& record, int record_number) const;
@@ -84,10 +87,12 @@ class CDbOutput : public CRecordOutput {
   Statements all_entries_;   // the statements when every entry is written
   // Writer's thread: SQLSERVER/ACCESS learn the table's columns at the first row.
   std::vector<std::wstring> table_columns_;
+  std::atomic<bool> columns_unread_{false};  // set there when they could not be read
   // Runner's thread.
   CDbWriter writer_;
   int unconnected_ = 0;  // records written while the connection was missing
   bool reported_ = false;
+  int reconnections_reported_ = 0;
   std::wstring first_error_;
 };
 

@@ -71,6 +71,25 @@ inline Interrupted InterruptChild(pid_t pid) {
   return {std::chrono::steady_clock::now() - t0, WIFEXITED(st) ? WEXITSTATUS(st) : -1};
 }
 
+// Starts `program` in the background with standard output to /dev/null and standard error to
+// `err_path`; the caller ends it (InterruptChild).
+inline pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::vector<std::string>& env, const std::string& err_path) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    FILE* o = std::freopen("/dev/null", "w", stdout);
+    FILE* e = std::freopen(err_path.c_str(), "w", stderr);
+    (void)o, (void)e;
+    for (const std::string& kv : env) ::putenv(const_cast<char*>(kv.c_str()));
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
 inline CliResult RunCli(const std::vector<std::string>& args,
                         const std::vector<std::string>& env = {}) {
   return RunProgram(GM_CLI, args, env);

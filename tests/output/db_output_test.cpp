@@ -194,7 +194,8 @@ TEST_F(SqliteOutputsTest, TableDroppedMidRunIsReportedOnceAndCounted) {
   Close();
   EXPECT_EQ(db_.Failures(), 4);
   ASSERT_EQ(f_->reports.size(), 2u);
-  EXPECT_EQ(f_->reports[0].rfind(L"MSGBOX_DBDLG_QUERYFAILED SQLITE news: no such table", 0), 0u)
+  EXPECT_EQ(f_->reports[0].rfind(L"SQLITE news: a record could not be written: no such table", 0),
+            0u)
       << ToUtf8(f_->reports[0]);
   EXPECT_NE(f_->reports[1].find(L"news: 4 record(s) not written; no such table"),
             std::wstring::npos)

@@ -34,7 +34,7 @@ TEST(DbWriterTest, FullQueueHoldsTheProducerAndKeepsTheOrder) {
         seen.push_back(row[0].text);
         return db.Execute("insert into t values(?)", row, nullptr);
       },
-      &error))
+      nullptr, &error))
       << ToUtf8(error);
 
   const int n = static_cast<int>(CDbWriter::kMaxRows) + 10;
