@@ -13,6 +13,10 @@
 // thread: a server commits a few hundred rows a second, far fewer than a run keeps, so a queue
 // would fill within a page and only move the wait to the end of the run.
 //
+// Every wait for the database takes the run's stop check (CDbWriter): a stop gives it up and
+// the rows not written count as failures. A connection that breaks is made again before a row
+// counts as failed, and each new connection is reported.
+//
 // Threads: Open, Write, Close and Failures on the runner's thread; the row statements run on
 // the writer's thread. TestConnection and ListColumns open short-lived connections on the
 // calling thread.
