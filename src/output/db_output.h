@@ -2,6 +2,7 @@
 // settings name, through a field map of (column, content) pairs whose contents hold record
 // placeholders. In replace mode (ignorenewrecord 1, with key columns) a record whose key
 // matches a row updates that row, also when its values are unchanged; otherwise it is inserted.
+// MYSQL and SQLITE update every row with the key; SQLSERVER and ACCESS the first one only.
 //
 // Values are always bound as parameters. A connection that fails at the start of a run and a
 // statement that fails are reported through the run's status (once, with the server's error),
@@ -45,6 +46,13 @@ DbConnectParams DbParamsOf(const DbOutputSettings& s, bool user_given);
 DbValue DbEntryValue(const std::wstring& content, const std::vector<OutputColumn>& columns,
                      const CRecord& record, int record_number);
 
+// "update TABLE set SETS where WHERE" (the parameters of SETS, then those of WHERE). With
+// `first_only_in` (a database product, as CDbConnection::Product names it) only the first row
+// that WHERE finds is changed: through the row id on SQLite, TOP (1) on SQL Server; a product
+// without such a form changes every row found.
+std::string KeyedUpdate(const std::string& table, const std::string& sets,
+                        const std::string& where, const std::wstring* first_only_in);
+
 class CDbOutput : public CRecordOutput {
  public:
   explicit CDbOutput(const CXmlDocument* config) : config_(config) {}
@@ -73,7 +81,10 @@ class CDbOutput : public CRecordOutput {
   struct Statements {
     std::string update, insert;
   };
-  Statements StatementsFor(const std::vector<size_t>& entries) const;
+  // With `first_only_in`, the UPDATE changes only the first row with the key, in the form
+  // that database product takes.
+  Statements StatementsFor(const std::vector<size_t>& entries,
+                           const std::wstring* first_only_in = nullptr) const;
   // Writes a row (writer's thread).
   bool WriteRow(CDbConnection& db, const CDbWriter::Row& row);
   void SaveLinkedFiles(const CRecord& record);
@@ -91,6 +102,7 @@ class CDbOutput : public CRecordOutput {
   Statements all_entries_;   // the statements when every entry is written
   // Writer's thread: SQLSERVER/ACCESS learn the table's columns at the first row.
   std::vector<std::wstring> table_columns_;
+  std::wstring product_;  // the connection's database product
   std::atomic<bool> columns_unread_{false};  // set there when they could not be read
   // Runner's thread.
   CDbWriter writer_;
