@@ -28,14 +28,12 @@ inline std::string Slurp(const std::string& path) {
   return ss.str();
 }
 
-// Runs `program` (gleanmark-cli or a copy of it). Arguments are passed as they are (no shell).
-// Extra environment entries "NAME=value" are set in the child only.
-inline CliResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                            const std::vector<std::string>& env = {}) {
-  char dir[] = "/tmp/gm-cli-XXXXXX";
-  std::string tmp = ::mkdtemp(dir);
-  std::string out_path = tmp + "/out", err_path = tmp + "/err";
-  CliResult r;
+// Starts `program` in the background with standard output to `out_path` and standard error to
+// `err_path`. Arguments are passed as they are (no shell). Extra environment entries
+// "NAME=value" are set in the child only. The caller waits for it (or ends it: InterruptChild).
+inline pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::vector<std::string>& env, const std::string& err_path,
+                          const std::string& out_path = "/dev/null") {
   pid_t pid = ::fork();
   if (pid == 0) {
     FILE* o = std::freopen(out_path.c_str(), "w", stdout);
@@ -48,6 +46,17 @@ inline CliResult RunProgram(const std::string& program, const std::vector<std::s
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
+  return pid;
+}
+
+// Runs `program` (gleanmark-cli or a copy of it) to its end, as StartProgram starts it.
+inline CliResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                            const std::vector<std::string>& env = {}) {
+  char dir[] = "/tmp/gm-cli-XXXXXX";
+  std::string tmp = ::mkdtemp(dir);
+  std::string out_path = tmp + "/out", err_path = tmp + "/err";
+  CliResult r;
+  pid_t pid = StartProgram(program, args, env, err_path, out_path);
   int st = 0;
   ::waitpid(pid, &st, 0);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
@@ -69,25 +78,6 @@ inline Interrupted InterruptChild(pid_t pid) {
   int st = 0;
   ::waitpid(pid, &st, 0);
   return {std::chrono::steady_clock::now() - t0, WIFEXITED(st) ? WEXITSTATUS(st) : -1};
-}
-
-// Starts `program` in the background with standard output to /dev/null and standard error to
-// `err_path`; the caller ends it (InterruptChild).
-inline pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
-                          const std::vector<std::string>& env, const std::string& err_path) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    FILE* o = std::freopen("/dev/null", "w", stdout);
-    FILE* e = std::freopen(err_path.c_str(), "w", stderr);
-    (void)o, (void)e;
-    for (const std::string& kv : env) ::putenv(const_cast<char*>(kv.c_str()));
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  return pid;
 }
 
 inline CliResult RunCli(const std::vector<std::string>& args,

@@ -361,7 +361,7 @@ TEST(RunnerTest, QueryValuesAreFetchedAfterTheLogin) {
   env.outputs.push_back(&collector);
   env.cacheFolder = FromUtf8(MakeTempFolder());
   std::vector<std::vector<std::string>> logs;  // the browser's log at each query (runner thread)
-  env.resolveQuery = [&](const std::wstring& value) {
+  env.resolveQuery = [&](const std::wstring& value, const std::function<bool()>&) {
     EXPECT_EQ(value, L"{DBTYPE=SQLITE;DATABASE=ids.db;SQL=select id from ids;}");
     logs.push_back(web.Log());
     return std::wstring(L"2;3");

@@ -111,13 +111,24 @@ TEST_F(MariaDbCliTest, CtrlCEndsTheWaitForAStoppedServer) {
   EXPECT_EQ(end.status, 130);
   EXPECT_NE(Err().find("the task's database lost 1 record(s)"), std::string::npos) << Err();
 
-  // The server is still stopped when the next run starts: its connection waits.
-  pid = testing::StartProgram(GM_CLI, {"run", dir_.File("task.xml")},
-                              {"XDG_DATA_HOME=" + dir_.path()}, dir_.File("err.txt"));
-  std::this_thread::sleep_for(1s);
-  end = testing::InterruptChild(pid);
-  EXPECT_LT(end.took, 10s);
-  EXPECT_EQ(end.status, 130);
+  // The server is still stopped when the next runs start: the connection of the output waits,
+  // or the query that gives an address parameter its values.
+  std::ofstream(dir_.File("query.xml"))
+      << "<task name=\"q\" useiectrl=\"0\"><address type=\"1\"><url>" << site_.Url("/one")
+      << "</url><urlpattern>" << site_.Url("/N")
+      << "</urlpattern><pattern name=\"N\" value=\"{DBTYPE=MYSQL;SERVER=" << server_.Socket()
+      << ";DATABASE=gm;USERNAME=root;PASSWORD=;SQL=select n from items;}\"></pattern></address>"
+         "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
+         "<data name=\"n\" type=\"INNERTEXT\" path=\"@TD\"></data></location></task>";
+  for (const char* task : {"task.xml", "query.xml"}) {
+    SCOPED_TRACE(task);
+    pid = testing::StartProgram(GM_CLI, {"run", dir_.File(task)},
+                                {"XDG_DATA_HOME=" + dir_.path()}, dir_.File("err.txt"));
+    std::this_thread::sleep_for(1s);
+    end = testing::InterruptChild(pid);
+    EXPECT_LT(end.took, 10s);
+    EXPECT_EQ(end.status, 130);
+  }
 }
 
 // A server that dies in the middle of a run and is started again: the connection is made again
