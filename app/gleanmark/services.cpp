@@ -1,5 +1,6 @@
 #include "app/gleanmark/services.h"
 
+#include "output/query_values.h"
 #include "ui/result_exports.h"
 
 #ifdef GM_HAVE_BROWSER
@@ -17,6 +18,7 @@ gm::ui::FrameServices DesktopServices(const CXmlDocument* config) {
   services.runner_env = [config](CXmlNode*) {
     RunnerEnvironment env;
     env.config = config;
+    env.resolveQuery = ResolveQueryValue;  // address parameters from database queries
 #ifdef GM_HAVE_BROWSER
     env.newBrowserPage = NewDesktopBrowserPage;
 #endif
