@@ -31,6 +31,31 @@ struct OutputRun {
   int ignoreNewRecord = 0;            // 1: a record with a known key replaces the earlier one
   // Sets the runner's status text (a failure an output wants the user to see).
   std::function<void(const std::wstring&)> report;
+  // A continued run (see engine/run_journal.h). `checkpoint` is what this output's Checkpoint()
+  // answered when the interrupted run last finished an address, and the first `replayed` records
+  // written in this run are the ones the interrupted run had committed after that. An output
+  // that can read back what it wrote goes back to the checkpoint, or counts what it holds beyond
+  // it, so that each record ends up there once; one that cannot (a stream, a web server) passes
+  // over all of them but the last, which may have been in flight at the interruption.
+  bool continuing = false;
+  std::string checkpoint;
+  int replayed = 0;
+};
+
+// Counts down the replayed records of a continued run that an output already holds.
+class CReplaySkip {
+ public:
+  // `held`: how many of the run's replayed records the output holds (clamped to them).
+  void Open(const OutputRun& run, long long held) {
+    left_ = !run.continuing || held <= 0 ? 0 : held < run.replayed ? int(held) : run.replayed;
+  }
+  // For an output that cannot read back: all but the last replayed record.
+  void OpenBlind(const OutputRun& run) { Open(run, run.replayed - 1); }
+  // True when the record now written is to be passed over.
+  bool Skip() { return left_ > 0 && left_-- > 0; }
+
+ private:
+  int left_ = 0;
 };
 
 class CRecordOutput {
@@ -43,6 +68,10 @@ class CRecordOutput {
   virtual void Write(const CRecord& record, int record_number) = 0;
   // The run ends.
   virtual void Close() {}
+  // Where the output stands once every record handed to it so far is stored (a file length, a
+  // row count), for a continued run to come back to; empty when it cannot read back what it
+  // wrote. Called between records. Must not hold the characters \x1e or \x1f.
+  virtual std::string Checkpoint() { return {}; }
   // Records of the last run (counted until the next Open) that this output was meant to write
   // and could not: what the run's summary and exit status report.
   virtual int LostRecords() { return 0; }

@@ -1,5 +1,7 @@
 #include "output/task_outputs.h"
 
+#include <algorithm>
+
 #include "doc/app_paths.h"
 #include "doc/config.h"
 #include "output/csv_output.h"
@@ -20,7 +22,23 @@ CTaskOutputs::CTaskOutputs(const CXmlDocument* config) {
 CTaskOutputs::~CTaskOutputs() = default;
 
 void CTaskOutputs::Open(const OutputRun& run) {
-  for (auto& out : outputs_) out->Open(run);
+  OutputRun own = run;
+  size_t from = 0;
+  for (auto& out : outputs_) {
+    size_t end = std::min(run.checkpoint.find('\x1f', from), run.checkpoint.size());
+    own.checkpoint = from < run.checkpoint.size() ? run.checkpoint.substr(from, end - from) : "";
+    from = end + 1;
+    out->Open(own);
+  }
+}
+
+std::string CTaskOutputs::Checkpoint() {
+  std::string joined;
+  for (size_t i = 0; i < outputs_.size(); ++i) {
+    if (i) joined += '\x1f';
+    joined += outputs_[i]->Checkpoint();
+  }
+  return joined;
 }
 
 void CTaskOutputs::Write(const CRecord& record, int record_number) {

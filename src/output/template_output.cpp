@@ -140,6 +140,7 @@ int EndTaskText(const FileOutputSettings& s, const std::wstring& result_folder,
 void CTemplateOutput::Open(const OutputRun& run) {
   settings_ = ReadFileOutputSettings(*run.task, L"savetofile");
   columns_ = run.columns;
+  replay_.OpenBlind(run);
   active_ = settings_.saverecordfile != 0 || settings_.savetaskfile != 0;
   if (!active_) return;
   std::wstring folder = AsFolder(settings_.resultpath);
@@ -150,7 +151,7 @@ void CTemplateOutput::Open(const OutputRun& run) {
 }
 
 void CTemplateOutput::Write(const CRecord& record, int record_number) {
-  if (active_)
+  if (active_ && !replay_.Skip())
     OutputRecordFiles(settings_, result_folder_, columns_, record, record_number, false, &state_);
 }
 

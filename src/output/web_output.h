@@ -43,6 +43,7 @@ class CWebOutput : public CRecordOutput {
   std::vector<OutputColumn> columns_;
   std::function<void(const std::wstring&)> report_;
   int failures_ = 0;
+  CReplaySkip replay_;  // a continued run: replayed records passed over
 };
 
 struct SendTestResult {
