@@ -482,6 +482,7 @@ void OpenOutputs(CTaskRunner& r, const JournalStart& start) {
   run.report = [&r](const std::wstring& text) { r.SetStatus(text); };
   run.continuing = start.continuing;
   run.replayed = start.committedInWork;
+  if (CTaskStore* store = r.journal.store) run.waitJournal = [store] { store->Drain(); };
   size_t from = 0;
   for (CRecordOutput* out : r.env().outputs) {
     size_t end = std::min(start.checkpoint.find('\x1e', from), start.checkpoint.size());

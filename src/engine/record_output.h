@@ -40,22 +40,39 @@ struct OutputRun {
   bool continuing = false;
   std::string checkpoint;
   int replayed = 0;
+  // Waits until the run's journal knows every record handed to the outputs so far (the journal
+  // is written behind the run). An output that cannot read back what it wrote calls it before
+  // each record, so that an interruption leaves at most the record in flight written twice.
+  // Empty when the run keeps no journal.
+  std::function<void()> waitJournal;
 };
 
-// Counts down the replayed records of a continued run that an output already holds.
+// Counts down the records of a continued run that an output already holds.
 class CReplaySkip {
  public:
   // `held`: how many of the run's replayed records the output holds (clamped to them).
+  // `held`: how many records the output holds beyond its checkpoint; the run writes the same
+  // records again in the same order, and the output passes over that many.
   void Open(const OutputRun& run, long long held) {
-    left_ = !run.continuing || held <= 0 ? 0 : held < run.replayed ? int(held) : run.replayed;
+    left_ = !run.continuing || held <= 0 ? 0 : static_cast<int>(held);
+    wait_ = nullptr;
   }
   // For an output that cannot read back: all but the last replayed record.
-  void OpenBlind(const OutputRun& run) { Open(run, run.replayed - 1); }
-  // True when the record now written is to be passed over.
-  bool Skip() { return left_ > 0 && left_-- > 0; }
+  void OpenBlind(const OutputRun& run) {
+    Open(run, run.replayed - 1);
+    wait_ = run.waitJournal;
+  }
+  // True when the record now written is to be passed over. An output opened blind waits for
+  // the journal first.
+  bool Skip() {
+    if (left_ > 0) return left_-- > 0;
+    if (wait_) wait_();
+    return false;
+  }
 
  private:
   int left_ = 0;
+  std::function<void()> wait_;
 };
 
 class CRecordOutput {

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
+#include <cwchar>
 #include <random>
 
 #include "doc/app_paths.h"
@@ -16,9 +17,9 @@ namespace {
 constexpr int kBusyTimeoutMs = 5000;
 
 const char* const kSchema[] = {
-    "create table if not exists records(id integer primary key, task text not null, "
-    "fields blob not null)",
-    "create index if not exists records_by_task on records(task, id)",
+    // One b-tree keyed by task and record id: a commit touches one page of it.
+    "create table if not exists records(task text not null, id integer not null, "
+    "fields blob not null, primary key(task, id)) without rowid",
     // A row here means an interrupted run of the task is on record.
     "create table if not exists runs(task text primary key, definition text not null, "
     "finished integer not null, checkpoint blob not null)",
@@ -64,12 +65,70 @@ class StatementUse {
 CRecordStore::CRecordStore(const std::wstring& path) : path_(path) {
   std::lock_guard<std::mutex> hold(mu_);
   ok_ = Open();
+  writer_ = std::thread([this] { Serve(); });
 }
 
 CRecordStore::~CRecordStore() {
+  {
+    std::lock_guard<std::mutex> hold(queue_mu_);
+    stop_ = true;
+    writer_cv_.notify_one();
+  }
+  writer_.join();  // the writer empties the queue first
   std::lock_guard<std::mutex> hold(mu_);
   for (auto& [sql, st] : statements_) sqlite3_finalize(st);
   if (db_) sqlite3_close_v2(db_);
+}
+
+void CRecordStore::Post(Write write) {
+  std::unique_lock<std::mutex> lock(queue_mu_);
+  if (queue_.size() >= kMaxQueued) {
+    ++waiters_;
+    queue_cv_.wait(lock, [this] { return queue_.size() < kMaxQueued; });
+    --waiters_;
+  }
+  queue_.push_back(std::move(write));
+  if (writer_waits_) writer_cv_.notify_one();
+}
+
+void CRecordStore::Drain() {
+  std::unique_lock<std::mutex> lock(queue_mu_);
+  ++waiters_;
+  queue_cv_.wait(lock, [this] { return queue_.empty() && busy_ == 0; });
+  --waiters_;
+}
+
+void CRecordStore::Serve() {
+  std::unique_lock<std::mutex> lock(queue_mu_);
+  std::vector<Write> batch;
+  for (;;) {
+    writer_waits_ = true;
+    writer_cv_.wait(lock, [this] { return !queue_.empty() || stop_; });
+    writer_waits_ = false;
+    if (queue_.empty()) return;
+    while (!queue_.empty() && batch.size() < kBatch) {
+      batch.push_back(std::move(queue_.front()));
+      queue_.pop_front();
+    }
+    busy_ = batch.size();
+    lock.unlock();
+    {
+      // The writes that waited together commit together: a crash keeps all of them or none,
+      // and a failure rolls them all back and switches the store off.
+      std::lock_guard<std::mutex> hold(mu_);
+      if (Exec("begin immediate")) {
+        bool good = true;
+        for (Write& w : batch) {
+          if (!(good = w())) break;
+        }
+        if (good) Exec("commit");
+      }
+    }
+    batch.clear();
+    lock.lock();
+    busy_ = 0;
+    if (waiters_ > 0) queue_cv_.notify_all();
+  }
 }
 
 std::unique_ptr<CRecordStore> CRecordStore::OpenDefault() {
@@ -105,6 +164,7 @@ bool CRecordStore::Open() {
   }
   ok_ = true;  // for Exec
   if (!Exec("pragma journal_mode=wal") || !Exec("pragma synchronous=normal") ||
+      !Exec("pragma wal_autocheckpoint=100000") ||
       !Exec("begin immediate")) {
     return false;
   }
@@ -173,6 +233,7 @@ std::unique_ptr<CTaskStore> CRecordStore::ForTask(const std::wstring& task_id) {
 }
 
 long long CRecordStore::CountRecords(const std::wstring& task_id) {
+  Drain();
   std::lock_guard<std::mutex> hold(mu_);
   StatementUse st(Statement("select count(*) from records where task=?"));
   if (!st) return 0;
@@ -214,8 +275,18 @@ bool CTaskStore::DecodeFields(std::string_view bytes, CRecord* record) {
   return true;
 }
 
+bool CTaskStore::ExecForTask(const char* sql) {
+  StatementUse st(store_->Statement(sql));
+  if (!st) return false;
+  BindText(st.get(), 1, id_);
+  if (sqlite3_step(st.get()) == SQLITE_DONE) return true;
+  store_->FailSql(L"could not be written");
+  return false;
+}
+
 std::vector<std::unique_ptr<CRecord>> CTaskStore::LoadRecords() {
   std::vector<std::unique_ptr<CRecord>> out;
+  store_->Drain();
   std::lock_guard<std::mutex> hold(store_->mu_);
   StatementUse st(store_->Statement("select id, fields from records where task=? order by id"));
   if (!st) return out;
@@ -236,77 +307,82 @@ std::vector<std::unique_ptr<CRecord>> CTaskStore::LoadRecords() {
 
 bool CTaskStore::Commit(const CRecord& record, const std::string& run_key,
                         const std::vector<int64_t>& dropped, int64_t* new_id) {
-  std::lock_guard<std::mutex> hold(store_->mu_);
-  if (!store_->Exec("begin immediate")) return false;
-  for (int64_t id : dropped) {
-    StatementUse del(store_->Statement("delete from records where id=?"));
-    if (!del) return false;
-    sqlite3_bind_int64(del.get(), 1, id);
-    if (sqlite3_step(del.get()) != SQLITE_DONE) {
-      store_->FailSql(L"could not be written");
-      return false;
+  if (!store_->Ok()) return false;
+  int64_t id = record.storeId;
+  if (!id) {
+    if (next_id_ == 0) {
+      store_->Drain();
+      std::lock_guard<std::mutex> hold(store_->mu_);
+      StatementUse st(store_->Statement("select coalesce(max(id), 0) from records where task=?"));
+      if (!st) return false;
+      BindText(st.get(), 1, id_);
+      next_id_ = (sqlite3_step(st.get()) == SQLITE_ROW ? sqlite3_column_int64(st.get(), 0) : 0) + 1;
     }
+    id = next_id_++;
+    if (new_id) *new_id = id;
   }
-  const std::string fields = EncodeFields(record);
-  {
-    StatementUse put(store_->Statement(record.storeId
-                                           ? "update records set fields=?2 where id=?1"
-                                           : "insert into records(task, fields) values(?1, ?2)"));
-    if (!put) return false;
-    if (record.storeId)
-      sqlite3_bind_int64(put.get(), 1, record.storeId);
-    else
+  store_->Post([this, id, dropped, key = run_key, fields = EncodeFields(record)] {
+    CRecordStore& s = *store_;
+    for (int64_t gone : dropped) {
+      StatementUse del(s.Statement("delete from records where task=? and id=?"));
+      if (!del) return false;
+      BindText(del.get(), 1, id_);
+      sqlite3_bind_int64(del.get(), 2, gone);
+      if (sqlite3_step(del.get()) != SQLITE_DONE) return s.FailSql(L"could not be written"), false;
+    }
+    {
+      StatementUse put(
+          s.Statement("insert or replace into records(task, id, fields) values(?, ?, ?)"));
+      if (!put) return false;
       BindText(put.get(), 1, id_);
-    BindBlob(put.get(), 2, fields);
-    if (sqlite3_step(put.get()) != SQLITE_DONE) {
-      store_->FailSql(L"could not be written");
-      return false;
+      sqlite3_bind_int64(put.get(), 2, id);
+      BindBlob(put.get(), 3, fields);
+      if (sqlite3_step(put.get()) != SQLITE_DONE) return s.FailSql(L"could not be written"), false;
     }
-  }
-  if (!record.storeId && new_id) *new_id = sqlite3_last_insert_rowid(store_->db_);
-  if (!run_key.empty()) {
-    StatementUse key(store_->Statement("insert or ignore into run_keys(task, key) values(?, ?)"));
-    if (!key) return false;
-    BindText(key.get(), 1, id_);
-    BindBlob(key.get(), 2, run_key);
-    if (sqlite3_step(key.get()) != SQLITE_DONE) {
-      store_->FailSql(L"could not be written");
-      return false;
+    if (!key.empty()) {
+      StatementUse k(s.Statement("insert or ignore into run_keys(task, key) values(?, ?)"));
+      if (!k) return false;
+      BindText(k.get(), 1, id_);
+      BindBlob(k.get(), 2, key);
+      if (sqlite3_step(k.get()) != SQLITE_DONE) return s.FailSql(L"could not be written"), false;
     }
-  }
-  return store_->Exec("commit");
+    return true;
+  });
+  return true;
 }
 
 void CTaskStore::Delete(const std::vector<int64_t>& ids) {
   if (ids.empty()) return;
-  std::lock_guard<std::mutex> hold(store_->mu_);
-  if (!store_->Exec("begin immediate")) return;
-  for (int64_t id : ids) {
-    StatementUse del(store_->Statement("delete from records where id=?"));
-    if (!del) return;
-    sqlite3_bind_int64(del.get(), 1, id);
-    if (sqlite3_step(del.get()) != SQLITE_DONE) return store_->FailSql(L"could not be written");
-  }
-  store_->Exec("commit");
+  store_->Post([this, ids] {
+    CRecordStore& s = *store_;
+    for (int64_t id : ids) {
+      StatementUse del(s.Statement("delete from records where task=? and id=?"));
+      if (!del) return false;
+      BindText(del.get(), 1, id_);
+      sqlite3_bind_int64(del.get(), 2, id);
+      if (sqlite3_step(del.get()) != SQLITE_DONE) return s.FailSql(L"could not be written"), false;
+    }
+    return true;
+  });
 }
 
 void CTaskStore::ClearRecords() {
-  std::lock_guard<std::mutex> hold(store_->mu_);
-  StatementUse st(store_->Statement("delete from records where task=?"));
-  if (!st) return;
-  BindText(st.get(), 1, id_);
-  if (sqlite3_step(st.get()) != SQLITE_DONE) store_->FailSql(L"could not be written");
+  store_->Post([this] { return ExecForTask("delete from records where task=?"); });
+  store_->Drain();
 }
 
 void CTaskStore::DeleteTask() {
   ClearRecords();
   Complete();
+  store_->Drain();
 }
 
 // ---- CTaskStore: the journal -----------------------------------------------------------------
 
 JournalStart CTaskStore::Begin(const std::string& definition, bool continue_run) {
   JournalStart start;
+  finished_ = 0;
+  store_->Drain();
   std::lock_guard<std::mutex> hold(store_->mu_);
   {
     StatementUse st(
@@ -316,7 +392,7 @@ JournalStart CTaskStore::Begin(const std::string& definition, bool continue_run)
     if (sqlite3_step(st.get()) == SQLITE_ROW && continue_run) {
       if (ColumnBytes(st.get(), 0) == definition) {
         start.continuing = true;
-        start.finished = sqlite3_column_int64(st.get(), 1);
+        start.finished = finished_ = sqlite3_column_int64(st.get(), 1);
         start.checkpoint = ColumnBytes(st.get(), 2);
       } else {
         start.definitionChanged = true;
@@ -330,16 +406,8 @@ JournalStart CTaskStore::Begin(const std::string& definition, bool continue_run)
     if (sqlite3_step(st.get()) == SQLITE_ROW) start.committedInWork = sqlite3_column_int(st.get(), 0);
     return start;
   }
-  if (!store_->Exec("begin immediate")) return start;
-  {
-    StatementUse del(store_->Statement("delete from run_keys where task=?"));
-    if (!del) return start;
-    BindText(del.get(), 1, id_);
-    if (sqlite3_step(del.get()) != SQLITE_DONE) {
-      store_->FailSql(L"could not be written");
-      return start;
-    }
-  }
+  if (!store_->Exec("begin immediate") || !ExecForTask("delete from run_keys where task=?"))
+    return start;
   {
     StatementUse put(store_->Statement(
         "insert or replace into runs(task, definition, finished, checkpoint) values(?, ?, 0, '')"));
@@ -356,43 +424,36 @@ JournalStart CTaskStore::Begin(const std::string& definition, bool continue_run)
 }
 
 void CTaskStore::SetCheckpoint(const std::string& checkpoint) {
-  std::lock_guard<std::mutex> hold(store_->mu_);
-  StatementUse st(store_->Statement("update runs set checkpoint=? where task=?"));
-  if (!st) return;
-  BindBlob(st.get(), 1, checkpoint);
-  BindText(st.get(), 2, id_);
-  if (sqlite3_step(st.get()) != SQLITE_DONE) store_->FailSql(L"could not be written");
+  store_->Post([this, checkpoint] {
+    StatementUse st(store_->Statement("update runs set checkpoint=?2 where task=?1"));
+    if (!st) return false;
+    BindText(st.get(), 1, id_);
+    BindBlob(st.get(), 2, checkpoint);
+    if (sqlite3_step(st.get()) == SQLITE_DONE) return true;
+    store_->FailSql(L"could not be written");
+    return false;
+  });
 }
 
 bool CTaskStore::Claim(long long index, const std::wstring&) {
-  std::lock_guard<std::mutex> hold(store_->mu_);
-  StatementUse st(store_->Statement("select finished from runs where task=?"));
-  if (!st) return true;  // without a journal every address is worked
-  BindText(st.get(), 1, id_);
-  return sqlite3_step(st.get()) != SQLITE_ROW || index >= sqlite3_column_int64(st.get(), 0);
+  return index >= finished_;
 }
 
 void CTaskStore::Finish(long long index, const std::string& checkpoint) {
-  std::lock_guard<std::mutex> hold(store_->mu_);
-  if (!store_->Exec("begin immediate")) return;
-  {
-    StatementUse st(store_->Statement("update runs set finished=?, checkpoint=? where task=?"));
-    if (!st) return;
-    sqlite3_bind_int64(st.get(), 1, index + 1);
-    BindBlob(st.get(), 2, checkpoint);
-    BindText(st.get(), 3, id_);
-    if (sqlite3_step(st.get()) != SQLITE_DONE) return store_->FailSql(L"could not be written");
-  }
-  {
-    StatementUse del(store_->Statement("delete from run_keys where task=?"));
-    if (!del) return;
-    BindText(del.get(), 1, id_);
-    if (sqlite3_step(del.get()) != SQLITE_DONE) return store_->FailSql(L"could not be written");
-  }
-  store_->Exec("commit");
+  store_->Post([this, index, checkpoint] {
+    CRecordStore& s = *store_;
+    StatementUse st(s.Statement("update runs set finished=?2, checkpoint=?3 where task=?1"));
+    if (!st) return false;
+    BindText(st.get(), 1, id_);
+    sqlite3_bind_int64(st.get(), 2, index + 1);
+    BindBlob(st.get(), 3, checkpoint);
+    if (sqlite3_step(st.get()) != SQLITE_DONE) return s.FailSql(L"could not be written"), false;
+    return ExecForTask("delete from run_keys where task=?");
+  });
 }
 
 bool CTaskStore::HasKey(const std::string& key) {
+  store_->Drain();
   std::lock_guard<std::mutex> hold(store_->mu_);
   StatementUse st(store_->Statement("select 1 from run_keys where task=? and key=?"));
   if (!st) return false;
@@ -402,15 +463,11 @@ bool CTaskStore::HasKey(const std::string& key) {
 }
 
 void CTaskStore::Complete() {
-  std::lock_guard<std::mutex> hold(store_->mu_);
-  if (!store_->Exec("begin immediate")) return;
-  for (const char* sql : {"delete from run_keys where task=?", "delete from runs where task=?"}) {
-    StatementUse st(store_->Statement(sql));
-    if (!st) return;
-    BindText(st.get(), 1, id_);
-    if (sqlite3_step(st.get()) != SQLITE_DONE) return store_->FailSql(L"could not be written");
-  }
-  store_->Exec("commit");
+  store_->Post([this] {
+    return ExecForTask("delete from run_keys where task=?") &&
+           ExecForTask("delete from runs where task=?");
+  });
+  store_->Drain();
 }
 
 bool CTaskStore::Interrupted() {
@@ -418,6 +475,7 @@ bool CTaskStore::Interrupted() {
 }
 
 std::string CTaskStore::InterruptedDefinition() {
+  store_->Drain();
   std::lock_guard<std::mutex> hold(store_->mu_);
   StatementUse st(store_->Statement("select definition from runs where task=?"));
   if (!st) return {};

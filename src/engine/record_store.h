@@ -13,16 +13,26 @@
 // rolled back, and in every such case the store switches itself off with one message (Error())
 // and the program goes on with its in-memory lists. The file is never replaced or emptied.
 //
-// Threads: any thread; one mutex guards the connection and the error state. A CTaskStore is a
-// handle on one task's part and may be used by one thread at a time (its runner's thread, or
-// the controller while it holds the run lock).
+// Writes are queued to a writer thread of the store and run there in the order they were made,
+// so that a run never waits for a commit: each is committed as soon as the writer gets to it, and
+// writes that waited for the writer together are committed in one transaction (a crash keeps
+// all of them or none). Reads (and Drain) wait until the writes made before them are done. A journal's Finish is queued behind the
+// records of its address, so an address is never on record as finished before its records are.
+//
+// Threads: any thread; mu_ guards the connection and the error state, queue_mu_ the queue. A
+// CTaskStore is a handle on one task's part and may be used by one thread at a time (its
+// runner's thread, or the controller while it holds the run lock); one task's records are
+// written by one handle at a time.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "doc/xml_node.h"
@@ -63,9 +73,16 @@ class CRecordStore {
   std::unique_ptr<CTaskStore> ForTask(const std::wstring& task_id);
   // Number of stored records per task id (for start-up and tests).
   long long CountRecords(const std::wstring& task_id);
+  // Waits until every write queued so far is done (or failed).
+  void Drain();
 
  private:
   friend class CTaskStore;
+  using Write = std::function<bool()>;  // runs under mu_; false: the store failed
+  // Queues a write (waits while kMaxQueued are waiting).
+  void Post(Write write);
+  void Serve();
+  static constexpr size_t kMaxQueued = 4096;
   bool Open();
   // Runs a statement without results; false (and switched off) on failure.
   bool Exec(const char* sql);
@@ -82,22 +99,37 @@ class CRecordStore {
   bool ok_ = false;
   std::wstring error_;
   std::function<void(const std::wstring&)> on_failure_;
+
+  static constexpr size_t kBatch = 256;  // writes committed together at most
+  std::mutex queue_mu_;
+  std::condition_variable writer_cv_;  // the writer: work or stop
+  std::condition_variable queue_cv_;   // Post and Drain: the writer made progress
+  // Guarded by queue_mu_.
+  std::deque<Write> queue_;
+  size_t busy_ = 0;  // writes taken by the writer and not yet done
+  bool stop_ = false;
+  bool writer_waits_ = false;
+  int waiters_ = 0;  // threads waiting in Post or Drain
+  std::thread writer_;                // runs while the store is open
 };
 
 // One task's part of the store: its records, and its run journal.
 class CTaskStore : public CRunJournal {
  public:
   CTaskStore(CRecordStore* store, std::wstring task_id) : store_(store), id_(ToKey(task_id)) {}
+  ~CTaskStore() override { store_->Drain(); }
 
   bool Ok() const { return store_->Ok(); }
+  // Waits until the writes made so far are done.
+  void Drain() { store_->Drain(); }
 
   // ---- Records ----
   // The task's records in the order they were first stored, with their store ids.
   std::vector<std::unique_ptr<CRecord>> LoadRecords();
   // Writes a kept record in one transaction with its run key (empty: none) and the deletion of
   // the records the list dropped for it: a record with a store id overwrites that row, one
-  // without gets a new row and its id in *new_id. False when the store is (or got) switched
-  // off.
+  // without gets a new row and its id in *new_id at once (the write is queued). False when the
+  // store is switched off.
   bool Commit(const CRecord& record, const std::string& run_key,
               const std::vector<int64_t>& dropped, int64_t* new_id);
   // Deletes rows (records the list dropped outside a commit).
@@ -125,8 +157,13 @@ class CTaskStore : public CRunJournal {
  private:
   static std::string ToKey(const std::wstring& id);
 
+  // Runs a statement with the task id as parameter 1 (caller holds the store's mu_).
+  bool ExecForTask(const char* sql);
+
   CRecordStore* const store_;
   const std::string id_;  // UTF-8
+  int64_t next_id_ = 0;   // the next record's id; 0 until read from the store
+  long long finished_ = 0;  // a continued run: the addresses to skip
 };
 
 // The fingerprint of a task's definition: the MD5 of its text form without the attributes the

@@ -103,7 +103,11 @@ void CRecordStream::Open(const OutputRun& run) {
   for (const OutputColumn& c : run.columns) names.push_back(c.name);
   keys_.clear();
   for (const std::wstring& key : UniqueKeys(names)) keys_.push_back(JsonString(key));
-  replay_.Open(run, 0);
+  // A pipe or terminal cannot be read back.
+  if (RegularFileSize(out_) < 0)
+    replay_.OpenBlind(run);
+  else
+    replay_.Open(run, 0);
   if (run.continuing) {
     char* end = nullptr;
     long long at = std::strtoll(run.checkpoint.c_str(), &end, 10);
