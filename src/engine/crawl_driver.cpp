@@ -483,11 +483,9 @@ void OpenOutputs(CTaskRunner& r, const JournalStart& start) {
   run.continuing = start.continuing;
   run.replayed = start.committedInWork;
   if (CTaskStore* store = r.journal.store) run.waitJournal = [store] { store->Drain(); };
-  size_t from = 0;
-  for (CRecordOutput* out : r.env().outputs) {
-    size_t end = std::min(start.checkpoint.find('\x1e', from), start.checkpoint.size());
-    run.checkpoint = from < start.checkpoint.size() ? start.checkpoint.substr(from, end - from) : "";
-    from = end + 1;
+  for (size_t i = 0; i < r.env().outputs.size(); ++i) {
+    CRecordOutput* out = r.env().outputs[i];
+    run.checkpoint = CheckpointPart(start.checkpoint, '\x1e', i);
     out->Open(run);
   }
 }

@@ -47,6 +47,29 @@ struct OutputRun {
   std::function<void()> waitJournal;
 };
 
+// The checkpoint of several outputs is theirs joined by `separator`; this gives part i (empty
+// when there is none).
+inline std::string CheckpointPart(const std::string& joined, char separator, size_t i) {
+  size_t from = 0;
+  for (; i > 0; --i) {
+    from = joined.find(separator, from);
+    if (from == std::string::npos) return {};
+    ++from;
+  }
+  return joined.substr(from, joined.find(separator, from) - from);
+}
+
+// A checkpoint that is a number (a length, a row count); -1 when it is empty or not one.
+inline long long CheckpointNumber(const std::string& checkpoint) {
+  long long n = 0;
+  if (checkpoint.empty() || checkpoint.size() > 18) return -1;
+  for (char c : checkpoint) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
 // Counts down the records of a continued run that an output already holds.
 class CReplaySkip {
  public:

@@ -164,7 +164,6 @@ bool CRecordStore::Open() {
   }
   ok_ = true;  // for Exec
   if (!Exec("pragma journal_mode=wal") || !Exec("pragma synchronous=normal") ||
-      !Exec("pragma wal_autocheckpoint=100000") ||
       !Exec("begin immediate")) {
     return false;
   }
@@ -487,7 +486,7 @@ std::string CTaskStore::InterruptedDefinition() {
 
 std::string TaskDefinitionFingerprint(const CXmlNode& task) {
   CXmlNode copy(task);
-  copy.RemoveAttribute(kStoreIdAttribute);
+  copy.RemoveAttribute(kTaskStoreIdAttribute);
   copy.RemoveAttribute(L"method");
   std::wstring text;
   CXmlNode::WriteText(&copy, &text, 0);
@@ -495,7 +494,7 @@ std::string TaskDefinitionFingerprint(const CXmlNode& task) {
 }
 
 std::wstring TaskStoreId(const CXmlNode& task) {
-  return task.GetAttribute(kStoreIdAttribute).value_or(L"");
+  return task.GetAttribute(kTaskStoreIdAttribute).value_or(L"");
 }
 
 std::wstring EnsureTaskStoreId(CXmlNode* task) {
@@ -506,7 +505,7 @@ std::wstring EnsureTaskStoreId(CXmlNode* task) {
   wchar_t buf[40];
   std::swprintf(buf, 40, L"%016llx%016llx", static_cast<unsigned long long>(gen()),
                 static_cast<unsigned long long>(gen()));
-  task->SetAttribute(kStoreIdAttribute, buf);
+  task->SetAttribute(kTaskStoreIdAttribute, buf);
   return buf;
 }
 

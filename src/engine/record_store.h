@@ -35,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "doc/task_file.h"
 #include "doc/xml_node.h"
 #include "engine/record.h"
 #include "engine/run_journal.h"
@@ -170,11 +171,10 @@ class CTaskStore : public CRunJournal {
 // program keeps for itself (the store id, the load method).
 std::string TaskDefinitionFingerprint(const CXmlNode& task);
 
-// The task element's stable identity for the store: the "storeid" attribute, which this
+// The task element's stable identity for the store: its kTaskStoreIdAttribute, which this
 // program gives a task once and which export and import do not copy. Empty when it has none.
 std::wstring TaskStoreId(const CXmlNode& task);
 // Gives the task a new store id when it has none; returns it.
 std::wstring EnsureTaskStoreId(CXmlNode* task);
-inline constexpr wchar_t kStoreIdAttribute[] = L"storeid";
 
 }  // namespace gm

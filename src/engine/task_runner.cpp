@@ -112,8 +112,16 @@ void CTaskRunner::ClearRecords() {
   if (env_.store) env_.store->ClearRecords();
 }
 
-bool CTaskRunner::CanContinue() const {
-  return env_.store && env_.store->Interrupted();
+void CTaskRunner::EditRecord(size_t pos, std::unique_ptr<CRecord> record) {
+  records_.Replace(pos, std::move(record));  // it takes over the row of the one it replaces
+  if (!env_.store) return;
+  std::lock_guard<std::mutex> hold(records_.Lock());
+  if (pos < records_.Size() && records_.At(pos).storeId)
+    env_.store->Commit(records_.At(pos), "", {}, nullptr);
+}
+
+void CTaskRunner::NoteJournal() {
+  can_continue_ = env_.store && env_.store->Interrupted();
 }
 
 std::wstring CTaskRunner::StatusText() const {
@@ -294,6 +302,7 @@ void CTaskRunner::DoLogin(bool from_command) {
 void CTaskRunner::RunOnce(long long& last_run) {
   busy_ = true;
   RunTask(*this);
+  NoteJournal();
   ClearTreeAfterRun(*this);
   ApplyPendingReload();
   busy_ = false;
@@ -336,6 +345,7 @@ void CTaskRunner::ThreadMain() {
   long long tick = TickMs();
   state_ = kStopped;
   ReloadOptions(*this);
+  NoteJournal();
   NotifyTaskValues();
   AnswerReloads();
   for (;;) {

@@ -163,8 +163,12 @@ class CTaskRunner {
   void LoadStoredRecords();
   // Empties the list and the task's stored records (controller, holding the run lock).
   void ClearRecords();
-  // Whether the task's last run was interrupted and can be continued (controller).
-  bool CanContinue() const;
+  // Replaces the record at `pos` by an edited copy, in the list and the store (controller,
+  // holding the run lock).
+  void EditRecord(size_t pos, std::unique_ptr<CRecord> record);
+  // Whether the task's last run was interrupted and can be continued (any thread; known once
+  // the runner has started and after each run).
+  bool CanContinue() const { return can_continue_.load(); }
   // Number of runs completed so far (for tests and the command line).
   int RunsCompleted() const { return runs_completed_.load(); }
   // Start commands dealt with: a run that ended, or a start that ended without a run (a stop
@@ -286,6 +290,8 @@ class CTaskRunner {
   bool start_asked_ = false;  // runner thread: a start command taken and not yet dealt with
   std::atomic<int> pages_loaded_{0}, pages_failed_{0}, pages_skipped_{0};
   std::once_flag records_loaded_;
+  std::atomic<bool> can_continue_{false};
+  void NoteJournal();  // runner thread: reads can_continue_ from the journal
   std::atomic<int> load_method_{0};
   std::wstring status_;        // guarded by the records lock
   std::wstring page_failure_;  // guarded by the records lock

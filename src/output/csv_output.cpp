@@ -1,7 +1,5 @@
 #include "output/csv_output.h"
 
-#include <cstdlib>
-
 #include "doc/file_util.h"
 #include "output/linked_files.h"
 #include "task/task_settings.h"
@@ -51,9 +49,8 @@ void CCsvOutput::Open(const OutputRun& run) {
   writer_.SetEncoding(s.encoding);
   if (run.continuing) {
     // Rows written after the checkpoint (a cut last row among them) go; the run writes them again.
-    char* end = nullptr;
-    long long at = std::strtoll(run.checkpoint.c_str(), &end, 10);
-    if (!run.checkpoint.empty() && *end == 0 && writer_.CutBackTo(at))
+    long long at = CheckpointNumber(run.checkpoint);
+    if (at >= 0 && writer_.CutBackTo(at))
       replay_.Open(run, 0);
     else
       replay_.OpenBlind(run);

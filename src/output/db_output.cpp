@@ -129,11 +129,10 @@ void CDbOutput::Open(const OutputRun& run) {
   };
   if (!writer_.Start(mode, DbParamsOf(settings_, user_given), count, write, &error))
     Report(L"MSGBOX_DBDLG_CONNECTFAILED", error);
-  char* end = nullptr;
-  long long at = std::strtoll(run.checkpoint.c_str(), &end, 10);
+  long long at = CheckpointNumber(run.checkpoint);
   if (!run.continuing || !key_.empty())
     replay_.Open(run, 0);
-  else if (!run.checkpoint.empty() && *end == 0 && rows_at_open_ >= at)
+  else if (at >= 0 && rows_at_open_ >= at)
     replay_.Open(run, rows_at_open_ - at);
   else
     replay_.OpenBlind(run);

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <set>
 
 #include "doc/file_util.h"
@@ -109,10 +108,9 @@ void CRecordStream::Open(const OutputRun& run) {
   else
     replay_.Open(run, 0);
   if (run.continuing) {
-    char* end = nullptr;
-    long long at = std::strtoll(run.checkpoint.c_str(), &end, 10);
+    long long at = CheckpointNumber(run.checkpoint);
     long long size = RegularFileSize(out_);
-    if (!run.checkpoint.empty() && *end == 0 && size >= at &&
+    if (at >= 0 && size >= at &&
         ftruncate(fileno(out_), at) == 0 && std::fseek(out_, 0, SEEK_END) == 0) {
       size = at;
     } else {

@@ -60,9 +60,8 @@ void CSqliteStream::Open(const OutputRun& run) {
   if (!writer_.Start(CDbWriter::Mode::kQueued, p, prepare, write, &open_error_) &&
       open_error_.empty())
     open_error_ = L"unknown error";
-  char* end = nullptr;
-  long long at = std::strtoll(run.checkpoint.c_str(), &end, 10);
-  if (!run.continuing || (!run.checkpoint.empty() && *end == 0 && rows_at_open_ >= at))
+  long long at = CheckpointNumber(run.checkpoint);
+  if (!run.continuing || (at >= 0 && rows_at_open_ >= at))
     replay_.Open(run, rows_at_open_ - at);
   else
     replay_.OpenBlind(run);

@@ -1,7 +1,5 @@
 #include "output/task_outputs.h"
 
-#include <algorithm>
-
 #include "doc/app_paths.h"
 #include "doc/config.h"
 #include "output/csv_output.h"
@@ -23,11 +21,9 @@ CTaskOutputs::~CTaskOutputs() = default;
 
 void CTaskOutputs::Open(const OutputRun& run) {
   OutputRun own = run;
-  size_t from = 0;
-  for (auto& out : outputs_) {
-    size_t end = std::min(run.checkpoint.find('\x1f', from), run.checkpoint.size());
-    own.checkpoint = from < run.checkpoint.size() ? run.checkpoint.substr(from, end - from) : "";
-    from = end + 1;
+  for (size_t i = 0; i < outputs_.size(); ++i) {
+    auto& out = outputs_[i];
+    own.checkpoint = CheckpointPart(run.checkpoint, '\x1f', i);
     out->Open(own);
   }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
@@ -34,6 +35,7 @@ namespace {
 
 using ui::CMainFrame;
 using ui::QStr;
+using ui::WStr;
 
 class MainWindowTest : public ::testing::Test {
  protected:
@@ -229,6 +231,50 @@ TEST_F(MainWindowTest, DownloadedImagesAreDrawnInTallerRows) {
   EXPECT_EQ(grab.pixelColor(centre * ratio), QColor(Qt::red));
   EXPECT_NE(grab.pixelColor(QPoint(cell.center().x(), cell.top() + 3) * ratio), QColor(Qt::red));
   SaveScreenshot(frame.get(), QStringLiteral("image-rows"));
+}
+
+// Results are kept in the record store: a restart shows them again; a run stopped midway marks
+// its tree item, and Start then asks whether to continue it, which adds only what was missing.
+TEST_F(MainWindowTest, ResultsSurviveARestartAndAStoppedRunCanBeContinued) {
+  PutListPages(site, "A", 3, 4);
+  AddTask(config.get(), ListTask("A", 3, "dlinterval=\"1\""), &site);
+  Open();
+  Trigger(ui::kCmdStart);
+  ASSERT_TRUE(WaitUntil([&] { return Runner(0)->RunsCompleted() == 1 && Rows() == 12; }));
+  ASSERT_TRUE(WaitState(0, kStopped));
+  frame.reset();  // quit and start again
+  Open();
+  ASSERT_EQ(Rows(), 12);
+  EXPECT_EQ(Cell(0, 1), "A item 1");
+  EXPECT_EQ(Cell(11, 2), "988");
+
+  // A second run stopped after its first page.
+  Trigger(ui::kCmdStart);
+  ASSERT_TRUE(WaitUntil([&] { return Rows() >= 16; }));
+  Trigger(ui::kCmdStop);
+  ASSERT_TRUE(WaitState(0, kStopped));
+  Settle();
+  EXPECT_TRUE(Item(0)->text(0).endsWith(QStringLiteral("(已中断，可继续)"))) << WStr(Item(0)->text(0));
+  SaveScreenshot(frame.get(), QStringLiteral("continuable-run"));
+
+  // Start asks; "continue" goes on where it stopped: the three pages once in all.
+  QString asked;
+  QTimer::singleShot(300, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    asked = box->text();
+    SaveScreenshot(box, QStringLiteral("continue-or-start-over"));
+    for (QAbstractButton* b : box->buttons()) {
+      if (b->text() == QStringLiteral("从中断处继续")) b->click();
+    }
+  });
+  Trigger(ui::kCmdStart);
+  EXPECT_TRUE(asked.contains(QStringLiteral("上次运行没有完成"))) << WStr(asked);
+  ASSERT_TRUE(WaitUntil([&] { return Runner(0)->RunsCompleted() == 2 && Rows() == 24; }));
+  ASSERT_TRUE(WaitState(0, kStopped));
+  Settle();
+  EXPECT_EQ(Rows(), 24);
+  EXPECT_EQ(Item(0)->text(0), "A");
 }
 
 TEST_F(MainWindowTest, PauseResumeAndStop) {
