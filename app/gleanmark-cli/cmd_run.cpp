@@ -218,6 +218,17 @@ int CmdRun(const Args& in) {
   CXmlNode* task = holder.Find(L"task");
   if (!CheckTaskNesting(*task, &error)) return Fail(args[0] + ": " + error);
 
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  // A reader that goes away (`| head`) makes the record writes fail instead of killing the
+  // program: the run then stops as on Ctrl-C and the task's own outputs are still written.
+  signal(SIGPIPE, SIG_IGN);
+  // Likewise a file size limit (ulimit -f): the write fails and the file keeps whole records
+  // (and the record store switches itself off).
+  signal(SIGXFSZ, SIG_IGN);
+
   // Every kept record is written through to the record store; a continued run reads the
   // interrupted run's records back from it. A store that fails says so once and the run goes on
   // in memory.
@@ -266,15 +277,6 @@ int CmdRun(const Args& in) {
   // For side-by-side measurements: GLEANMARK_NO_PREFETCH (non-empty) downloads one page at a time.
   env.prefetchPages = !EnvSwitchOn("GLEANMARK_NO_PREFETCH");
 
-  struct sigaction sa {};
-  sa.sa_handler = OnInterrupt;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  // A reader that goes away (`| head`) makes the record writes fail instead of killing the
-  // program: the run then stops as on Ctrl-C and the task's own outputs are still written.
-  signal(SIGPIPE, SIG_IGN);
-  // Likewise a file size limit (ulimit -f): the write fails and the file keeps whole records.
-  signal(SIGXFSZ, SIG_IGN);
 
   int status = 0;
   {
