@@ -24,9 +24,7 @@ int main(int argc, char** argv) {
   gm::PrepareBrowserProcess();  // Chromium reads its switches when the application starts
 #endif
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("gleanmark"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Gleanmark"));
-  QApplication::setDesktopFileName(QStringLiteral("gleanmark"));
+  gm::ui::NameApplication();
   int status = gm::ui::RunDesktop(gm::app::DesktopServices);
 #ifdef GM_HAVE_BROWSER
   gm::app::EndDesktopBrowser();  // the pages and the profile go before the application

@@ -32,6 +32,22 @@ ConfigOrigin LoadConfigurationFrom(const std::wstring& user_path, const std::wst
                                    CXmlDocument* config);
 // The same with UserConfigPath() and DefaultConfigPath().
 ConfigOrigin LoadConfiguration(CXmlDocument* config);
+
+// Why a configuration file cannot be used. kUsable and kMissing are no problem (a missing user
+// file is a first start); `error` is the system's error number of kCannotRead.
+struct ConfigFileCheck {
+  enum Kind { kUsable, kMissing, kCannotRead, kNotADocument, kEmpty } kind = kUsable;
+  int error = 0;
+  bool Unusable() const { return kind != kUsable && kind != kMissing; }
+};
+ConfigFileCheck CheckConfigFile(const std::wstring& path);
+// Where LoadConfigurationFrom keeps an unusable user file: `path` + ".unreadable", numbered
+// (".unreadable-2", ...) when that name is taken.
+std::wstring UnreadableAsidePath(const std::wstring& path);
+// Adds the interface texts and command strings of `defaults` that `config` lacks, in every
+// language both have (a configuration made by an older version gets the texts of newer
+// commands). Returns the number added.
+int AddMissingTexts(CXmlDocument* config, const CXmlDocument& defaults);
 // Saves to the file the document was loaded from, under the configuration key.
 bool SaveConfiguration(const CXmlDocument& config);
 

@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+#include <cerrno>
+#include <cstring>
 #include <set>
 
 #include "doc/config.h"
@@ -27,6 +29,7 @@
 #include "ui/result_view.h"
 #include "ui/task_tree.h"
 #include "ui/ui_text.h"
+#include "frame_fixture.h"
 #include "ui_support.h"
 
 namespace gm::test {
@@ -35,57 +38,7 @@ namespace {
 using ui::CMainFrame;
 using ui::QStr;
 
-class MainWindowTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/gm-ui-frame-XXXXXX";
-    folder_ = mkdtemp(pattern);
-    config = TestConfig(FromUtf8(folder_ + "/gmk.cfg"), L"zh");
-  }
-  void TearDown() override {
-    frame.reset();
-    std::string cmd = "rm -rf '" + folder_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-
-  void Open(ui::FrameServices services = {}) {
-    frame = CMainFrame::Create(config.get(), std::move(services));
-    ASSERT_NE(frame, nullptr);
-    frame->resize(1100, 700);
-    frame->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-  }
-  QString Text(const wchar_t* key) { return TextIn(*config, CurrentLanguage(*config), key); }
-  QTreeWidgetItem* Item(int i) { return frame->Tree()->topLevelItem(i); }
-  // Clicks a tree item as the user does (plain click: it alone is selected).
-  void Click(int i, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-    ui::CTaskTree* tree = frame->Tree();
-    QRect r = tree->visualItemRect(Item(i));
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, mods, r.center());
-  }
-  void Trigger(int id) {
-    QAction* a = frame->Action(id);
-    ASSERT_TRUE(a->isEnabled()) << id;
-    a->trigger();
-  }
-  CTaskRunner* Runner(int i) { return frame->RunnerOf(ui::CTaskTree::TaskOf(Item(i))); }
-  int Rows() { return frame->ResultModel()->rowCount(); }
-  QString Cell(int row, int col) { return frame->ResultModel()->index(row, col).data().toString(); }
-  bool WaitState(int i, TaskState s, int ms = 10000) {
-    return WaitUntil([&] { return Runner(i)->State() == s; }, ms) &&
-           WaitUntil([&] { return frame->Action(ui::kCmdStart) != nullptr; }, 50);
-  }
-  // Lets queued notices arrive.
-  void Settle() { QTest::qWait(150); }
-
-  CSite site;
-  CPromptRecorder prompts;
-  std::unique_ptr<CXmlDocument> config;
-  std::unique_ptr<CMainFrame> frame;
-
- private:
-  std::string folder_;
-};
+using MainWindowTest = FrameTest;
 
 TEST_F(MainWindowTest, FrameIsBuiltFromTheConfiguration) {
   AddTask(config.get(), ListTask("A", 1), &site);
@@ -439,8 +392,16 @@ TEST_F(MainWindowTest, ExportedTaskDroppedOnTheTreeIsImported) {
   QApplication::sendEvent(target, &drop2);
   EXPECT_EQ(frame->Tree()->topLevelItemCount(), 2);
   ASSERT_EQ(prompts.messages.size(), 1);
-  EXPECT_EQ(prompts.messages[0], Text(L"MSGBOX_MAINFRM_IMPORTFAILED"));
+  // The message names the file and why it failed.
+  QString headline = Text(L"MSGBOX_MAINFRM_IMPORTFAILED") + "\n\n" + file + ": ";
+  EXPECT_EQ(prompts.messages[0], headline + Text(L"MSGBOX_MAINFRM_NOTATASKFILE"));
   QFile::remove(file);
+  QDragEnterEvent enter3(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter3);
+  QDropEvent drop3(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop3);
+  ASSERT_EQ(prompts.messages.size(), 2);
+  EXPECT_EQ(prompts.messages[1], headline + QString::fromLocal8Bit(std::strerror(ENOENT)));
 }
 
 TEST_F(MainWindowTest, HidingShowingAndClosingWithoutATray) {
@@ -474,10 +435,16 @@ TEST_F(MainWindowTest, HidingShowingAndClosingWithoutATray) {
   EXPECT_EQ(frame->RunnerOf(ui::CTaskTree::TaskOf(Item(0))), nullptr);
 }
 
-TEST_F(MainWindowTest, HelpHomePageAndAboutOpenWithTheDesktop) {
+TEST_F(MainWindowTest, HelpAndAboutOpenTheManualAndSaySoWhenNothingCan) {
   Open();
+  QString manual = QUrl::fromLocalFile(ui::ManualPath()).toString();
+  ASSERT_TRUE(QFile::exists(ui::ManualPath()));
   Trigger(ui::kCmdHelp);
-  Trigger(ui::kCmdHomePage);
+  ASSERT_EQ(prompts.opened, QStringList{manual});
+  EXPECT_TRUE(prompts.messages.isEmpty());
+  // No home page in the configuration: the command is off, and the About box links to the
+  // manual instead of an address that leads nowhere.
+  EXPECT_FALSE(frame->Action(ui::kCmdHomePage)->isEnabled());
   bool about_seen = false;
   QTimer::singleShot(100, [&] {
     QWidget* about = QApplication::activeModalWidget();
@@ -486,17 +453,46 @@ TEST_F(MainWindowTest, HelpHomePageAndAboutOpenWithTheDesktop) {
     SaveScreenshot(about, QStringLiteral("about-zh"));
     QLabel* link = about->findChild<QLabel*>("homeLink");
     ASSERT_NE(link, nullptr);
-    emit link->linkActivated(Text(L"APP_URL_HOME"));  // as a click on the link does
+    EXPECT_TRUE(link->text().contains(manual.toHtmlEscaped())) << link->text().toStdString();
+    EXPECT_FALSE(link->text().contains("example")) << link->text().toStdString();
+    emit link->linkActivated(manual);  // as a click on the link does
     about->close();
   });
   Trigger(ui::kCmdAbout);
   EXPECT_TRUE(about_seen);
-  ASSERT_EQ(prompts.opened.size(), 3);
-  EXPECT_EQ(prompts.opened[2], Text(L"APP_URL_HOME"));
-  QUrl manual(prompts.opened[0]);
-  ASSERT_TRUE(manual.isLocalFile());
-  EXPECT_TRUE(QFile::exists(manual.toLocalFile())) << manual.toLocalFile().toStdString();
-  EXPECT_EQ(prompts.opened[1], Text(L"APP_URL_HOME"));
+  EXPECT_EQ(prompts.opened.size(), 2);
+
+  // Nothing on the desktop opens the manual: said so, naming the file.
+  prompts.open_result = false;
+  Trigger(ui::kCmdHelp);
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_EQ(prompts.messages[0],
+            QStr(FormatText(ui::WStr(Text(L"MSGBOX_MAINFRM_OPENFAILED")),
+                            {ui::WStr(ui::ManualPath())})));
+}
+
+TEST(HomePage, PlaceholderAddressesCountAsNone) {
+  struct Case {
+    const wchar_t* text;
+    const char* home;
+  };
+  for (Case c : {Case{L"", ""}, Case{L"https://gleanmark.example.org/", ""},
+                 Case{L"http://example.com", ""}, Case{L"http://www.site.example/", ""},
+                 Case{L"https://gleanmark.net/", "https://gleanmark.net/"}}) {
+    auto config = TestConfig(L"", L"en");
+    config->Find(L"language@en@text@APP_URL_HOME")->SetText(c.text);
+    EXPECT_EQ(ui::HomePage(*config), QString::fromUtf8(c.home)) << ui::QStr(c.text).toStdString();
+  }
+}
+
+// Without any program that opens addresses (no xdg-open, no browser), the desktop hand-over
+// says it failed instead of pretending.
+TEST(DesktopOpen, FailsWhenNothingOnThePathCanOpen) {
+  QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QByteArray("/nonexistent"));
+  bool opened = ui::DefaultPrompts().open_external(QUrl::fromLocalFile(ui::ManualPath()).toString());
+  qputenv("PATH", path);
+  EXPECT_FALSE(opened);
 }
 
 }  // namespace
