@@ -387,12 +387,23 @@ void CMainFrame::ToggleVisible() {
 }
 
 // Back to the state the window had before it was minimised or hidden: a maximised window comes
-// back maximised, not at its normal size.
+// back maximised, not at its normal size. (While a window is minimised, the window system
+// reports it as minimised only, so the state before is remembered here.)
 void CMainFrame::ShowWindowAgain() {
-  setWindowState(windowState() & ~Qt::WindowMinimized);
-  show();
+  if (was_maximized_) {
+    showMaximized();
+  } else {
+    showNormal();
+  }
   raise();
   activateWindow();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isVisible() && !isMinimized()) {
+    was_maximized_ = isMaximized();
+  }
 }
 
 void CMainFrame::FitMinimumSize() {

@@ -145,6 +145,7 @@ class CMainFrame : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   CMainFrame(CXmlDocument* config, FrameServices services);
@@ -230,6 +231,7 @@ class CMainFrame : public QMainWindow {
   bool sort_descending_ = false;
   bool exiting_ = false;
   bool screen_watch_ = false;
+  bool was_maximized_ = false;  // the state to come back to after minimising or hiding
   // Brings the list up to the displayed runner's records a moment after the first notice of a
   // burst, so that thousands of records a second cost a few repaints, not thousands.
   QTimer list_timer_;
