@@ -91,11 +91,7 @@ ConfigOrigin LoadConfigurationFrom(const std::wstring& user_path, const std::wst
   if (!ReadFileBytes(default_path, &bytes) || !MakeFolders(FolderOf(user_path))) {
     return ConfigOrigin::kDefault;
   }
-  // Renamed, not copied: a file that cannot even be read is kept as well.
-  std::string aside = ToUtf8(UnreadableAsidePath(user_path));
-  struct stat st {};
-  if (::stat(ToUtf8(user_path).c_str(), &st) == 0 &&
-      std::rename(ToUtf8(user_path).c_str(), aside.c_str()) != 0) {
+  if (!SetConfigFileAside(user_path)) {
     config->SetPath(std::wstring());  // nowhere to save without losing the user's file
     return ConfigOrigin::kDefault;
   }
@@ -129,8 +125,18 @@ ConfigFileCheck CheckConfigFile(const std::wstring& path) {
     check.kind = ConfigFileCheck::kNotADocument;
   } else if (!HasTopLevelNode(doc)) {
     check.kind = ConfigFileCheck::kEmpty;
+  } else if (!HasAppTitle(doc)) {
+    check.kind = ConfigFileCheck::kNoTitle;
   }
   return check;
+}
+
+bool SetConfigFileAside(const std::wstring& path) {
+  // Renamed, not copied: a file that cannot even be read is kept as well.
+  std::string file = ToUtf8(path);
+  struct stat st {};
+  if (::lstat(file.c_str(), &st) != 0) return errno == ENOENT;
+  return std::rename(file.c_str(), ToUtf8(UnreadableAsidePath(path)).c_str()) == 0;
 }
 
 std::wstring UnreadableAsidePath(const std::wstring& path) {

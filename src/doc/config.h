@@ -34,16 +34,20 @@ ConfigOrigin LoadConfigurationFrom(const std::wstring& user_path, const std::wst
 ConfigOrigin LoadConfiguration(CXmlDocument* config);
 
 // Why a configuration file cannot be used. kUsable and kMissing are no problem (a missing user
-// file is a first start); `error` is the system's error number of kCannotRead.
+// file is a first start); kNoTitle is a document without the texts the program needs to start
+// (no "APP_TITLE"); `error` is the system's error number of kCannotRead.
 struct ConfigFileCheck {
-  enum Kind { kUsable, kMissing, kCannotRead, kNotADocument, kEmpty } kind = kUsable;
+  enum Kind { kUsable, kMissing, kCannotRead, kNotADocument, kEmpty, kNoTitle } kind = kUsable;
   int error = 0;
   bool Unusable() const { return kind != kUsable && kind != kMissing; }
 };
 ConfigFileCheck CheckConfigFile(const std::wstring& path);
-// Where LoadConfigurationFrom keeps an unusable user file: `path` + ".unreadable", numbered
-// (".unreadable-2", ...) when that name is taken.
+// Where an unusable user file is kept: `path` + ".unreadable", numbered (".unreadable-2", ...)
+// when that name is taken.
 std::wstring UnreadableAsidePath(const std::wstring& path);
+// Renames the file at `path` to UnreadableAsidePath(path); true when there is no file at
+// `path` afterwards.
+bool SetConfigFileAside(const std::wstring& path);
 // Adds the interface texts and command strings of `defaults` that `config` lacks, in every
 // language both have (a configuration made by an older version gets the texts of newer
 // commands). Returns the number added.

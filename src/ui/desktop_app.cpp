@@ -1,6 +1,7 @@
 #include "ui/desktop_app.h"
 
 #include <QApplication>
+#include <cerrno>
 #include <cstring>
 
 #include "doc/app_paths.h"
@@ -46,13 +47,17 @@ QString ConfigProblemText(const ConfigFileCheck& check) {
     case ConfigFileCheck::kNotADocument:
       return Chinese() ? QStringLiteral("它不是 Gleanmark 的配置文件，或者已经损坏")
                        : QStringLiteral("it is not a Gleanmark configuration, or it is damaged");
+    case ConfigFileCheck::kNoTitle:
+      return Chinese() ? QStringLiteral("其中缺少程序的界面文字")
+                       : QStringLiteral("it lacks the program's interface texts");
     default:
       return Chinese() ? QStringLiteral("文件中没有任何内容") : QStringLiteral("it holds nothing");
   }
 }
 
-// A user configuration that cannot be used: asks whether to start from the default one, the
-// unusable file being kept beside it. False when the user declines (nothing is changed then).
+// A user configuration that cannot be used: asks whether to start from the default one, and
+// then sets the unusable file aside (the default is copied in its place as on a first start).
+// False when the user declines (nothing is changed then) or the file cannot be set aside.
 bool OfferDefaultConfiguration() {
   std::wstring path = UserConfigPath();
   ConfigFileCheck check = CheckConfigFile(path);
@@ -66,9 +71,18 @@ bool OfferDefaultConfiguration() {
           : QStringLiteral("The configuration file %1 cannot be read: %2.\n\n"
                            "Start from the default configuration? The unreadable file is kept "
                            "as %3.");
-  return ShowMessage(nullptr, QStringLiteral("Gleanmark"),
-                     text.arg(file, ConfigProblemText(check), aside), QMessageBox::Warning,
-                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  if (ShowMessage(nullptr, QStringLiteral("Gleanmark"),
+                  text.arg(file, ConfigProblemText(check), aside), QMessageBox::Warning,
+                  QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+    return false;
+  }
+  if (SetConfigFileAside(path)) return true;
+  int error = errno;
+  ShowMessage(nullptr, QStringLiteral("Gleanmark"),
+              ConfigFailedMessage(QStringLiteral("%1: %2").arg(
+                  aside, QString::fromLocal8Bit(std::strerror(error)))),
+              QMessageBox::Critical);
+  return false;
 }
 
 // Texts of commands newer than the user's configuration come from the default one.

@@ -379,7 +379,8 @@ void CMainFrame::Retranslate() {
 
 void CMainFrame::ToggleVisible() {
   if (isVisible() && !isMinimized()) {
-    showMinimized();
+    // Hidden without minimising first: a window minimised and then hidden would come back
+    // minimised (the window system keeps the state it was withdrawn in).
     hide();
   } else {
     ShowWindowAgain();
@@ -401,6 +402,7 @@ void CMainFrame::ShowWindowAgain() {
 
 void CMainFrame::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
+  // A hidden window's state is left alone: the window system drops it when the window goes.
   if (event->type() == QEvent::WindowStateChange && isVisible() && !isMinimized()) {
     was_maximized_ = isMaximized();
   }
@@ -425,6 +427,7 @@ void CMainFrame::showEvent(QShowEvent* event) {
     connect(windowHandle(), &QWindow::screenChanged, this, [this] { FitMinimumSize(); });
   }
   FitMinimumSize();
+  if (!isMinimized()) was_maximized_ = isMaximized();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
@@ -435,7 +438,6 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   event->ignore();
   if (tray_ && tray_->isVisible()) {
     // The program goes on in the tray; only Exit ends it.
-    showMinimized();
     hide();
     return;
   }

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
@@ -41,11 +42,12 @@ QString SystemReason(int error) {
   return error ? QString::fromLocal8Bit(std::strerror(error)) : QString();
 }
 
-// The legacy code page as the encoding list names it: "936" for "936" and "cp936".
+// The legacy code page as the encoding list names it: its number ("936" for "936", "cp936"
+// and "windows-936"), else its name.
 QString CodePageName() {
   QString name = QString::fromStdString(AnsiCodePage());
-  if (name.startsWith(QStringLiteral("cp"), Qt::CaseInsensitive)) name = name.mid(2);
-  return name;
+  QRegularExpressionMatch number = QRegularExpression(QStringLiteral("(\\d+)$")).match(name);
+  return number.hasMatch() ? number.captured(1) : name;
 }
 
 }  // namespace

@@ -90,6 +90,7 @@ void CRunLogDialog::Show(const CXmlNode* task, const QString& summary,
       row->setFont(2, bold);
     }
     row->setToolTip(1, QStr(e.page));
+    row->setToolTip(2, reason);
     rows << row;
   }
   list_->addTopLevelItems(rows);

@@ -308,8 +308,11 @@ TEST_F(ConfigLocations, CheckTellsWhyAFileCannotBeUsed) {
   MakeFolders(FromUtf8(root_) + L"/data/GMK");
   EXPECT_EQ(CheckConfigFile(user_).kind, ConfigFileCheck::kMissing);
   EXPECT_FALSE(CheckConfigFile(user_).Unusable());
-  Write(user_, L"<autoupdate></autoupdate>");
+  Write(user_, L"<language curlng=\"en\"><en><text><APP_TITLE>T</APP_TITLE></text></en></language>");
   EXPECT_EQ(CheckConfigFile(user_).kind, ConfigFileCheck::kUsable);
+  Write(user_, L"<autoupdate></autoupdate>");  // the program could not start with it
+  EXPECT_EQ(CheckConfigFile(user_).kind, ConfigFileCheck::kNoTitle);
+  EXPECT_TRUE(CheckConfigFile(user_).Unusable());
   ASSERT_TRUE(WriteFileAtomically(user_, std::string(300, 'x')));
   EXPECT_EQ(CheckConfigFile(user_).kind, ConfigFileCheck::kNotADocument);
   std::remove(ToUtf8(user_).c_str());

@@ -6,17 +6,22 @@
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QRegularExpression>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeWidget>
 #include <QUrl>
 #include <cerrno>
 #include <cstring>
@@ -25,8 +30,13 @@
 #include "doc/config.h"
 #include "doc/text_codec.h"
 #include "task/task_settings.h"
+#include "doc/gost.h"
+#include "doc/task_file.h"
+#include "ui/result_exports.h"
 #include "ui/result_model.h"
 #include "ui/result_view.h"
+#include "ui/run_log.h"
+#include "ui/run_log_dialog.h"
 #include "ui/task_tree.h"
 #include "ui/ui_text.h"
 #include "frame_fixture.h"
@@ -469,6 +479,155 @@ TEST_F(MainWindowTest, HelpAndAboutOpenTheManualAndSaySoWhenNothingCan) {
   EXPECT_EQ(prompts.messages[0],
             QStr(FormatText(ui::WStr(Text(L"MSGBOX_MAINFRM_OPENFAILED")),
                             {ui::WStr(ui::ManualPath())})));
+}
+
+TEST_F(MainWindowTest, AFailedRunStaysInTheStatusBarTheTaskListAndTheRunLog) {
+  // Page 1 answers; pages 2 to 5 are missing (404) and fail one right after the other.
+  PutListPages(site, "A", 1, 2);
+  AddTask(config.get(), ListTask("A", 5), &site);
+  Open();
+  CXmlNode* task = ui::CTaskTree::TaskOf(Item(0));
+  EXPECT_EQ(frame->LastRunText(), "");
+  Trigger(ui::kCmdStart);
+  ASSERT_TRUE(WaitUntil([&] { return Runner(0)->RunsCompleted() == 1 && Item(0)->text(0) == "A"; }));
+  Settle();
+  ui::RunSummary last = frame->RunLogOf(task)->LastRun(*Runner(0));
+  EXPECT_FALSE(last.running);
+  EXPECT_EQ(last.counts.pages_loaded, 1);
+  EXPECT_EQ(last.counts.pages_failed, 4);
+  EXPECT_EQ(last.counts.records, 2);
+  QString summary = QStr(FormatText(ui::WStr(Text(L"MAINFRAME_LASTRUN")),
+                                    {ui::WStr(ui::LogTime(last.ended, false)), L"1", L"4", L"2"}));
+  EXPECT_EQ(frame->LastRunText(), summary);
+  EXPECT_EQ(Item(0)->toolTip(0), summary);
+  QImage warning = frame->style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(16).toImage();
+  EXPECT_EQ(Item(0)->icon(0).pixmap(16).toImage(), warning);
+
+  // The run log: the run, each failed page with its reason, the run's figures.
+  Trigger(ui::kCmdRunLog);
+  ui::CRunLogDialog* log = frame->RunLogDialog();
+  ASSERT_NE(log, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(log));
+  EXPECT_EQ(log->windowTitle(),
+            QStr(FormatText(ui::WStr(Text(L"MAINFRAME_RUNLOG_TITLE")), {L"A"})));
+  QTreeWidget* list = log->List();
+  ASSERT_EQ(list->topLevelItemCount(), 6);
+  EXPECT_EQ(list->topLevelItem(0)->text(2), Text(L"MAINFRAME_RUNLOG_STARTED"));
+  for (int i = 1; i <= 4; ++i) {
+    QTreeWidgetItem* row = list->topLevelItem(i);
+    EXPECT_EQ(row->text(1), QString::fromStdString(site.Url("/A-" + std::to_string(i + 1))));
+    EXPECT_TRUE(row->text(2).contains("404")) << row->text(2).toStdString();
+    EXPECT_FALSE(row->text(0).isEmpty());
+  }
+  EXPECT_EQ(list->topLevelItem(5)->text(2),
+            QStr(FormatText(ui::WStr(Text(L"MAINFRAME_RUNLOG_ENDED")), {L"1", L"4", L"2"})));
+  QTest::qWait(100);
+  SaveScreenshot(log, QStringLiteral("run-log"));
+
+  // The pages come back: the next run is added to the open log, and the warning goes.
+  PutListPages(site, "A", 5, 2);
+  Trigger(ui::kCmdStart);
+  ASSERT_TRUE(WaitUntil([&] { return Runner(0)->RunsCompleted() == 2 && Item(0)->text(0) == "A"; }));
+  ASSERT_TRUE(WaitUntil([&] { return list->topLevelItemCount() == 8; }, 5000));
+  EXPECT_EQ(list->topLevelItem(7)->text(2),
+            QStr(FormatText(ui::WStr(Text(L"MAINFRAME_RUNLOG_ENDED")), {L"5", L"0", L"10"})));
+  EXPECT_NE(Item(0)->icon(0).pixmap(16).toImage(), warning);
+  EXPECT_TRUE(frame->LastRunText().contains("5"));
+  log->close();
+}
+
+TEST_F(MainWindowTest, AnEmptyTaskListSaysWhatToDo) {
+  int editor_calls = 0;
+  for (bool editor : {false, true}) {
+    SCOPED_TRACE(editor ? "with the task editor" : "without the task editor");
+    ui::FrameServices services;
+    if (editor) {
+      services.editor = [&](QWidget*, CXmlNode*, int, bool) {
+        ++editor_calls;
+        return ui::EditorResult{};
+      };
+    }
+    Open(std::move(services));
+    QLabel* hint = frame->Tree()->EmptyHint();
+    ASSERT_TRUE(hint->isVisible());
+    EXPECT_TRUE(hint->text().contains(Text(L"MAINFRAME_EMPTYLIST").toHtmlEscaped()));
+    EXPECT_TRUE(hint->text().contains(Text(L"MAINFRAME_EMPTYLIST_IMPORT").toHtmlEscaped()));
+    EXPECT_TRUE(hint->text().contains(Text(L"MAINFRAME_EMPTYLIST_MANUAL").toHtmlEscaped()));
+    // Creating a task is offered only where the editor is; the rest works either way.
+    EXPECT_EQ(hint->text().contains("href=\"new\""), editor);
+    if (editor) {
+      emit hint->linkActivated("new");
+      EXPECT_EQ(editor_calls, 1);
+    } else {
+      SaveScreenshot(frame.get(), QStringLiteral("empty-task-list"));
+    }
+  }
+  emit frame->Tree()->EmptyHint()->linkActivated("manual");
+  ASSERT_EQ(prompts.opened.size(), 1);
+  EXPECT_EQ(prompts.opened[0], QUrl::fromLocalFile(ui::ManualPath()).toString());
+
+  // Importing a task file through the hint fills the list and the hint goes; deleting the
+  // task brings it back.
+  CXmlDocument holder;
+  holder.Parse(FromUtf8(ListTask("A", 1)));
+  QString file = QString::fromStdString(Folder() + "/a.tsk");
+  std::optional<GostKey> key = TaskFileKey(*config);
+  ASSERT_TRUE(key && ExportTaskFile(*holder.Find(L"task"), ui::WStr(file), *key));
+  prompts.open_answer = {file};
+  emit frame->Tree()->EmptyHint()->linkActivated("import");
+  ASSERT_EQ(frame->Tree()->topLevelItemCount(), 1);
+  EXPECT_FALSE(frame->Tree()->EmptyHint()->isVisible());
+  Trigger(ui::kCmdDeleteTasks);
+  ASSERT_EQ(frame->Tree()->topLevelItemCount(), 0);
+  EXPECT_TRUE(frame->Tree()->EmptyHint()->isVisible());
+}
+
+// The encoding list of the CSV dialog (the real file dialog) in English: no Chinese label, and
+// "ANSI" says which code page it is.
+TEST_F(MainWindowTest, TheCsvDialogSpeaksTheInterfaceLanguageAndNamesTheCodePage) {
+  config->FindTop(L"language")->SetAttribute(L"curlng", L"en");
+  PutListPages(site, "A", 1, 2);
+  AddTask(config.get(), ListTask("A", 1), &site);
+  ui::FrameServices services;
+  ui::AddResultOutputs(config.get(), &services);
+  Open(std::move(services));
+  Trigger(ui::kCmdStart);
+  ASSERT_TRUE(WaitUntil([&] { return Runner(0)->RunsCompleted() == 1 && Item(0)->text(0) == "A"; }));
+  Settle();
+  ui::Prompts().save_file = ui::DefaultPrompts().save_file;  // the recorder puts it back
+  // The number of the code page in force ("936" unless the environment names another).
+  QString code_page = QString::fromStdString(AnsiCodePage()).section(QRegularExpression("\\D"), -1);
+  bool seen = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog || !dialog->isVisible()) return;
+    poll.stop();
+    seen = true;
+    bool label_found = false;
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+      for (QChar c : label->text()) {
+        EXPECT_FALSE(c.unicode() >= 0x2E80 && c.unicode() <= 0x9FFF) << label->text().toStdString();
+      }
+      label_found |= label->text() == Text(L"DLG_CSV_ENCODING");
+    }
+    EXPECT_TRUE(label_found);
+    bool list_found = false;
+    for (QComboBox* box : dialog->findChildren<QComboBox*>()) {
+      if (box->count() == 4 && box->itemText(0).startsWith("ANSI")) {
+        list_found = true;
+        EXPECT_EQ(box->itemText(0), "ANSI (code page " + code_page + ")");
+        EXPECT_EQ(box->itemText(3), "UTF-8");
+      }
+    }
+    EXPECT_TRUE(list_found);
+    SaveScreenshot(dialog, QStringLiteral("csv-dialog-en"));
+    dialog->reject();
+  });
+  poll.start(50);
+  Trigger(ui::kCmdSaveCsv);
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
 TEST(HomePage, PlaceholderAddressesCountAsNone) {
