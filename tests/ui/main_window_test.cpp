@@ -353,6 +353,9 @@ TEST_F(MainWindowTest, ASecondClickEditsACellAndADoubleClickShowsIt) {
   ASSERT_TRUE(WaitUntil([&] { return view->Editing(); }, 3000));
   QLineEdit* editor = view->findChild<QLineEdit*>();
   ASSERT_NE(editor, nullptr);
+  // The Delete key edits the text; it does not delete the task.
+  QTest::keyClick(editor, Qt::Key_Delete);
+  EXPECT_EQ(prompts.messages.size(), 1);
   editor->selectAll();
   QTest::keyClicks(editor, "edited");
   QTest::keyClick(editor, Qt::Key_Return);
@@ -502,6 +505,7 @@ TEST_F(MainWindowTest, AFailedRunStaysInTheStatusBarTheTaskListAndTheRunLog) {
   EXPECT_EQ(Item(0)->toolTip(0), summary);
   QImage warning = frame->style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(16).toImage();
   EXPECT_EQ(Item(0)->icon(0).pixmap(16).toImage(), warning);
+  SaveScreenshot(frame.get(), QStringLiteral("failed-run"));
 
   // The run log: the run, each failed page with its reason, the run's figures.
   Trigger(ui::kCmdRunLog);
