@@ -23,9 +23,9 @@ CAboutDialog::CAboutDialog(const CXmlDocument& config, QWidget* parent) : QDialo
   QString home = HomePage(config);
   QString target = home.isEmpty() ? QUrl::fromLocalFile(ManualPath()).toString() : home;
   QString shown = home.isEmpty() ? LangText(config, L"MAINFRAME_EMPTYLIST_MANUAL") : home;
-  auto* link = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>")
-                              .arg(target.toHtmlEscaped(), shown.toHtmlEscaped()),
-                          this);
+  auto* link = new QLabel(
+      QStringLiteral("<a href=\"%1\">%2</a>").arg(target.toHtmlEscaped(), shown.toHtmlEscaped()),
+      this);
   link->setObjectName(QStringLiteral("homeLink"));
   link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   link->setCursor(Qt::PointingHandCursor);

@@ -64,11 +64,12 @@ bool OfferDefaultConfiguration() {
   if (!check.Unusable()) return true;
   QString file = QStr(path);
   QString aside = QStr(UnreadableAsidePath(path));
-  QString text =
-      Chinese()
-          ? QStringLiteral("无法读取配置文件 %1：%2。\n\n要使用默认配置启动吗？"
+  QString text = Chinese()
+                     ? QStringLiteral(
+                           "无法读取配置文件 %1：%2。\n\n要使用默认配置启动吗？"
                            "无法读取的文件将保留为 %3。")
-          : QStringLiteral("The configuration file %1 cannot be read: %2.\n\n"
+                     : QStringLiteral(
+                           "The configuration file %1 cannot be read: %2.\n\n"
                            "Start from the default configuration? The unreadable file is kept "
                            "as %3.");
   if (ShowMessage(nullptr, QStringLiteral("Gleanmark"),

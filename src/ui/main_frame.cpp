@@ -36,10 +36,9 @@ namespace {
 constexpr int kCommandIds[] = {
     kCmdOptions,  kCmdImportTasks, kCmdExportTask,   kCmdLogin,   kCmdShowWindow, kCmdExit,
     kCmdNewTask,  kCmdModifyTask,  kCmdDeleteTasks,  kCmdStart,   kCmdPause,      kCmdStop,
-    kCmdRunLog,
     kCmdTaskPane, kCmdToolBar,     kCmdStatusBar,    kCmdHelp,    kCmdHomePage,   kCmdAbout,
     kCmdSaveXls,  kCmdExportFiles, kCmdClearResults, kCmdSaveCsv, kCmdFileOutput, kCmdWebOutput,
-    kCmdDbOutput, kCmdCsvOutput};
+    kCmdDbOutput, kCmdCsvOutput,   kCmdRunLog};
 
 constexpr int kCaptionHeight = 28;
 constexpr int kLeftPaneWidth = 240;
@@ -298,9 +297,9 @@ void CMainFrame::BuildStatusBar() {
   // follow them on every platform.
   QStatusBar* bar = statusBar();
   // The last run of the displayed task, for as long as nothing newer replaces it.
-  last_run_label_ = new CFixedLabel(
-      bar->fontMetrics().horizontalAdvance(QString(64, QLatin1Char('0'))), bar->fontMetrics().height() + 2,
-      Qt::AlignLeft, bar);
+  last_run_label_ =
+      new CFixedLabel(bar->fontMetrics().horizontalAdvance(QString(64, QLatin1Char('0'))),
+                      bar->fontMetrics().height() + 2, Qt::AlignLeft, bar);
   last_run_label_->setObjectName(QStringLiteral("lastRun"));
   bar->addPermanentWidget(last_run_label_);
   // Sized for ten digits.

@@ -402,10 +402,10 @@ void CMainFrame::ShowAbout() {
 void CMainFrame::OpenHelp() {
   QString manual = ManualPath();
   if (!QFile::exists(manual)) {
-    ShowMessage(this, LangText(*config_, L"APP_TITLE"),
-                QStr(FormatText(WStr(LangText(*config_, L"MSGBOX_MAINFRM_NOMANUAL")),
-                                {WStr(manual)})),
-                QMessageBox::Warning);
+    ShowMessage(
+        this, LangText(*config_, L"APP_TITLE"),
+        QStr(FormatText(WStr(LangText(*config_, L"MSGBOX_MAINFRM_NOMANUAL")), {WStr(manual)})),
+        QMessageBox::Warning);
     return;
   }
   OpenAddress(QUrl::fromLocalFile(manual).toString());
@@ -416,10 +416,10 @@ void CMainFrame::OpenAddress(const QString& address) {
   if (Prompts().open_external(address)) return;
   QUrl url(address);
   QString shown = url.isLocalFile() ? url.toLocalFile() : address;
-  ShowMessage(this, LangText(*config_, L"APP_TITLE"),
-              QStr(FormatText(WStr(LangText(*config_, L"MSGBOX_MAINFRM_OPENFAILED")),
-                              {WStr(shown)})),
-              QMessageBox::Warning);
+  ShowMessage(
+      this, LangText(*config_, L"APP_TITLE"),
+      QStr(FormatText(WStr(LangText(*config_, L"MSGBOX_MAINFRM_OPENFAILED")), {WStr(shown)})),
+      QMessageBox::Warning);
 }
 
 // The run log of the displayed task, in a window of its own that stays open beside the main
@@ -443,7 +443,8 @@ void CMainFrame::RefreshRunLog() {
 }
 
 void CMainFrame::RefreshEmptyHint() {
-  QString html = QStringLiteral("<p>%1</p>").arg(LangText(*config_, L"MAINFRAME_EMPTYLIST").toHtmlEscaped());
+  QString html =
+      QStringLiteral("<p>%1</p>").arg(LangText(*config_, L"MAINFRAME_EMPTYLIST").toHtmlEscaped());
   auto link = [&](const char* href, const wchar_t* key) {
     html += QStringLiteral("<p><a href=\"%1\">%2</a></p>")
                 .arg(QLatin1String(href), LangText(*config_, key).toHtmlEscaped());

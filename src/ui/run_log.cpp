@@ -5,8 +5,7 @@ namespace gm::ui {
 CRunLog::CRunLog(CRunnerListener* next, size_t capacity)
     : next_(next), capacity_(capacity > 0 ? capacity : 1) {}
 
-void CRunLog::SplitFailure(const std::wstring& failure, std::wstring* page,
-                           std::wstring* reason) {
+void CRunLog::SplitFailure(const std::wstring& failure, std::wstring* page, std::wstring* reason) {
   // An address holds no ": " (a space in it is escaped), so the first one ends it.
   size_t cut = failure.find(L": ");
   if (cut == std::wstring::npos) {

@@ -58,8 +58,8 @@ void CRunLogDialog::Show(const CXmlNode* task, const QString& summary,
     return;
   }
   QString name = QStr(task->GetAttribute(L"name").value_or(L""));
-  setWindowTitle(QStr(FormatText(WStr(LangText(config_, L"MAINFRAME_RUNLOG_TITLE")),
-                                 {WStr(name)})));
+  setWindowTitle(
+      QStr(FormatText(WStr(LangText(config_, L"MAINFRAME_RUNLOG_TITLE")), {WStr(name)})));
   list_->setHeaderLabels({LangText(config_, L"MAINFRAME_RUNLOG_TIME"),
                           LangText(config_, L"MAINFRAME_RUNLOG_PAGE"),
                           LangText(config_, L"MAINFRAME_RUNLOG_REASON")});

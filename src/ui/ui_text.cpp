@@ -2,10 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QUrl>
 #include <QLibraryInfo>
 #include <QStringList>
 #include <QTranslator>
+#include <QUrl>
 
 #include "doc/app_paths.h"
 #include "doc/config.h"
@@ -35,9 +35,8 @@ QString TipText(const CXmlDocument& config, int id) {
 QString HomePage(const CXmlDocument& config) {
   QString address = LangText(config, L"APP_URL_HOME").trimmed();
   QString host = QUrl::fromUserInput(address).host().toLower();
-  static const QStringList kReserved = {QStringLiteral("example.com"),
-                                        QStringLiteral("example.net"),
-                                        QStringLiteral("example.org")};
+  static const QStringList kReserved = {
+      QStringLiteral("example.com"), QStringLiteral("example.net"), QStringLiteral("example.org")};
   for (const QString& reserved : kReserved) {
     if (host == reserved || host.endsWith(QLatin1Char('.') + reserved)) return {};
   }

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <unistd.h>
 
 #include "doc/app_paths.h"
 #include "doc/file_util.h"
@@ -308,7 +308,8 @@ TEST_F(ConfigLocations, CheckTellsWhyAFileCannotBeUsed) {
   MakeFolders(FromUtf8(root_) + L"/data/GMK");
   EXPECT_EQ(CheckConfigFile(user_).kind, ConfigFileCheck::kMissing);
   EXPECT_FALSE(CheckConfigFile(user_).Unusable());
-  Write(user_, L"<language curlng=\"en\"><en><text><APP_TITLE>T</APP_TITLE></text></en></language>");
+  Write(user_,
+        L"<language curlng=\"en\"><en><text><APP_TITLE>T</APP_TITLE></text></en></language>");
   EXPECT_EQ(CheckConfigFile(user_).kind, ConfigFileCheck::kUsable);
   Write(user_, L"<autoupdate></autoupdate>");  // the program could not start with it
   EXPECT_EQ(CheckConfigFile(user_).kind, ConfigFileCheck::kNoTitle);

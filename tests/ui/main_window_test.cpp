@@ -28,10 +28,11 @@
 #include <set>
 
 #include "doc/config.h"
-#include "doc/text_codec.h"
-#include "task/task_settings.h"
 #include "doc/gost.h"
 #include "doc/task_file.h"
+#include "doc/text_codec.h"
+#include "frame_fixture.h"
+#include "task/task_settings.h"
 #include "ui/result_exports.h"
 #include "ui/result_model.h"
 #include "ui/result_view.h"
@@ -39,7 +40,6 @@
 #include "ui/run_log_dialog.h"
 #include "ui/task_tree.h"
 #include "ui/ui_text.h"
-#include "frame_fixture.h"
 #include "ui_support.h"
 
 namespace gm::test {
@@ -479,9 +479,8 @@ TEST_F(MainWindowTest, HelpAndAboutOpenTheManualAndSaySoWhenNothingCan) {
   prompts.open_result = false;
   Trigger(ui::kCmdHelp);
   ASSERT_EQ(prompts.messages.size(), 1);
-  EXPECT_EQ(prompts.messages[0],
-            QStr(FormatText(ui::WStr(Text(L"MSGBOX_MAINFRM_OPENFAILED")),
-                            {ui::WStr(ui::ManualPath())})));
+  EXPECT_EQ(prompts.messages[0], QStr(FormatText(ui::WStr(Text(L"MSGBOX_MAINFRM_OPENFAILED")),
+                                                 {ui::WStr(ui::ManualPath())})));
 }
 
 TEST_F(MainWindowTest, AFailedRunStaysInTheStatusBarTheTaskListAndTheRunLog) {
@@ -492,7 +491,8 @@ TEST_F(MainWindowTest, AFailedRunStaysInTheStatusBarTheTaskListAndTheRunLog) {
   CXmlNode* task = ui::CTaskTree::TaskOf(Item(0));
   EXPECT_EQ(frame->LastRunText(), "");
   Trigger(ui::kCmdStart);
-  ASSERT_TRUE(WaitUntil([&] { return Runner(0)->RunsCompleted() == 1 && Item(0)->text(0) == "A"; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return Runner(0)->RunsCompleted() == 1 && Item(0)->text(0) == "A"; }));
   Settle();
   ui::RunSummary last = frame->RunLogOf(task)->LastRun(*Runner(0));
   EXPECT_FALSE(last.running);
@@ -531,7 +531,8 @@ TEST_F(MainWindowTest, AFailedRunStaysInTheStatusBarTheTaskListAndTheRunLog) {
   // The pages come back: the next run is added to the open log, and the warning goes.
   PutListPages(site, "A", 5, 2);
   Trigger(ui::kCmdStart);
-  ASSERT_TRUE(WaitUntil([&] { return Runner(0)->RunsCompleted() == 2 && Item(0)->text(0) == "A"; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return Runner(0)->RunsCompleted() == 2 && Item(0)->text(0) == "A"; }));
   ASSERT_TRUE(WaitUntil([&] { return list->topLevelItemCount() == 8; }, 5000));
   EXPECT_EQ(list->topLevelItem(7)->text(2),
             QStr(FormatText(ui::WStr(Text(L"MAINFRAME_RUNLOG_ENDED")), {L"5", L"0", L"10"})));
@@ -596,7 +597,8 @@ TEST_F(MainWindowTest, TheCsvDialogSpeaksTheInterfaceLanguageAndNamesTheCodePage
   ui::AddResultOutputs(config.get(), &services);
   Open(std::move(services));
   Trigger(ui::kCmdStart);
-  ASSERT_TRUE(WaitUntil([&] { return Runner(0)->RunsCompleted() == 1 && Item(0)->text(0) == "A"; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return Runner(0)->RunsCompleted() == 1 && Item(0)->text(0) == "A"; }));
   Settle();
   ui::Prompts().save_file = ui::DefaultPrompts().save_file;  // the recorder puts it back
   // The number of the code page in force ("936" unless the environment names another).
@@ -653,7 +655,8 @@ TEST(HomePage, PlaceholderAddressesCountAsNone) {
 TEST(DesktopOpen, FailsWhenNothingOnThePathCanOpen) {
   QByteArray path = qgetenv("PATH");
   qputenv("PATH", QByteArray("/nonexistent"));
-  bool opened = ui::DefaultPrompts().open_external(QUrl::fromLocalFile(ui::ManualPath()).toString());
+  bool opened =
+      ui::DefaultPrompts().open_external(QUrl::fromLocalFile(ui::ManualPath()).toString());
   qputenv("PATH", path);
   EXPECT_FALSE(opened);
 }

@@ -154,10 +154,9 @@ TEST_F(ResultExportTest, SpreadsheetAndCsvInEveryEncodingReadBack) {
     prompts.save_answer = {f.path};
     frame->Action(f.command)->trigger();
     ASSERT_EQ(prompts.messages.size(), 1);
-    EXPECT_EQ(prompts.messages[0],
-              QStringLiteral("%1\n\n%2: %3")
-                  .arg(Text(L"MSGBOX_MAINFRM_SAVERESULTFAILED"), f.path,
-                       QString::fromLocal8Bit(std::strerror(f.error))));
+    EXPECT_EQ(prompts.messages[0], QStringLiteral("%1\n\n%2: %3")
+                                       .arg(Text(L"MSGBOX_MAINFRM_SAVERESULTFAILED"), f.path,
+                                            QString::fromLocal8Bit(std::strerror(f.error))));
   }
   prompts.save_answer.clear();
   frame->Action(ui::kCmdSaveCsv)->trigger();

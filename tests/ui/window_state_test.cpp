@@ -33,8 +33,7 @@ bool FillsTheScreen(const QWidget& w) {
 // The window's WM_STATE as the window manager set it: "Normal", "Iconic", or "" once withdrawn.
 QString WmState(const QWidget& w) {
   QProcess xprop;
-  xprop.start(QStringLiteral("xprop"),
-              {"-id", QString::number(w.winId()), "WM_STATE"});
+  xprop.start(QStringLiteral("xprop"), {"-id", QString::number(w.winId()), "WM_STATE"});
   xprop.waitForFinished();
   QRegularExpressionMatch m = QRegularExpression(QStringLiteral("window state: (\\w+)"))
                                   .match(QString::fromUtf8(xprop.readAllStandardOutput()));
@@ -55,8 +54,8 @@ TEST_F(WindowStateTest, AWindowComesBackInTheStateItHad) {
   };
   const Way ways[] = {
       {"tray double click", [&] { frame->ToggleVisible(); }, [&] { frame->ToggleVisible(); }},
-      {"hidden by the tray, then the tray menu's Show main window",
-       [&] { frame->ToggleVisible(); }, [&] { frame->RunCommand(ui::kCmdShowWindow); }},
+      {"hidden by the tray, then the tray menu's Show main window", [&] { frame->ToggleVisible(); },
+       [&] { frame->RunCommand(ui::kCmdShowWindow); }},
       {"minimised, then a second start", [&] { frame->showMinimized(); },
        [&] { frame->RunCommand(ui::kCmdShowWindow); }},
       {"minimised, then the tray double click", [&] { frame->showMinimized(); },
@@ -192,8 +191,7 @@ TEST(ProgramWindow, TitleAndSmallestSizeAtScaleFactorTwo) {
       30000);
   program.terminate();
   if (!program.waitForFinished(10000)) program.kill();
-  ASSERT_TRUE(found) << "no window titled " << title.toStdString() << "\n"
-                     << hints.toStdString();
+  ASSERT_TRUE(found) << "no window titled " << title.toStdString() << "\n" << hints.toStdString();
   QRegularExpressionMatch m =
       QRegularExpression(QStringLiteral("minimum size: (\\d+) by (\\d+)")).match(hints);
   ASSERT_TRUE(m.hasMatch()) << hints.toStdString();
