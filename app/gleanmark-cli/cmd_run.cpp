@@ -241,7 +241,12 @@ int CmdRun(const Args& in) {
     }
     std::fprintf(stderr, "gleanmark-cli: %d pages loaded, %d failed, %zu records kept\n",
                  runner.PagesLoaded(), runner.PagesFailed(), kept);
-    // The task's own outputs: each one that lost records says how many.
+    // The task's own outputs: each one that lost records says how many, and each connection
+    // that broke and was made again is named.
+    for (const auto& [name, count] : task_outputs.Reconnected()) {
+      std::fprintf(stderr, "gleanmark-cli: the task's %s reconnected %d time(s)\n",
+                   ToUtf8(name).c_str(), count);
+    }
     const std::vector<std::pair<std::wstring, int>> losses = task_outputs.Losses();
     for (const auto& [name, lost] : losses) {
       std::fprintf(stderr, "gleanmark-cli: the task's %s lost %d record(s)\n", ToUtf8(name).c_str(),

@@ -44,6 +44,16 @@ std::unique_ptr<CBrowserPage> NewDesktopBrowserPage() {
   return g_state == BrowserState::kRunning ? NewBrowserPage() : nullptr;
 }
 
+bool StartDesktopBrowserHere() {
+  BrowserState state = g_state;
+  if (state == BrowserState::kNotStarted || state == BrowserState::kStarting) {
+    // A start already posted finds the service running and leaves the state alone.
+    bool started = StartBrowserService() || BrowserServiceRunning();
+    g_state = started ? BrowserState::kRunning : BrowserState::kUnavailable;
+  }
+  return g_state == BrowserState::kRunning;
+}
+
 void EndDesktopBrowser() {
   g_state = BrowserState::kUnavailable;
   StopBrowserService();

@@ -14,5 +14,8 @@ namespace gm::app {
 // A hidden browser page, or null when the browser cannot be started or has ended.
 std::unique_ptr<CBrowserPage> NewDesktopBrowserPage();
 void EndDesktopBrowser();
+// Starts the browser at once on the main thread (the task editor's views need it); true when
+// it runs.
+bool StartDesktopBrowserHere();
 
 }  // namespace gm::app

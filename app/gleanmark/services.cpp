@@ -1,9 +1,11 @@
 #include "app/gleanmark/services.h"
 
+#include "output/query_values.h"
 #include "ui/result_exports.h"
 
 #ifdef GM_HAVE_BROWSER
 #include "app/gleanmark/desktop_browser.h"
+#include "ui/editor/task_editor.h"
 #endif
 
 namespace gm::app {
@@ -16,6 +18,7 @@ gm::ui::FrameServices DesktopServices(const CXmlDocument* config) {
   services.runner_env = [config](CXmlNode*) {
     RunnerEnvironment env;
     env.config = config;
+    env.resolveQuery = ResolveQueryValue;  // address parameters from database queries
 #ifdef GM_HAVE_BROWSER
     env.newBrowserPage = NewDesktopBrowserPage;
 #endif
@@ -23,6 +26,10 @@ gm::ui::FrameServices DesktopServices(const CXmlDocument* config) {
   };
 #ifdef GM_HAVE_BROWSER
   services.before_runners_end = EndDesktopBrowser;
+  services.editor = [config](QWidget* parent, CXmlNode* task, int page, bool create) {
+    if (!StartDesktopBrowserHere()) return gm::ui::EditorResult{};
+    return gm::ui::OpenTaskEditor(parent, *config, task, page, create);
+  };
 #endif
   return services;
 }

@@ -430,6 +430,7 @@ void OpenOutputs(CTaskRunner& r) {
   run.keyColumns = r.keyColumns;
   run.ignoreNewRecord = r.ignoreNewRecord;
   run.report = [&r](const std::wstring& text) { r.SetStatus(text); };
+  run.stopRequested = StopCheckOf(r);
   for (CRecordOutput* out : r.env().outputs) out->Open(run);
 }
 
@@ -437,8 +438,13 @@ void OpenOutputs(CTaskRunner& r) {
 
 void RunTask(CTaskRunner& r) {
   OpenOutputs(r);
-  RunState s{
-      r, ReadTaskAutoPage(*r.task()), {}, CAddressSource(*r.task(), r.env().resolveQuery), false};
+  QueryValueResolver resolve;
+  if (r.env().resolveQuery) {
+    resolve = [&r](const std::wstring& value) {
+      return r.env().resolveQuery(value, StopCheckOf(r));
+    };
+  }
+  RunState s{r, ReadTaskAutoPage(*r.task()), {}, CAddressSource(*r.task(), resolve), false};
   r.currentUrl = s.source.StartAddress();
   r.previousUrl.clear();
   s.task_clicks = r.task()->FindChild(L"autoclk") != nullptr;

@@ -31,6 +31,11 @@ struct OutputRun {
   int ignoreNewRecord = 0;            // 1: a record with a known key replaces the earlier one
   // Sets the runner's status text (a failure an output wants the user to see).
   std::function<void(const std::wstring&)> report;
+  // True once the run is to stop (it takes the runner's pending commands, and blocks while the
+  // run is paused). An output asks it while it waits for something slow (a server that does
+  // not answer, a locked database) about every half second, and gives the wait up when it
+  // answers true: the record then counts as not written. May be empty (waits are not cut).
+  std::function<bool()> stopRequested;
 };
 
 class CRecordOutput {
@@ -46,6 +51,8 @@ class CRecordOutput {
   // Records of the last run (counted until the next Open) that this output was meant to write
   // and could not: what the run's summary and exit status report.
   virtual int LostRecords() { return 0; }
+  // Connections of the last run that broke and were made again (database outputs).
+  virtual int Reconnections() { return 0; }
 };
 
 }  // namespace gm

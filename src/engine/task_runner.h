@@ -107,9 +107,10 @@ struct RunnerEnvironment {
   std::wstring cacheFolder;             // page-cache folder; empty: DataFolder()/cache
   std::wstring userAgent;               // the engine's default user agent
   std::vector<CRecordOutput*> outputs;  // in output order; not owned
-  // Resolves address parameters that describe database queries, at each run start; empty:
-  // such values stay as they are.
-  std::function<std::wstring(const std::wstring&)> resolveQuery;
+  // Resolves address parameters that describe database queries, at each run start, with the
+  // run's stop check for its waits; empty: such values stay as they are.
+  std::function<std::wstring(const std::wstring& value, const std::function<bool()>& should_stop)>
+      resolveQuery;
   // The fixed waits of a next-page click or paging script before and after the page's load
   // wait, in milliseconds (tests shorten them).
   int settleWaitMs = 3000;

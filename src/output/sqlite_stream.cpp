@@ -47,7 +47,8 @@ void CSqliteStream::Open(const OutputRun& run) {
   auto write = [this](CDbConnection& db, const CDbWriter::Row& row) {
     return db.Execute(insert_, row, nullptr);
   };
-  if (!writer_.Start(CDbWriter::Mode::kQueued, p, prepare, write, &open_error_) &&
+  if (!writer_.Start(CDbWriter::Mode::kQueued, p, prepare, write, run.stopRequested,
+                     &open_error_) &&
       open_error_.empty())
     open_error_ = L"unknown error";
 }

@@ -136,6 +136,24 @@ std::optional<std::wstring> MarkerText(const CPageModel& model, std::wstring_vie
   }
 }
 
+CMarkerTest TestMarker(const CPageModel& model, std::wstring_view pattern, int index) {
+  CMarkerTest out;
+  if (pattern.empty() || index < 0) return out;
+  try {
+    boost::wregex re(pattern.begin(), pattern.end());
+    if (static_cast<size_t>(index) > re.mark_count()) return out;
+    std::wstring text = model.ElementText(model.BodyNode());
+    boost::wsregex_iterator it(text.begin(), text.end(), re), end;
+    for (; it != end && out.matches < 2; ++it) {
+      if (++out.matches == 1) out.text = (*it)[index].matched ? (*it)[index].str() : std::wstring();
+    }
+  } catch (const std::exception&) {
+    return CMarkerTest{};
+  }
+  if (out.matches == 1) out.element = model.FindTextElement(model.BodyNode(), out.text);
+  return out;
+}
+
 CMarkerFragments MarkerFragments(const CDomNode* marker, const CDomNode* target) {
   CMarkerFragments out;
   if (!marker || !target) return out;

@@ -47,6 +47,16 @@ CPathSplit SplitPaths(std::wstring_view x, std::wstring_view y);
 std::optional<std::wstring> MarkerText(const CPageModel& model, std::wstring_view pattern,
                                        int index);
 
+// The editor's test of a marker: how many times `pattern` matches in the BODY's element text
+// (0 when `index` is beyond the expression's groups or the pattern does not compile), and, for
+// exactly one match, the element showing the selected sub-match (null when none shows it).
+struct CMarkerTest {
+  int matches = 0;
+  std::wstring text;
+  const CDomNode* element = nullptr;
+};
+CMarkerTest TestMarker(const CPageModel& model, std::wstring_view pattern, int index);
+
 // What the editor stores for marker location: the marker element's and the target's paths
 // without their common step-aligned prefix.
 struct CMarkerFragments {

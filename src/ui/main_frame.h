@@ -128,6 +128,7 @@ class CMainFrame : public QMainWindow {
   QMenu* TreeMenu() const { return tree_menu_; }
   CTaskRunner* RunnerOf(const CXmlNode* task) const;
   CXmlNode* DisplayedTask() const { return displayed_task_; }
+  const CXmlDocument& Config() const { return *config_; }
   QString ResultCaption() const;
   QString CountText() const;
   // The last run of the displayed task as the status bar shows it (empty: it has not run).
@@ -137,6 +138,8 @@ class CMainFrame : public QMainWindow {
   bool Exiting() const { return exiting_; }
   // Tray double click: hides a visible window, shows a hidden one.
   void ToggleVisible();
+  // New task (33101) on a given element, such as a half-built task restored after a crash.
+  void NewTaskFrom(std::unique_ptr<CXmlNode> task);
 
  signals:
   // The exit has been carried out (runners destroyed); the program should end.

@@ -216,8 +216,11 @@ void CMainFrame::ExportTask() {
 }
 
 void CMainFrame::NewTask() {
-  if (!services_.editor) return;
-  auto task = std::make_unique<CXmlNode>(L"task", XmlElement);
+  NewTaskFrom(NewTaskElement(WStr(LangText(*config_, L"DLG_TASK_NEWTASK"))));
+}
+
+void CMainFrame::NewTaskFrom(std::unique_ptr<CXmlNode> task) {
+  if (!services_.editor || !task) return;
   EditorResult result = services_.editor(this, task.get(), 0, true);
   if (!result.accepted) return;
   CXmlNode* added = config_->AppendTop(std::move(task));
