@@ -27,9 +27,7 @@ int main(int argc, char** argv) {
   gm::PrepareBrowserProcess();  // Chromium reads its switches when the application starts
 #endif
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("gleanmark"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Gleanmark"));
-  QApplication::setDesktopFileName(QStringLiteral("gleanmark"));
+  gm::ui::NameApplication();
   std::function<void(gm::ui::CMainFrame&)> on_frame;
 #ifdef GM_HAVE_BROWSER
   // A task whose editing a crash cut short is offered once the window is up.

@@ -1,5 +1,9 @@
 #include "doc/config.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "doc/app_paths.h"
@@ -87,8 +91,7 @@ ConfigOrigin LoadConfigurationFrom(const std::wstring& user_path, const std::wst
   if (!ReadFileBytes(default_path, &bytes) || !MakeFolders(FolderOf(user_path))) {
     return ConfigOrigin::kDefault;
   }
-  std::string old;
-  if (ReadFileBytes(user_path, &old) && !WriteFileAtomically(user_path + L".unreadable", old)) {
+  if (!SetConfigFileAside(user_path)) {
     config->SetPath(std::wstring());  // nowhere to save without losing the user's file
     return ConfigOrigin::kDefault;
   }
@@ -100,6 +103,72 @@ ConfigOrigin LoadConfigurationFrom(const std::wstring& user_path, const std::wst
 
 ConfigOrigin LoadConfiguration(CXmlDocument* config) {
   return LoadConfigurationFrom(UserConfigPath(), DefaultConfigPath(), config);
+}
+
+ConfigFileCheck CheckConfigFile(const std::wstring& path) {
+  ConfigFileCheck check;
+  struct stat st {};
+  if (::stat(ToUtf8(path).c_str(), &st) != 0) {
+    check.kind = errno == ENOENT ? ConfigFileCheck::kMissing : ConfigFileCheck::kCannotRead;
+    check.error = errno;
+    return check;
+  }
+  std::string bytes;
+  errno = S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (S_ISDIR(st.st_mode) || !ReadFileBytes(path, &bytes)) {
+    check.kind = ConfigFileCheck::kCannotRead;
+    check.error = errno ? errno : EIO;
+    return check;
+  }
+  CXmlDocument doc;
+  if (!doc.DecodeStored(bytes, ConfigurationKey())) {
+    check.kind = ConfigFileCheck::kNotADocument;
+  } else if (!HasTopLevelNode(doc)) {
+    check.kind = ConfigFileCheck::kEmpty;
+  } else if (!HasAppTitle(doc)) {
+    check.kind = ConfigFileCheck::kNoTitle;
+  }
+  return check;
+}
+
+bool SetConfigFileAside(const std::wstring& path) {
+  // Renamed, not copied: a file that cannot even be read is kept as well.
+  std::string file = ToUtf8(path);
+  struct stat st {};
+  if (::lstat(file.c_str(), &st) != 0) return errno == ENOENT;
+  return std::rename(file.c_str(), ToUtf8(UnreadableAsidePath(path)).c_str()) == 0;
+}
+
+std::wstring UnreadableAsidePath(const std::wstring& path) {
+  std::wstring aside = path + L".unreadable";
+  struct stat st {};
+  for (int n = 2; ::lstat(ToUtf8(aside).c_str(), &st) == 0 && n < 1000; ++n) {
+    aside = path + L".unreadable-" + std::to_wstring(n);
+  }
+  return aside;
+}
+
+int AddMissingTexts(CXmlDocument* config, const CXmlDocument& defaults) {
+  CXmlNode* mine = config->FindTop(L"language");
+  const CXmlNode* theirs = defaults.FindTop(L"language");
+  if (!mine || !theirs) return 0;
+  int added = 0;
+  for (const CXmlNode* lang = theirs->FirstChild(); lang; lang = lang->Next()) {
+    if (lang->Type() != XmlElement) continue;
+    CXmlNode* own = mine->FindChild(lang->Name());
+    if (!own) continue;
+    for (const wchar_t* section : {L"text", L"string"}) {
+      const CXmlNode* from = lang->FindChild(section);
+      CXmlNode* to = own->FindChild(section);
+      if (!from || !to) continue;
+      for (const CXmlNode* entry = from->FirstChild(); entry; entry = entry->Next()) {
+        if (entry->Type() != XmlElement || to->FindChild(entry->Name())) continue;
+        to->SetChildText(entry->Name(), entry->GetText().value_or(L""));
+        ++added;
+      }
+    }
+  }
+  return added;
 }
 
 bool SaveConfiguration(const CXmlDocument& config) {

@@ -32,6 +32,26 @@ ConfigOrigin LoadConfigurationFrom(const std::wstring& user_path, const std::wst
                                    CXmlDocument* config);
 // The same with UserConfigPath() and DefaultConfigPath().
 ConfigOrigin LoadConfiguration(CXmlDocument* config);
+
+// Why a configuration file cannot be used. kUsable and kMissing are no problem (a missing user
+// file is a first start); kNoTitle is a document without the texts the program needs to start
+// (no "APP_TITLE"); `error` is the system's error number of kCannotRead.
+struct ConfigFileCheck {
+  enum Kind { kUsable, kMissing, kCannotRead, kNotADocument, kEmpty, kNoTitle } kind = kUsable;
+  int error = 0;
+  bool Unusable() const { return kind != kUsable && kind != kMissing; }
+};
+ConfigFileCheck CheckConfigFile(const std::wstring& path);
+// Where an unusable user file is kept: `path` + ".unreadable", numbered (".unreadable-2", ...)
+// when that name is taken.
+std::wstring UnreadableAsidePath(const std::wstring& path);
+// Renames the file at `path` to UnreadableAsidePath(path); true when there is no file at
+// `path` afterwards.
+bool SetConfigFileAside(const std::wstring& path);
+// Adds the interface texts and command strings of `defaults` that `config` lacks, in every
+// language both have (a configuration made by an older version gets the texts of newer
+// commands). Returns the number added.
+int AddMissingTexts(CXmlDocument* config, const CXmlDocument& defaults);
 // Saves to the file the document was loaded from, under the configuration key.
 bool SaveConfiguration(const CXmlDocument& config);
 

@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
+#include <QUrl>
 
 #include "ui/app_icon.h"
 #include "ui/ui_text.h"
@@ -18,9 +19,12 @@ CAboutDialog::CAboutDialog(const CXmlDocument& config, QWidget* parent) : QDialo
   icon->setPixmap(AppIcon().pixmap(64, 64));
   auto* name = new QLabel(QStringLiteral("<b>%1</b>").arg(title.toHtmlEscaped()), this);
   auto* version = new QLabel(QStringLiteral("Gleanmark %1").arg(QStringLiteral(GM_VERSION)), this);
-  QString home = LangText(config, L"APP_URL_HOME");
+  // The home page, or the manual where there is none.
+  QString home = HomePage(config);
+  QString target = home.isEmpty() ? QUrl::fromLocalFile(ManualPath()).toString() : home;
+  QString shown = home.isEmpty() ? LangText(config, L"MAINFRAME_EMPTYLIST_MANUAL") : home;
   auto* link = new QLabel(
-      QStringLiteral("<a href=\"%1\">%2</a>").arg(home.toHtmlEscaped(), home.toHtmlEscaped()),
+      QStringLiteral("<a href=\"%1\">%2</a>").arg(target.toHtmlEscaped(), shown.toHtmlEscaped()),
       this);
   link->setObjectName(QStringLiteral("homeLink"));
   link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);

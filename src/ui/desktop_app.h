@@ -7,6 +7,10 @@
 
 namespace gm::ui {
 
+// Names the application for the desktop (its desktop entry and settings). No display name is
+// set: Qt would append it to every window title, and the titles are the configuration's texts.
+void NameApplication();
+
 // Runs the program with an existing QApplication until the user exits; returns the exit
 // status. `services` makes, from the loaded configuration, the parts built elsewhere (outputs,
 // editor); null gives the window's defaults. `on_frame` is called with the window once it is

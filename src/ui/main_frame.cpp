@@ -10,16 +10,22 @@
 #include <QLinearGradient>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QWindow>
+#include <utility>
+#include <vector>
 
 #include "doc/config.h"
 #include "ui/app_icon.h"
 #include "ui/fixed_label.h"
 #include "ui/result_model.h"
 #include "ui/result_view.h"
+#include "ui/run_log.h"
+#include "ui/run_log_dialog.h"
 #include "ui/runner_bridge.h"
 #include "ui/task_tree.h"
 #include "ui/ui_text.h"
@@ -32,10 +38,27 @@ constexpr int kCommandIds[] = {
     kCmdNewTask,  kCmdModifyTask,  kCmdDeleteTasks,  kCmdStart,   kCmdPause,      kCmdStop,
     kCmdTaskPane, kCmdToolBar,     kCmdStatusBar,    kCmdHelp,    kCmdHomePage,   kCmdAbout,
     kCmdSaveXls,  kCmdExportFiles, kCmdClearResults, kCmdSaveCsv, kCmdFileOutput, kCmdWebOutput,
-    kCmdDbOutput, kCmdCsvOutput};
+    kCmdDbOutput, kCmdCsvOutput,   kCmdRunLog};
 
 constexpr int kCaptionHeight = 28;
 constexpr int kLeftPaneWidth = 240;
+// The smallest size the user can drag the window to, where the screen has room for it.
+constexpr QSize kMinimumSize(800, 600);
+
+// The usual keys of the commands; the menus show them beside the texts. Built once the
+// application exists (standard keys come from the platform).
+std::vector<std::pair<int, QKeySequence>> CommandKeys() {
+  QKeySequence quit(QKeySequence::Quit);
+  if (quit.isEmpty()) quit = QKeySequence(Qt::CTRL | Qt::Key_Q);
+  return {{kCmdNewTask, QKeySequence(QKeySequence::New)},
+          {kCmdImportTasks, QKeySequence(QKeySequence::Open)},
+          {kCmdDeleteTasks, QKeySequence(Qt::Key_Delete)},
+          {kCmdStart, QKeySequence(Qt::Key_F5)},
+          {kCmdPause, QKeySequence(Qt::Key_F6)},
+          {kCmdStop, QKeySequence(Qt::SHIFT | Qt::Key_F5)},
+          {kCmdExit, quit},
+          {kCmdHelp, QKeySequence(Qt::Key_F1)}};
+}
 
 // A pane of the splitter: a caption bar above the content.
 QWidget* CaptionedPane(CFixedLabel* caption, QWidget* content) {
@@ -49,6 +72,42 @@ QWidget* CaptionedPane(CFixedLabel* caption, QWidget* content) {
   layout->addWidget(caption);
   layout->addWidget(content, 1);
   return pane;
+}
+
+// Commands newer than a configuration made by an older version: the command and the one its
+// menu item follows. A menu that names the command already is left as it is.
+constexpr std::pair<int, int> kNewerCommands[] = {{kCmdRunLog, kCmdStop}};
+
+bool MenuHas(const std::vector<MenuItemDef>& items, int id) {
+  for (const MenuItemDef& item : items) {
+    if ((item.type == 0 && item.id == id) || (item.type == 1 && MenuHas(item.children, id))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Puts `id` after the first command `after` found, at any depth; false when there is none.
+bool InsertAfter(std::vector<MenuItemDef>* items, int id, int after) {
+  for (size_t i = 0; i < items->size(); ++i) {
+    MenuItemDef& item = (*items)[i];
+    if (item.type == 1 && InsertAfter(&item.children, id, after)) return true;
+    if (item.type == 0 && item.id == after) {
+      MenuItemDef added;
+      added.id = id;
+      items->insert(items->begin() + static_cast<std::ptrdiff_t>(i) + 1, added);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<MenuItemDef> MenuWithNewerCommands(const CXmlDocument& config, const wchar_t* name) {
+  std::vector<MenuItemDef> items = ReadMenu(config, name);
+  for (auto [id, after] : kNewerCommands) {
+    if (!MenuHas(items, id)) InsertAfter(&items, id, after);
+  }
+  return items;
 }
 
 // The image shown for a tool bar button without an image of its own: a vertical gradient.
@@ -98,6 +157,9 @@ CMainFrame::CMainFrame(CXmlDocument* config, FrameServices services)
     model_->SyncRows();
     RefreshCaption();
   });
+  run_log_timer_.setSingleShot(true);
+  run_log_timer_.setInterval(kRunLogDelayMs);
+  connect(&run_log_timer_, &QTimer::timeout, this, &CMainFrame::RefreshRunLog);
 }
 
 CMainFrame::~CMainFrame() {
@@ -109,12 +171,13 @@ CMainFrame::~CMainFrame() {
   }
   runners_.clear();
   outputs_.clear();
+  logs_.clear();
 }
 
 bool CMainFrame::BuildFrame() {
   setWindowTitle(LangText(*config_, L"APP_TITLE"));
   setWindowIcon(AppIcon());
-  setMinimumSize(800, 600);
+  FitMinimumSize();
   CreateActions();
   if (!BuildToolBar()) return false;
   BuildMenus();
@@ -136,6 +199,10 @@ void CMainFrame::CreateActions() {
   for (int id : {kCmdTaskPane, kCmdToolBar, kCmdStatusBar}) {
     actions_[id]->setCheckable(true);
     actions_[id]->setChecked(true);
+  }
+  for (const auto& [id, key] : CommandKeys()) {
+    actions_[id]->setShortcut(key);
+    addAction(actions_[id]);  // the keys work while the menus are closed
   }
 }
 
@@ -177,7 +244,7 @@ void CMainFrame::BuildMenus() {
         }
       };
   menuBar()->clear();
-  for (const MenuItemDef& item : ReadMenu(*config_, L"mainmenu")) {
+  for (const MenuItemDef& item : MenuWithNewerCommands(*config_, L"mainmenu")) {
     if (item.type == 1) {
       QMenu* menu = menuBar()->addMenu(MenuText(*config_, item.id));
       fill(menu, item.children);
@@ -187,7 +254,7 @@ void CMainFrame::BuildMenus() {
   }
   if (!tree_menu_) tree_menu_ = new QMenu(this);
   tree_menu_->clear();
-  fill(tree_menu_, ReadMenu(*config_, L"treemenu"));
+  fill(tree_menu_, MenuWithNewerCommands(*config_, L"treemenu"));
   if (!tray_menu_) tray_menu_ = new QMenu(this);
   tray_menu_->clear();
   fill(tray_menu_, ReadMenu(*config_, L"traymenu"));
@@ -238,12 +305,15 @@ bool CMainFrame::BuildToolBar() {
 }
 
 void CMainFrame::BuildStatusBar() {
+  // No CAPS / NUM / SCRL panes: the desktop shows the lock keys itself, and the window cannot
+  // follow them on every platform.
   QStatusBar* bar = statusBar();
-  for (const char* indicator : {"CAP", "NUM", "SCRL"}) {
-    auto* label = new QLabel(QString::fromLatin1(indicator), bar);
-    label->setEnabled(false);
-    bar->addPermanentWidget(label);
-  }
+  // The last run of the displayed task, for as long as nothing newer replaces it.
+  last_run_label_ =
+      new CFixedLabel(bar->fontMetrics().horizontalAdvance(QString(64, QLatin1Char('0'))),
+                      bar->fontMetrics().height() + 2, Qt::AlignLeft, bar);
+  last_run_label_->setObjectName(QStringLiteral("lastRun"));
+  bar->addPermanentWidget(last_run_label_);
   // Sized for ten digits.
   QFont mono = bar->font();
   mono.setStyleHint(QFont::Monospace);
@@ -272,6 +342,9 @@ void CMainFrame::BuildClient() {
   splitter_->setStretchFactor(1, 1);
   splitter_->setSizes({kLeftPaneWidth, 1000});
   setCentralWidget(splitter_);
+  // Tab moves between the task list and the result list, not from cell to cell.
+  view_->setTabKeyNavigation(false);
+  setTabOrder(tree_, view_);
 
   connect(tree_, &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* item) { SetDisplayed(CTaskTree::TaskOf(item)); });
@@ -283,6 +356,7 @@ void CMainFrame::BuildClient() {
   connect(tree_, &CTaskTree::ContextMenuAt, this,
           [this](const QPoint& pos) { tree_menu_->popup(pos); });
   connect(tree_, &CTaskTree::FilesDropped, this, &CMainFrame::ImportFiles);
+  connect(tree_, &CTaskTree::HintLink, this, &CMainFrame::OnHintLink);
   connect(tree_, &CTaskTree::DeleteKeyPressed, this, [this] { RunCommand(kCmdDeleteTasks); });
   connect(view_, &CResultView::DeleteKeyPressed, this, [this] { RunCommand(kCmdDeleteTasks); });
   connect(view_, &CResultView::SortRequested, this, &CMainFrame::SortByColumn);
@@ -308,28 +382,63 @@ void CMainFrame::Retranslate() {
   BuildMenus();
   left_caption_->setText(LangText(*config_, L"MAINFRAME_TASKLIST"));
   model_->SetNumberHeader(LangText(*config_, L"DATALIST_NUMBER"));
-  for (auto& [task, runner] : runners_) {
-    if (QTreeWidgetItem* item = tree_->ItemOf(task)) {
-      item->setText(0, TaskItemText(const_cast<CXmlNode*>(task)));
-    }
-  }
+  for (auto& [task, runner] : runners_) UpdateTaskItem(task);
   RefreshCaption();
+  RefreshEmptyHint();
+  RefreshRunLog();
 }
 
 void CMainFrame::ToggleVisible() {
-  if (isVisible()) {
-    showMinimized();
+  if (isVisible() && !isMinimized()) {
+    // Hidden without minimising first: a window minimised and then hidden would come back
+    // minimised (the window system keeps the state it was withdrawn in).
     hide();
   } else {
     ShowWindowAgain();
   }
 }
 
+// Back to the state the window had before it was minimised or hidden: a maximised window comes
+// back maximised, not at its normal size. (While a window is minimised, the window system
+// reports it as minimised only, so the state before is remembered here.)
 void CMainFrame::ShowWindowAgain() {
-  show();
-  if (isMinimized()) showNormal();
+  if (was_maximized_) {
+    showMaximized();
+  } else {
+    showNormal();
+  }
   raise();
   activateWindow();
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // A hidden window's state is left alone: the window system drops it when the window goes.
+  if (event->type() == QEvent::WindowStateChange && isVisible() && !isMinimized()) {
+    was_maximized_ = isMaximized();
+  }
+}
+
+void CMainFrame::FitMinimumSize() {
+  QScreen* s = screen();
+  if (!s) {
+    setMinimumSize(kMinimumSize);
+    return;
+  }
+  // Room for the frame the window manager draws (a guess until the window has one).
+  QSize frame = isVisible() ? frameGeometry().size() - geometry().size() : QSize(16, 48);
+  QSize room = s->availableGeometry().size() - frame;
+  setMinimumSize(kMinimumSize.boundedTo(room).expandedTo(QSize(200, 150)));
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!screen_watch_ && windowHandle()) {
+    screen_watch_ = true;
+    connect(windowHandle(), &QWindow::screenChanged, this, [this] { FitMinimumSize(); });
+  }
+  FitMinimumSize();
+  if (!isMinimized()) was_maximized_ = isMaximized();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
@@ -340,7 +449,6 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   event->ignore();
   if (tray_ && tray_->isVisible()) {
     // The program goes on in the tray; only Exit ends it.
-    showMinimized();
     hide();
     return;
   }

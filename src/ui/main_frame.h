@@ -34,6 +34,8 @@ class QTreeWidgetItem;
 namespace gm::ui {
 
 class CFixedLabel;
+class CRunLog;
+class CRunLogDialog;
 class CResultModel;
 class CResultView;
 class CRunnerBridge;
@@ -53,6 +55,7 @@ enum Command : int {
   kCmdStart = 33104,
   kCmdPause = 33105,
   kCmdStop = 33106,
+  kCmdRunLog = 33107,
   kCmdTaskPane = 33201,
   kCmdToolBar = 33202,
   kCmdStatusBar = 33203,
@@ -129,6 +132,10 @@ class CMainFrame : public QMainWindow {
   const CXmlDocument& Config() const { return *config_; }
   QString ResultCaption() const;
   QString CountText() const;
+  // The last run of the displayed task as the status bar shows it (empty: it has not run).
+  QString LastRunText() const;
+  const CRunLog* RunLogOf(const CXmlNode* task) const;
+  CRunLogDialog* RunLogDialog() const;
   bool Exiting() const { return exiting_; }
   // Tray double click: hides a visible window, shows a hidden one.
   void ToggleVisible();
@@ -141,6 +148,8 @@ class CMainFrame : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   CMainFrame(CXmlDocument* config, FrameServices services);
@@ -155,6 +164,8 @@ class CMainFrame : public QMainWindow {
   void BuildTray();
   QIcon ImageIcon(const QString& name, QSize size) const;
   void ShowWindowAgain();
+  // The smallest size: 800 x 600, or less where the screen (at its scale factor) is smaller.
+  void FitMinimumSize();
 
   // main_frame_tasks.cpp: tasks, runners and what they report.
   void LoadTasks();
@@ -169,6 +180,12 @@ class CMainFrame : public QMainWindow {
   void RefreshCaption();
   void UpdateCommands();
   void RebuildList();
+  // The tree item of a task: its text, and the last run in its tool tip and icon.
+  void UpdateTaskItem(const CXmlNode* task);
+  QString RunSummaryText(const CXmlNode* task) const;
+  // What the task list shows while it is empty: what to do first.
+  void RefreshEmptyHint();
+  void OnHintLink(const QString& link);
 
   // main_frame_commands.cpp: the commands.
   void OnCommand(int id);
@@ -191,6 +208,9 @@ class CMainFrame : public QMainWindow {
   void ShowOptions();
   void ShowAbout();
   void OpenHelp();
+  void OpenAddress(const QString& address);
+  void ShowRunLog();
+  void RefreshRunLog();
   bool ConfirmExit();
   void Exit();
   // Ends every runner and tells the program to end; the caller closes the window.
@@ -199,6 +219,9 @@ class CMainFrame : public QMainWindow {
   bool TakeRunLockOrTell(CTaskRunner* runner, const wchar_t* tip_key);
   QMessageBox::StandardButton Tell(const wchar_t* key, QMessageBox::Icon icon,
                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+  // A failure of a file operation: the message of `key`, then the file and the system's reason.
+  void TellFileFailure(const wchar_t* key, const QString& path, const QString& reason);
+  // Saves the configuration; a failure is told (with the file and the reason).
   bool SaveConfig();
 
   CXmlDocument* config_;  // not owned; lives for the run
@@ -210,6 +233,7 @@ class CMainFrame : public QMainWindow {
   std::unique_ptr<CRecordStore> store_;
   std::map<const CXmlNode*, std::unique_ptr<CTaskStore>> task_stores_;
   std::map<const CXmlNode*, std::unique_ptr<CRecordOutput>> outputs_;
+  std::map<const CXmlNode*, std::unique_ptr<CRunLog>> logs_;
   std::map<const CXmlNode*, std::unique_ptr<CTaskRunner>> runners_;
   CXmlNode* displayed_task_ = nullptr;
   CTaskRunner* displayed_runner_ = nullptr;
@@ -217,10 +241,13 @@ class CMainFrame : public QMainWindow {
   int sort_column_ = -1;
   bool sort_descending_ = false;
   bool exiting_ = false;
+  bool screen_watch_ = false;
+  bool was_maximized_ = false;  // the state to come back to after minimising or hiding
   // Brings the list up to the displayed runner's records a moment after the first notice of a
   // burst, so that thousands of records a second cost a few repaints, not thousands.
   QTimer list_timer_;
   static constexpr int kListDelayMs = 50;
+  static constexpr int kRunLogDelayMs = 200;
 
   std::map<int, QAction*> actions_;
   QToolBar* toolbar_ = nullptr;
@@ -228,6 +255,10 @@ class CMainFrame : public QMainWindow {
   QMenu* tray_menu_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
   CFixedLabel* count_label_ = nullptr;
+  CFixedLabel* last_run_label_ = nullptr;
+  QPointer<CRunLogDialog> run_log_dialog_;
+  // Fills the open run log again a moment after a notice of its task (bursts of failures).
+  QTimer run_log_timer_;
   QSplitter* splitter_ = nullptr;
   QWidget* left_pane_ = nullptr;
   CFixedLabel* left_caption_ = nullptr;

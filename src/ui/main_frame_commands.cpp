@@ -2,11 +2,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
+#include <cerrno>
+#include <cstring>
 
 #include "doc/app_paths.h"
 #include "doc/config.h"
@@ -18,6 +22,8 @@
 #include "ui/options_dialog.h"
 #include "ui/result_model.h"
 #include "ui/result_view.h"
+#include "ui/run_log.h"
+#include "ui/run_log_dialog.h"
 #include "ui/task_tree.h"
 #include "ui/ui_text.h"
 #include "ui/user_prompts.h"
@@ -31,9 +37,18 @@ struct WaitCursor {
   ~WaitCursor() { QApplication::restoreOverrideCursor(); }
 };
 
-// The label of the encoding list follows the legacy code page: Chinese under code page 936.
-bool AnsiCodePageIsChinese() {
-  return AnsiCodePage().find("936") != std::string::npos;
+// The system's reason for a failed file operation, from the error number it left (empty when
+// it left none).
+QString SystemReason(int error) {
+  return error ? QString::fromLocal8Bit(std::strerror(error)) : QString();
+}
+
+// The legacy code page as the encoding list names it: its number ("936" for "936", "cp936"
+// and "windows-936"), else its name.
+QString CodePageName() {
+  QString name = QString::fromStdString(AnsiCodePage());
+  QRegularExpressionMatch number = QRegularExpression(QStringLiteral("(\\d+)$")).match(name);
+  return number.hasMatch() ? number.captured(1) : name;
 }
 
 }  // namespace
@@ -104,7 +119,10 @@ void CMainFrame::OnCommand(int id) {
       OpenHelp();
       break;
     case kCmdHomePage:
-      Prompts().open_external(LangText(*config_, L"APP_URL_HOME"));
+      if (!HomePage(*config_).isEmpty()) OpenAddress(HomePage(*config_));
+      break;
+    case kCmdRunLog:
+      ShowRunLog();
       break;
     case kCmdAbout:
       ShowAbout();
@@ -137,8 +155,19 @@ bool CMainFrame::TakeRunLockOrTell(CTaskRunner* runner, const wchar_t* tip_key) 
   return false;
 }
 
+void CMainFrame::TellFileFailure(const wchar_t* key, const QString& path, const QString& reason) {
+  QString detail = reason.isEmpty() ? path : QStringLiteral("%1: %2").arg(path, reason);
+  ShowMessage(this, LangText(*config_, L"APP_TITLE"),
+              QStringLiteral("%1\n\n%2").arg(LangText(*config_, key), detail),
+              QMessageBox::Critical);
+}
+
 bool CMainFrame::SaveConfig() {
-  return SaveConfiguration(*config_);
+  errno = 0;
+  if (SaveConfiguration(*config_)) return true;
+  int error = errno;
+  TellFileFailure(L"MSGBOX_MAINFRM_SAVECONFIGFAILED", QStr(config_->Path()), SystemReason(error));
+  return false;
 }
 
 void CMainFrame::ImportFiles(const QStringList& paths) {
@@ -151,7 +180,11 @@ void CMainFrame::ImportFiles(const QStringList& paths) {
       }
     }
     if (!task) {
-      Tell(L"MSGBOX_MAINFRM_IMPORTFAILED", QMessageBox::Critical);
+      QFile file(path);
+      QString reason = file.open(QIODevice::ReadOnly)
+                           ? LangText(*config_, L"MSGBOX_MAINFRM_NOTATASKFILE")
+                           : file.errorString();
+      TellFileFailure(L"MSGBOX_MAINFRM_IMPORTFAILED", path, reason);
       continue;
     }
     CXmlNode* added = config_->AppendTop(std::move(task));
@@ -172,12 +205,15 @@ void CMainFrame::ExportTask() {
   QStringList files = Prompts().save_file(r).files;
   if (files.isEmpty()) return;
   bool ok = false;
+  int error = 0;
   {
     WaitCursor wait;
     std::optional<GostKey> key = TaskFileKey(*config_);
+    errno = 0;
     ok = key && ExportTaskFile(*displayed_task_, WStr(files.first()), *key);
+    error = errno;
   }
-  if (!ok) Tell(L"MSGBOX_MAINFRM_EXPORTFAILED", QMessageBox::Critical);
+  if (!ok) TellFileFailure(L"MSGBOX_MAINFRM_EXPORTFAILED", files.first(), SystemReason(error));
 }
 
 void CMainFrame::NewTask() {
@@ -306,6 +342,9 @@ void CMainFrame::SaveResults(int id) {
   static const QStringList kEncodings = {QStringLiteral("ANSI"), QStringLiteral("Unicode"),
                                          QStringLiteral("Unicode big endian"),
                                          QStringLiteral("UTF-8")};
+  // The list says which code page "ANSI" stands for; the label speaks the interface language.
+  QStringList shown = kEncodings;
+  shown[0] = QStr(FormatText(WStr(LangText(*config_, L"DLG_CSV_ANSI")), {WStr(CodePageName())}));
   FileRequest r;
   r.parent = this;
   r.suggested = QStr(ProposedTaskFileName(*displayed_task_));
@@ -315,25 +354,28 @@ void CMainFrame::SaveResults(int id) {
   } else {
     r.filter = QtFileFilter(LangText(*config_, L"APP_RESULTCSVEXT"));
     r.default_suffix = QStringLiteral("csv");
-    r.choices = kEncodings;
-    r.choices_label =
-        AnsiCodePageIsChinese() ? QStringLiteral("文件编码(E):") : QStringLiteral("Encoding(E):");
-    r.choices_label.replace(QStringLiteral("(E)"), QStringLiteral("(&E)"));
+    r.choices = shown;
+    r.choices_label = LangText(*config_, L"DLG_CSV_ENCODING");
   }
   FileAnswer answer = Prompts().save_file(r);
   bool written = true;
+  int error = 0;
   if (!answer.files.isEmpty()) {
     WaitCursor wait;
     std::wstring path = WStr(answer.files.first());
+    errno = 0;
     if (xls) {
       written = services_.write_xls(*runner, path);
     } else {
       std::wstring encoding = WStr(kEncodings.value(answer.choice, kEncodings[0]));
       written = services_.write_csv(*runner, path, encoding);
     }
+    error = errno;
   }
   runner->ReleaseRunLock();
-  if (!written) Tell(L"MSGBOX_MAINFRM_SAVERESULTFAILED", QMessageBox::Critical);
+  if (!written) {
+    TellFileFailure(L"MSGBOX_MAINFRM_SAVERESULTFAILED", answer.files.first(), SystemReason(error));
+  }
 }
 
 void CMainFrame::ExportResultFiles() {
@@ -387,8 +429,66 @@ void CMainFrame::ShowAbout() {
 }
 
 void CMainFrame::OpenHelp() {
-  QString manual = QDir(QStr(ResourceFolder())).filePath(QStringLiteral("manual/index.html"));
-  Prompts().open_external(QUrl::fromLocalFile(manual).toString());
+  QString manual = ManualPath();
+  if (!QFile::exists(manual)) {
+    ShowMessage(
+        this, LangText(*config_, L"APP_TITLE"),
+        QStr(FormatText(WStr(LangText(*config_, L"MSGBOX_MAINFRM_NOMANUAL")), {WStr(manual)})),
+        QMessageBox::Warning);
+    return;
+  }
+  OpenAddress(QUrl::fromLocalFile(manual).toString());
+}
+
+// Hands an address to the desktop; says so when nothing there can open it.
+void CMainFrame::OpenAddress(const QString& address) {
+  if (Prompts().open_external(address)) return;
+  QUrl url(address);
+  QString shown = url.isLocalFile() ? url.toLocalFile() : address;
+  ShowMessage(
+      this, LangText(*config_, L"APP_TITLE"),
+      QStr(FormatText(WStr(LangText(*config_, L"MSGBOX_MAINFRM_OPENFAILED")), {WStr(shown)})),
+      QMessageBox::Warning);
+}
+
+// The run log of the displayed task, in a window of its own that stays open beside the main
+// window and follows the task's runs.
+void CMainFrame::ShowRunLog() {
+  if (!displayed_task_) return;
+  if (!run_log_dialog_) run_log_dialog_ = new CRunLogDialog(*config_, this);
+  run_log_dialog_->Show(displayed_task_, {}, {}, 0);
+  RefreshRunLog();
+  run_log_dialog_->show();
+  run_log_dialog_->raise();
+  run_log_dialog_->activateWindow();
+}
+
+void CMainFrame::RefreshRunLog() {
+  if (!run_log_dialog_ || !run_log_dialog_->Task()) return;
+  const CXmlNode* task = run_log_dialog_->Task();
+  const CRunLog* log = RunLogOf(task);
+  if (!log) return;
+  run_log_dialog_->Show(task, RunSummaryText(task), log->Entries(), log->Dropped());
+}
+
+void CMainFrame::RefreshEmptyHint() {
+  QString html =
+      QStringLiteral("<p>%1</p>").arg(LangText(*config_, L"MAINFRAME_EMPTYLIST").toHtmlEscaped());
+  auto link = [&](const char* href, const wchar_t* key) {
+    html += QStringLiteral("<p><a href=\"%1\">%2</a></p>")
+                .arg(QLatin1String(href), LangText(*config_, key).toHtmlEscaped());
+  };
+  // New task only while the editor is there; importing and the manual always work.
+  if (actions_[kCmdNewTask]->isEnabled()) link("new", L"MAINFRAME_EMPTYLIST_CREATE");
+  link("import", L"MAINFRAME_EMPTYLIST_IMPORT");
+  link("manual", L"MAINFRAME_EMPTYLIST_MANUAL");
+  tree_->SetEmptyHint(html);
+}
+
+void CMainFrame::OnHintLink(const QString& link) {
+  if (link == QLatin1String("new")) RunCommand(kCmdNewTask);
+  if (link == QLatin1String("import")) RunCommand(kCmdImportTasks);
+  if (link == QLatin1String("manual")) RunCommand(kCmdHelp);
 }
 
 bool CMainFrame::ConfirmExit() {

@@ -1,9 +1,11 @@
 // The main window's tasks: the tree, one runner per task, the displayed task, and what the
 // runners report.
 #include <QAction>
+#include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 
 #include "doc/config.h"
@@ -12,6 +14,8 @@
 #include "ui/main_frame.h"
 #include "ui/result_model.h"
 #include "ui/result_view.h"
+#include "ui/run_log.h"
+#include "ui/run_log_dialog.h"
 #include "ui/runner_bridge.h"
 #include "ui/task_tree.h"
 #include "ui/ui_text.h"
@@ -39,6 +43,7 @@ void CMainFrame::LoadTasks() {
   } else {
     SetDisplayed(nullptr);
   }
+  RefreshEmptyHint();
 }
 
 QTreeWidgetItem* CMainFrame::AddTaskItem(CXmlNode* task) {
@@ -57,7 +62,9 @@ CTaskRunner* CMainFrame::CreateRunner(CXmlNode* task) {
     outputs = services_.task_outputs();
     env.outputs.push_back(outputs.get());
   }
-  auto runner = std::make_unique<CTaskRunner>(task, bridge_, std::move(env));
+  std::unique_ptr<CRunLog>& log = logs_[task];
+  log = std::make_unique<CRunLog>(bridge_);
+  auto runner = std::make_unique<CTaskRunner>(task, log.get(), std::move(env));
   CTaskRunner* raw = runner.get();
   runners_[task] = std::move(runner);
   return raw;
@@ -77,7 +84,49 @@ void CMainFrame::DestroyRunner(CXmlNode* task) {
   runners_.erase(it);
   outputs_.erase(task);
   task_stores_.erase(task);
+  logs_.erase(task);
   bridge_->Forget(raw);
+  if (run_log_dialog_ && run_log_dialog_->Task() == task) run_log_dialog_->Show(nullptr, {}, {}, 0);
+}
+
+const CRunLog* CMainFrame::RunLogOf(const CXmlNode* task) const {
+  auto it = logs_.find(task);
+  return it == logs_.end() ? nullptr : it->second.get();
+}
+
+CRunLogDialog* CMainFrame::RunLogDialog() const {
+  return run_log_dialog_;
+}
+
+// "Last run 14:02:11: 12 pages loaded, 1 failed, 40 records", or the figures so far while the
+// task runs; empty when it has not run since the program started.
+QString CMainFrame::RunSummaryText(const CXmlNode* task) const {
+  const CRunLog* log = RunLogOf(task);
+  const CTaskRunner* runner = RunnerOf(task);
+  if (!log || !runner) return {};
+  RunSummary last = log->LastRun(*runner);
+  if (!last.ran) return {};
+  if (last.running) return RunCountsText(*config_, L"MAINFRAME_THISRUN", last.counts);
+  const RunCounts& c = last.counts;
+  return QStr(FormatText(WStr(LangText(*config_, L"MAINFRAME_LASTRUN")),
+                         {WStr(LogTime(last.ended, false)), std::to_wstring(c.pages_loaded),
+                          std::to_wstring(c.pages_failed), std::to_wstring(c.records)}));
+}
+
+void CMainFrame::UpdateTaskItem(const CXmlNode* task) {
+  QTreeWidgetItem* item = tree_->ItemOf(task);
+  if (!item) return;
+  item->setText(0, TaskItemText(const_cast<CXmlNode*>(task)));
+  item->setToolTip(0, RunSummaryText(task));
+  // A task whose last run lost pages keeps a warning sign until a run goes without.
+  const CRunLog* log = RunLogOf(task);
+  const CTaskRunner* runner = RunnerOf(task);
+  bool failed = log && runner && log->LastRun(*runner).counts.pages_failed > 0;
+  if (failed != item->data(0, Qt::UserRole + 1).toBool()) {
+    item->setData(0, Qt::UserRole + 1, failed);
+    item->setIcon(0, failed ? style()->standardIcon(QStyle::SP_MessageBoxWarning)
+                            : ImageIcon(QStringLiteral("33101"), {16, 16}));
+  }
 }
 
 CTaskRunner* CMainFrame::RunnerOf(const CXmlNode* task) const {
@@ -148,11 +197,10 @@ void CMainFrame::OnNotice(CTaskRunner* runner, int notice) {
         list_timer_.stop();
         model_->SyncRows();
       }
-      if (QTreeWidgetItem* item = tree_->ItemOf(task)) {
-        item->setText(0, TaskItemText(const_cast<CXmlNode*>(task)));
-      }
+      UpdateTaskItem(task);
       RefreshCaption();
       UpdateCommands();
+      if (run_log_dialog_ && run_log_dialog_->Task() == task) run_log_timer_.start();
       break;
     case kNoticeRecord:
       // Rows and count follow within kListDelayMs: one repaint for a burst of records.
@@ -165,7 +213,11 @@ void CMainFrame::OnNotice(CTaskRunner* runner, int notice) {
       WriteBackTaskValues(runner);
       break;
     case kNoticePageFailed:
+      // Briefly in the status line; for good in the run log, the last-run pane and the item.
       if (displayed) statusBar()->showMessage(QStr(runner->PageFailure()), 10000);
+      UpdateTaskItem(task);
+      if (displayed) RefreshCaption();
+      if (run_log_dialog_ && run_log_dialog_->Task() == task) run_log_timer_.start();
       break;
     default:
       break;
@@ -182,7 +234,10 @@ void CMainFrame::WriteBackTaskValues(CTaskRunner* runner) {
   }
   runner->WriteBackTaskValues();
   runner->ReleaseRunLock();
-  SaveConfig();
+  // Nobody asked for this save: a failure is told in the status line, not in a message box.
+  if (!SaveConfiguration(*config_)) {
+    statusBar()->showMessage(LangText(*config_, L"MSGBOX_MAINFRM_SAVECONFIGFAILED"), 10000);
+  }
 }
 
 bool CMainFrame::KnownRunner(const CTaskRunner* runner) const {
@@ -228,6 +283,20 @@ void CMainFrame::RefreshCaption() {
   }
   right_caption_->setText(caption);
   count_label_->setText(QStringLiteral("%1").arg(count, 10));
+  QString last_run = displayed_task_ ? RunSummaryText(displayed_task_) : QString();
+  last_run_label_->setText(last_run);
+  bool failed = false;
+  if (const CRunLog* log = displayed_task_ ? RunLogOf(displayed_task_) : nullptr) {
+    failed = displayed_runner_ && log->LastRun(*displayed_runner_).counts.pages_failed > 0;
+  }
+  // Failed pages in a colour that stands out.
+  QPalette palette = statusBar()->palette();
+  if (failed) palette.setColor(QPalette::WindowText, QColor(176, 0, 32));
+  last_run_label_->setPalette(palette);
+}
+
+QString CMainFrame::LastRunText() const {
+  return last_run_label_->text();
 }
 
 // The enabling rules: "selected" is a selected tree item; the state rules look at the
@@ -252,6 +321,8 @@ void CMainFrame::UpdateCommands() {
     enable(id, editor && stopped);
   }
   enable(kCmdLogin, static_cast<bool>(services_.login));
+  enable(kCmdRunLog, selected);
+  enable(kCmdHomePage, !HomePage(*config_).isEmpty());
   actions_[kCmdTaskPane]->setChecked(left_pane_->isVisibleTo(this));
   actions_[kCmdStatusBar]->setChecked(statusBar()->isVisibleTo(this));
 }

@@ -5,6 +5,7 @@
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QUrl>
 
@@ -19,6 +20,40 @@ CTaskTree::CTaskTree(QWidget* parent) : QTreeWidget(parent) {
   setAcceptDrops(true);
   setDragDropMode(QAbstractItemView::DropOnly);
   setStyleSheet(QStringLiteral("QTreeView::item { height: 18px; }"));
+  // A child of the viewport: files dropped on it still reach the tree.
+  hint_ = new QLabel(viewport());
+  hint_->setObjectName(QStringLiteral("emptyListHint"));
+  hint_->setWordWrap(true);
+  hint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  hint_->setTextFormat(Qt::RichText);
+  hint_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+  hint_->hide();
+  connect(hint_, &QLabel::linkActivated, this, &CTaskTree::HintLink);
+  auto place = [this] { PlaceHint(); };
+  connect(model(), &QAbstractItemModel::rowsInserted, this, place);
+  connect(model(), &QAbstractItemModel::rowsRemoved, this, place);
+  connect(model(), &QAbstractItemModel::modelReset, this, place);
+}
+
+CTaskTree::~CTaskTree() {
+  // The items go with the tree's children, after the hint: nothing is to be placed then.
+  disconnect(model(), nullptr, this, nullptr);
+}
+
+void CTaskTree::SetEmptyHint(const QString& rich_text) {
+  if (hint_->text() != rich_text) hint_->setText(rich_text);
+  PlaceHint();
+}
+
+void CTaskTree::PlaceHint() {
+  bool empty = topLevelItemCount() == 0 && !hint_->text().isEmpty();
+  if (empty) hint_->setGeometry(viewport()->rect().adjusted(10, 8, -10, -8));
+  hint_->setVisible(empty);
+}
+
+void CTaskTree::resizeEvent(QResizeEvent* event) {
+  QTreeWidget::resizeEvent(event);
+  PlaceHint();
 }
 
 QTreeWidgetItem* CTaskTree::AddTask(CXmlNode* task, const QString& text, const QIcon& icon) {

@@ -1,10 +1,13 @@
 #include "ui/ui_text.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QStringList>
 #include <QTranslator>
+#include <QUrl>
 
+#include "doc/app_paths.h"
 #include "doc/config.h"
 
 namespace gm::ui {
@@ -27,6 +30,24 @@ QString PromptText(const CXmlDocument& config, int id) {
 QString TipText(const CXmlDocument& config, int id) {
   std::optional<std::wstring> text = CommandTip(config, id);
   return text ? QStr(*text) : QString();
+}
+
+QString HomePage(const CXmlDocument& config) {
+  QString address = LangText(config, L"APP_URL_HOME").trimmed();
+  QString host = QUrl::fromUserInput(address).host().toLower();
+  static const QStringList kReserved = {
+      QStringLiteral("example.com"), QStringLiteral("example.net"), QStringLiteral("example.org")};
+  for (const QString& reserved : kReserved) {
+    if (host == reserved || host.endsWith(QLatin1Char('.') + reserved)) return {};
+  }
+  if (host.endsWith(QStringLiteral(".example")) || host.endsWith(QStringLiteral(".invalid"))) {
+    return {};
+  }
+  return address;
+}
+
+QString ManualPath() {
+  return QDir(QStr(ResourceFolder())).filePath(QStringLiteral("manual/index.html"));
 }
 
 QString QtFileFilter(const QString& filter_text) {

@@ -25,6 +25,11 @@ QString MenuText(const CXmlDocument& config, int id);
 // Status bar prompt and tool tip of a command; empty when missing.
 QString PromptText(const CXmlDocument& config, int id);
 QString TipText(const CXmlDocument& config, int id);
+// The home page (APP_URL_HOME); empty when there is none or it is a placeholder (an address
+// under a domain reserved for examples, which never names a real site).
+QString HomePage(const CXmlDocument& config);
+// The manual's first page beside the program (it may be missing).
+QString ManualPath();
 // A file dialog filter text ("Name (*.x)|*.x|All (*.*)|*.*||") as a Qt name filter list
 // ("Name (*.x);;All (*.*)").
 QString QtFileFilter(const QString& filter_text);

@@ -1,10 +1,11 @@
 #include "ui/user_prompts.h"
 
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
-#include <QProcess>
+#include <QUrl>
 
 namespace gm::ui {
 namespace {
@@ -49,9 +50,8 @@ UserPrompts DefaultPrompts() {
   p.message = RealMessage;
   p.open_files = [](const FileRequest& r) { return RealFileDialog(r, false); };
   p.save_file = [](const FileRequest& r) { return RealFileDialog(r, true); };
-  p.open_external = [](const QString& address) {
-    return QProcess::startDetached(QStringLiteral("xdg-open"), {address});
-  };
+  // False when the desktop has nothing that opens the address (no xdg-open, no browser).
+  p.open_external = [](const QString& address) { return QDesktopServices::openUrl(QUrl(address)); };
   return p;
 }
 

@@ -4,6 +4,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+
 #include "doc/app_paths.h"
 #include "doc/file_util.h"
 #include "doc/gost.h"
@@ -291,6 +294,52 @@ TEST_F(ConfigLocations, UnreadableUserFileIsKeptAsideAndMissingFilesGiveNothing)
   std::string kept;
   ASSERT_TRUE(ReadFileBytes(user_ + L".unreadable", &kept));
   EXPECT_EQ(kept, "short");
+  // A second broken file does not replace the first one kept.
+  ASSERT_TRUE(WriteFileAtomically(user_, "broken again"));
+  EXPECT_EQ(UnreadableAsidePath(user_), user_ + L".unreadable-2");
+  ASSERT_EQ(LoadConfigurationFrom(user_, default_, &config), ConfigOrigin::kDefaultCopied);
+  ASSERT_TRUE(ReadFileBytes(user_ + L".unreadable", &kept));
+  EXPECT_EQ(kept, "short");
+  ASSERT_TRUE(ReadFileBytes(user_ + L".unreadable-2", &kept));
+  EXPECT_EQ(kept, "broken again");
+}
+
+TEST_F(ConfigLocations, CheckTellsWhyAFileCannotBeUsed) {
+  MakeFolders(FromUtf8(root_) + L"/data/GMK");
+  EXPECT_EQ(CheckConfigFile(user_).kind, ConfigFileCheck::kMissing);
+  EXPECT_FALSE(CheckConfigFile(user_).Unusable());
+  Write(user_,
+        L"<language curlng=\"en\"><en><text><APP_TITLE>T</APP_TITLE></text></en></language>");
+  EXPECT_EQ(CheckConfigFile(user_).kind, ConfigFileCheck::kUsable);
+  Write(user_, L"<autoupdate></autoupdate>");  // the program could not start with it
+  EXPECT_EQ(CheckConfigFile(user_).kind, ConfigFileCheck::kNoTitle);
+  EXPECT_TRUE(CheckConfigFile(user_).Unusable());
+  ASSERT_TRUE(WriteFileAtomically(user_, std::string(300, 'x')));
+  EXPECT_EQ(CheckConfigFile(user_).kind, ConfigFileCheck::kNotADocument);
+  std::remove(ToUtf8(user_).c_str());
+  ASSERT_TRUE(MakeFolders(user_));  // a folder where the file should be
+  ConfigFileCheck check = CheckConfigFile(user_);
+  EXPECT_EQ(check.kind, ConfigFileCheck::kCannotRead);
+  EXPECT_EQ(check.error, EISDIR);
+  EXPECT_TRUE(check.Unusable());
+}
+
+TEST(ConfigTexts, NewerTextsAreAddedAndOwnTextsKept) {
+  CXmlDocument mine, defaults;
+  mine.Parse(
+      L"<language curlng=\"en\"><en name=\"English\"><text><A>mine</A></text>"
+      L"<string><33001>p\\nt</33001></string></en></language>");
+  defaults.Parse(
+      L"<language curlng=\"zh\"><zh name=\"zh\"><text><A>z</A><B>zb</B></text></zh>"
+      L"<en name=\"English\"><text><A>default</A><B>new</B></text>"
+      L"<string><33001>x</33001><33107>run\\nlog</33107></string></en></language>");
+  EXPECT_EQ(AddMissingTexts(&mine, defaults), 2);
+  EXPECT_EQ(GetLangText(mine, L"A"), L"mine");
+  EXPECT_EQ(GetLangText(mine, L"B"), L"new");
+  EXPECT_EQ(CommandTip(mine, 33107), L"log");
+  EXPECT_EQ(CommandTip(mine, 33001), L"t");
+  EXPECT_EQ(mine.Find(L"language@zh"), nullptr);  // languages are not added
+  EXPECT_EQ(AddMissingTexts(&mine, defaults), 0);
 }
 
 }  // namespace

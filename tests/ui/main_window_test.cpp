@@ -7,25 +7,38 @@
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QRegularExpression>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeWidget>
 #include <QUrl>
+#include <cerrno>
+#include <cstring>
 #include <set>
 
 #include "doc/config.h"
+#include "doc/gost.h"
+#include "doc/task_file.h"
 #include "doc/text_codec.h"
+#include "frame_fixture.h"
 #include "task/task_settings.h"
+#include "ui/result_exports.h"
 #include "ui/result_model.h"
 #include "ui/result_view.h"
+#include "ui/run_log.h"
+#include "ui/run_log_dialog.h"
 #include "ui/task_tree.h"
 #include "ui/ui_text.h"
 #include "ui_support.h"
@@ -42,57 +55,7 @@ QString Continuable(const char* name) {
   return QString::fromUtf8(name) + QStringLiteral(" (已中断，可继续)");
 }
 
-class MainWindowTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/gm-ui-frame-XXXXXX";
-    folder_ = mkdtemp(pattern);
-    config = TestConfig(FromUtf8(folder_ + "/gmk.cfg"), L"zh");
-  }
-  void TearDown() override {
-    frame.reset();
-    std::string cmd = "rm -rf '" + folder_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-  }
-
-  void Open(ui::FrameServices services = {}) {
-    frame = CMainFrame::Create(config.get(), std::move(services));
-    ASSERT_NE(frame, nullptr);
-    frame->resize(1100, 700);
-    frame->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-  }
-  QString Text(const wchar_t* key) { return TextIn(*config, CurrentLanguage(*config), key); }
-  QTreeWidgetItem* Item(int i) { return frame->Tree()->topLevelItem(i); }
-  // Clicks a tree item as the user does (plain click: it alone is selected).
-  void Click(int i, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-    ui::CTaskTree* tree = frame->Tree();
-    QRect r = tree->visualItemRect(Item(i));
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, mods, r.center());
-  }
-  void Trigger(int id) {
-    QAction* a = frame->Action(id);
-    ASSERT_TRUE(a->isEnabled()) << id;
-    a->trigger();
-  }
-  CTaskRunner* Runner(int i) { return frame->RunnerOf(ui::CTaskTree::TaskOf(Item(i))); }
-  int Rows() { return frame->ResultModel()->rowCount(); }
-  QString Cell(int row, int col) { return frame->ResultModel()->index(row, col).data().toString(); }
-  bool WaitState(int i, TaskState s, int ms = 10000) {
-    return WaitUntil([&] { return Runner(i)->State() == s; }, ms) &&
-           WaitUntil([&] { return frame->Action(ui::kCmdStart) != nullptr; }, 50);
-  }
-  // Lets queued notices arrive.
-  void Settle() { QTest::qWait(150); }
-
-  CSite site;
-  CPromptRecorder prompts;
-  std::unique_ptr<CXmlDocument> config;
-  std::unique_ptr<CMainFrame> frame;
-
- private:
-  std::string folder_;
-};
+using MainWindowTest = FrameTest;
 
 TEST_F(MainWindowTest, FrameIsBuiltFromTheConfiguration) {
   AddTask(config.get(), ListTask("A", 1), &site);
@@ -442,6 +405,9 @@ TEST_F(MainWindowTest, ASecondClickEditsACellAndADoubleClickShowsIt) {
   ASSERT_TRUE(WaitUntil([&] { return view->Editing(); }, 3000));
   QLineEdit* editor = view->findChild<QLineEdit*>();
   ASSERT_NE(editor, nullptr);
+  // The Delete key edits the text; it does not delete the task.
+  QTest::keyClick(editor, Qt::Key_Delete);
+  EXPECT_EQ(prompts.messages.size(), 1);
   editor->selectAll();
   QTest::keyClicks(editor, "edited");
   QTest::keyClick(editor, Qt::Key_Return);
@@ -491,8 +457,16 @@ TEST_F(MainWindowTest, ExportedTaskDroppedOnTheTreeIsImported) {
   QApplication::sendEvent(target, &drop2);
   EXPECT_EQ(frame->Tree()->topLevelItemCount(), 2);
   ASSERT_EQ(prompts.messages.size(), 1);
-  EXPECT_EQ(prompts.messages[0], Text(L"MSGBOX_MAINFRM_IMPORTFAILED"));
+  // The message names the file and why it failed.
+  QString headline = Text(L"MSGBOX_MAINFRM_IMPORTFAILED") + "\n\n" + file + ": ";
+  EXPECT_EQ(prompts.messages[0], headline + Text(L"MSGBOX_MAINFRM_NOTATASKFILE"));
   QFile::remove(file);
+  QDragEnterEvent enter3(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter3);
+  QDropEvent drop3(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop3);
+  ASSERT_EQ(prompts.messages.size(), 2);
+  EXPECT_EQ(prompts.messages[1], headline + QString::fromLocal8Bit(std::strerror(ENOENT)));
 }
 
 TEST_F(MainWindowTest, HidingShowingAndClosingWithoutATray) {
@@ -526,10 +500,16 @@ TEST_F(MainWindowTest, HidingShowingAndClosingWithoutATray) {
   EXPECT_EQ(frame->RunnerOf(ui::CTaskTree::TaskOf(Item(0))), nullptr);
 }
 
-TEST_F(MainWindowTest, HelpHomePageAndAboutOpenWithTheDesktop) {
+TEST_F(MainWindowTest, HelpAndAboutOpenTheManualAndSaySoWhenNothingCan) {
   Open();
+  QString manual = QUrl::fromLocalFile(ui::ManualPath()).toString();
+  ASSERT_TRUE(QFile::exists(ui::ManualPath()));
   Trigger(ui::kCmdHelp);
-  Trigger(ui::kCmdHomePage);
+  ASSERT_EQ(prompts.opened, QStringList{manual});
+  EXPECT_TRUE(prompts.messages.isEmpty());
+  // No home page in the configuration: the command is off, and the About box links to the
+  // manual instead of an address that leads nowhere.
+  EXPECT_FALSE(frame->Action(ui::kCmdHomePage)->isEnabled());
   bool about_seen = false;
   QTimer::singleShot(100, [&] {
     QWidget* about = QApplication::activeModalWidget();
@@ -538,17 +518,199 @@ TEST_F(MainWindowTest, HelpHomePageAndAboutOpenWithTheDesktop) {
     SaveScreenshot(about, QStringLiteral("about-zh"));
     QLabel* link = about->findChild<QLabel*>("homeLink");
     ASSERT_NE(link, nullptr);
-    emit link->linkActivated(Text(L"APP_URL_HOME"));  // as a click on the link does
+    EXPECT_TRUE(link->text().contains(manual.toHtmlEscaped())) << link->text().toStdString();
+    EXPECT_FALSE(link->text().contains("example")) << link->text().toStdString();
+    emit link->linkActivated(manual);  // as a click on the link does
     about->close();
   });
   Trigger(ui::kCmdAbout);
   EXPECT_TRUE(about_seen);
-  ASSERT_EQ(prompts.opened.size(), 3);
-  EXPECT_EQ(prompts.opened[2], Text(L"APP_URL_HOME"));
-  QUrl manual(prompts.opened[0]);
-  ASSERT_TRUE(manual.isLocalFile());
-  EXPECT_TRUE(QFile::exists(manual.toLocalFile())) << manual.toLocalFile().toStdString();
-  EXPECT_EQ(prompts.opened[1], Text(L"APP_URL_HOME"));
+  EXPECT_EQ(prompts.opened.size(), 2);
+
+  // Nothing on the desktop opens the manual: said so, naming the file.
+  prompts.open_result = false;
+  Trigger(ui::kCmdHelp);
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_EQ(prompts.messages[0], QStr(FormatText(ui::WStr(Text(L"MSGBOX_MAINFRM_OPENFAILED")),
+                                                 {ui::WStr(ui::ManualPath())})));
+}
+
+TEST_F(MainWindowTest, AFailedRunStaysInTheStatusBarTheTaskListAndTheRunLog) {
+  // Page 1 answers; pages 2 to 5 are missing (404) and fail one right after the other.
+  PutListPages(site, "A", 1, 2);
+  AddTask(config.get(), ListTask("A", 5), &site);
+  Open();
+  CXmlNode* task = ui::CTaskTree::TaskOf(Item(0));
+  EXPECT_EQ(frame->LastRunText(), "");
+  Trigger(ui::kCmdStart);
+  ASSERT_TRUE(
+      WaitUntil([&] { return Runner(0)->RunsCompleted() == 1 && Item(0)->text(0) == "A"; }));
+  Settle();
+  ui::RunSummary last = frame->RunLogOf(task)->LastRun(*Runner(0));
+  EXPECT_FALSE(last.running);
+  EXPECT_EQ(last.counts.pages_loaded, 1);
+  EXPECT_EQ(last.counts.pages_failed, 4);
+  EXPECT_EQ(last.counts.records, 2);
+  QString summary = QStr(FormatText(ui::WStr(Text(L"MAINFRAME_LASTRUN")),
+                                    {ui::WStr(ui::LogTime(last.ended, false)), L"1", L"4", L"2"}));
+  EXPECT_EQ(frame->LastRunText(), summary);
+  EXPECT_EQ(Item(0)->toolTip(0), summary);
+  QImage warning = frame->style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(16).toImage();
+  EXPECT_EQ(Item(0)->icon(0).pixmap(16).toImage(), warning);
+  SaveScreenshot(frame.get(), QStringLiteral("failed-run"));
+
+  // The run log: the run, each failed page with its reason, the run's figures.
+  Trigger(ui::kCmdRunLog);
+  ui::CRunLogDialog* log = frame->RunLogDialog();
+  ASSERT_NE(log, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(log));
+  EXPECT_EQ(log->windowTitle(),
+            QStr(FormatText(ui::WStr(Text(L"MAINFRAME_RUNLOG_TITLE")), {L"A"})));
+  QTreeWidget* list = log->List();
+  ASSERT_EQ(list->topLevelItemCount(), 6);
+  EXPECT_EQ(list->topLevelItem(0)->text(2), Text(L"MAINFRAME_RUNLOG_STARTED"));
+  for (int i = 1; i <= 4; ++i) {
+    QTreeWidgetItem* row = list->topLevelItem(i);
+    EXPECT_EQ(row->text(1), QString::fromStdString(site.Url("/A-" + std::to_string(i + 1))));
+    EXPECT_TRUE(row->text(2).contains("404")) << row->text(2).toStdString();
+    EXPECT_FALSE(row->text(0).isEmpty());
+  }
+  EXPECT_EQ(list->topLevelItem(5)->text(2),
+            QStr(FormatText(ui::WStr(Text(L"MAINFRAME_RUNLOG_ENDED")), {L"1", L"4", L"2"})));
+  QTest::qWait(100);
+  SaveScreenshot(log, QStringLiteral("run-log"));
+
+  // The pages come back: the next run is added to the open log, and the warning goes.
+  PutListPages(site, "A", 5, 2);
+  Trigger(ui::kCmdStart);
+  ASSERT_TRUE(
+      WaitUntil([&] { return Runner(0)->RunsCompleted() == 2 && Item(0)->text(0) == "A"; }));
+  ASSERT_TRUE(WaitUntil([&] { return list->topLevelItemCount() == 8; }, 5000));
+  EXPECT_EQ(list->topLevelItem(7)->text(2),
+            QStr(FormatText(ui::WStr(Text(L"MAINFRAME_RUNLOG_ENDED")), {L"5", L"0", L"10"})));
+  EXPECT_NE(Item(0)->icon(0).pixmap(16).toImage(), warning);
+  EXPECT_TRUE(frame->LastRunText().contains("5"));
+  log->close();
+}
+
+TEST_F(MainWindowTest, AnEmptyTaskListSaysWhatToDo) {
+  int editor_calls = 0;
+  for (bool editor : {false, true}) {
+    SCOPED_TRACE(editor ? "with the task editor" : "without the task editor");
+    ui::FrameServices services;
+    if (editor) {
+      services.editor = [&](QWidget*, CXmlNode*, int, bool) {
+        ++editor_calls;
+        return ui::EditorResult{};
+      };
+    }
+    Open(std::move(services));
+    QLabel* hint = frame->Tree()->EmptyHint();
+    ASSERT_TRUE(hint->isVisible());
+    EXPECT_TRUE(hint->text().contains(Text(L"MAINFRAME_EMPTYLIST").toHtmlEscaped()));
+    EXPECT_TRUE(hint->text().contains(Text(L"MAINFRAME_EMPTYLIST_IMPORT").toHtmlEscaped()));
+    EXPECT_TRUE(hint->text().contains(Text(L"MAINFRAME_EMPTYLIST_MANUAL").toHtmlEscaped()));
+    // Creating a task is offered only where the editor is; the rest works either way.
+    EXPECT_EQ(hint->text().contains("href=\"new\""), editor);
+    if (editor) {
+      emit hint->linkActivated("new");
+      EXPECT_EQ(editor_calls, 1);
+    } else {
+      SaveScreenshot(frame.get(), QStringLiteral("empty-task-list"));
+    }
+  }
+  emit frame->Tree()->EmptyHint()->linkActivated("manual");
+  ASSERT_EQ(prompts.opened.size(), 1);
+  EXPECT_EQ(prompts.opened[0], QUrl::fromLocalFile(ui::ManualPath()).toString());
+
+  // Importing a task file through the hint fills the list and the hint goes; deleting the
+  // task brings it back.
+  CXmlDocument holder;
+  holder.Parse(FromUtf8(ListTask("A", 1)));
+  QString file = QString::fromStdString(Folder() + "/a.tsk");
+  std::optional<GostKey> key = TaskFileKey(*config);
+  ASSERT_TRUE(key && ExportTaskFile(*holder.Find(L"task"), ui::WStr(file), *key));
+  prompts.open_answer = {file};
+  emit frame->Tree()->EmptyHint()->linkActivated("import");
+  ASSERT_EQ(frame->Tree()->topLevelItemCount(), 1);
+  EXPECT_FALSE(frame->Tree()->EmptyHint()->isVisible());
+  Trigger(ui::kCmdDeleteTasks);
+  ASSERT_EQ(frame->Tree()->topLevelItemCount(), 0);
+  EXPECT_TRUE(frame->Tree()->EmptyHint()->isVisible());
+}
+
+// The encoding list of the CSV dialog (the real file dialog) in English: no Chinese label, and
+// "ANSI" says which code page it is.
+TEST_F(MainWindowTest, TheCsvDialogSpeaksTheInterfaceLanguageAndNamesTheCodePage) {
+  config->FindTop(L"language")->SetAttribute(L"curlng", L"en");
+  PutListPages(site, "A", 1, 2);
+  AddTask(config.get(), ListTask("A", 1), &site);
+  ui::FrameServices services;
+  ui::AddResultOutputs(config.get(), &services);
+  Open(std::move(services));
+  Trigger(ui::kCmdStart);
+  ASSERT_TRUE(
+      WaitUntil([&] { return Runner(0)->RunsCompleted() == 1 && Item(0)->text(0) == "A"; }));
+  Settle();
+  ui::Prompts().save_file = ui::DefaultPrompts().save_file;  // the recorder puts it back
+  // The number of the code page in force ("936" unless the environment names another).
+  QString code_page = QString::fromStdString(AnsiCodePage()).section(QRegularExpression("\\D"), -1);
+  bool seen = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog || !dialog->isVisible()) return;
+    poll.stop();
+    seen = true;
+    bool label_found = false;
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+      for (QChar c : label->text()) {
+        EXPECT_FALSE(c.unicode() >= 0x2E80 && c.unicode() <= 0x9FFF) << label->text().toStdString();
+      }
+      label_found |= label->text() == Text(L"DLG_CSV_ENCODING");
+    }
+    EXPECT_TRUE(label_found);
+    bool list_found = false;
+    for (QComboBox* box : dialog->findChildren<QComboBox*>()) {
+      if (box->count() == 4 && box->itemText(0).startsWith("ANSI")) {
+        list_found = true;
+        EXPECT_EQ(box->itemText(0), "ANSI (code page " + code_page + ")");
+        EXPECT_EQ(box->itemText(3), "UTF-8");
+      }
+    }
+    EXPECT_TRUE(list_found);
+    SaveScreenshot(dialog, QStringLiteral("csv-dialog-en"));
+    dialog->reject();
+  });
+  poll.start(50);
+  Trigger(ui::kCmdSaveCsv);
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST(HomePage, PlaceholderAddressesCountAsNone) {
+  struct Case {
+    const wchar_t* text;
+    const char* home;
+  };
+  for (Case c : {Case{L"", ""}, Case{L"https://gleanmark.example.org/", ""},
+                 Case{L"http://example.com", ""}, Case{L"http://www.site.example/", ""},
+                 Case{L"https://gleanmark.net/", "https://gleanmark.net/"}}) {
+    auto config = TestConfig(L"", L"en");
+    config->Find(L"language@en@text@APP_URL_HOME")->SetText(c.text);
+    EXPECT_EQ(ui::HomePage(*config), QString::fromUtf8(c.home)) << ui::QStr(c.text).toStdString();
+  }
+}
+
+// Without any program that opens addresses (no xdg-open, no browser), the desktop hand-over
+// says it failed instead of pretending.
+TEST(DesktopOpen, FailsWhenNothingOnThePathCanOpen) {
+  QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QByteArray("/nonexistent"));
+  bool opened =
+      ui::DefaultPrompts().open_external(QUrl::fromLocalFile(ui::ManualPath()).toString());
+  qputenv("PATH", path);
+  EXPECT_FALSE(opened);
 }
 
 }  // namespace

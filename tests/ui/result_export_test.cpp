@@ -3,10 +3,13 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 
 #include "doc/config.h"
 #include "doc/text_codec.h"
@@ -134,11 +137,27 @@ TEST_F(ResultExportTest, SpreadsheetAndCsvInEveryEncodingReadBack) {
   EXPECT_EQ(be.read(2), QByteArray("\xFE\xFF"));
   EXPECT_TRUE(prompts.messages.isEmpty());
 
-  // A file that cannot be written is said so; cancelling writes nothing and says nothing.
-  prompts.save_answer = {folder_ + "/no such folder/x.xls"};
-  frame->Action(ui::kCmdSaveXls)->trigger();
-  ASSERT_EQ(prompts.messages.size(), 1);
-  EXPECT_EQ(prompts.messages[0], Text(L"MSGBOX_MAINFRM_SAVERESULTFAILED"));
+  // A file that cannot be written is said so, with the file and the system's reason;
+  // cancelling writes nothing and says nothing.
+  QFile plain(folder_ + "/plain");
+  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+  plain.close();
+  struct Failure {
+    int command;
+    QString path;
+    int error;
+  };
+  for (const Failure& f : {Failure{ui::kCmdSaveXls, folder_ + "/no such folder/x.xls", ENOENT},
+                           Failure{ui::kCmdSaveCsv, folder_ + "/plain/x.csv", ENOTDIR}}) {
+    SCOPED_TRACE(f.path.toStdString());
+    prompts.messages.clear();
+    prompts.save_answer = {f.path};
+    frame->Action(f.command)->trigger();
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(prompts.messages[0], QStringLiteral("%1\n\n%2: %3")
+                                       .arg(Text(L"MSGBOX_MAINFRM_SAVERESULTFAILED"), f.path,
+                                            QString::fromLocal8Bit(std::strerror(f.error))));
+  }
   prompts.save_answer.clear();
   frame->Action(ui::kCmdSaveCsv)->trigger();
   EXPECT_EQ(prompts.messages.size(), 1);

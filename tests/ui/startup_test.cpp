@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QMenuBar>
 #include <QProcess>
 #include <QTest>
@@ -16,6 +17,8 @@
 
 #include "doc/app_paths.h"
 #include "doc/config.h"
+#include "doc/file_util.h"
+#include "doc/gost.h"
 #include "doc/text_codec.h"
 #include "task/task_settings.h"
 #include "ui/autostart.h"
@@ -117,7 +120,9 @@ TEST(StartupTest, ASecondStartRaisesTheFirstWindowAndEnds) {
   RemoveUserData();
   QProcess second;
   int status = RunProgram([&](CMainFrame& frame) {
-    frame.hide();
+    // Maximised at start, then closed to the tray (as the tray's double click does).
+    ASSERT_TRUE(WaitUntil([&] { return frame.isMaximized(); }));
+    frame.ToggleVisible();
     ASSERT_FALSE(frame.isVisible());
     second.setProgram(QStringLiteral(GM_BUILD_DIR "/bin/gleanmark"));
     second.start();
@@ -126,12 +131,46 @@ TEST(StartupTest, ASecondStartRaisesTheFirstWindowAndEnds) {
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().toStdString();
     EXPECT_TRUE(WaitUntil([&] { return frame.isVisible(); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return frame.isMaximized() && !frame.isMinimized(); }, 5000));
   });
   EXPECT_EQ(status, 0);
   if (second.state() != QProcess::NotRunning) {
     second.kill();
     second.waitForFinished();
   }
+}
+
+TEST(StartupTest, AnUnreadableConfigurationIsReplacedOnlyWhenTheUserAgrees) {
+  RemoveUserData();
+  ASSERT_TRUE(MakeFolders(DataFolder()));
+  const std::string junk(200, 'x');
+  ASSERT_TRUE(WriteFileAtomically(UserConfigPath(), junk));
+  QString aside = UserConfig() + ".unreadable";
+  // Declined: the program ends and no file is touched.
+  {
+    CPromptRecorder prompts;
+    prompts.answer = QMessageBox::No;
+    EXPECT_EQ(ui::RunDesktop({}), 1);
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_TRUE(prompts.messages[0].contains(UserConfig()));  // the file ...
+    EXPECT_TRUE(prompts.messages[0].contains(aside))          // ... and where it will be kept
+        << prompts.messages[0].toStdString();
+    std::string still;
+    ASSERT_TRUE(ReadFileBytes(UserConfigPath(), &still));
+    EXPECT_EQ(still, junk);
+    EXPECT_FALSE(QFile::exists(aside));
+  }
+  // Accepted: the program starts from the defaults, the unreadable file kept beside.
+  int status = RunProgram([&](CMainFrame& frame) {
+    EXPECT_EQ(frame.Tree()->topLevelItemCount(), 0);
+    EXPECT_TRUE(frame.Tree()->EmptyHint()->isVisible());
+  });
+  EXPECT_EQ(status, 0);
+  std::string kept;
+  ASSERT_TRUE(ReadFileBytes(ui::WStr(aside), &kept));
+  EXPECT_EQ(kept, junk);
+  CXmlDocument fresh;
+  EXPECT_TRUE(fresh.Load(UserConfigPath(), ConfigurationKey()));
 }
 
 // Finds the open options dialog and lets `act` fill it in.

@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <QWidget>
+#include <cstdio>
+#include <cstring>
 
 #include "doc/config.h"
 #include "doc/gost.h"
@@ -83,7 +85,11 @@ CPromptRecorder::CPromptRecorder() : saved_(ui::Prompts()) {
     if (r.buttons & QMessageBox::Yes) return answer;
     return QMessageBox::Ok;
   };
-  p.open_files = [](const ui::FileRequest&) { return ui::FileAnswer{}; };
+  p.open_files = [this](const ui::FileRequest&) {
+    ui::FileAnswer a;
+    a.files = open_answer;
+    return a;
+  };
   p.save_file = [this](const ui::FileRequest&) {
     ui::FileAnswer a;
     a.files = save_answer;
@@ -92,12 +98,22 @@ CPromptRecorder::CPromptRecorder() : saved_(ui::Prompts()) {
   };
   p.open_external = [this](const QString& address) {
     opened << address;
-    return true;
+    return open_result;
   };
 }
 
 CPromptRecorder::~CPromptRecorder() {
   ui::Prompts() = saved_;
+}
+
+bool WindowManagerRunning() {
+  // The root window names the manager's check window (_NET_SUPPORTING_WM_CHECK).
+  FILE* out = popen("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null", "r");
+  if (!out) return false;
+  char line[256] = {};
+  bool running = std::fgets(line, sizeof line, out) && std::strstr(line, "window id");
+  pclose(out);
+  return running;
 }
 
 QString SaveScreenshot(QWidget* widget, const QString& name) {

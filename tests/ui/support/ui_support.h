@@ -42,12 +42,17 @@ class CPromptRecorder {
   QStringList messages;
   QMessageBox::StandardButton answer = QMessageBox::Yes;  // for questions
   QStringList save_answer;  // the file a save chooser returns (empty: cancel)
+  QStringList open_answer;  // the files an open chooser returns (empty: cancel)
   int choice = 0;           // the encoding chosen
   QStringList opened;       // addresses handed to the desktop
+  bool open_result = true;  // whether the desktop could open them
 
  private:
   gm::ui::UserPrompts saved_;
 };
+
+// True when a window manager manages the test display (the test main starts openbox).
+bool WindowManagerRunning();
 
 // Saves a screenshot of a widget to the build folder's ui-screenshots; returns its path.
 QString SaveScreenshot(QWidget* widget, const QString& name);

@@ -1,5 +1,6 @@
-// Test main for the window tests: a private X server (Xvfb) per test process, private data and
-// configuration folders, one QApplication, then GoogleTest.
+// Test main for the window tests: a private X server (Xvfb) per test process with a window
+// manager (openbox) on it, private data and configuration folders, one QApplication, then
+// GoogleTest.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,10 +16,12 @@
 #ifdef GM_TEST_BROWSER
 #include "browser/browser_service.h"
 #endif
+#include "ui_support.h"
 
 namespace {
 
 pid_t g_xvfb = 0;
+pid_t g_wm = 0;
 
 // Starts Xvfb on a free display and points DISPLAY at it; false when it cannot be started.
 bool StartXvfb() {
@@ -52,7 +56,37 @@ bool StartXvfb() {
   return true;
 }
 
+// Starts openbox on DISPLAY and waits until it manages the screen, so that the application
+// finds it when it starts (maximised states, minimising and restoring need one). Without
+// openbox the tests that need a window manager say so.
+void StartWindowManager() {
+  pid_t pid = fork();
+  if (pid < 0) return;
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+    }
+    execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  g_wm = pid;
+  for (int i = 0; i < 400; ++i) {
+    if (gm::test::WindowManagerRunning()) return;
+    if (waitpid(pid, nullptr, WNOHANG) == pid) {  // not installed, or it gave up
+      g_wm = 0;
+      return;
+    }
+    usleep(25000);
+  }
+}
+
 void StopXvfb() {
+  if (g_wm > 0) {
+    kill(g_wm, SIGTERM);
+    waitpid(g_wm, nullptr, 0);
+  }
   if (g_xvfb > 0) {
     kill(g_xvfb, SIGTERM);
     waitpid(g_xvfb, nullptr, 0);
@@ -74,6 +108,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no X server: Xvfb could not be started and DISPLAY is not set\n");
     return 1;
   }
+  if (g_xvfb > 0) StartWindowManager();
   setenv("QT_QPA_PLATFORM", "xcb", 1);
   // Nothing of the user's: own data folder, autostart folder and runtime folder.
   // A test that runs this program as a child hands it its own data folder.
