@@ -94,8 +94,8 @@ void CommitRecord(CTaskRunner& runner) {
   const CRecord* stored = runner.MutableRecords().Store(std::move(record), runner.ignoreNewRecord,
                                                         store ? &dropped : nullptr);
   if (stored) {
-    // Written through before the outputs see it: a record an output holds is always one the
-    // journal knows.
+    // Written through (queued to the store's writer) before the outputs see it. The store may lag
+    // the outputs by a few milliseconds; a continued run's outputs count what they hold.
     int64_t id = 0;
     if (store && store->CommitEncoded(stored->storeId, std::move(fields), key, dropped, &id) && id) {
       std::lock_guard<std::mutex> hold(runner.RecordsLock());
