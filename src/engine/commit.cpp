@@ -1,8 +1,11 @@
 // CommitRecord: one record from the current elements, through filters and the duplicate rule
 // into the record list and the outputs.
-#include "engine/crawl_driver.h"
-#include "doc/file_util.h"
+#include <cstdio>
+#include <functional>
+#include <string_view>
+
 #include "doc/text_codec.h"
+#include "engine/crawl_driver.h"
 #include "engine/extraction.h"
 #include "engine/record_store.h"
 #include "engine/task_runner.h"
@@ -34,20 +37,21 @@ bool PassesFilters(const CTaskRunner& runner, const CRecord& record) {
   return true;
 }
 
-// The record's run key: the address in work, the record's key columns (all its values when the
-// task has none) and how often the same values came before on that address.
-std::string RunKey(CTaskRunner& runner, const CRecord& record) {
-  std::string values;
-  auto add = [&](int i) {
-    values += ToUtf8(record.Field(i).text);
-    values += '\x1f';
-  };
-  if (runner.keyColumns.empty()) {
-    for (size_t i = 0; i < record.fields.size(); ++i) add(static_cast<int>(i));
-  } else {
-    for (int k : runner.keyColumns) add(k);
+// The record's run key: the address in work, a hash of the record's key columns (of all its
+// values, `fields` as stored, when the task has none) and how often the same values came before
+// on that address. Two different records of one address share a key only by a 64-bit collision.
+std::string RunKey(CTaskRunner& runner, const CRecord& record, const std::string& fields) {
+  std::string keys;
+  if (!runner.keyColumns.empty()) {
+    for (int k : runner.keyColumns) {
+      keys += ToUtf8(record.Field(k).text);
+      keys += '\x1f';
+    }
   }
-  std::string key = std::to_string(runner.journal.index) + ":" + Md5Hex(values);
+  size_t hash = std::hash<std::string_view>()(runner.keyColumns.empty() ? fields : keys);
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016zx", hash);
+  std::string key = std::to_string(runner.journal.index) + ":" + hex;
   return key + ":" + std::to_string(runner.journal.keyCounts[key]++);
 }
 
@@ -70,9 +74,10 @@ void CommitRecord(CTaskRunner& runner) {
   if (!PassesFilters(runner, *record)) return;
 
   CTaskStore* store = runner.journal.store;
-  std::string key;
+  std::string key, fields;
   if (store) {
-    key = RunKey(runner, *record);
+    fields = CTaskStore::EncodeFields(*record);
+    key = RunKey(runner, *record, fields);
     // A continued run working the address it was interrupted on: a record committed then is in
     // the list and the store already; the outputs learn of it again and decide themselves
     // (see OutputRun::continuing).
@@ -89,10 +94,10 @@ void CommitRecord(CTaskRunner& runner) {
   const CRecord* stored = runner.MutableRecords().Store(std::move(record), runner.ignoreNewRecord,
                                                         store ? &dropped : nullptr);
   if (stored) {
-    // Written through before the outputs see it: a record an output holds is always one the
-    // journal knows.
+    // Written through (queued to the store's writer) before the outputs see it. The store may lag
+    // the outputs by a few milliseconds; a continued run's outputs count what they hold.
     int64_t id = 0;
-    if (store && store->Commit(*stored, key, dropped, &id) && id) {
+    if (store && store->CommitEncoded(stored->storeId, std::move(fields), key, dropped, &id) && id) {
       std::lock_guard<std::mutex> hold(runner.RecordsLock());
       const_cast<CRecord*>(stored)->storeId = id;
     }

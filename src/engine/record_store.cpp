@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cwchar>
 #include <random>
@@ -88,12 +89,14 @@ void CRecordStore::Post(Write write) {
     --waiters_;
   }
   queue_.push_back(std::move(write));
-  if (writer_waits_) writer_cv_.notify_one();
+  // The first write starts the writer's gathering; a full batch ends it.
+  if (writer_waits_ && (queue_.size() == 1 || queue_.size() >= kWakeRows)) writer_cv_.notify_one();
 }
 
 void CRecordStore::Drain() {
   std::unique_lock<std::mutex> lock(queue_mu_);
   ++waiters_;
+  writer_cv_.notify_one();  // no gathering while someone waits
   queue_cv_.wait(lock, [this] { return queue_.empty() && busy_ == 0; });
   --waiters_;
 }
@@ -104,6 +107,10 @@ void CRecordStore::Serve() {
   for (;;) {
     writer_waits_ = true;
     writer_cv_.wait(lock, [this] { return !queue_.empty() || stop_; });
+    // Writes that come within a few milliseconds of each other share one transaction.
+    writer_cv_.wait_for(lock, std::chrono::milliseconds(kGatherMs), [this] {
+      return queue_.size() >= kWakeRows || stop_ || waiters_ > 0;
+    });
     writer_waits_ = false;
     if (queue_.empty()) return;
     while (!queue_.empty() && batch.size() < kBatch) {
@@ -306,8 +313,13 @@ std::vector<std::unique_ptr<CRecord>> CTaskStore::LoadRecords() {
 
 bool CTaskStore::Commit(const CRecord& record, const std::string& run_key,
                         const std::vector<int64_t>& dropped, int64_t* new_id) {
+  return CommitEncoded(record.storeId, EncodeFields(record), run_key, dropped, new_id);
+}
+
+bool CTaskStore::CommitEncoded(int64_t store_id, std::string fields, const std::string& run_key,
+                               const std::vector<int64_t>& dropped, int64_t* new_id) {
   if (!store_->Ok()) return false;
-  int64_t id = record.storeId;
+  int64_t id = store_id;
   if (!id) {
     if (next_id_ == 0) {
       store_->Drain();
@@ -320,7 +332,7 @@ bool CTaskStore::Commit(const CRecord& record, const std::string& run_key,
     id = next_id_++;
     if (new_id) *new_id = id;
   }
-  store_->Post([this, id, dropped, key = run_key, fields = EncodeFields(record)] {
+  store_->Post([this, id, dropped, key = run_key, fields = std::move(fields)] {
     CRecordStore& s = *store_;
     for (int64_t gone : dropped) {
       StatementUse del(s.Statement("delete from records where task=? and id=?"));

@@ -14,9 +14,11 @@
 // and the program goes on with its in-memory lists. The file is never replaced or emptied.
 //
 // Writes are queued to a writer thread of the store and run there in the order they were made,
-// so that a run never waits for a commit: each is committed as soon as the writer gets to it, and
-// writes that waited for the writer together are committed in one transaction (a crash keeps
-// all of them or none). Reads (and Drain) wait until the writes made before them are done. A journal's Finish is queued behind the
+// so that a run never waits for a commit. The writer commits what has gathered within about
+// kGatherMs (at once when kWakeRows are waiting or someone drains) in one transaction: a crash
+// keeps all of them or none, and loses at most the last few milliseconds, which a continued run
+// commits again (see run_journal.h). Reads (and Drain) wait until the writes made before them
+// are done. A journal's Finish is queued behind the
 // records of its address, so an address is never on record as finished before its records are.
 //
 // Threads: any thread; mu_ guards the connection and the error state, queue_mu_ the queue. A
@@ -101,7 +103,9 @@ class CRecordStore {
   std::wstring error_;
   std::function<void(const std::wstring&)> on_failure_;
 
-  static constexpr size_t kBatch = 256;  // writes committed together at most
+  static constexpr size_t kBatch = 256;    // writes committed together at most
+  static constexpr size_t kWakeRows = 64;  // the writer starts at once with this many waiting
+  static constexpr int kGatherMs = 10;     // else it gathers writes this long
   std::mutex queue_mu_;
   std::condition_variable writer_cv_;  // the writer: work or stop
   std::condition_variable queue_cv_;   // Post and Drain: the writer made progress
@@ -133,6 +137,9 @@ class CTaskStore : public CRunJournal {
   // store is switched off.
   bool Commit(const CRecord& record, const std::string& run_key,
               const std::vector<int64_t>& dropped, int64_t* new_id);
+  // The same with the record's fields already encoded (EncodeFields) and its store id.
+  bool CommitEncoded(int64_t store_id, std::string fields, const std::string& run_key,
+                     const std::vector<int64_t>& dropped, int64_t* new_id);
   // Deletes rows (records the list dropped outside a commit).
   void Delete(const std::vector<int64_t>& ids);
   // Deletes every record of the task (clear results); the journal stays.

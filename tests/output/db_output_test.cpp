@@ -81,6 +81,14 @@ TEST(DbOutputTest, ReplaceModeUpdatesInsteadOfAddingRows) {
   }
 }
 
+TEST(DbOutputTest, AContinuedRunWritesNoRowTwice) {
+  for (const Kind& k : kKinds) {
+    SCOPED_TRACE(k.label);
+    TempDir dir;
+    test::CheckContinuedRun(TargetFor(dir, k));
+  }
+}
+
 TEST(DbOutputTest, FailedStatementsAreReportedAndCounted) {
   for (const Kind& k : kKinds) {
     SCOPED_TRACE(k.label);

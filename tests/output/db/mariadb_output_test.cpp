@@ -58,6 +58,10 @@ TEST_F(MariaDbOutputTest, ReplaceModeUpdatesInsteadOfAddingRows) {
   test::CheckReplaceMode(Target(*server_));
 }
 
+TEST_F(MariaDbOutputTest, AContinuedRunWritesNoRowTwice) {
+  test::CheckContinuedRun(Target(*server_));
+}
+
 TEST_F(MariaDbOutputTest, FailedStatementsAreReportedAndCounted) {
   test::CheckFailuresReported(Target(*server_));
 }

@@ -138,4 +138,38 @@ void CheckFailuresReported(const DbTarget& t) {
   }
 }
 
+void CheckContinuedRun(const DbTarget& t) {
+  t.exec("drop table if exists news");
+  t.exec("create table news(id integer, title varchar(200), url varchar(200), pic blob)");
+  DbOutputSettings s = NewsSettings(t.settings);
+  s.datamap[1].second = L"<$title$>";
+  const CRecord r1 = NewsRecord(L"1", L"a", L"u1", ""), r2 = NewsRecord(L"2", L"b", L"u2", ""),
+                r3 = NewsRecord(L"3", L"c", L"u3", ""), r4 = NewsRecord(L"4", L"d", L"u4", "");
+  std::string checkpoint;
+  {
+    // The interrupted run: an address finished after r1, then r2 and r3 reached the table.
+    auto f = NewsRun(s, 0);
+    CDbOutput out(nullptr);
+    out.Open(f->run);
+    out.Write(r1, 1);
+    checkpoint = out.Checkpoint();
+    EXPECT_EQ(checkpoint, "1");
+    out.Write(r2, 2);
+    out.Write(r3, 3);
+    out.Close();
+  }
+  // The continued run works that address again: r2 and r3 (which the journal knew of), then r4.
+  auto f = NewsRun(s, 0);
+  f->run.continuing = true;
+  f->run.checkpoint = checkpoint;
+  f->run.replayed = 2;
+  CDbOutput out(nullptr);
+  out.Open(f->run);
+  for (const CRecord* r : {&r2, &r3, &r4}) out.Write(*r, 0);
+  out.Close();
+  EXPECT_EQ(t.query(kSelect), "[" + Row("1", L"a", L"u1", "") + ", " + Row("2", L"b", L"u2", "") +
+                                  ", " + Row("3", L"c", L"u3", "") + ", " +
+                                  Row("4", L"d", L"u4", "") + "]");
+}
+
 }  // namespace gm::test

@@ -34,5 +34,8 @@ std::string Hex(const std::string& bytes);
 void CheckHostileValues(const DbTarget& t);
 void CheckReplaceMode(const DbTarget& t);
 void CheckFailuresReported(const DbTarget& t);
+// A continued run writes again the records of the address it was interrupted on: the rows the
+// table holds beyond the checkpoint are not written twice.
+void CheckContinuedRun(const DbTarget& t);
 
 }  // namespace gm::test
