@@ -1,6 +1,7 @@
 #include "output/db_output.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "doc/file_util.h"
 #include "doc/text_codec.h"
@@ -117,9 +118,32 @@ void CDbOutput::Open(const OutputRun& run) {
   bool user_given = element->GetChildText(L"username").has_value();
   const auto mode = kind_ == DbKind::kSqlite ? CDbWriter::Mode::kQueued : CDbWriter::Mode::kInline;
   auto write = [this](CDbConnection& db, const CDbWriter::Row& row) { return WriteRow(db, row); };
-  if (!writer_.Start(mode, DbParamsOf(settings_, user_given), nullptr, write, run.stopRequested,
+  rows_at_open_ = -1;
+  inserted_ = 0;
+  // The rows already there, for a continued run to come back to; a table that cannot be
+  // counted only makes the run unable to continue exactly.
+  auto count = [this](CDbConnection& db) {
+    std::vector<std::optional<std::wstring>> n;
+    if (db.QueryFirstColumn("select count(*) from " + ToUtf8(settings_.tablename), &n) &&
+        !n.empty() && n[0])
+      rows_at_open_ = std::wcstoll(n[0]->c_str(), nullptr, 10);
+    return true;
+  };
+  if (!writer_.Start(mode, DbParamsOf(settings_, user_given), count, write, run.stopRequested,
                      &error))
     Report(L"MSGBOX_DBDLG_CONNECTFAILED", error);
+  long long at = CheckpointNumber(run.checkpoint);
+  if (!run.continuing || !key_.empty())
+    replay_.Open(run, 0);
+  else if (at >= 0 && rows_at_open_ >= at)
+    replay_.Open(run, rows_at_open_ - at);
+  else
+    replay_.OpenBlind(run);
+}
+
+std::string CDbOutput::Checkpoint() {
+  if (!enabled_ || rows_at_open_ < 0 || Failures() > 0) return {};
+  return std::to_string(rows_at_open_ + inserted_.load());
 }
 
 void CDbOutput::Report(const wchar_t* key, const std::wstring& what) {
@@ -150,7 +174,7 @@ int CDbOutput::Failures() {
 }
 
 void CDbOutput::Write(const CRecord& record, int record_number) {
-  if (!enabled_) return;
+  if (!enabled_ || replay_.Skip()) return;
   if (!writer_.Running()) {
     // The connection failed at the start of the run and was reported then. The record's
     // linked files belong to its row: without the row they are not saved either.
@@ -248,7 +272,9 @@ bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
     if (!db.Execute(st->update, params, &matched)) return false;
     if (matched > 0) return true;
   }
-  return db.Execute(st->insert, *values, nullptr);
+  if (!db.Execute(st->insert, *values, nullptr)) return false;
+  ++inserted_;
+  return true;
 }
 
 void CDbOutput::SaveLinkedFiles(const CRecord& record) {

@@ -67,6 +67,11 @@ class CDbOutput : public CRecordOutput {
   int Failures();
   int LostRecords() override { return Failures(); }
   int Reconnections() override { return writer_.Reconnections(); }
+  // The number of rows in the table once every record handed over is written (empty when it
+  // cannot be counted or a row failed). A continued run passes over as many replayed records as
+  // the table holds rows beyond it; in replace mode it writes them all again (by key, as
+  // updates).
+  std::string Checkpoint() override;
 
  private:
   // The first failure is reported under the interface text `key` (null: a record that could
@@ -107,6 +112,9 @@ class CDbOutput : public CRecordOutput {
   // Runner's thread.
   CDbWriter writer_;
   int unconnected_ = 0;  // records written while the connection was missing
+  long long rows_at_open_ = -1;          // -1: unknown; set before the writer's Start returns
+  std::atomic<long long> inserted_{0};   // rows inserted since Open (writer's thread adds)
+  CReplaySkip replay_;
   bool reported_ = false;
   int reconnections_reported_ = 0;
   std::wstring first_error_;

@@ -20,7 +20,21 @@ CTaskOutputs::CTaskOutputs(const CXmlDocument* config) {
 CTaskOutputs::~CTaskOutputs() = default;
 
 void CTaskOutputs::Open(const OutputRun& run) {
-  for (auto& out : outputs_) out->Open(run);
+  OutputRun own = run;
+  for (size_t i = 0; i < outputs_.size(); ++i) {
+    auto& out = outputs_[i];
+    own.checkpoint = CheckpointPart(run.checkpoint, '\x1f', i);
+    out->Open(own);
+  }
+}
+
+std::string CTaskOutputs::Checkpoint() {
+  std::string joined;
+  for (size_t i = 0; i < outputs_.size(); ++i) {
+    if (i) joined += '\x1f';
+    joined += outputs_[i]->Checkpoint();
+  }
+  return joined;
 }
 
 void CTaskOutputs::Write(const CRecord& record, int record_number) {

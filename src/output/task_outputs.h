@@ -26,6 +26,8 @@ class CTaskOutputs : public CRecordOutput {
   void Write(const CRecord& record, int record_number) override;
   void Close() override;
   int LostRecords() override;
+  // The outputs' checkpoints, joined by \x1f (a continued run hands each its own back).
+  std::string Checkpoint() override;
   // Per output that lost records in the last run: its name ("CSV file", "text files",
   // "web output", "database") and how many.
   std::vector<std::pair<std::wstring, int>> Losses();

@@ -147,6 +147,7 @@ int EndTaskText(const FileOutputSettings& s, const std::wstring& result_folder,
 void CTemplateOutput::Open(const OutputRun& run) {
   settings_ = ReadFileOutputSettings(*run.task, L"savetofile");
   columns_ = run.columns;
+  replay_.OpenBlind(run);
   active_ = settings_.saverecordfile != 0 || settings_.savetaskfile != 0;
   lost_ = 0;
   state_.records = 0;
@@ -159,7 +160,7 @@ void CTemplateOutput::Open(const OutputRun& run) {
 }
 
 void CTemplateOutput::Write(const CRecord& record, int record_number) {
-  if (!active_) return;
+  if (!active_ || replay_.Skip()) return;
   bool failed = false;
   OutputRecordFiles(settings_, result_folder_, columns_, record, record_number, false, &state_,
                     &failed);

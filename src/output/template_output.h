@@ -54,6 +54,7 @@ class CTemplateOutput : public CRecordOutput {
   std::wstring result_folder_;
   bool active_ = false;
   TaskTextState state_;  // kept between runs
+  CReplaySkip replay_;  // a continued run: replayed records passed over
 };
 
 // The dialog's checks: null when the settings can be used, else the key of the message.

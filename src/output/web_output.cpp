@@ -88,11 +88,12 @@ void CWebOutput::Open(const OutputRun& run) {
   report_ = run.report;
   should_stop_ = run.stopRequested;
   failures_ = 0;
+  replay_.OpenBlind(run);  // what a server received cannot be read back
   if (settings_.enable && !client_) client_ = std::make_unique<CHttpClient>();
 }
 
 void CWebOutput::Write(const CRecord& record, int record_number) {
-  if (!settings_.enable) return;
+  if (!settings_.enable || replay_.Skip()) return;
   client_->SetTimeout(30000);
   std::wstring query = RecordQuery(settings_.senddata, columns_, record, record_number);
   if (Send(client_.get(), settings_.posturl, settings_.postmethod == 0, query, should_stop_)) return;

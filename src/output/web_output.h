@@ -46,6 +46,7 @@ class CWebOutput : public CRecordOutput {
   std::function<void(const std::wstring&)> report_;
   std::function<bool()> should_stop_;  // the run's, from Open to Close
   int failures_ = 0;
+  CReplaySkip replay_;  // a continued run: replayed records passed over
 };
 
 struct SendTestResult {

@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "engine/record_output.h"
+#include "engine/record_store.h"
 #include "engine/task_runner.h"
 
 class QAction;
@@ -194,6 +195,9 @@ class CMainFrame : public QMainWindow {
   void ModifyTask(int page);
   void DeleteTasks();
   void StartTasks();
+  // Asks whether a run the user starts continues the interrupted one: 1 continue, 0 start over,
+  // -1 cancelled.
+  int AskContinue(CXmlNode* task);
   void PauseTasks();
   void StopTasks();
   void SaveResults(int id);
@@ -224,6 +228,10 @@ class CMainFrame : public QMainWindow {
   FrameServices services_;
   CRunnerBridge* bridge_;
   // Declared before the runners, so that they go after them.
+  // The record store of the configuration (null when switched off) and each task's part of it;
+  // they outlive the runners, which write through to them.
+  std::unique_ptr<CRecordStore> store_;
+  std::map<const CXmlNode*, std::unique_ptr<CTaskStore>> task_stores_;
   std::map<const CXmlNode*, std::unique_ptr<CRecordOutput>> outputs_;
   std::map<const CXmlNode*, std::unique_ptr<CRunLog>> logs_;
   std::map<const CXmlNode*, std::unique_ptr<CTaskRunner>> runners_;

@@ -269,6 +269,8 @@ TEST_F(RunCliTest, TextFilesThatCannotBeWrittenLoseTheirRecords) {
           "/files</resultpath><pertaskname>all.txt</pertaskname><pertasktmpl>" + big +
           "&lt;$RECORDSTART$&gt;&lt;$name$&gt;&lt;$RECORDEND$&gt;</pertasktmpl></savetofile>",
   };
+  // The user's configuration is made before the limit applies.
+  RunCli({"task", "list"}, {"XDG_DATA_HOME=" + dir_});
   for (const std::string& output : settings) {
     SCOPED_TRACE(output.substr(0, 30));
     std::string task = SiteTask(site, SlowPage::kLeftOut);

@@ -138,6 +138,7 @@ const std::pair<const char*, int> kFormatted[] = {
     {"MSGBOX_MAINFRM_NOMANUAL", 1},     {"DLG_CSV_ANSI", 1},
     {"MAINFRAME_LASTRUN", 4},           {"MAINFRAME_THISRUN", 3},
     {"MAINFRAME_RUNLOG_TITLE", 1},      {"MAINFRAME_RUNLOG_ENDED", 3},
+    {"DLG_TASK_RECOVER", 1},
 };
 
 // Texts that may be empty: without a home page the About box links to the manual and the Home

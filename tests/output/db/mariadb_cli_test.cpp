@@ -105,7 +105,7 @@ TEST_F(MariaDbCliTest, CtrlCEndsTheWaitForAStoppedServer) {
   pid_t pid = StartRun();
   server_.Freeze();
   site_.Open();
-  std::this_thread::sleep_for(500ms);  // the first record of the second page waits
+  std::this_thread::sleep_for(2s);  // the first record of the second page waits (30 s at most)
   testing::Interrupted end = testing::InterruptChild(pid);
   EXPECT_LT(end.took, 10s);
   EXPECT_EQ(end.status, 130);
