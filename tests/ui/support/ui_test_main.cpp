@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,7 @@ bool StartXvfb() {
   pid_t pid = fork();
   if (pid < 0) return false;
   if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test process that is killed takes its server along
     close(fds[0]);
     int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
@@ -63,6 +65,7 @@ void StartWindowManager() {
   pid_t pid = fork();
   if (pid < 0) return;
   if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     int null = open("/dev/null", O_RDWR);
     if (null >= 0) {
       dup2(null, STDOUT_FILENO);
