@@ -83,7 +83,16 @@ CPromptRecorder::CPromptRecorder() : saved_(ui::Prompts()) {
     if (r.buttons & QMessageBox::Yes) return answer;
     return QMessageBox::Ok;
   };
-  p.open_files = [](const ui::FileRequest&) { return ui::FileAnswer{}; };
+  p.open_files = [this](const ui::FileRequest&) {
+    ui::FileAnswer a;
+    a.files = open_answer;
+    return a;
+  };
+  p.choose_folder = [this](const ui::FileRequest&) {
+    ui::FileAnswer a;
+    if (!folder_answer.isEmpty()) a.files << folder_answer;
+    return a;
+  };
   p.save_file = [this](const ui::FileRequest&) {
     ui::FileAnswer a;
     a.files = save_answer;
