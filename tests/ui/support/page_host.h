@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -36,6 +37,10 @@ class CPageHost : public ui::CTaskSheetHost {
     page->MarkLoaded();
     page->resize(page->sizeHint().expandedTo(QSize(640, 480)));
     page->show();
+    // Active, so that focus moves as it does for the user (the focus-in of a box decides where
+    // an inserted placeholder goes).
+    page->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(page.get()));
     return page;
   }
 
