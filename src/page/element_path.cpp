@@ -136,6 +136,23 @@ std::optional<std::wstring> MarkerText(const CPageModel& model, std::wstring_vie
   }
 }
 
+CMarkerCount CountMarker(const CPageModel& model, std::wstring_view pattern, int index) {
+  CMarkerCount out;
+  if (pattern.empty() || index < 0) return out;
+  try {
+    boost::wregex re(pattern.begin(), pattern.end());
+    std::wstring text = model.ElementText(model.BodyNode());
+    for (boost::wsregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it) {
+      const boost::wsmatch& m = *it;
+      if (static_cast<size_t>(index) >= m.size()) break;  // no such group in any match
+      if (out.matches++ == 0) out.first = m[index].matched ? m[index].str() : std::wstring();
+    }
+  } catch (const std::exception&) {
+    return {};  // an invalid pattern, or one too complex to run, finds nothing
+  }
+  return out;
+}
+
 CMarkerFragments MarkerFragments(const CDomNode* marker, const CDomNode* target) {
   CMarkerFragments out;
   if (!marker || !target) return out;

@@ -47,6 +47,16 @@ CPathSplit SplitPaths(std::wstring_view x, std::wstring_view y);
 std::optional<std::wstring> MarkerText(const CPageModel& model, std::wstring_view pattern,
                                        int index);
 
+// The editor's location test: how many times `pattern` matches in the element text of the
+// page's BODY (searched repeatedly, each search after the previous match), counting only
+// matches that have sub-match `index`, and that sub-match's text in the first of them. An
+// invalid pattern matches nothing.
+struct CMarkerCount {
+  int matches = 0;
+  std::wstring first;
+};
+CMarkerCount CountMarker(const CPageModel& model, std::wstring_view pattern, int index);
+
 // What the editor stores for marker location: the marker element's and the target's paths
 // without their common step-aligned prefix.
 struct CMarkerFragments {
