@@ -1,5 +1,6 @@
 #include "app/gleanmark/services.h"
 
+#include "ui/editor/editor_services.h"
 #include "ui/result_exports.h"
 
 #ifdef GM_HAVE_BROWSER
@@ -13,6 +14,7 @@ gm::ui::FrameServices DesktopServices(const CXmlDocument* config) {
   // Each task's own outputs, and the .xls and CSV writers of the Results menu. The task editor,
   // the login browser and the template export dialog are handed in here as they come.
   gm::ui::AddResultOutputs(config, &services);
+  gm::ui::AddEditorServices(config, &services);
   services.runner_env = [config](CXmlNode*) {
     RunnerEnvironment env;
     env.config = config;
