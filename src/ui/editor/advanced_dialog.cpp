@@ -73,16 +73,20 @@ QWidget* CAdvancedDialog::BuildAddressGroup() {
   patterns_ = MakeReportList(box, {{LangText(c, L"DLG_NET_VARNAME"), 80},
                                    {LangText(c, L"DLG_NET_VARVALUE"), 120}});
   patterns_->setMinimumHeight(80);
+  patterns_->setMaximumHeight(110);
   pattern_add_ = new QPushButton(Tx(c, "添加"), box);
   pattern_modify_ = new QPushButton(Tx(c, "修改"), box);
   pattern_remove_ = new QPushButton(Tx(c, "删除"), box);
   urllist_ = new QPlainTextEdit(box);
   urllist_->setLineWrapMode(QPlainTextEdit::NoWrap);
   urllist_->setMinimumHeight(60);
+  urllist_->setMaximumHeight(90);
   scripts_ = new CScriptList(c, L"DLG_NET_POSTNAME", 48, L"DLG_NET_POSTVALUE", 180, true, box);
   script_test_ = new QPushButton(Tx(c, "脚本测试"), box);
   scripts_->AddButtonBelow(script_test_);
 
+  // Two columns, so that the dialog fits a small screen: one page, template and list on the
+  // left, the query scripts on the right.
   auto* g = new QGridLayout(box);
   g->addWidget(type_[0], 0, 0, 1, 3);
   g->addWidget(new QLabel(Tx(c, "开始网页地址："), box), 1, 0);
@@ -98,10 +102,12 @@ QWidget* CAdvancedDialog::BuildAddressGroup() {
   g->addWidget(type_[2], 7, 0, 1, 3);
   g->addWidget(new QLabel(Tx(c, "URL列表："), box), 8, 0, Qt::AlignTop);
   g->addWidget(urllist_, 8, 1, 1, 2);
-  g->addWidget(type_[3], 9, 0, 1, 3);
-  g->addWidget(new QLabel(Tx(c, "JAVA脚本列表："), box), 10, 0, Qt::AlignTop);
-  g->addWidget(scripts_, 10, 1, 1, 2);
+  g->addWidget(type_[3], 0, 4, 1, 2);
+  g->addWidget(new QLabel(Tx(c, "JAVA脚本列表："), box), 1, 4, 1, 2);
+  g->addWidget(scripts_, 2, 4, 7, 2);
+  g->setColumnMinimumWidth(3, 12);
   g->setColumnStretch(1, 1);
+  g->setColumnStretch(5, 1);
 
   connect(group, &QButtonGroup::idToggled, this, [this] { UpdateEnabling(); });
   connect(patterns_, &QTreeWidget::itemSelectionChanged, this, &CAdvancedDialog::UpdateEnabling);
