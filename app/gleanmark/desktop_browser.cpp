@@ -44,6 +44,16 @@ std::unique_ptr<CBrowserPage> NewDesktopBrowserPage() {
   return g_state == BrowserState::kRunning ? NewBrowserPage() : nullptr;
 }
 
+bool EnsureDesktopBrowser() {
+  BrowserState expected = BrowserState::kNotStarted;
+  if (g_state.compare_exchange_strong(expected, BrowserState::kStarting)) {
+    g_state = StartBrowserService() ? BrowserState::kRunning : BrowserState::kUnavailable;
+  }
+  // A start already posted by a runner is carried out by this thread's event loop.
+  while (g_state == BrowserState::kStarting) QCoreApplication::processEvents();
+  return g_state == BrowserState::kRunning;
+}
+
 void EndDesktopBrowser() {
   g_state = BrowserState::kUnavailable;
   StopBrowserService();

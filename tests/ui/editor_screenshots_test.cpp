@@ -19,6 +19,11 @@
 #include "ui/editor/url_param_dialog.h"
 #include "ui/ui_text.h"
 
+#ifdef GM_HAVE_BROWSER_WINDOWS
+#include "browser/browser_service.h"
+#include "ui/web/login_browser_dialog.h"
+#endif
+
 namespace gm::test {
 namespace {
 
@@ -147,6 +152,16 @@ TEST_P(EditorScreenshotsTest, Dialogs) {
     ui::CAdvancedDialog d(*config, address.get(), nullptr);
     Look(&d, "dialog148-advanced-options");
   }
+#ifdef GM_HAVE_BROWSER_WINDOWS
+  if (!BrowserServiceRunning()) ASSERT_TRUE(StartBrowserService());
+  for (auto [mode, name] : {std::pair{ui::CLoginBrowserDialog::Mode::kCapture, "capture"},
+                            {ui::CLoginBrowserDialog::Mode::kTest, "test"},
+                            {ui::CLoginBrowserDialog::Mode::kLogin, "login"}}) {
+    ui::CLoginBrowserDialog d(*config, mode);
+    d.SetCapture({L"", L"http://shop.example/check", std::wstring(130, L'd')});
+    Look(&d, QStringLiteral("dialog154-login-browser-%1").arg(name), QSize(700, 520));
+  }
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, EditorScreenshotsTest, ::testing::Values(L"zh", L"en"),

@@ -218,6 +218,7 @@ void CAdvancedDialog::CaptureLogin() {
   login_data_ = capture.data;
   loginurl_->setText(QStr(login_url_));
   logindata_->setText(ShownLoginData(login_data_));
+  logindata_->setCursorPosition(0);
 }
 
 void CAdvancedDialog::TestLogin() {

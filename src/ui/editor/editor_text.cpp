@@ -32,6 +32,7 @@ const char* EnglishLabel(std::string_view chinese_utf8) {
       {"在采集结果列表中只保留", "Keep only the newest"},
       {"条最新记录", "records in the result list"},
       {"导出采集结果", "Export results"},
+      {"打开", "Open"},
       {"使用直接下载法加快采集速度", "Download pages directly for speed (browser as fallback)"},
       {"过滤条件", "Filter condition"},
       {"采集项目：", "Item:"},

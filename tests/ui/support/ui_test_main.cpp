@@ -11,6 +11,10 @@
 #include <cstring>
 #include <string>
 
+#ifdef GM_HAVE_BROWSER_WINDOWS
+#include "browser/browser_service.h"
+#endif
+
 namespace {
 
 pid_t g_xvfb = 0;
@@ -79,10 +83,16 @@ int main(int argc, char** argv) {
   setenv("XDG_CONFIG_HOME", conf.c_str(), 1);
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   int status;
+#ifdef GM_HAVE_BROWSER_WINDOWS
+  gm::PrepareBrowserProcess();  // windows with a browser are tested too (started on demand)
+#endif
   {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     status = RUN_ALL_TESTS();
+#ifdef GM_HAVE_BROWSER_WINDOWS
+    if (gm::BrowserServiceRunning()) gm::StopBrowserService();
+#endif
   }
   StopXvfb();
   std::string cleanup = "rm -rf '" + data + "' '" + conf + "' '" + runtime + "'";

@@ -1,0 +1,160 @@
+// The login browser on a real embedded browser (Qt WebEngine) against a loopback server: a
+// form submission captured by POST and by GET, and a log-in whose cookie a following download
+// task sends.
+#ifdef GM_HAVE_BROWSER_WINDOWS
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <mutex>
+
+#include "browser/browser_service.h"
+#include "net/cookie_jar.h"
+#include "page_host.h"
+#include "test_server.h"
+#include "ui/editor/editor_services.h"
+#include "ui/result_exports.h"
+#include "ui/task_tree.h"
+#include "ui/ui_text.h"
+#include "ui/web/login_browser_dialog.h"
+
+namespace gm::test {
+namespace {
+
+using ui::CLoginBrowserDialog;
+
+std::string Answer(const std::string& body, const std::string& extra = "") {
+  return "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n" + extra + "\r\n" + body;
+}
+
+// A site with a login form (POST), a search form (GET), a check that sets the session cookie
+// and a members' page that needs it.
+class LoginSite {
+ public:
+  LoginSite()
+      : server_([this](CTestConn& conn) {
+          std::string request;
+          while (conn.ReadRequest(&request)) conn.Send(Respond(request));
+        }) {}
+  std::string Url(const std::string& path) const { return server_.Url(path); }
+
+ private:
+  std::string Respond(const std::string& request) {
+    std::string line = request.substr(0, request.find("\r\n"));
+    auto has = [&](const char* path) { return line.find(std::string(" ") + path) != std::string::npos; };
+    if (has("/login"))
+      return Answer("<html><body><form method=\"post\" action=\"/check\">"
+                    "<input name=\"user\"><input name=\"pass\" type=\"password\">"
+                    "<input type=\"submit\" value=\"Log in\"></form></body></html>");
+    if (has("/search"))
+      return Answer("<html><body><form action=\"/find?old=1\"><input name=\"q\" value=\"a b\">"
+                    "<input name=\"n\" value=\"2\"></form></body></html>");
+    if (has("/check"))
+      return Answer("<html><body>logged in</body></html>", "Set-Cookie: sid=42; Path=/\r\n");
+    if (has("/members")) {
+      bool member = request.find("sid=42") != std::string::npos;
+      return Answer(std::string("<html><body><p>") + (member ? "welcome member" : "please log in") +
+                    "</p></body></html>");
+    }
+    return Answer("<html><body>other</body></html>");
+  }
+  CTestServer server_;
+};
+
+class LoginBrowserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!BrowserServiceRunning()) ASSERT_TRUE(StartBrowserService());
+    config = TestConfig(L"/nonexistent/gmk.cfg", L"zh");
+  }
+  // Runs a script in the dialog's page once the page has loaded.
+  void RunInPage(CLoginBrowserDialog& d, const QString& script) {
+    bool loaded = false;
+    auto c = QObject::connect(d.View()->page(), &QWebEnginePage::loadFinished,
+                              [&](bool) { loaded = true; });
+    ASSERT_TRUE(WaitUntil([&] { return loaded; }, 30000));
+    QObject::disconnect(c);
+    d.View()->page()->runJavaScript(script);
+  }
+  CPromptRecorder prompts;
+  std::unique_ptr<CXmlDocument> config;
+  LoginSite site;
+};
+
+TEST_F(LoginBrowserTest, CaptureRecordsAPostedFormAndAFormSentByGet) {
+  {
+    CLoginBrowserDialog d(*config, CLoginBrowserDialog::Mode::kCapture);
+    d.show();
+    EXPECT_EQ(d.windowTitle(), ui::LangText(*config, L"DLG_LOGIN_TITLE_RECORD"));
+    EXPECT_GE(d.minimumWidth(), 618);
+    d.SetCapture({ui::WStr(QString::fromStdString(site.Url("/login"))), L"", L""});
+    RunInPage(d, "document.forms[0].user.value='me';document.forms[0].pass.value='" +
+                     QString(120, 'x') + "';document.querySelector('input[type=submit]').click();");
+    ASSERT_TRUE(WaitUntil([&] { return !d.CapturedUrl()->text().isEmpty(); }, 30000));
+    ui::LoginCapture c = d.Capture();
+    EXPECT_EQ(c.page, ui::WStr(QString::fromStdString(site.Url("/login"))));
+    EXPECT_EQ(c.url, ui::WStr(QString::fromStdString(site.Url("/check"))));
+    EXPECT_EQ(c.data, L"user=me&pass=" + std::wstring(120, L'x'));
+    // Shown cut to 100 characters, kept whole.
+    EXPECT_EQ(d.CapturedData()->text(), QString::fromStdWString(c.data.substr(0, 100)) + "...");
+    SaveScreenshot(&d, "dialog154-login-capture-zh");
+  }
+  CLoginBrowserDialog d(*config, CLoginBrowserDialog::Mode::kCapture);
+  d.show();
+  d.SetCapture({ui::WStr(QString::fromStdString(site.Url("/search"))), L"", L""});
+  RunInPage(d, "document.forms[0].submit();");
+  ASSERT_TRUE(WaitUntil([&] { return !d.CapturedUrl()->text().isEmpty(); }, 30000));
+  EXPECT_EQ(d.Capture().url, ui::WStr(QString::fromStdString(site.Url("/find?q=a+b&n=2"))));
+  EXPECT_EQ(d.Capture().data, L"q=a+b&n=2");
+}
+
+TEST_F(LoginBrowserTest, ALoginsCookieReachesADownloadTask) {
+  // Logging in by hand: the login form posted in the browser of command 33007.
+  ui::LoginBrowsers() = ui::LoginBrowserDialogs(config.get(), [] { return true; });
+  OnNextDialog<CLoginBrowserDialog>([this](CLoginBrowserDialog* d) {
+    EXPECT_EQ(d->windowTitle(), ui::LangText(*config, L"DLG_LOGIN_TITLE_LOGIN"));
+    d->Address()->setText(QString::fromStdString(site.Url("/login")));
+    QTest::mouseClick(d->Open(), Qt::LeftButton);
+    RunInPage(*d, "document.forms[0].user.value='me';document.forms[0].submit();");
+    std::wstring members = ui::WStr(QString::fromStdString(site.Url("/members")));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return CCookieJar::Default().CookieHeader(members, time(nullptr)).find("sid=42") !=
+                     std::string::npos; },
+        30000));
+    SaveScreenshot(d, "dialog154-login-zh");
+    d->accept();
+  });
+  auto frame_config = TestConfig(FromUtf8(MakeTempFolder() + "/gmk.cfg"), L"zh");
+  AddTask(frame_config.get(),
+          "<task name=\"M\" useiectrl=\"0\"><address><url>" + site.Url("/members") +
+              "</url></address><location path=\"HTML@HEAD#BODY@P\" step=\"\">"
+              "<data name=\"Text\" type=\"INNERTEXT\" path=\"\"></data></location></task>",
+          nullptr);
+  ui::FrameServices services;
+  ui::AddResultOutputs(frame_config.get(), &services);
+  ui::AddEditorServices(frame_config.get(), &services);
+  auto frame = ui::CMainFrame::Create(frame_config.get(), std::move(services));
+  ASSERT_NE(frame, nullptr);
+  frame->show();
+  ASSERT_TRUE(frame->Action(ui::kCmdLogin)->isEnabled());
+  frame->RunCommand(ui::kCmdLogin);
+  // The download task then sends the cookie and gets into the members' page.
+  CTaskRunner* runner = frame->RunnerOf(ui::CTaskTree::TaskOf(frame->Tree()->topLevelItem(0)));
+  frame->RunCommand(ui::kCmdStart);
+  ASSERT_TRUE(WaitUntil([&] { return runner->RunsCompleted() == 1; }, 60000));
+  std::lock_guard<std::mutex> hold(runner->RecordsLock());
+  ASSERT_EQ(runner->Records().Size(), 1u);
+  EXPECT_EQ(runner->Records().At(0).fields.at(0).text, L"welcome member");
+  ui::LoginBrowsers() = {};
+}
+
+}  // namespace
+}  // namespace gm::test
+
+#endif  // GM_HAVE_BROWSER_WINDOWS
