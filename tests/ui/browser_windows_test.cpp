@@ -1,12 +1,15 @@
-// The login browser on a real embedded browser (Qt WebEngine) against a loopback server: a
-// form submission captured by POST and by GET, and a log-in whose cookie a following download
-// task sends.
+// Windows of the editor against a real embedded browser (Qt WebEngine) and loopback servers:
+// the login browser (a form submission captured by POST and by GET, a log-in whose cookie a
+// following download task sends), and a paging definition and an auto-click target made in
+// their dialogs, carried out by a browser-mode run.
 #ifdef GM_HAVE_BROWSER_WINDOWS
 
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QLineEdit>
+#include <QRadioButton>
+#include <algorithm>
 #include <QPushButton>
 #include <QTest>
 #include <QWebEnginePage>
@@ -17,7 +20,10 @@
 #include "net/cookie_jar.h"
 #include "page_host.h"
 #include "test_server.h"
+#include "site.h"
+#include "ui/editor/auto_click_dialog.h"
 #include "ui/editor/editor_services.h"
+#include "ui/editor/paging_dialog.h"
 #include "ui/result_exports.h"
 #include "ui/task_tree.h"
 #include "ui/ui_text.h"
@@ -67,7 +73,7 @@ class LoginSite {
   CTestServer server_;
 };
 
-class LoginBrowserTest : public ::testing::Test {
+class BrowserWindowsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!BrowserServiceRunning()) ASSERT_TRUE(StartBrowserService());
@@ -87,7 +93,7 @@ class LoginBrowserTest : public ::testing::Test {
   LoginSite site;
 };
 
-TEST_F(LoginBrowserTest, CaptureRecordsAPostedFormAndAFormSentByGet) {
+TEST_F(BrowserWindowsTest, CaptureRecordsAPostedFormAndAFormSentByGet) {
   {
     CLoginBrowserDialog d(*config, CLoginBrowserDialog::Mode::kCapture);
     d.show();
@@ -114,7 +120,7 @@ TEST_F(LoginBrowserTest, CaptureRecordsAPostedFormAndAFormSentByGet) {
   EXPECT_EQ(d.Capture().data, L"q=a+b&n=2");
 }
 
-TEST_F(LoginBrowserTest, ALoginsCookieReachesADownloadTask) {
+TEST_F(BrowserWindowsTest, ALoginsCookieReachesADownloadTask) {
   // Logging in by hand: the login form posted in the browser of command 33007.
   ui::LoginBrowsers() = ui::LoginBrowserDialogs(config.get(), [] { return true; });
   OnNextDialog<CLoginBrowserDialog>([this](CLoginBrowserDialog* d) {
@@ -152,6 +158,70 @@ TEST_F(LoginBrowserTest, ALoginsCookieReachesADownloadTask) {
   ASSERT_EQ(runner->Records().Size(), 1u);
   EXPECT_EQ(runner->Records().At(0).fields.at(0).text, L"welcome member");
   ui::LoginBrowsers() = {};
+}
+
+// A page list with a button that adds a row when clicked and a next-page link on each page
+// but the last.
+std::string PagedList(int page) {
+  std::string body =
+      "<html><head><meta charset=\"utf-8\"></head><body><button onclick=\"var li="
+      "document.createElement('li');li.innerHTML='<b>extra</b>';"
+      "document.getElementById('list').appendChild(li)\">Show more</button><ul id=\"list\">";
+  for (int r = 1; r <= 2; ++r)
+    body += "<li><b>item " + std::to_string((page - 1) * 2 + r) + "</b></li>";
+  body += "</ul>";
+  if (page < 3) body += "<p><a href=\"/paged-" + std::to_string(page + 1) + "\">Next page</a></p>";
+  return body + "</body></html>";
+}
+
+TEST_F(BrowserWindowsTest, PagingAndAutoClickMadeInTheirDialogsAreCarriedOutByARun) {
+  CSite pages;
+  for (int p = 1; p <= 3; ++p) pages.Put("/paged-" + std::to_string(p), PagedList(p));
+  auto frame_config = TestConfig(FromUtf8(MakeTempFolder() + "/gmk.cfg"), L"zh");
+  CXmlNode* task = AddTask(
+      frame_config.get(),
+      "<task name=\"P\" useiectrl=\"1\"><address><url>@SITE@/paged-1</url></address>"
+      "<location path=\"HTML@HEAD#BODY@BUTTON#UL@LI\" step=\"#LI\">"
+      "<data name=\"Title\" type=\"INNERTEXT\" path=\"@B\"></data></location></task>",
+      &pages);
+  // The picked button of the start page, as the picking browser hands it over.
+  CPageModel model;
+  model.LoadText(FromUtf8(PagedList(1)), FromUtf8(pages.Url("/paged-1")), false, {});
+  {
+    ui::CAutoClickDialog d(*config, task, &model, model.BodyNode()->FirstChild());
+    ASSERT_EQ(d.TargetObject()->text(), "BUTTON");
+    QTest::mouseClick(d.AddTarget(), Qt::LeftButton);
+    d.accept();
+  }
+  {
+    ui::CPagingDialog d(*config, task, nullptr);
+    d.Type(1)->setChecked(true);
+    d.NextLink()->setText("Next page");
+    d.accept();
+  }
+  ui::FrameServices services;
+  services.runner_env = [&frame_config](CXmlNode*) {
+    RunnerEnvironment env;
+    env.config = frame_config.get();
+    env.newBrowserPage = NewBrowserPage;  // hidden pages of the real browser
+    env.settleWaitMs = 300;
+    return env;
+  };
+  auto frame = ui::CMainFrame::Create(frame_config.get(), std::move(services));
+  ASSERT_NE(frame, nullptr);
+  frame->show();
+  CTaskRunner* runner = frame->RunnerOf(task);
+  frame->RunCommand(ui::kCmdStart);
+  ASSERT_TRUE(WaitUntil([&] { return runner->RunsCompleted() == 1; }, 90000));
+  std::vector<std::wstring> titles;
+  {
+    std::lock_guard<std::mutex> hold(runner->RecordsLock());
+    for (size_t i = 0; i < runner->Records().Size(); ++i)
+      titles.push_back(runner->Records().At(i).fields.at(0).text);
+  }
+  // The click added its row on the start page; the next-page link led through all three pages.
+  EXPECT_EQ(titles, (std::vector<std::wstring>{L"item 1", L"item 2", L"extra", L"item 3",
+                                               L"item 4", L"item 5", L"item 6"}));
 }
 
 }  // namespace
