@@ -169,6 +169,7 @@ TEST_F(EditorEndToEndTest, ExportDialogWritesTheRecordsAndKeepsItsSettings) {
     EXPECT_EQ(d->focusWidget(), p->Name(0));
     p->Name(0)->setText("<$RECORDNUM$>.txt");
     p->Template(0)->setPlainText("<$Price$>");
+    SaveScreenshot(d, "dialog150-export-results-zh");
     d->accept();
     EXPECT_EQ(d->FilesWritten(), 4);
   });

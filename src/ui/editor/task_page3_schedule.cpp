@@ -49,6 +49,9 @@ CTaskPage3::CTaskPage3(CTaskSheetHost& host, QWidget* parent) : CTaskPage(host, 
   date_->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
   time_ = new QTimeEdit(this);
   time_->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+  // Room for the whole date and time beside the buttons of the boxes.
+  date_->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00")) + 48);
+  time_->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")) + 40);
   run_type_ = new QComboBox(this);
   run_type_->addItems({Tx(c, "仅运行一次"), Tx(c, "每天都运行")});
 
