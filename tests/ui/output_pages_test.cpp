@@ -385,6 +385,18 @@ TEST_F(OutputPagesTest, DatabasePageTestsAnSqliteFileListsItsColumnsAndWritesIts
   EXPECT_EQ(ElementText(task), before);
 }
 
+TEST_F(OutputPagesTest, RenamedItemsRefreshThePlaceholderLists) {
+  auto web = Open<ui::CTaskPage5>(kBare);
+  auto db = host->Open<ui::CTaskPage6>();
+  host->items = {{L"Name", L"INNERTEXT"}};
+  web->OnItemsChanged();
+  db->OnItemsChanged();
+  for (QComboBox* list : {web->ParamContent(), db->Content()}) {
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->itemText(0), "<$Name$>");
+  }
+}
+
 TEST_F(OutputPagesTest, DatabaseFailuresShowTheMessageWithTheServersError) {
   auto page = Open<ui::CTaskPage6>(kBare);
   page->Enable()->setChecked(true);
