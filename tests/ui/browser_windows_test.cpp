@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeWidget>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <mutex>
@@ -22,8 +23,10 @@
 #include "test_server.h"
 #include "site.h"
 #include "ui/editor/auto_click_dialog.h"
+#include "ui/editor/editor_page.h"
 #include "ui/editor/editor_services.h"
 #include "ui/editor/paging_dialog.h"
+#include "ui/editor/script_dialogs.h"
 #include "ui/result_exports.h"
 #include "ui/task_tree.h"
 #include "ui/ui_text.h"
@@ -222,6 +225,33 @@ TEST_F(BrowserWindowsTest, PagingAndAutoClickMadeInTheirDialogsAreCarriedOutByAR
   // The click added its row on the start page; the next-page link led through all three pages.
   EXPECT_EQ(titles, (std::vector<std::wstring>{L"item 1", L"item 2", L"extra", L"item 3",
                                                L"item 4", L"item 5", L"item 6"}));
+}
+
+TEST_F(BrowserWindowsTest, PagingTestsRunOnALiveBrowserPage) {
+  CSite pages;
+  for (int p = 1; p <= 3; ++p) pages.Put("/paged-" + std::to_string(p), PagedList(p));
+  std::unique_ptr<CBrowserPage> browser = NewBrowserPage();
+  ASSERT_NE(browser, nullptr);
+  ASSERT_TRUE(browser->Navigate(FromUtf8(pages.Url("/paged-1")), L"", nullptr));
+  ASSERT_TRUE(browser->WaitLoaded(30000, nullptr));
+  ui::CBrowserEditorPage page(browser.get());
+  CXmlDocument holder;
+  CXmlNode* task = ParseTask(&holder, "<task name=\"T\"><address><url></url></address>"
+                                      "<autopage type=\"2\"><postvar script=\"location.href="
+                                      "'/paged-'+{PN1}\"></postvar></autopage></task>");
+  ui::CPagingDialog d(*config, task, &page);
+  d.show();
+  // The script test runs "location.href='/paged-'+2".
+  d.Scripts()->List()->setCurrentItem(d.Scripts()->List()->topLevelItem(0));
+  QTest::mouseClick(d.ScriptTest(), Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return browser->LocationUrl() == FromUtf8(pages.Url("/paged-2")); }));
+  ASSERT_TRUE(browser->WaitLoaded(30000, nullptr));
+  // The paging test clicks the link around the text: page 3.
+  d.Type(1)->setChecked(true);
+  d.NextLink()->setText("Next page");
+  QTest::mouseClick(d.PagingTest(), Qt::LeftButton);
+  EXPECT_TRUE(WaitUntil([&] { return browser->LocationUrl() == FromUtf8(pages.Url("/paged-3")); }));
+  EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
 }  // namespace
