@@ -5,8 +5,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "doc/task_file.h"
 #include "doc/text_codec.h"
 #include "doc/tick_clock.h"
+#include "engine/record_store.h"
 #include "engine/task_runner.h"
 #include "output/query_values.h"
 #include "output/record_stream.h"
@@ -112,6 +114,37 @@ bool CanCreate(const std::string& path, std::string* error) {
   return true;
 }
 
+// The task's identity in the record store: its own store id when the file carries one, else
+// the task file's absolute path (a task file is one task wherever it is run from).
+std::wstring CliTaskId(const CXmlNode& task, const std::string& path) {
+  std::wstring id = TaskStoreId(task);
+  if (!id.empty()) return id;
+  char* real = ::realpath(path.c_str(), nullptr);
+  std::string absolute = real ? real : path;
+  std::free(real);
+  return L"file:" + FromUtf8(absolute);
+}
+
+// Whether this run continues an interrupted one (and says why not when it cannot).
+bool DecideContinue(CTaskStore* store, const CXmlNode& task, bool resume) {
+  if (!resume) return false;
+  if (!store) {
+    std::fprintf(stderr, "gleanmark-cli: the record store is off: the run starts from the first page\n");
+    return false;
+  }
+  std::string on_record = store->InterruptedDefinition();
+  if (on_record.empty()) {
+    std::fprintf(stderr, "gleanmark-cli: no interrupted run to continue: the run starts from the first page\n");
+    return false;
+  }
+  if (on_record != TaskDefinitionFingerprint(task)) {
+    std::fprintf(stderr,
+                 "gleanmark-cli: the task changed since the interrupted run: the run starts over\n");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 // The task element from a task file (enciphered under the task-file key or the configuration
@@ -154,11 +187,16 @@ int CmdRun(const Args& in) {
   std::optional<std::string> config_path = TakeOption(&args, "--config", &missing);
   std::string format = TakeOption(&args, "--format", &missing).value_or("csv");
   std::optional<std::string> out_path = TakeOption(&args, "--out", &missing);
+  const bool resume = TakeFlag(&args, "--resume");
   if (missing) return Fail("option without a value");
   if (args.size() != 1)
-    return Fail("usage: run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE]");
+    return Fail(
+        "usage: run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE] [--resume]");
   if (format != "csv" && format != "jsonl" && format != "xls" && format != "sqlite")
     return Fail("unknown format '" + format + "'");
+  if (resume && format == "xls")
+    return Fail("--resume cannot continue an .xls workbook (it is written whole at the end); "
+                "use csv, jsonl or sqlite");
   const bool to_file_only = format == "xls" || format == "sqlite";
   if (to_file_only && !out_path) return Fail("--format " + format + " needs --out FILE");
 
@@ -180,9 +218,37 @@ int CmdRun(const Args& in) {
   CXmlNode* task = holder.Find(L"task");
   if (!CheckTaskNesting(*task, &error)) return Fail(args[0] + ": " + error);
 
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  // A reader that goes away (`| head`) makes the record writes fail instead of killing the
+  // program: the run then stops as on Ctrl-C and the task's own outputs are still written.
+  signal(SIGPIPE, SIG_IGN);
+  // Likewise a file size limit (ulimit -f): the write fails and the file keeps whole records
+  // (and the record store switches itself off).
+  signal(SIGXFSZ, SIG_IGN);
+
+  // Every kept record is written through to the record store; a continued run reads the
+  // interrupted run's records back from it. A store that fails says so once and the run goes on
+  // in memory.
+  std::unique_ptr<CRecordStore> store = CRecordStore::OpenDefault();
+  std::unique_ptr<CTaskStore> task_store;
+  if (store && !store->Ok()) {
+    std::fprintf(stderr, "gleanmark-cli: %s\n", ToUtf8(store->Error()).c_str());
+  } else if (store) {
+    store->SetFailureListener(
+        [](const std::wstring& e) { std::fprintf(stderr, "gleanmark-cli: %s\n", ToUtf8(e).c_str()); });
+    task_store = store->ForTask(CliTaskId(*task, args[0]));
+  }
+  const bool continuing = DecideContinue(task_store.get(), *task, resume);
+  // A run that starts from the first page starts with an empty result list, as it always has.
+  if (task_store && !continuing) task_store->ClearRecords();
+
   FILE* out = stdout;
   if (out_path && !to_file_only) {
-    out = std::fopen(out_path->c_str(), "wb");
+    // A continued run writes on in the same file (cut back to where the journal stands).
+    out = std::fopen(out_path->c_str(), continuing ? "ab" : "wb");
     if (!out) return Fail("cannot write " + *out_path + ": " + std::strerror(errno));
   }
   // The workbook and the database file are written later: a path that cannot take them is
@@ -204,26 +270,21 @@ int CmdRun(const Args& in) {
   }
   CTaskOutputs task_outputs(env.config);
   env.outputs.push_back(&task_outputs);
+  env.store = task_store.get();
   env.resolveQuery = ResolveQueryValue;
   // Browser-mode pages start the browser on first use.
   if (BrowserAllowed()) env.newBrowserPage = &NewCliBrowserPage;
   // For side-by-side measurements: GLEANMARK_NO_PREFETCH (non-empty) downloads one page at a time.
   env.prefetchPages = !EnvSwitchOn("GLEANMARK_NO_PREFETCH");
 
-  struct sigaction sa {};
-  sa.sa_handler = OnInterrupt;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-  // A reader that goes away (`| head`) makes the record writes fail instead of killing the
-  // program: the run then stops as on Ctrl-C and the task's own outputs are still written.
-  signal(SIGPIPE, SIG_IGN);
-  // Likewise a file size limit (ulimit -f): the write fails and the file keeps whole records.
-  signal(SIGXFSZ, SIG_IGN);
 
   int status = 0;
   {
     CTaskRunner runner(task, &printer, env);
-    runner.Start();
+    if (continuing)
+      runner.StartContinuing();
+    else
+      runner.Start();
     bool stop_sent = false;
     // The start ends in a run, or without one when a stop comes during the login.
     while (runner.StartsHandled() == 0 || runner.State() != kStopped) {
@@ -241,7 +302,14 @@ int CmdRun(const Args& in) {
     }
     std::fprintf(stderr, "gleanmark-cli: %d pages loaded, %d failed, %zu records kept\n",
                  runner.PagesLoaded(), runner.PagesFailed(), kept);
-    // The task's own outputs: each one that lost records says how many.
+    std::fprintf(stderr, "gleanmark-cli: %d pages skipped as already done\n",
+                 runner.PagesSkipped());
+    // The task's own outputs: each one that lost records says how many, and each connection
+    // that broke and was made again is named.
+    for (const auto& [name, count] : task_outputs.Reconnected()) {
+      std::fprintf(stderr, "gleanmark-cli: the task's %s reconnected %d time(s)\n",
+                   ToUtf8(name).c_str(), count);
+    }
     const std::vector<std::pair<std::wstring, int>> losses = task_outputs.Losses();
     for (const auto& [name, lost] : losses) {
       std::fprintf(stderr, "gleanmark-cli: the task's %s lost %d record(s)\n", ToUtf8(name).c_str(),

@@ -16,7 +16,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"run", gm::cli::CmdRun,
-     "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE]"},
+     "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE] [--resume]"},
     {"db", gm::cli::CmdDb, "db test TASK [--config FILE]"},
     {"doc", gm::cli::CmdDoc,
      "doc decode FILE [--key config|task|hex:<64 hex digits>] [--config FILE]\n"

@@ -44,13 +44,13 @@ std::unique_ptr<CBrowserPage> NewDesktopBrowserPage() {
   return g_state == BrowserState::kRunning ? NewBrowserPage() : nullptr;
 }
 
-bool EnsureDesktopBrowser() {
-  BrowserState expected = BrowserState::kNotStarted;
-  if (g_state.compare_exchange_strong(expected, BrowserState::kStarting)) {
-    g_state = StartBrowserService() ? BrowserState::kRunning : BrowserState::kUnavailable;
+bool StartDesktopBrowserHere() {
+  BrowserState state = g_state;
+  if (state == BrowserState::kNotStarted || state == BrowserState::kStarting) {
+    // A start already posted finds the service running and leaves the state alone.
+    bool started = StartBrowserService() || BrowserServiceRunning();
+    g_state = started ? BrowserState::kRunning : BrowserState::kUnavailable;
   }
-  // A start already posted by a runner is carried out by this thread's event loop.
-  while (g_state == BrowserState::kStarting) QCoreApplication::processEvents();
   return g_state == BrowserState::kRunning;
 }
 

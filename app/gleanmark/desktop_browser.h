@@ -13,9 +13,9 @@ namespace gm::app {
 
 // A hidden browser page, or null when the browser cannot be started or has ended.
 std::unique_ptr<CBrowserPage> NewDesktopBrowserPage();
-// Starts the service on the main thread when it is not running (for windows with a browser);
-// false when it cannot be started.
-bool EnsureDesktopBrowser();
 void EndDesktopBrowser();
+// Starts the browser at once on the main thread (the task editor's views need it); true when
+// it runs.
+bool StartDesktopBrowserHere();
 
 }  // namespace gm::app

@@ -1,5 +1,7 @@
 // gleanmark: the desktop program.
 #include <QApplication>
+#include <QTimer>
+#include <functional>
 #include <cstdio>
 
 #include "app/gleanmark/services.h"
@@ -8,6 +10,7 @@
 #ifdef GM_HAVE_BROWSER
 #include "app/gleanmark/desktop_browser.h"
 #include "browser/browser_service.h"
+#include "ui/editor/task_editor.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -27,7 +30,16 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("gleanmark"));
   QApplication::setApplicationDisplayName(QStringLiteral("Gleanmark"));
   QApplication::setDesktopFileName(QStringLiteral("gleanmark"));
-  int status = gm::ui::RunDesktop(gm::app::DesktopServices);
+  std::function<void(gm::ui::CMainFrame&)> on_frame;
+#ifdef GM_HAVE_BROWSER
+  // A task whose editing a crash cut short is offered once the window is up.
+  on_frame = [](gm::ui::CMainFrame& frame) {
+    QTimer::singleShot(0, &frame, [&frame] {
+      if (auto task = gm::ui::TakeRecoveredTask(&frame, frame.Config())) frame.NewTaskFrom(std::move(task));
+    });
+  };
+#endif
+  int status = gm::ui::RunDesktop(gm::app::DesktopServices, on_frame);
 #ifdef GM_HAVE_BROWSER
   gm::app::EndDesktopBrowser();  // the pages and the profile go before the application
 #endif

@@ -68,7 +68,7 @@ class CHostPage : public QWebEnginePage {
   }
 
   QWebEnginePage* createWindow(WebWindowType) override {
-    if (!host_->ForwardTarget()) return nullptr;  // refused
+    if (!host_->ForwardTarget() && !host_->Visible()) return nullptr;  // refused
     // The new window's first navigation goes to the target; the catcher page is then dropped.
     return new CPopupCatcher(profile(), host_);
   }
@@ -95,7 +95,7 @@ class CHostPage : public QWebEnginePage {
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool main_frame) override {
       if (main_frame && !done_) {
         done_ = true;
-        if (source_ && !StartsWithJavascript(url.toString())) source_->ForwardNavigation(url);
+        if (source_ && !StartsWithJavascript(url.toString())) source_->OpenPopup(url);
         deleteLater();
       }
       return false;
@@ -110,13 +110,14 @@ class CHostPage : public QWebEnginePage {
   CBrowserHost* host_;
 };
 
-CBrowserHost::CBrowserHost(QWebEngineProfile* profile, std::shared_ptr<CLiveState> state)
-    : state_(std::move(state)) {
+CBrowserHost::CBrowserHost(QWebEngineProfile* profile, std::shared_ptr<CLiveState> state,
+                           bool visible)
+    : state_(std::move(state)), visible_(visible) {
   view_ = new QWebEngineView();
-  view_->setAttribute(Qt::WA_DontShowOnScreen);
+  if (!visible) view_->setAttribute(Qt::WA_DontShowOnScreen);
   page_ = new CHostPage(profile, this);
-  page_->setParent(view_);
-  interceptor_ = new CUserAgentInterceptor(view_);
+  page_->setParent(this);
+  interceptor_ = new CUserAgentInterceptor(this);
   page_->setUrlRequestInterceptor(interceptor_);
   QWebEngineSettings* s = page_->settings();
   s->setAttribute(QWebEngineSettings::AutoLoadImages, false);
@@ -124,8 +125,10 @@ CBrowserHost::CBrowserHost(QWebEngineProfile* profile, std::shared_ptr<CLiveStat
   s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
   s->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, true);
   view_->setPage(page_);
-  view_->resize(kViewWidth, kViewHeight);
-  view_->show();
+  if (!visible) {
+    view_->resize(kViewWidth, kViewHeight);
+    view_->show();
+  }
 
   QObject::connect(page_, &QWebEnginePage::loadStarted, this, [this] { OnLoadStarted(); });
   QObject::connect(page_, &QWebEnginePage::loadProgress, this,
@@ -149,9 +152,13 @@ CBrowserHost::CBrowserHost(QWebEngineProfile* profile, std::shared_ptr<CLiveStat
 CBrowserHost::~CBrowserHost() {
   // The page goes before the view (and with it the interceptor) so that no request is
   // intercepted by a deleted object.
-  view_->setPage(nullptr);
+  if (view_) view_->setPage(nullptr);
   delete page_;
-  delete view_;
+  delete view_.data();
+}
+
+QWebEngineView* CBrowserHost::View() const {
+  return view_.data();
 }
 
 void CBrowserHost::SetUserAgent(const QString& user_agent) {
@@ -208,6 +215,11 @@ bool CBrowserHost::ForwardNavigation(const QUrl& url) {
   QString headers;
   target->Navigate(address, headers, nullptr);
   return true;
+}
+
+void CBrowserHost::OpenPopup(const QUrl& url) {
+  if (ForwardNavigation(url)) return;
+  if (visible_) Navigate(url.toString(), QString(), nullptr);
 }
 
 void CBrowserHost::OnAuthentication(QAuthenticator* authenticator) {

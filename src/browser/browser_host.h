@@ -47,8 +47,15 @@ class CBrowserHost : public QObject {
  public:
   using ScriptReply = std::function<void(const QVariant&)>;
 
-  CBrowserHost(QWebEngineProfile* profile, std::shared_ptr<CLiveState> state);
+  // A hidden host's view is shown but never on screen; a visible host's view is left for its
+  // user to lay into a window (it is not shown until then).
+  CBrowserHost(QWebEngineProfile* profile, std::shared_ptr<CLiveState> state,
+               bool visible = false);
   ~CBrowserHost() override;
+
+  // The view. The host deletes it with itself; a window it was laid into must let the host go
+  // first (or the view is gone when the window deletes it, which the host then tolerates).
+  QWebEngineView* View() const;
 
   void SetUserAgent(const QString& user_agent);
   void SetCredentials(const QString& user, const QString& password);
@@ -67,8 +74,13 @@ class CBrowserHost : public QObject {
   void RunPageScript(const QString& script, const QVariantList& frame_path,
                      std::function<void(bool)> reply);
 
+  bool Visible() const { return visible_; }
+
   // Called by the page.
   bool ForwardNavigation(const QUrl& url);
+  // A pop-up's address: into the forward target; a visible page without one opens it itself
+  // (the user sees one browser, not windows that never appear).
+  void OpenPopup(const QUrl& url);
   void OnAuthentication(QAuthenticator* authenticator);
 
  private:
@@ -77,9 +89,10 @@ class CBrowserHost : public QObject {
   void OnLoadFinished(bool ok);
 
   std::shared_ptr<CLiveState> state_;
-  QWebEngineView* view_ = nullptr;  // owned; owns the page
-  CHostPage* page_ = nullptr;
-  CUserAgentInterceptor* interceptor_ = nullptr;  // owned by the view
+  const bool visible_;
+  QPointer<QWebEngineView> view_;  // owned
+  CHostPage* page_ = nullptr;  // owned (a child of the host, not of the view)
+  CUserAgentInterceptor* interceptor_ = nullptr;  // a child of the host
   QPointer<CBrowserHost> forward_target_;
   QString user_;
   QString password_;

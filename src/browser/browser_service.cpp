@@ -62,8 +62,10 @@ class CBrowserService : public QObject {
     delete profile_;
   }
 
-  void CreateHost(int id, std::shared_ptr<CLiveState> state) {
-    hosts_[id] = std::make_unique<CBrowserHost>(profile_, std::move(state));
+  CBrowserHost* CreateHost(int id, std::shared_ptr<CLiveState> state, bool visible = false) {
+    auto& host = hosts_[id];
+    host = std::make_unique<CBrowserHost>(profile_, std::move(state), visible);
+    return host.get();
   }
   void DestroyHost(int id) {
     auto it = hosts_.find(id);
@@ -191,6 +193,16 @@ std::unique_ptr<CBrowserPage> NewBrowserPage() {
     return nullptr;
   }
   return std::make_unique<CQtBrowserPage>(id, std::move(state));
+}
+
+CVisiblePage NewVisibleBrowserPage() {
+  CVisiblePage visible;
+  if (!OnBrowserThread() || !g_service) return visible;
+  const int id = g_next_id++;
+  auto state = std::make_shared<CLiveState>();
+  visible.view = g_service->CreateHost(id, state, true)->View();
+  visible.page = std::make_unique<CQtBrowserPage>(id, std::move(state));
+  return visible;
 }
 
 QWebEngineProfile* SharedBrowserProfile() {

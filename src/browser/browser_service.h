@@ -15,6 +15,7 @@
 #include "page/browser.h"
 
 class QWebEngineProfile;
+class QWebEngineView;
 
 namespace gm {
 
@@ -35,6 +36,15 @@ bool BrowserServiceRunning();
 // A new hidden page (800 x 600, never on screen). Null when the service is not running. The page
 // may be used and destroyed on any thread.
 std::unique_ptr<CBrowserPage> NewBrowserPage();
+
+// A page shown in a window of the program (the editor's picking view), on the main thread while
+// the service runs; {null, null} otherwise. The view belongs to the page and goes when the page
+// is destroyed: the window it is laid into destroys the page before it deletes its children.
+struct CVisiblePage {
+  std::unique_ptr<CBrowserPage> page;
+  QWebEngineView* view = nullptr;
+};
+CVisiblePage NewVisibleBrowserPage();
 
 // The profile of the hidden pages (main thread, while the service runs; null otherwise), for
 // visible views that should share its cookies and storage, such as the picking views.

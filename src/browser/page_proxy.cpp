@@ -298,14 +298,38 @@ int32_t CQtBrowserPage::ElementAtPoint(int32_t x, int32_t y) {
   return ok ? n : -1;
 }
 
-bool CQtBrowserPage::Geometry(int32_t node_id, CNodeGeometry* out) {
-  QVariant box;
-  if (!Agent(QStringLiteral("geometry(%1)").arg(node_id), &box, stop_, kQuickBoundMs))
-    return false;
+namespace {
+
+// [left, top, width, height] as the agent gives a box; false for anything else.
+bool ReadBox(const QVariant& box, CNodeGeometry* out) {
   QVariantList v = box.toList();
   if (v.size() != 4) return false;
   *out = {v[0].toInt(), v[1].toInt(), v[2].toInt(), v[3].toInt()};
   return true;
+}
+
+}  // namespace
+
+bool CQtBrowserPage::Geometry(int32_t node_id, CNodeGeometry* out) {
+  QVariant box;
+  if (!Agent(QStringLiteral("geometry(%1)").arg(node_id), &box, stop_, kQuickBoundMs))
+    return false;
+  return ReadBox(box, out);
+}
+
+std::vector<CBrowserPage::CBox> CQtBrowserPage::Geometries(const std::vector<int32_t>& node_ids) {
+  std::vector<CBox> boxes(node_ids.size());
+  if (node_ids.empty()) return boxes;
+  QString ids;
+  for (int32_t id : node_ids) ids += QString::number(id) + QLatin1Char(',');
+  ids.chop(1);
+  QVariant reply;
+  if (!Agent(QStringLiteral("geometries([%1])").arg(ids), &reply, stop_, kQuickBoundMs))
+    return boxes;
+  QVariantList list = reply.toList();
+  for (size_t i = 0; i < boxes.size() && i < static_cast<size_t>(list.size()); ++i)
+    boxes[i].has_box = ReadBox(list[static_cast<qsizetype>(i)], &boxes[i].geometry);
+  return boxes;
 }
 
 }  // namespace gm

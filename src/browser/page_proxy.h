@@ -53,6 +53,7 @@ class CQtBrowserPage final : public CBrowserPage {
   bool RunScript(const std::wstring& script, int32_t document_node_id) override;
   int32_t ElementAtPoint(int32_t x, int32_t y) override;
   bool Geometry(int32_t node_id, CNodeGeometry* out) override;
+  std::vector<CBox> Geometries(const std::vector<int32_t>& node_ids) override;
 
   int id() const { return id_; }
 

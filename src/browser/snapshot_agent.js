@@ -196,6 +196,11 @@
             Math.round(r.height)];
   }
 
+  // Boxes of several nodes at once (null for a node without one).
+  function geometries(ids) {
+    return ids.map(geometry);
+  }
+
   function elementAt(x, y) {
     var doc = document;
     var el = null;
@@ -215,7 +220,7 @@
 
   Object.defineProperty(window, '__gmAgent', {
     value: {snapshot: snapshot, click: click, framePath: framePath, geometry: geometry,
-            elementAt: elementAt},
+            geometries: geometries, elementAt: elementAt},
     enumerable: false
   });
 })();

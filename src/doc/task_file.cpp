@@ -20,7 +20,7 @@ std::wstring ProposedTaskFileName(const CXmlNode& task) {
 
 bool ExportTaskFile(const CXmlNode& task, const std::wstring& path, const GostKey& key) {
   CXmlDocument doc;
-  doc.AppendTop(std::make_unique<CXmlNode>(task));
+  doc.AppendTop(std::make_unique<CXmlNode>(task))->RemoveAttribute(kTaskStoreIdAttribute);
   return doc.Save(path, key);
 }
 
@@ -29,7 +29,9 @@ std::unique_ptr<CXmlNode> ImportTaskFile(const std::wstring& path, const GostKey
   if (!doc.Load(path, key)) return nullptr;
   CXmlNode* task = doc.Find(L"task");
   if (!task) return nullptr;
-  return std::make_unique<CXmlNode>(*task);
+  auto copy = std::make_unique<CXmlNode>(*task);
+  copy->RemoveAttribute(kTaskStoreIdAttribute);
+  return copy;
 }
 
 }  // namespace gm

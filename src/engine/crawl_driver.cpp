@@ -12,6 +12,7 @@
 #include "engine/page_loader.h"
 #include "engine/page_prefetch.h"
 #include "engine/paging.h"
+#include "engine/record_store.h"
 #include "engine/task_runner.h"
 #include "page/element_path.h"
 #include "task/address_source.h"
@@ -236,6 +237,7 @@ struct RunState {
   bool task_clicks = false;
   std::optional<std::wstring> next;         // chosen ahead of time for a prefetch
   std::unique_ptr<CPagePrefetch> prefetch;  // made with the first prefetch
+  bool claimed = false;  // the top-level address r.journal.index is in work
 };
 
 bool BrowserMode(const CTaskRunner& r, const RunState& s) {
@@ -316,6 +318,36 @@ void PrefetchNextPage(RunState& s) {
   s.prefetch->Start(*next, r.currentUrl, r.userAgent, !PageNeedsFrames(r.root.get()));
 }
 
+// Claims the top-level address in work; false when a continued run finished it before.
+bool ClaimAddress(RunState& s, const std::wstring& address) {
+  CTaskRunner& r = s.r;
+  r.journal.keyCounts.clear();
+  if (r.journal.store && !r.journal.store->Claim(r.journal.index, address)) {
+    r.PageSkipped();
+    return false;
+  }
+  s.claimed = true;
+  return true;
+}
+
+// The positions of the outputs, one field per output.
+std::string OutputCheckpoint(CTaskRunner& r) {
+  std::string joined;
+  for (size_t i = 0; i < r.env().outputs.size(); ++i) {
+    if (i) joined += '\x1e';
+    joined += r.env().outputs[i]->Checkpoint();
+  }
+  return joined;
+}
+
+// The address in work is done: every record of it is committed and written.
+void FinishAddress(RunState& s) {
+  CTaskRunner& r = s.r;
+  if (!s.claimed) return;
+  s.claimed = false;
+  if (r.journal.store) r.journal.store->Finish(r.journal.index, OutputCheckpoint(r));
+}
+
 Step PageStep(RunState& s) {
   CTaskRunner& r = s.r;
   if (r.Stopped()) return Step::kFinish;
@@ -323,6 +355,7 @@ Step PageStep(RunState& s) {
   if (s.source.Type() == 3) return Step::kNextAddress;
   CLocation* root = r.root.get();
   const std::wstring url = r.currentUrl;
+  if (!ClaimAddress(s, url)) return Step::kNextAddress;
   if (BrowserMode(r, s)) {
     if (OpenedInBrowser(s, url) && Walk(root, r, &url, nullptr, nullptr)) return Step::kRecords;
     return r.pagingType != 0 ? Step::kPaging : Step::kNextAddress;
@@ -392,6 +425,8 @@ Step PagingStep(RunState& s) {
 Step NextAddressStep(RunState& s) {
   CTaskRunner& r = s.r;
   if (r.Stopped()) return Step::kFinish;
+  const bool was_claimed = s.claimed;
+  FinishAddress(s);
   s.position = {};
   int type = s.source.Type();
   if (type == 1 || type == 2) {
@@ -400,13 +435,24 @@ Step NextAddressStep(RunState& s) {
     if (!next) return Step::kFinish;
     r.previousUrl = r.currentUrl;
     r.currentUrl = *next;
+    r.journal.index++;
     return Step::kPage;
   }
   if (type == 3) {
     CLocation* root = r.root.get();
     const std::wstring start = s.source.StartAddress();
-    if (!s.source.HasMoreScripts()) return Step::kFinish;
-    if (!OpenedInBrowser(s, start)) return Step::kFinish;
+    // Each script is one top-level address; those a continued run finished before are passed
+    // over without running them.
+    if (was_claimed) r.journal.index++;
+    auto claim_next_script = [&s, &r] {
+      while (s.source.HasMoreScripts()) {
+        if (ClaimAddress(s, L"script " + std::to_wstring(r.journal.index))) return true;
+        s.source.NextScript();
+        r.journal.index++;
+      }
+      return false;
+    };
+    if (!claim_next_script() || !OpenedInBrowser(s, start)) return Step::kFinish;
     for (;;) {
       if (!r.PumpMessages()) return Step::kFinish;
       std::optional<std::wstring> script = s.source.NextScript();
@@ -414,15 +460,19 @@ Step NextAddressStep(RunState& s) {
       if (RunPagingScript(root, r, *script) && Walk(root, r, &start, nullptr, nullptr)) {
         return Step::kRecords;
       }
-      if (!s.source.HasMoreScripts()) return Step::kFinish;
+      if (r.Stopped()) return Step::kFinish;
+      FinishAddress(s);  // a script that showed nothing is done as well
+      r.journal.index++;
+      if (!claim_next_script()) return Step::kFinish;
       if (r.Stopped() || !OpenedInBrowser(s, start)) return Step::kFinish;
     }
   }
   return Step::kFinish;
 }
 
-// Opens the outputs in output order with the run's columns and key.
-void OpenOutputs(CTaskRunner& r) {
+// Opens the outputs in output order with the run's columns and key; a continued run gives each
+// output its own part of the checkpoint.
+void OpenOutputs(CTaskRunner& r, const JournalStart& start) {
   if (r.env().outputs.empty()) return;
   OutputRun run;
   run.task = r.task();
@@ -430,15 +480,48 @@ void OpenOutputs(CTaskRunner& r) {
   run.keyColumns = r.keyColumns;
   run.ignoreNewRecord = r.ignoreNewRecord;
   run.report = [&r](const std::wstring& text) { r.SetStatus(text); };
-  for (CRecordOutput* out : r.env().outputs) out->Open(run);
+  run.stopRequested = StopCheckOf(r);
+  run.continuing = start.continuing;
+  run.replayed = start.committedInWork;
+  if (CTaskStore* store = r.journal.store) run.waitJournal = [store] { store->Drain(); };
+  for (size_t i = 0; i < r.env().outputs.size(); ++i) {
+    CRecordOutput* out = r.env().outputs[i];
+    run.checkpoint = CheckpointPart(start.checkpoint, '\x1e', i);
+    out->Open(run);
+  }
+}
+
+// Begins the run's journal: a continued run learns where the interrupted one stopped.
+JournalStart BeginJournal(CTaskRunner& r) {
+  r.journal = {};
+  r.journal.store = r.env().store && r.env().store->Ok() ? r.env().store : nullptr;
+  JournalStart start;
+  if (!r.journal.store) return start;
+  start = r.journal.store->Begin(TaskDefinitionFingerprint(*r.task()), r.continueRun);
+  if (start.continuing) {
+    r.journal.replayIndex = start.finished;
+    r.SetStatus(L"Continuing the interrupted run after " + std::to_wstring(start.finished) +
+                L" finished page(s)");
+  } else if (start.definitionChanged) {
+    r.SetStatus(L"The task changed since the interrupted run: starting over");
+  }
+  return start;
 }
 
 }  // namespace
 
 void RunTask(CTaskRunner& r) {
-  OpenOutputs(r);
-  RunState s{
-      r, ReadTaskAutoPage(*r.task()), {}, CAddressSource(*r.task(), r.env().resolveQuery), false};
+  r.LoadStoredRecords();
+  JournalStart start = BeginJournal(r);
+  OpenOutputs(r, start);
+  if (r.journal.store && !start.continuing) r.journal.store->SetCheckpoint(OutputCheckpoint(r));
+  QueryValueResolver resolve;
+  if (r.env().resolveQuery) {
+    resolve = [&r](const std::wstring& value) {
+      return r.env().resolveQuery(value, StopCheckOf(r));
+    };
+  }
+  RunState s{r, ReadTaskAutoPage(*r.task()), {}, CAddressSource(*r.task(), resolve), false};
   r.currentUrl = s.source.StartAddress();
   r.previousUrl.clear();
   s.task_clicks = r.task()->FindChild(L"autoclk") != nullptr;
@@ -468,6 +551,11 @@ void RunTask(CTaskRunner& r) {
     }
   }
   for (CRecordOutput* out : r.env().outputs) out->Close();
+  // A run that went through its whole address sequence leaves nothing to continue (once the
+  // outputs hold every record).
+  if (r.journal.store && !r.Stopped()) r.journal.store->Complete();
+  r.journal = {};
+  r.continueRun = false;
 }
 
 }  // namespace gm

@@ -16,7 +16,6 @@
 #include "task/task_settings.h"
 
 namespace gm {
-namespace {
 
 std::wstring FormatNow(const std::wstring& format) {
   if (format.empty()) return {};
@@ -28,6 +27,8 @@ std::wstring FormatNow(const std::wstring& format) {
   buf.resize(n);
   return buf;
 }
+
+namespace {
 
 // The page model that holds the pages of the item's tree: the first top-level location of the
 // tree, which is the one whose page is loaded.

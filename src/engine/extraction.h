@@ -18,6 +18,8 @@ inline constexpr int kReplaceBaseFlags = 100663296;
 
 // Fills field->text (and linked files) for one item; never fails.
 void ExtractValue(CItemDef* item, CTaskRunner& runner, CFieldValue* field);
+// The local time now in a strftime format (a SYSTIME item's value); empty for an empty format.
+std::wstring FormatNow(const std::wstring& format);
 // Rewrites text with item.regreg / item.output; unchanged when the expression does not compile.
 std::wstring ReplaceValue(const std::wstring& text, const CItemDef& item);
 // Follows a LINKTASK item's link and locates its nested tree on the linked page.

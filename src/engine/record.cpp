@@ -405,13 +405,14 @@ long CRecordList::FindDuplicate(const CRecord& record) const {
   return static_cast<long>(it - records_.begin());
 }
 
-const CRecord* CRecordList::Store(std::unique_ptr<CRecord> record, int ignore_new_record) {
+const CRecord* CRecordList::Store(std::unique_ptr<CRecord> record, int ignore_new_record,
+                                  std::vector<int64_t>* dropped) {
   std::lock_guard<std::mutex> guard(lock_);
   ClassifyForRulesLocked(record.get());
   long dup = FindDuplicate(*record);
   const CRecord* stored = record.get();
   if (dup < 0 || ignore_new_record == 0) {
-    InsertLocked(std::move(record));
+    InsertLocked(std::move(record), dropped);
     return stored;
   }
   if (ignore_new_record != 1) return nullptr;
@@ -433,9 +434,10 @@ void CRecordList::Insert(std::unique_ptr<CRecord> record) {
   InsertLocked(std::move(record));
 }
 
-void CRecordList::InsertLocked(std::unique_ptr<CRecord> record) {
+void CRecordList::InsertLocked(std::unique_ptr<CRecord> record, std::vector<int64_t>* dropped) {
   ClassifyForRulesLocked(record.get());
   if (limit_ && records_.size() >= static_cast<size_t>(max_result_) && !records_.empty()) {
+    if (dropped && records_.front()->storeId) dropped->push_back(records_.front()->storeId);
     IndexRemove(records_.front().get());
     records_.erase(records_.begin());
   }
@@ -493,6 +495,7 @@ void CRecordList::ReplaceLocked(size_t pos, std::unique_ptr<CRecord> record) {
   if (pos >= records_.size()) return;
   IndexRemove(records_[pos].get());
   record->listOrder = records_[pos]->listOrder;
+  record->storeId = records_[pos]->storeId;
   IndexAdd(record.get());
   records_[pos] = std::move(record);
 }
@@ -514,6 +517,33 @@ bool CRecordList::SetSort(int index, bool descending) {
     for (size_t i = 0; i < records_.size(); ++i) records_[i]->listOrder = double(i + 1);
   }
   return true;
+}
+
+std::vector<int64_t> CRecordList::Load(std::vector<std::unique_ptr<CRecord>> records) {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::vector<int64_t> dropped;
+  for (auto& r : records) {
+    ClassifyForRulesLocked(r.get());
+    records_.push_back(std::move(r));
+  }
+  if (sort_index_ >= 0) {
+    std::stable_sort(records_.begin(), records_.end(),
+                     [&](const std::unique_ptr<CRecord>& a, const std::unique_ptr<CRecord>& b) {
+                       int c = CompareFields(a->Field(sort_index_), b->Field(sort_index_));
+                       return sort_descending_ ? c > 0 : c < 0;
+                     });
+  }
+  // The limit keeps the last records, as insertion one by one would have.
+  if (limit_ && records_.size() > static_cast<size_t>(std::max(max_result_, 0))) {
+    size_t excess = records_.size() - static_cast<size_t>(std::max(max_result_, 0));
+    for (size_t i = 0; i < excess; ++i) {
+      if (records_[i]->storeId) dropped.push_back(records_[i]->storeId);
+    }
+    records_.erase(records_.begin(), records_.begin() + static_cast<long>(excess));
+  }
+  for (size_t i = 0; i < records_.size(); ++i) records_[i]->listOrder = double(i + 1);
+  RebuildIndex();
+  return dropped;
 }
 
 void CRecordList::Clear() {

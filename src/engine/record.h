@@ -44,6 +44,9 @@ struct CRecord {
   // Kept by CRecordList: strictly increasing along the list, so positions can be found by
   // bisection.
   double listOrder = 0;
+  // The record's row in the record store; 0 while it has none. A record that replaces another
+  // takes over its row.
+  int64_t storeId = 0;
 };
 
 // Sets kind and number from the text: numbers, then dates (ISO forms and the user's locale),
@@ -90,7 +93,13 @@ class CRecordList {
   // is inserted; with one, rule 0 inserts it too, rule 1 replaces the duplicate unless every
   // field compares equal, and any other rule discards it. The stored record (which stays valid
   // until the list drops it), or null when it was discarded.
-  const CRecord* Store(std::unique_ptr<CRecord> record, int ignore_new_record);
+  // `dropped`, when given, receives the store ids of the records the length limit removed.
+  const CRecord* Store(std::unique_ptr<CRecord> record, int ignore_new_record,
+                       std::vector<int64_t>* dropped = nullptr);
+  // Adds records read back from the record store, in their stored order, then applies the sort
+  // and the length limit in force (takes the lock). Returns the store ids of the records the
+  // limit left out.
+  std::vector<int64_t> Load(std::vector<std::unique_ptr<CRecord>> records);
   // Stores a record honouring the length limit and the sort in force (takes the lock).
   void Insert(std::unique_ptr<CRecord> record);
   // Replaces the record at pos (takes the lock).
@@ -106,7 +115,7 @@ class CRecordList {
     std::unordered_map<double, std::vector<const CRecord*>> by_number;
     std::unordered_map<std::wstring, std::vector<const CRecord*>> by_text;
   };
-  void InsertLocked(std::unique_ptr<CRecord> record);
+  void InsertLocked(std::unique_ptr<CRecord> record, std::vector<int64_t>* dropped = nullptr);
   void ClassifyColumn(int index);  // of every listed record
   void ClassifyForRulesLocked(CRecord* record) const;
   void ReplaceLocked(size_t pos, std::unique_ptr<CRecord> record);

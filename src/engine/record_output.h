@@ -31,6 +31,76 @@ struct OutputRun {
   int ignoreNewRecord = 0;            // 1: a record with a known key replaces the earlier one
   // Sets the runner's status text (a failure an output wants the user to see).
   std::function<void(const std::wstring&)> report;
+  // True once the run is to stop (it takes the runner's pending commands, and blocks while the
+  // run is paused). An output asks it while it waits for something slow (a server that does
+  // not answer, a locked database) about every half second, and gives the wait up when it
+  // answers true: the record then counts as not written. May be empty (waits are not cut).
+  std::function<bool()> stopRequested;
+  // A continued run (see engine/run_journal.h). `checkpoint` is what this output's Checkpoint()
+  // answered when the interrupted run last finished an address, and the first `replayed` records
+  // written in this run are the ones the interrupted run had committed after that. An output
+  // that can read back what it wrote goes back to the checkpoint, or counts what it holds beyond
+  // it, so that each record ends up there once; one that cannot (a stream, a web server) passes
+  // over all of them but the last, which may have been in flight at the interruption.
+  bool continuing = false;
+  std::string checkpoint;
+  int replayed = 0;
+  // Waits until the run's journal knows every record handed to the outputs so far (the journal
+  // is written behind the run). An output that cannot read back what it wrote calls it before
+  // each record, so that an interruption leaves at most the record in flight written twice.
+  // Empty when the run keeps no journal.
+  std::function<void()> waitJournal;
+};
+
+// The checkpoint of several outputs is theirs joined by `separator`; this gives part i (empty
+// when there is none).
+inline std::string CheckpointPart(const std::string& joined, char separator, size_t i) {
+  size_t from = 0;
+  for (; i > 0; --i) {
+    from = joined.find(separator, from);
+    if (from == std::string::npos) return {};
+    ++from;
+  }
+  return joined.substr(from, joined.find(separator, from) - from);
+}
+
+// A checkpoint that is a number (a length, a row count); -1 when it is empty or not one.
+inline long long CheckpointNumber(const std::string& checkpoint) {
+  long long n = 0;
+  if (checkpoint.empty() || checkpoint.size() > 18) return -1;
+  for (char c : checkpoint) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+// Counts down the records of a continued run that an output already holds.
+class CReplaySkip {
+ public:
+  // `held`: how many of the run's replayed records the output holds (clamped to them).
+  // `held`: how many records the output holds beyond its checkpoint; the run writes the same
+  // records again in the same order, and the output passes over that many.
+  void Open(const OutputRun& run, long long held) {
+    left_ = !run.continuing || held <= 0 ? 0 : static_cast<int>(held);
+    wait_ = nullptr;
+  }
+  // For an output that cannot read back: all but the last replayed record.
+  void OpenBlind(const OutputRun& run) {
+    Open(run, run.replayed - 1);
+    wait_ = run.waitJournal;
+  }
+  // True when the record now written is to be passed over. An output opened blind waits for
+  // the journal first.
+  bool Skip() {
+    if (left_ > 0) return left_-- > 0;
+    if (wait_) wait_();
+    return false;
+  }
+
+ private:
+  int left_ = 0;
+  std::function<void()> wait_;
 };
 
 class CRecordOutput {
@@ -43,9 +113,15 @@ class CRecordOutput {
   virtual void Write(const CRecord& record, int record_number) = 0;
   // The run ends.
   virtual void Close() {}
+  // Where the output stands once every record handed to it so far is stored (a file length, a
+  // row count), for a continued run to come back to; empty when it cannot read back what it
+  // wrote. Called between records. Must not hold the characters \x1e or \x1f.
+  virtual std::string Checkpoint() { return {}; }
   // Records of the last run (counted until the next Open) that this output was meant to write
   // and could not: what the run's summary and exit status report.
   virtual int LostRecords() { return 0; }
+  // Connections of the last run that broke and were made again (database outputs).
+  virtual int Reconnections() { return 0; }
 };
 
 }  // namespace gm

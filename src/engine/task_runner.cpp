@@ -8,6 +8,7 @@
 #include "doc/text_codec.h"
 #include "engine/crawl_driver.h"
 #include "engine/lang_text.h"
+#include "engine/record_store.h"
 #include "net/page_cache.h"
 #include "task/task_settings.h"
 
@@ -98,6 +99,31 @@ void CTaskRunner::WriteBackTaskValues() {
   if (task_->GetAttributeInt(L"method", -1) != method) task_->SetAttributeInt(L"method", method);
 }
 
+void CTaskRunner::LoadStoredRecords() {
+  if (!env_.store) return;
+  std::call_once(records_loaded_, [this] {
+    if (env_.store->Ok()) env_.store->Delete(records_.Load(env_.store->LoadRecords()));
+  });
+}
+
+void CTaskRunner::ClearRecords() {
+  LoadStoredRecords();  // a later load must not bring them back
+  records_.Clear();
+  if (env_.store) env_.store->ClearRecords();
+}
+
+void CTaskRunner::EditRecord(size_t pos, std::unique_ptr<CRecord> record) {
+  records_.Replace(pos, std::move(record));  // it takes over the row of the one it replaces
+  if (!env_.store) return;
+  std::lock_guard<std::mutex> hold(records_.Lock());
+  if (pos < records_.Size() && records_.At(pos).storeId)
+    env_.store->Commit(records_.At(pos), "", {}, nullptr);
+}
+
+void CTaskRunner::NoteJournal() {
+  can_continue_ = env_.store && env_.store->Interrupted();
+}
+
 std::wstring CTaskRunner::StatusText() const {
   std::lock_guard<std::mutex> guard(records_.Lock());
   return status_;
@@ -170,6 +196,9 @@ CTaskRunner::Pumped CTaskRunner::HandleCommand(int command) {
       SetState(kEnded);
       return Pumped::kStop;
     case kCmdStart:
+    case kCmdContinue:
+      // Only the start that begins the run says how it begins.
+      if (state_ != kRunning) continueRun = command == kCmdContinue;
       start_asked_ = true;
       SetState(kRunning);
       return Pumped::kContinue;
@@ -273,6 +302,7 @@ void CTaskRunner::DoLogin(bool from_command) {
 void CTaskRunner::RunOnce(long long& last_run) {
   busy_ = true;
   RunTask(*this);
+  NoteJournal();
   ClearTreeAfterRun(*this);
   ApplyPendingReload();
   busy_ = false;
@@ -315,6 +345,7 @@ void CTaskRunner::ThreadMain() {
   long long tick = TickMs();
   state_ = kStopped;
   ReloadOptions(*this);
+  NoteJournal();
   NotifyTaskValues();
   AnswerReloads();
   for (;;) {
@@ -379,6 +410,7 @@ void CTaskRunner::ScheduleCheck(long long& last_run) {
     due = a.tm_hour == b.tm_hour && a.tm_min == b.tm_min && a.tm_sec == b.tm_sec;
   }
   if (!due || !TryAcquireRunLock()) return;
+  continueRun = true;  // a scheduled run continues an interrupted one without asking
   SetState(kRunning);
   RunOnce(last_run);
   if (state_ != kEnded) SetState(kStopped);

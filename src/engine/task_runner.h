@@ -64,6 +64,7 @@ class CTaskRunner;
 class CBrowserPage;
 class CPageModel;
 class CPageCache;
+class CTaskStore;
 
 enum TaskState : int { kEnded = 1, kStopped = 2, kPaused = 3, kRunning = 4, kLogin = 6 };
 
@@ -89,6 +90,7 @@ enum RunnerCommand : int {
   kCmdLogin = 1038,
   kCmdReload = 1039,
   kCmdPreview = 1040,
+  kCmdContinue = 1041,  // a start that continues an interrupted run
 };
 
 class CRunnerListener {
@@ -107,14 +109,18 @@ struct RunnerEnvironment {
   std::wstring cacheFolder;             // page-cache folder; empty: DataFolder()/cache
   std::wstring userAgent;               // the engine's default user agent
   std::vector<CRecordOutput*> outputs;  // in output order; not owned
-  // Resolves address parameters that describe database queries, at each run start; empty:
-  // such values stay as they are.
-  std::function<std::wstring(const std::wstring&)> resolveQuery;
+  // Resolves address parameters that describe database queries, at each run start, with the
+  // run's stop check for its waits; empty: such values stay as they are.
+  std::function<std::wstring(const std::wstring& value, const std::function<bool()>& should_stop)>
+      resolveQuery;
   // The fixed waits of a next-page click or paging script before and after the page's load
   // wait, in milliseconds (tests shorten them).
   int settleWaitMs = 3000;
   // Download the next page of a list or template source while the current one is extracted.
   bool prefetchPages = true;
+  // The task's part of the record store: kept records are written through and runs keep their
+  // journal there. Null: results live in memory only. Not owned; outlives the runner.
+  CTaskStore* store = nullptr;
 };
 
 class CTaskRunner {
@@ -128,6 +134,8 @@ class CTaskRunner {
 
   // ---- Controller ----
   void Start() { Post(kCmdStart); }
+  // A start that continues the interrupted run on record (a fresh run when there is none).
+  void StartContinuing() { Post(kCmdContinue); }
   void Pause() { Post(kCmdPause); }
   void Resume() { Post(kCmdResume); }
   void Stop() { Post(kCmdStop); }
@@ -151,6 +159,17 @@ class CTaskRunner {
   // For sorting and clearing (which take the lock themselves); the runner thread commits.
   CRecordList& MutableRecords() { return records_; }
   std::wstring StatusText() const;  // takes the records lock
+  // Reads the task's stored records into the list, once (any thread; the runner's thread does
+  // it before its first run). A controller that shows the records calls it first.
+  void LoadStoredRecords();
+  // Empties the list and the task's stored records (controller, holding the run lock).
+  void ClearRecords();
+  // Replaces the record at `pos` by an edited copy, in the list and the store (controller,
+  // holding the run lock).
+  void EditRecord(size_t pos, std::unique_ptr<CRecord> record);
+  // Whether the task's last run was interrupted and can be continued (any thread; known once
+  // the runner has started and after each run).
+  bool CanContinue() const { return can_continue_.load(); }
   // Number of runs completed so far (for tests and the command line).
   int RunsCompleted() const { return runs_completed_.load(); }
   // Start commands dealt with: a run that ended, or a start that ended without a run (a stop
@@ -161,6 +180,8 @@ class CTaskRunner {
   // downloaded, opened or analysed); for the command line's summary.
   int PagesLoaded() const { return pages_loaded_.load(); }
   int PagesFailed() const { return pages_failed_.load(); }
+  // Top-level addresses that continued runs skipped as finished before.
+  int PagesSkipped() const { return pages_skipped_.load(); }
   // The last page that failed, as "<address>: <reason>" (takes the records lock).
   std::wstring PageFailure() const;
   // The page-loading method the runner keeps for the task: 0 download first, 1 browser first.
@@ -185,6 +206,7 @@ class CTaskRunner {
   }
   // Counts a page that was loaded; reports one that failed to load (kNoticePageFailed).
   void PageLoaded() { pages_loaded_++; }
+  void PageSkipped() { pages_skipped_++; }
   void PageFailed(const std::wstring& url, const std::wstring& reason);
   // Takes pending commands; false when the run must end (stop or quit). Blocks while paused.
   bool PumpMessages();
@@ -225,6 +247,16 @@ class CTaskRunner {
   // Why the last page download failed ("HTTP 404", "time-out", ...); runner thread only.
   std::wstring loadFailure;
   int recordCount = 0;
+  // The run's place in its journal (set up by RunTask; outside a run `store` is null and
+  // nothing is written through, so previews store nothing).
+  struct JournalPlace {
+    CTaskStore* store = nullptr;
+    long long index = 0;          // the top-level address in work
+    long long replayIndex = -1;   // continued run: the address whose records may be committed
+    std::unordered_map<std::string, int> keyCounts;  // run keys met on the address in work
+  } journal;
+  // The run now starting continues the interrupted one (set by the start command).
+  bool continueRun = false;
   bool filterHiddenText = false;  // the configuration's "filtertt"
   // The runner's cache of external scripts (its files are deleted with the runner).
   std::unique_ptr<CPageCache> pageCache;
@@ -257,7 +289,10 @@ class CTaskRunner {
   std::atomic<int> runs_completed_{0};
   std::atomic<int> starts_handled_{0};
   bool start_asked_ = false;  // runner thread: a start command taken and not yet dealt with
-  std::atomic<int> pages_loaded_{0}, pages_failed_{0};
+  std::atomic<int> pages_loaded_{0}, pages_failed_{0}, pages_skipped_{0};
+  std::once_flag records_loaded_;
+  std::atomic<bool> can_continue_{false};
+  void NoteJournal();  // runner thread: reads can_continue_ from the journal
   std::atomic<int> load_method_{0};
   std::wstring status_;        // guarded by the records lock
   std::wstring page_failure_;  // guarded by the records lock

@@ -38,7 +38,8 @@ void CCsvOutput::Open(const OutputRun& run) {
   report_ = run.report;
   path_ = NormalizeSeparators(s.excelfile);
   folder_ = FolderOf(path_);
-  auto mode = s.option == 1 ? CCsvWriter::OpenMode::kTruncate : CCsvWriter::OpenMode::kAppend;
+  auto mode = s.option == 1 && !run.continuing ? CCsvWriter::OpenMode::kTruncate
+                                               : CCsvWriter::OpenMode::kAppend;
   wanted_ = true;
   if (!writer_.Open(path_, mode)) {
     // Unwritable, or in use by another run: every record of this run misses the file.
@@ -46,19 +47,35 @@ void CCsvOutput::Open(const OutputRun& run) {
     return;
   }
   writer_.SetEncoding(s.encoding);
-  if (writer_.InitialSize() == 0) {
+  if (run.continuing) {
+    // Rows written after the checkpoint (a cut last row among them) go; the run writes them again.
+    long long at = CheckpointNumber(run.checkpoint);
+    if (at >= 0 && writer_.CutBackTo(at))
+      replay_.Open(run, 0);
+    else
+      replay_.OpenBlind(run);
+  } else {
+    replay_.Open(run, 0);
+  }
+  if (writer_.Size() == 0) {
     writer_.WriteMark();
     WriteCsvHeader(&writer_, columns_);
   }
 }
 
 void CCsvOutput::Write(const CRecord& record, int) {
-  if (!wanted_) return;
+  if (!wanted_ || replay_.Skip()) return;
   if (writer_.IsOpen()) WriteCsvRow(&writer_, columns_, record, folder_, subfolder_);
   if (!writer_.IsOpen() || writer_.Failed()) {
     ++lost_;
     ReportFailure();
   }
+}
+
+std::string CCsvOutput::Checkpoint() {
+  if (!wanted_ || !writer_.IsOpen() || writer_.Failed()) return {};
+  long long size = writer_.Size();
+  return size < 0 ? std::string() : std::to_string(size);
 }
 
 void CCsvOutput::ReportFailure() {

@@ -22,7 +22,8 @@ void WriteCsvRow(CCsvWriter* writer, const std::vector<OutputColumn>& columns,
 
 // The automatic CSV file of a task. Settings are read from the task's "savetoxls" element when
 // the run opens: "enable", "excelfile", "encoding", "option" (1: the file is emptied at every
-// run start; otherwise records are appended). A new or empty file begins with the byte order
+// run start; otherwise records are appended; a continued run always appends, after cutting the
+// file back to where it stood when the interrupted run last finished an address). A new or empty file begins with the byte order
 // mark and the header row. A file that cannot be opened leaves the run without CSV output; a
 // write that fails (a full disk) is reported once through the run's status.
 //
@@ -36,6 +37,8 @@ class CCsvOutput : public CRecordOutput {
   void Write(const CRecord& record, int record_number) override;
   void Close() override;
   int LostRecords() override { return lost_; }
+  // The file's length (a continued run cuts the file back to it).
+  std::string Checkpoint() override;
   bool IsOpen() const { return writer_.IsOpen(); }
 
  private:
@@ -49,6 +52,7 @@ class CCsvOutput : public CRecordOutput {
   bool reported_ = false;
   bool wanted_ = false;  // the task writes a CSV file this run
   int lost_ = 0;
+  CReplaySkip replay_;
 };
 
 // Writes the whole list (the caller holds the list's lock) to a new CSV file at `path` in the

@@ -64,6 +64,19 @@ bool CCsvWriter::Open(const std::wstring& path, OpenMode mode) {
   return true;
 }
 
+long long CCsvWriter::Size() const {
+  struct stat st {};
+  if (fd_ < 0 || fstat(fd_, &st) != 0) return -1;
+  return st.st_size;
+}
+
+bool CCsvWriter::CutBackTo(long long size) {
+  long long now = Size();
+  if (now < 0 || size < 0 || size > now) return false;
+  if (ftruncate(fd_, size) != 0 || lseek(fd_, 0, SEEK_END) < 0) return false;
+  return true;
+}
+
 bool CCsvWriter::Close() {
   if (fd_ < 0) return !failed_;
   Flush();

@@ -38,6 +38,12 @@ class CCsvWriter {
   bool IsOpen() const { return fd_ >= 0; }
   // Length of the file when it was opened.
   long long InitialSize() const { return initial_size_; }
+  // Length of the file now (rows are written at once, so this is after the last whole row);
+  // -1 when it is not open or cannot be read.
+  long long Size() const;
+  // Cuts the file back to `size` bytes (no longer than it is) and writes on from there; false
+  // when it could not be done (the file is left as it was).
+  bool CutBackTo(long long size);
   // Flushes what is pending and closes; false when any write failed.
   bool Close();
 

@@ -5,9 +5,15 @@
 // Statements take "?" parameters that are bound, never spliced into the text, so scraped
 // values cannot change a statement. Texts travel as UTF-8 (utf8mb4 on MariaDB).
 //
-// Threads: a connection is used by the thread that opened it.
+// Waits for a server or a locked file can be given up: a connection asks its `shouldAbort`
+// check once a wait has lasted a slice (kDbWaitSliceMs) and then once a slice, and a check
+// that answers true ends the wait; the call then fails and Lost() tells that the connection
+// cannot be used any more.
+//
+// Threads: a connection is used by the thread that opened it; `shouldAbort` is called on it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,7 +41,12 @@ struct DbConnectParams {
   // SQLITE: read an existing file as it is (read-only, its journal mode left alone, nothing
   // created for a name that does not exist).
   bool readOnly = false;
+  // Asked during long waits (see above); empty: a wait ends only by its time-out.
+  std::function<bool()> shouldAbort;
 };
+
+// How long a wait of a connection lasts before its abort check is asked (and between asks).
+constexpr int kDbWaitSliceMs = 500;
 
 // A bound parameter: text, or bytes (a linked file's content).
 struct DbValue {
@@ -58,6 +69,12 @@ class CDbConnection {
   virtual bool Columns(const std::wstring& table, std::vector<std::wstring>* names) = 0;
   // The last error as the library or server put it.
   virtual std::wstring Error() const = 0;
+  // True when the connection broke (the server went away, the link failed, a wait was given
+  // up): nothing more can be done with it, but a new connection may work.
+  virtual bool Lost() const { return false; }
+  // The database product as the driver names it ("SQLite", "Microsoft SQL Server"); empty
+  // when unknown. ODBC connections only.
+  virtual std::wstring Product() const { return std::wstring(); }
 };
 
 // Opens a connection; null with *error set when it cannot be made.

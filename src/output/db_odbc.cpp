@@ -141,6 +141,16 @@ class COdbcConnection : public CDbConnection {
 
   std::wstring Error() const override { return error_; }
 
+  // SQLSTATE class 08: the connection failed or broke.
+  bool Lost() const override { return error_.rfind(L"08", 0) == 0; }
+
+  std::wstring Product() const override {
+    SQLCHAR name[256] = {};
+    SQLSMALLINT len = 0;
+    if (!Ok(SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &len))) return std::wstring();
+    return FromUtf8(reinterpret_cast<char*>(name));
+  }
+
  private:
   SQLHSTMT Prepare(const std::string& sql) {
     SQLHSTMT st = SQL_NULL_HSTMT;

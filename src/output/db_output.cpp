@@ -1,6 +1,7 @@
 #include "output/db_output.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "doc/file_util.h"
 #include "doc/text_codec.h"
@@ -86,6 +87,8 @@ void CDbOutput::Open(const OutputRun& run) {
   writer_.Finish();
   unconnected_ = 0;
   reported_ = false;
+  reconnections_reported_ = 0;
+  columns_unread_ = false;
   first_error_.clear();
   report_ = run.report;
   columns_ = run.columns;
@@ -115,22 +118,54 @@ void CDbOutput::Open(const OutputRun& run) {
   bool user_given = element->GetChildText(L"username").has_value();
   const auto mode = kind_ == DbKind::kSqlite ? CDbWriter::Mode::kQueued : CDbWriter::Mode::kInline;
   auto write = [this](CDbConnection& db, const CDbWriter::Row& row) { return WriteRow(db, row); };
-  if (!writer_.Start(mode, DbParamsOf(settings_, user_given), nullptr, write, &error))
+  rows_at_open_ = -1;
+  inserted_ = 0;
+  // The rows already there, for a continued run to come back to; a table that cannot be
+  // counted only makes the run unable to continue exactly.
+  auto count = [this](CDbConnection& db) {
+    std::vector<std::optional<std::wstring>> n;
+    if (db.QueryFirstColumn("select count(*) from " + ToUtf8(settings_.tablename), &n) &&
+        !n.empty() && n[0])
+      rows_at_open_ = std::wcstoll(n[0]->c_str(), nullptr, 10);
+    return true;
+  };
+  if (!writer_.Start(mode, DbParamsOf(settings_, user_given), count, write, run.stopRequested,
+                     &error))
     Report(L"MSGBOX_DBDLG_CONNECTFAILED", error);
+  long long at = CheckpointNumber(run.checkpoint);
+  if (!run.continuing || !key_.empty())
+    replay_.Open(run, 0);
+  else if (at >= 0 && rows_at_open_ >= at)
+    replay_.Open(run, rows_at_open_ - at);
+  else
+    replay_.OpenBlind(run);
+}
+
+std::string CDbOutput::Checkpoint() {
+  if (!enabled_ || rows_at_open_ < 0 || Failures() > 0) return {};
+  return std::to_string(rows_at_open_ + inserted_.load());
 }
 
 void CDbOutput::Report(const wchar_t* key, const std::wstring& what) {
   if (reported_) return;
   reported_ = true;
   first_error_ = what.empty() ? L"unknown error" : what;
-  if (report_)
-    report_(LangTextOrKey(config_, key) + L" " + settings_.dbms + L" " + settings_.tablename +
-            L": " + first_error_);
+  if (report_) {
+    std::wstring target = settings_.dbms + L" " + settings_.tablename + L": ";
+    report_(key ? LangTextOrKey(config_, key) + L" " + target + first_error_
+                : target + L"a record could not be written: " + first_error_);
+  }
 }
 
 void CDbOutput::ReportRowFailure() {
   if (!reported_ && writer_.Failures() > 0)
-    Report(L"MSGBOX_DBDLG_QUERYFAILED", writer_.FirstError());
+    Report(columns_unread_ ? L"MSGBOX_DBDLG_QUERYFAILED" : nullptr, writer_.FirstError());
+  if (const int made = writer_.Reconnections(); made > reconnections_reported_) {
+    reconnections_reported_ = made;
+    if (report_)
+      report_(settings_.dbms + L" " + settings_.tablename +
+              L": the connection was lost and made again (" + std::to_wstring(made) + L")");
+  }
 }
 
 int CDbOutput::Failures() {
@@ -139,7 +174,7 @@ int CDbOutput::Failures() {
 }
 
 void CDbOutput::Write(const CRecord& record, int record_number) {
-  if (!enabled_) return;
+  if (!enabled_ || replay_.Skip()) return;
   if (!writer_.Running()) {
     // The connection failed at the start of the run and was reported then. The record's
     // linked files belong to its row: without the row they are not saved either.
@@ -160,7 +195,22 @@ CDbWriter::Row CDbOutput::RowOf(const CRecord& record, int record_number) const 
   return row;
 }
 
-CDbOutput::Statements CDbOutput::StatementsFor(const std::vector<size_t>& entries) const {
+std::string KeyedUpdate(const std::string& table, const std::string& sets,
+                        const std::string& where, const std::wstring* first_only_in) {
+  if (first_only_in) {
+    const std::string product = ToUtf8(*first_only_in);
+    if (product.find("SQLite") != std::string::npos) {
+      return "update " + table + " set " + sets + " where rowid=(select rowid from " + table +
+             " where " + where + " limit 1)";
+    }
+    if (product.find("SQL Server") != std::string::npos)
+      return "update top (1) " + table + " set " + sets + " where " + where;
+  }
+  return "update " + table + " set " + sets + " where " + where;
+}
+
+CDbOutput::Statements CDbOutput::StatementsFor(const std::vector<size_t>& entries,
+                                               const std::wstring* first_only_in) const {
   std::vector<std::string> names, sets, where;
   for (size_t e : entries) {
     names.push_back(ToUtf8(settings_.datamap[e].first));
@@ -170,7 +220,7 @@ CDbOutput::Statements CDbOutput::StatementsFor(const std::vector<size_t>& entrie
   const std::string table = ToUtf8(settings_.tablename);
   Statements st;
   if (!where.empty())
-    st.update = "update " + table + " set " + Join(sets, ",") + " where " + Join(where, " and ");
+    st.update = KeyedUpdate(table, Join(sets, ","), Join(where, " and "), first_only_in);
   std::string marks(names.empty() ? 0 : names.size() * 2 - 1, ',');
   for (size_t i = 0; i < names.size(); ++i) marks[i * 2] = '?';
   st.insert = "insert into " + table + "(" + Join(names, ",") + ") values(" + marks + ")";
@@ -185,7 +235,13 @@ bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
   if (by_columns_) {
     // SQL Server and Access learn the table's columns first (without them no row is
     // written), and leave out columns the table lacks and entries without a value.
-    if (table_columns_.empty() && !db.Columns(settings_.tablename, &table_columns_)) return false;
+    if (table_columns_.empty()) {
+      if (!db.Columns(settings_.tablename, &table_columns_)) {
+        columns_unread_ = true;
+        return false;
+      }
+      product_ = db.Product();
+    }
     std::vector<size_t> entries;
     for (size_t e = 0; e < settings_.datamap.size(); ++e) {
       const DbValue& v = row[e];
@@ -197,7 +253,7 @@ bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
       some_values.push_back(v);
     }
     if (entries.empty()) return true;
-    some = StatementsFor(entries);
+    some = StatementsFor(entries, &product_);  // a key updates the first row only
     st = &some;
     values = &some_values;
   }
@@ -216,7 +272,9 @@ bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
     if (!db.Execute(st->update, params, &matched)) return false;
     if (matched > 0) return true;
   }
-  return db.Execute(st->insert, *values, nullptr);
+  if (!db.Execute(st->insert, *values, nullptr)) return false;
+  ++inserted_;
+  return true;
 }
 
 void CDbOutput::SaveLinkedFiles(const CRecord& record) {

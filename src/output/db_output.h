@@ -2,6 +2,7 @@
 // settings name, through a field map of (column, content) pairs whose contents hold record
 // placeholders. In replace mode (ignorenewrecord 1, with key columns) a record whose key
 // matches a row updates that row, also when its values are unchanged; otherwise it is inserted.
+// MYSQL and SQLITE update every row with the key; SQLSERVER and ACCESS the first one only.
 //
 // Values are always bound as parameters. A connection that fails at the start of a run and a
 // statement that fails are reported through the run's status (once, with the server's error),
@@ -13,11 +14,16 @@
 // thread: a server commits a few hundred rows a second, far fewer than a run keeps, so a queue
 // would fill within a page and only move the wait to the end of the run.
 //
+// Every wait for the database takes the run's stop check (CDbWriter): a stop gives it up and
+// the rows not written count as failures. A connection that breaks is made again before a row
+// counts as failed, and each new connection is reported.
+//
 // Threads: Open, Write, Close and Failures on the runner's thread; the row statements run on
 // the writer's thread. TestConnection and ListColumns open short-lived connections on the
 // calling thread.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +46,13 @@ DbConnectParams DbParamsOf(const DbOutputSettings& s, bool user_given);
 DbValue DbEntryValue(const std::wstring& content, const std::vector<OutputColumn>& columns,
                      const CRecord& record, int record_number);
 
+// "update TABLE set SETS where WHERE" (the parameters of SETS, then those of WHERE). With
+// `first_only_in` (a database product, as CDbConnection::Product names it) only the first row
+// that WHERE finds is changed: through the row id on SQLite, TOP (1) on SQL Server; a product
+// without such a form changes every row found.
+std::string KeyedUpdate(const std::string& table, const std::string& sets,
+                        const std::string& where, const std::wstring* first_only_in);
+
 class CDbOutput : public CRecordOutput {
  public:
   explicit CDbOutput(const CXmlDocument* config) : config_(config) {}
@@ -53,11 +66,18 @@ class CDbOutput : public CRecordOutput {
   // far has been committed or has failed: a record not counted here survives a crash.
   int Failures();
   int LostRecords() override { return Failures(); }
+  int Reconnections() override { return writer_.Reconnections(); }
+  // The number of rows in the table once every record handed over is written (empty when it
+  // cannot be counted or a row failed). A continued run passes over as many replayed records as
+  // the table holds rows beyond it; in replace mode it writes them all again (by key, as
+  // updates).
+  std::string Checkpoint() override;
 
  private:
-  // The first failure is reported under the interface text `key`.
+  // The first failure is reported under the interface text `key` (null: a record that could
+  // not be written, with the statement's own error).
   void Report(const wchar_t* key, const std::wstring& what);
-  // Reports the first failed row once it is known.
+  // Reports the first failed row once it is known, and connections made again.
   void ReportRowFailure();
   // One value per field-map entry (runner's thread).
   CDbWriter::Row RowOf(const CRecord& record, int record_number) const;
@@ -66,7 +86,10 @@ class CDbOutput : public CRecordOutput {
   struct Statements {
     std::string update, insert;
   };
-  Statements StatementsFor(const std::vector<size_t>& entries) const;
+  // With `first_only_in`, the UPDATE changes only the first row with the key, in the form
+  // that database product takes.
+  Statements StatementsFor(const std::vector<size_t>& entries,
+                           const std::wstring* first_only_in = nullptr) const;
   // Writes a row (writer's thread).
   bool WriteRow(CDbConnection& db, const CDbWriter::Row& row);
   void SaveLinkedFiles(const CRecord& record);
@@ -84,10 +107,16 @@ class CDbOutput : public CRecordOutput {
   Statements all_entries_;   // the statements when every entry is written
   // Writer's thread: SQLSERVER/ACCESS learn the table's columns at the first row.
   std::vector<std::wstring> table_columns_;
+  std::wstring product_;  // the connection's database product
+  std::atomic<bool> columns_unread_{false};  // set there when they could not be read
   // Runner's thread.
   CDbWriter writer_;
   int unconnected_ = 0;  // records written while the connection was missing
+  long long rows_at_open_ = -1;          // -1: unknown; set before the writer's Start returns
+  std::atomic<long long> inserted_{0};   // rows inserted since Open (writer's thread adds)
+  CReplaySkip replay_;
   bool reported_ = false;
+  int reconnections_reported_ = 0;
   std::wstring first_error_;
 };
 

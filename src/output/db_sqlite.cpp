@@ -1,19 +1,61 @@
 // SQLITE: a database file opened with a write-ahead log, so that every committed record
-// survives a crash of the program.
+// survives a crash of the program. A database that another program holds locked is waited
+// for up to kBusyMs, and the wait asks the abort check once a slice.
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
 #include <unordered_map>
 
 #include "doc/file_util.h"
 #include "doc/text_codec.h"
+#include "doc/tick_clock.h"
 #include "output/db_connection.h"
 
 namespace gm {
 namespace {
 
+constexpr int64_t kBusyMs = 5000;
+
+// The wait for a locked database (sqlite3_busy_handler): true to try again.
+class CBusyWait {
+ public:
+  explicit CBusyWait(std::function<bool()> should_abort) : should_abort_(std::move(should_abort)) {}
+  bool Aborted() const { return aborted_; }
+
+  static int Handler(void* self, int count) {
+    return static_cast<CBusyWait*>(self)->Again(count) ? 1 : 0;
+  }
+
+ private:
+  bool Again(int count) {
+    const int64_t now = TickMs();
+    if (count == 0) {
+      since_ = now;
+      next_ask_ = now + kDbWaitSliceMs;
+    }
+    if (aborted_) return false;
+    if (now >= next_ask_) {
+      next_ask_ = now + kDbWaitSliceMs;
+      if (should_abort_ && should_abort_()) {
+        aborted_ = true;
+        return false;
+      }
+    }
+    if (now - since_ >= kBusyMs) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(count < 10 ? 2 : 20));
+    return true;
+  }
+
+  std::function<bool()> should_abort_;
+  int64_t since_ = 0, next_ask_ = 0;
+  bool aborted_ = false;
+};
+
 class CSqliteConnection : public CDbConnection {
  public:
-  explicit CSqliteConnection(sqlite3* db) : db_(db) {}
+  CSqliteConnection(sqlite3* db, std::unique_ptr<CBusyWait> busy)
+      : db_(db), busy_(std::move(busy)) {}
   ~CSqliteConnection() override {
     for (auto& [sql, st] : cache_) sqlite3_finalize(st);
     sqlite3_close_v2(db_);
@@ -75,6 +117,7 @@ class CSqliteConnection : public CDbConnection {
   }
 
   std::wstring Error() const override { return error_; }
+  bool Lost() const override { return busy_->Aborted(); }
 
  private:
   sqlite3_stmt* Prepare(const std::string& sql) {
@@ -109,6 +152,7 @@ class CSqliteConnection : public CDbConnection {
   }
 
   sqlite3* db_;
+  std::unique_ptr<CBusyWait> busy_;  // the database's busy handler
   std::unordered_map<std::string, sqlite3_stmt*> cache_;
   std::vector<std::string> texts_;  // UTF-8 of the texts bound by Execute
   std::wstring error_;
@@ -130,8 +174,9 @@ std::unique_ptr<CDbConnection> OpenSqlite(const DbConnectParams& params, std::ws
     sqlite3_close_v2(db);
     return nullptr;
   }
-  sqlite3_busy_timeout(db, 5000);
-  if (params.readOnly) return std::make_unique<CSqliteConnection>(db);
+  auto busy = std::make_unique<CBusyWait>(params.shouldAbort);
+  sqlite3_busy_handler(db, &CBusyWait::Handler, busy.get());
+  if (params.readOnly) return std::make_unique<CSqliteConnection>(db, std::move(busy));
   // WAL: each statement commits on its own and survives a crash of the program.
   char* msg = nullptr;
   if (sqlite3_exec(db, "pragma journal_mode=wal; pragma synchronous=normal;", nullptr, nullptr,
@@ -141,7 +186,7 @@ std::unique_ptr<CDbConnection> OpenSqlite(const DbConnectParams& params, std::ws
     sqlite3_close_v2(db);
     return nullptr;
   }
-  return std::make_unique<CSqliteConnection>(db);
+  return std::make_unique<CSqliteConnection>(db, std::move(busy));
 }
 
 }  // namespace gm

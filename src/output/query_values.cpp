@@ -55,12 +55,14 @@ bool Describe(const std::wstring& value, DbConnectParams* p, std::wstring* sql) 
 
 }  // namespace
 
-std::wstring ResolveQueryValue(const std::wstring& value) {
+std::wstring ResolveQueryValue(const std::wstring& value,
+                               const std::function<bool()>& should_stop) {
   if (value.size() < 2 || value.front() != L'{' || value.back() != L'}') return value;
   DbConnectParams params;
   std::wstring sql;
   if (!Describe(value, &params, &sql)) return value;
   params.readOnly = true;  // a source of values is only read
+  params.shouldAbort = should_stop;
   std::wstring error;
   std::unique_ptr<CDbConnection> db = OpenDbConnection(params, &error);
   std::vector<std::optional<std::wstring>> rows;

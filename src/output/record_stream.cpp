@@ -1,5 +1,8 @@
 #include "output/record_stream.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <set>
 
@@ -78,11 +81,44 @@ void CRecordStream::Emit(const std::string& line) {
   }
 }
 
+namespace {
+
+// The length of a regular file behind `out` (after flushing it); -1 for anything else.
+long long RegularFileSize(FILE* out) {
+  struct stat st {};
+  if (std::fflush(out) != 0 || fstat(fileno(out), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return st.st_size;
+}
+
+}  // namespace
+
+std::string CRecordStream::Checkpoint() {
+  long long size = failed_ ? -1 : RegularFileSize(out_);
+  return size < 0 ? std::string() : std::to_string(size);
+}
+
 void CRecordStream::Open(const OutputRun& run) {
   std::vector<std::wstring> names;
   for (const OutputColumn& c : run.columns) names.push_back(c.name);
   keys_.clear();
   for (const std::wstring& key : UniqueKeys(names)) keys_.push_back(JsonString(key));
+  // A pipe or terminal cannot be read back.
+  if (RegularFileSize(out_) < 0)
+    replay_.OpenBlind(run);
+  else
+    replay_.Open(run, 0);
+  if (run.continuing) {
+    long long at = CheckpointNumber(run.checkpoint);
+    long long size = RegularFileSize(out_);
+    if (at >= 0 && size >= at &&
+        ftruncate(fileno(out_), at) == 0 && std::fseek(out_, 0, SEEK_END) == 0) {
+      size = at;
+    } else {
+      replay_.OpenBlind(run);
+    }
+    // The header is there already, unless the file is new or empty.
+    if (size != 0) header_written_ = true;
+  }
   if (format_ != kCsv || header_written_) return;
   header_written_ = true;
   std::string line;
@@ -94,6 +130,7 @@ void CRecordStream::Open(const OutputRun& run) {
 }
 
 void CRecordStream::Write(const CRecord& record, int) {
+  if (replay_.Skip()) return;
   std::string line;
   if (format_ == kCsv) {
     for (size_t i = 0; i < keys_.size(); ++i) {

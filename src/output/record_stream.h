@@ -21,8 +21,13 @@ class CRecordStream : public CRecordOutput {
   enum Format { kCsv, kJsonLines };
   CRecordStream(FILE* out, Format format) : out_(out), format_(format) {}
 
+  // A continued run cuts a regular file back to its checkpoint and writes the header only into
+  // an empty file; on a stream it cannot read back it passes over the replayed records but the
+  // last.
   void Open(const OutputRun& run) override;
   void Write(const CRecord& record, int record_number) override;
+  // The length of a regular file; empty for a pipe or terminal.
+  std::string Checkpoint() override;
   // A write failed; any thread. Error() is the system's error number of the first failure.
   bool Failed() const { return failed_.load(); }
   int Error() const { return error_.load(); }
@@ -39,6 +44,7 @@ class CRecordStream : public CRecordOutput {
   Format format_;
   std::vector<std::string> keys_;  // JSON: encoded keys; CSV: only the count matters
   bool header_written_ = false;
+  CReplaySkip replay_;
   std::atomic<bool> failed_{false};  // written by the runner thread
   std::atomic<int> error_{0};
 };

@@ -1,5 +1,7 @@
 #include "output/sqlite_stream.h"
 
+#include <cstdlib>
+
 #include "doc/text_codec.h"
 #include "output/record_stream.h"
 
@@ -41,19 +43,39 @@ void CSqliteStream::Open(const OutputRun& run) {
   DbConnectParams p;
   p.kind = DbKind::kSqlite;
   p.file = path_;
-  auto prepare = [create](CDbConnection& db) {
-    return create.empty() || db.Execute(create, {}, nullptr);
+  rows_at_open_ = 0;
+  written_ = 0;
+  auto prepare = [this, create](CDbConnection& db) {
+    if (create.empty()) return true;
+    std::vector<std::optional<std::wstring>> count;
+    if (!db.Execute(create, {}, nullptr) ||
+        !db.QueryFirstColumn("select count(*) from records", &count))
+      return false;
+    if (!count.empty() && count[0]) rows_at_open_ = std::wcstoll(count[0]->c_str(), nullptr, 10);
+    return true;
   };
   auto write = [this](CDbConnection& db, const CDbWriter::Row& row) {
     return db.Execute(insert_, row, nullptr);
   };
-  if (!writer_.Start(CDbWriter::Mode::kQueued, p, prepare, write, &open_error_) &&
+  if (!writer_.Start(CDbWriter::Mode::kQueued, p, prepare, write, run.stopRequested,
+                     &open_error_) &&
       open_error_.empty())
     open_error_ = L"unknown error";
+  long long at = CheckpointNumber(run.checkpoint);
+  if (!run.continuing || (at >= 0 && rows_at_open_ >= at))
+    replay_.Open(run, rows_at_open_ - at);
+  else
+    replay_.OpenBlind(run);
+}
+
+std::string CSqliteStream::Checkpoint() {
+  if (Failed() || insert_.empty()) return {};
+  return std::to_string(rows_at_open_ + written_);
 }
 
 void CSqliteStream::Write(const CRecord& record, int) {
-  if (!writer_.Running() || insert_.empty()) return;
+  if (!writer_.Running() || insert_.empty() || replay_.Skip()) return;
+  ++written_;
   CDbWriter::Row values(columns_);
   for (size_t i = 0; i < columns_; ++i) values[i].text = record.Field(static_cast<int>(i)).text;
   writer_.Push(std::move(values));

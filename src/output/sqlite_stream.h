@@ -23,6 +23,9 @@ class CSqliteStream : public CRecordOutput {
   void Open(const OutputRun& run) override;
   void Write(const CRecord& record, int record_number) override;
   void Close() override;
+  // The number of rows in the table once every row handed over is committed; a continued run
+  // passes over as many replayed records as the table holds rows beyond it.
+  std::string Checkpoint() override;
   // True when the file could not be opened or a row could not be written. Waits until every
   // row written so far has been committed or has failed.
   bool Failed();
@@ -34,6 +37,9 @@ class CSqliteStream : public CRecordOutput {
   // Set by Open, constant until Close.
   std::string insert_;
   size_t columns_ = 0;
+  long long rows_at_open_ = 0;  // set by the writer thread before Start returns
+  long long written_ = 0;       // rows handed over since Open
+  CReplaySkip replay_;
   CDbWriter writer_;
   std::wstring open_error_;
 };

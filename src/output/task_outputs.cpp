@@ -20,7 +20,21 @@ CTaskOutputs::CTaskOutputs(const CXmlDocument* config) {
 CTaskOutputs::~CTaskOutputs() = default;
 
 void CTaskOutputs::Open(const OutputRun& run) {
-  for (auto& out : outputs_) out->Open(run);
+  OutputRun own = run;
+  for (size_t i = 0; i < outputs_.size(); ++i) {
+    auto& out = outputs_[i];
+    own.checkpoint = CheckpointPart(run.checkpoint, '\x1f', i);
+    out->Open(own);
+  }
+}
+
+std::string CTaskOutputs::Checkpoint() {
+  std::string joined;
+  for (size_t i = 0; i < outputs_.size(); ++i) {
+    if (i) joined += '\x1f';
+    joined += outputs_[i]->Checkpoint();
+  }
+  return joined;
 }
 
 void CTaskOutputs::Write(const CRecord& record, int record_number) {
@@ -31,14 +45,22 @@ void CTaskOutputs::Close() {
   for (auto& out : outputs_) out->Close();
 }
 
-std::vector<std::pair<std::wstring, int>> CTaskOutputs::Losses() {
+std::vector<std::pair<std::wstring, int>> CTaskOutputs::Counts(int (CRecordOutput::*count)()) {
   // In the order the outputs were made above.
   static const wchar_t* const kNames[] = {L"CSV file", L"text files", L"web output", L"database"};
-  std::vector<std::pair<std::wstring, int>> losses;
+  std::vector<std::pair<std::wstring, int>> counts;
   for (size_t i = 0; i < outputs_.size(); ++i) {
-    if (int lost = outputs_[i]->LostRecords(); lost > 0) losses.emplace_back(kNames[i], lost);
+    if (int n = (*outputs_[i].*count)(); n > 0) counts.emplace_back(kNames[i], n);
   }
-  return losses;
+  return counts;
+}
+
+std::vector<std::pair<std::wstring, int>> CTaskOutputs::Losses() {
+  return Counts(&CRecordOutput::LostRecords);
+}
+
+std::vector<std::pair<std::wstring, int>> CTaskOutputs::Reconnected() {
+  return Counts(&CRecordOutput::Reconnections);
 }
 
 int CTaskOutputs::LostRecords() {

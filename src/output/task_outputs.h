@@ -26,11 +26,18 @@ class CTaskOutputs : public CRecordOutput {
   void Write(const CRecord& record, int record_number) override;
   void Close() override;
   int LostRecords() override;
-  // Per output that lost records in the last run: its name ("CSV file", "web output",
-  // "database") and how many.
+  // The outputs' checkpoints, joined by \x1f (a continued run hands each its own back).
+  std::string Checkpoint() override;
+  // Per output that lost records in the last run: its name ("CSV file", "text files",
+  // "web output", "database") and how many.
   std::vector<std::pair<std::wstring, int>> Losses();
+  // Per output whose connection broke in the last run and was made again: name and how often.
+  std::vector<std::pair<std::wstring, int>> Reconnected();
 
  private:
+  // The outputs' names with what `count` gives for each, where it is not 0.
+  std::vector<std::pair<std::wstring, int>> Counts(int (CRecordOutput::*count)());
+
   std::vector<std::unique_ptr<CRecordOutput>> outputs_;
 };
 

@@ -19,13 +19,16 @@ bool PathExists(const std::wstring& path) {
   return ::lstat(ToUtf8(path).c_str(), &st) == 0;
 }
 
-// The mark and the text in the named encoding, written whole (or not at all).
+// The mark and the text in the named encoding, written whole (or not at all): 1 when written;
+// 0, with *failed set when given, when not.
 int WriteEncodedFile(const std::wstring& path, const std::wstring& encoding,
-                     const std::wstring& text) {
+                     const std::wstring& text, bool* failed) {
   OutputEncoding e = OutputEncodingFromName(encoding);
   std::wstring folder = FolderOf(path);
   if (!folder.empty()) MakeFolders(folder);
-  return WriteFileAtomically(path, ByteOrderMark(e) + EncodeOutput(text, e)) ? 1 : 0;
+  if (WriteFileAtomically(path, ByteOrderMark(e) + EncodeOutput(text, e))) return 1;
+  if (failed) *failed = true;
+  return 0;
 }
 
 // Where linked files go: the download folder as typed ("/"-terminated, leading backslashes
@@ -78,9 +81,11 @@ void BeginTaskText(const FileOutputSettings& s, const std::wstring& task_name, T
 }
 
 // The per-record work shared by runs and exports; returns the number of files written.
+// *failed (when given) is set when the record's file could not be written.
 int OutputRecordFiles(const FileOutputSettings& s, const std::wstring& result_folder,
                       const std::vector<OutputColumn>& columns, const CRecord& record,
-                      int record_number, bool exporting, TaskTextState* st) {
+                      int record_number, bool exporting, TaskTextState* st,
+                      bool* failed = nullptr) {
   int written = 0;
   const bool per_record = s.saverecordfile != 0, per_task = s.savetaskfile != 0;
   DownloadFolder dl = DownloadFolderOf(s, result_folder);
@@ -116,23 +121,25 @@ int OutputRecordFiles(const FileOutputSettings& s, const std::wstring& result_fo
   if (per_record && !name.empty() && !result_folder.empty()) {
     std::wstring path = result_folder + name;
     if (!PathExists(path) || s.overwriterecordfile != 0)
-      written += WriteEncodedFile(path, s.encoding, tmpl);
+      written += WriteEncodedFile(path, s.encoding, tmpl, failed);
   }
   if (per_task && st->insertion >= 0) {
     ReplaceAll(&part, L"<$RECORDFILE$>", name);
     size_t at = std::min(static_cast<size_t>(st->insertion), st->text.size());
     st->text.insert(at, part);
     st->insertion = static_cast<long>(at + part.size());
+    ++st->records;
   }
   return written;
 }
 
+// Writes the task file; *failed (when given) is set when it could not be written.
 int EndTaskText(const FileOutputSettings& s, const std::wstring& result_folder,
-                const TaskTextState& st) {
+                const TaskTextState& st, bool* failed = nullptr) {
   if (s.savetaskfile == 0 || st.fileName.empty() || result_folder.empty()) return 0;
   std::wstring path = result_folder + st.fileName;
   if (PathExists(path) && s.overwritetaskfile == 0) return 0;
-  return WriteEncodedFile(path, s.encoding, st.text);
+  return WriteEncodedFile(path, s.encoding, st.text, failed);
 }
 
 }  // namespace
@@ -140,7 +147,10 @@ int EndTaskText(const FileOutputSettings& s, const std::wstring& result_folder,
 void CTemplateOutput::Open(const OutputRun& run) {
   settings_ = ReadFileOutputSettings(*run.task, L"savetofile");
   columns_ = run.columns;
+  replay_.OpenBlind(run);
   active_ = settings_.saverecordfile != 0 || settings_.savetaskfile != 0;
+  lost_ = 0;
+  state_.records = 0;
   if (!active_) return;
   std::wstring folder = AsFolder(settings_.resultpath);
   result_folder_ =
@@ -150,12 +160,18 @@ void CTemplateOutput::Open(const OutputRun& run) {
 }
 
 void CTemplateOutput::Write(const CRecord& record, int record_number) {
-  if (active_)
-    OutputRecordFiles(settings_, result_folder_, columns_, record, record_number, false, &state_);
+  if (!active_ || replay_.Skip()) return;
+  bool failed = false;
+  OutputRecordFiles(settings_, result_folder_, columns_, record, record_number, false, &state_,
+                    &failed);
+  if (failed) ++lost_;
 }
 
 void CTemplateOutput::Close() {
-  if (active_) EndTaskText(settings_, result_folder_, state_);
+  bool failed = false;
+  if (active_) EndTaskText(settings_, result_folder_, state_, &failed);
+  // The task file held every record of the run (those whose own file failed among them).
+  if (failed) lost_ = std::max(lost_, state_.records);
   active_ = false;
 }
 

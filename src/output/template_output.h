@@ -14,7 +14,7 @@
 // folder (both the record files and the task file); in an export it is relative to the
 // current directory. An existing file is replaced only when its overwrite setting says so;
 // an existing linked file never. Files are written whole or not at all (a full disk leaves no
-// half-written file).
+// half-written file); in a run, the records whose file could not be written are counted.
 #pragma once
 
 #include <string>
@@ -32,6 +32,7 @@ struct TaskTextState {
   std::wstring text;
   std::wstring recordPart;
   long insertion = -1;
+  int records = 0;  // record parts inserted since the run (or export) began
 };
 
 class CTemplateOutput : public CRecordOutput {
@@ -41,14 +42,19 @@ class CTemplateOutput : public CRecordOutput {
   void Open(const OutputRun& run) override;
   void Write(const CRecord& record, int record_number) override;
   void Close() override;
+  // Records of the last run whose file could not be written, or that were in a task file that
+  // could not be written (a full disk, a folder that cannot be made).
+  int LostRecords() override { return lost_; }
 
  private:
   const std::wstring result_base_;
+  int lost_ = 0;
   FileOutputSettings settings_;
   std::vector<OutputColumn> columns_;
   std::wstring result_folder_;
   bool active_ = false;
   TaskTextState state_;  // kept between runs
+  CReplaySkip replay_;  // a continued run: replayed records passed over
 };
 
 // The dialog's checks: null when the settings can be used, else the key of the message.

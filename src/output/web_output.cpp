@@ -21,15 +21,18 @@ bool KnownPlaceholder(std::wstring_view candidate, const std::vector<OutputColum
   return false;
 }
 
-// Sends one request and waits for it to end; true when the transaction succeeded.
-bool Send(CHttpClient* client, const std::wstring& address, bool post, const std::wstring& query) {
+// Sends one request and waits for it to end; true when the transaction succeeded. The
+// client's own time-out bounds each network wait; `should_stop` (may be empty) is asked every
+// half second of waiting, and a stop gives the request up.
+bool Send(CHttpClient* client, const std::wstring& address, bool post, const std::wstring& query,
+          const std::function<bool()>& should_stop) {
   if (post)
     client->Post(address, L"", query);
   else
     client->Get(address + L"?" + query, L"");
-  // The client's own time-out bounds each network wait.
-  return WaitForTransaction(
-             client, [] { return false; }, false) == HttpWait::kReady &&
+  constexpr int kSliceMs = 500;
+  return WaitForTransaction(client, should_stop, false, kMaxRedirects, kSliceMs) ==
+             HttpWait::kReady &&
          client->Error() == kHttpOk;
 }
 
@@ -83,15 +86,17 @@ void CWebOutput::Open(const OutputRun& run) {
   settings_ = ReadWebOutputSettings(*run.task);
   columns_ = run.columns;
   report_ = run.report;
+  should_stop_ = run.stopRequested;
   failures_ = 0;
+  replay_.OpenBlind(run);  // what a server received cannot be read back
   if (settings_.enable && !client_) client_ = std::make_unique<CHttpClient>();
 }
 
 void CWebOutput::Write(const CRecord& record, int record_number) {
-  if (!settings_.enable) return;
+  if (!settings_.enable || replay_.Skip()) return;
   client_->SetTimeout(30000);
   std::wstring query = RecordQuery(settings_.senddata, columns_, record, record_number);
-  if (Send(client_.get(), settings_.posturl, settings_.postmethod == 0, query)) return;
+  if (Send(client_.get(), settings_.posturl, settings_.postmethod == 0, query, should_stop_)) return;
   if (failures_++ == 0 && report_) {
     report_(L"Web output: the request to " + settings_.posturl + L" failed (error " +
             std::to_wstring(client_->Error()) + L")");
@@ -104,6 +109,7 @@ void CWebOutput::Close() {
             settings_.posturl);
   }
   report_ = nullptr;
+  should_stop_ = nullptr;
 }
 
 SendTestResult SendTest(const std::wstring& address, bool post, const NameValueList& rows) {
@@ -114,7 +120,7 @@ SendTestResult SendTest(const std::wstring& address, bool post, const NameValueL
   }
   CHttpClient client;
   SendTestResult r;
-  r.ok = Send(&client, address, post, query);
+  r.ok = Send(&client, address, post, query, {});
   r.error = client.Error();
   if (r.ok) r.body = DecodeBody(client);
   return r;

@@ -3,7 +3,9 @@
 // <$item$> (form-encoded text), <$item.NAME$> and <$item.DATA$> (a LINKFILE field's name,
 // and the bytes of its first file) and <$RECORDNUM$>. Literal text around the placeholders is
 // form-encoded too; a placeholder naming no item is sent as encoded text. The answer is not
-// examined; a request that fails is reported once per run through the status and counted.
+// examined; a request that fails is reported once per run through the status and counted, and
+// so is one that a stop of the run gave up (a server that does not answer holds a stop for
+// about half a second at most).
 //
 // Threads: CWebOutput runs on the runner's thread with its own HTTP client. SendTest blocks
 // the calling thread until its request ends.
@@ -42,7 +44,9 @@ class CWebOutput : public CRecordOutput {
   WebOutputSettings settings_;
   std::vector<OutputColumn> columns_;
   std::function<void(const std::wstring&)> report_;
+  std::function<bool()> should_stop_;  // the run's, from Open to Close
   int failures_ = 0;
+  CReplaySkip replay_;  // a continued run: replayed records passed over
 };
 
 struct SendTestResult {

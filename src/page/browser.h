@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "page/dom.h"
 
@@ -86,6 +87,18 @@ class CBrowserPage {
   virtual int32_t ElementAtPoint(int32_t x, int32_t y) = 0;
   // The element's box in viewport coordinates; false when it has none.
   virtual bool Geometry(int32_t node_id, CNodeGeometry* out) = 0;
+  // The boxes of several elements in one request, in order; a node without a box gets
+  // has_box false. The default asks for each in turn.
+  struct CBox {
+    CNodeGeometry geometry;
+    bool has_box = false;
+  };
+  virtual std::vector<CBox> Geometries(const std::vector<int32_t>& node_ids) {
+    std::vector<CBox> boxes(node_ids.size());
+    for (size_t i = 0; i < node_ids.size(); ++i)
+      boxes[i].has_box = Geometry(node_ids[i], &boxes[i].geometry);
+    return boxes;
+  }
 };
 
 }  // namespace gm

@@ -136,20 +136,21 @@ std::optional<std::wstring> MarkerText(const CPageModel& model, std::wstring_vie
   }
 }
 
-CMarkerCount CountMarker(const CPageModel& model, std::wstring_view pattern, int index) {
-  CMarkerCount out;
+CMarkerTest TestMarker(const CPageModel& model, std::wstring_view pattern, int index) {
+  CMarkerTest out;
   if (pattern.empty() || index < 0) return out;
   try {
     boost::wregex re(pattern.begin(), pattern.end());
+    if (static_cast<size_t>(index) > re.mark_count()) return out;
     std::wstring text = model.ElementText(model.BodyNode());
-    for (boost::wsregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it) {
-      const boost::wsmatch& m = *it;
-      if (static_cast<size_t>(index) >= m.size()) break;  // no such group in any match
-      if (out.matches++ == 0) out.first = m[index].matched ? m[index].str() : std::wstring();
+    boost::wsregex_iterator it(text.begin(), text.end(), re), end;
+    for (; it != end && out.matches < 2; ++it) {
+      if (++out.matches == 1) out.text = (*it)[index].matched ? (*it)[index].str() : std::wstring();
     }
   } catch (const std::exception&) {
-    return {};  // an invalid pattern, or one too complex to run, finds nothing
+    return CMarkerTest{};
   }
+  if (out.matches == 1) out.element = model.FindTextElement(model.BodyNode(), out.text);
   return out;
 }
 

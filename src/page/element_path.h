@@ -47,15 +47,15 @@ CPathSplit SplitPaths(std::wstring_view x, std::wstring_view y);
 std::optional<std::wstring> MarkerText(const CPageModel& model, std::wstring_view pattern,
                                        int index);
 
-// The editor's location test: how many times `pattern` matches in the element text of the
-// page's BODY (searched repeatedly, each search after the previous match), counting only
-// matches that have sub-match `index`, and that sub-match's text in the first of them. An
-// invalid pattern matches nothing.
-struct CMarkerCount {
+// The editor's test of a marker: how many times `pattern` matches in the BODY's element text
+// (0 when `index` is beyond the expression's groups or the pattern does not compile), and, for
+// exactly one match, the element showing the selected sub-match (null when none shows it).
+struct CMarkerTest {
   int matches = 0;
-  std::wstring first;
+  std::wstring text;
+  const CDomNode* element = nullptr;
 };
-CMarkerCount CountMarker(const CPageModel& model, std::wstring_view pattern, int index);
+CMarkerTest TestMarker(const CPageModel& model, std::wstring_view pattern, int index);
 
 // What the editor stores for marker location: the marker element's and the target's paths
 // without their common step-aligned prefix.

@@ -81,6 +81,17 @@ CMainFrame::CMainFrame(CXmlDocument* config, FrameServices services)
     };
   }
   connect(bridge_, &CRunnerBridge::Notice, this, &CMainFrame::OnNotice);
+  // Results survive a restart: every task's records are kept in the store of the data folder.
+  store_ = CRecordStore::OpenDefault();
+  if (store_) {
+    // A store that fails during a run says so in the status bar; the results stay in memory.
+    QPointer<CMainFrame> self(this);
+    store_->SetFailureListener([self](const std::wstring& error) {
+      QString text = QStr(error);
+      QMetaObject::invokeMethod(
+          qApp, [self, text] { if (self) self->statusBar()->showMessage(text); }, Qt::QueuedConnection);
+    });
+  }
   list_timer_.setSingleShot(true);
   list_timer_.setInterval(kListDelayMs);
   connect(&list_timer_, &QTimer::timeout, this, [this] {
@@ -91,6 +102,7 @@ CMainFrame::CMainFrame(CXmlDocument* config, FrameServices services)
 
 CMainFrame::~CMainFrame() {
   exiting_ = true;
+  if (store_) store_->SetFailureListener(nullptr);
   // Runners first: their threads may still be notifying the bridge.
   for (auto& [task, runner] : runners_) {
     runner.reset();

@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "engine/record_output.h"
+#include "engine/record_store.h"
 #include "engine/task_runner.h"
 
 class QAction;
@@ -126,11 +127,14 @@ class CMainFrame : public QMainWindow {
   QMenu* TreeMenu() const { return tree_menu_; }
   CTaskRunner* RunnerOf(const CXmlNode* task) const;
   CXmlNode* DisplayedTask() const { return displayed_task_; }
+  const CXmlDocument& Config() const { return *config_; }
   QString ResultCaption() const;
   QString CountText() const;
   bool Exiting() const { return exiting_; }
   // Tray double click: hides a visible window, shows a hidden one.
   void ToggleVisible();
+  // New task (33101) on a given element, such as a half-built task restored after a crash.
+  void NewTaskFrom(std::unique_ptr<CXmlNode> task);
 
  signals:
   // The exit has been carried out (runners destroyed); the program should end.
@@ -175,6 +179,9 @@ class CMainFrame : public QMainWindow {
   void ModifyTask(int page);
   void DeleteTasks();
   void StartTasks();
+  // Asks whether a run the user starts continues the interrupted one: 1 continue, 0 start over,
+  // -1 cancelled.
+  int AskContinue(CXmlNode* task);
   void PauseTasks();
   void StopTasks();
   void SaveResults(int id);
@@ -199,6 +206,10 @@ class CMainFrame : public QMainWindow {
   FrameServices services_;
   CRunnerBridge* bridge_;
   // Declared before the runners, so that they go after them.
+  // The record store of the configuration (null when switched off) and each task's part of it;
+  // they outlive the runners, which write through to them.
+  std::unique_ptr<CRecordStore> store_;
+  std::map<const CXmlNode*, std::unique_ptr<CTaskStore>> task_stores_;
   std::map<const CXmlNode*, std::unique_ptr<CRecordOutput>> outputs_;
   std::map<const CXmlNode*, std::unique_ptr<CTaskRunner>> runners_;
   CXmlNode* displayed_task_ = nullptr;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
@@ -180,8 +181,11 @@ void CMainFrame::ExportTask() {
 }
 
 void CMainFrame::NewTask() {
-  if (!services_.editor) return;
-  auto task = std::make_unique<CXmlNode>(L"task", XmlElement);
+  NewTaskFrom(NewTaskElement(WStr(LangText(*config_, L"DLG_TASK_NEWTASK"))));
+}
+
+void CMainFrame::NewTaskFrom(std::unique_ptr<CXmlNode> task) {
+  if (!services_.editor || !task) return;
   EditorResult result = services_.editor(this, task.get(), 0, true);
   if (!result.accepted) return;
   CXmlNode* added = config_->AppendTop(std::move(task));
@@ -202,7 +206,7 @@ void CMainFrame::ModifyTask(int page) {
       SaveConfig();
       if (QTreeWidgetItem* item = tree_->ItemOf(task)) item->setText(0, TaskItemText(task));
       runner->Reload();
-      if (result.items_changed) runner->MutableRecords().Clear();
+      if (result.items_changed) runner->ClearRecords();
       RebuildList();
       RefreshCaption();
     }
@@ -226,6 +230,7 @@ void CMainFrame::DeleteTasks() {
       ++left;
       continue;
     }
+    if (auto part = task_stores_.find(task); part != task_stores_.end()) part->second->DeleteTask();
     DestroyRunner(task);  // the lock goes with the runner
     delete tree_->ItemOf(task);
     config_->RemoveTop(task);
@@ -245,11 +250,35 @@ void CMainFrame::StartTasks() {
   for (CXmlNode* task : tree_->SelectedTasks()) {
     CTaskRunner* runner = RunnerOf(task);
     if (!runner) continue;
-    if (runner->State() == kStopped)
-      runner->Start();
-    else
+    if (runner->State() != kStopped) {
       runner->Resume();
+      continue;
+    }
+    int answer = runner->CanContinue() ? AskContinue(task) : 0;
+    if (answer == 1)
+      runner->StartContinuing();
+    else if (answer == 0)
+      runner->Start();
   }
+}
+
+int CMainFrame::AskContinue(CXmlNode* task) {
+  const bool zh = CurrentLanguage(*config_) == L"zh";
+  QMessageBox box(QMessageBox::Question, LangText(*config_, L"APP_TITLE"),
+                  QStr(task->GetAttribute(L"name").value_or(L"")) + QStringLiteral("\n\n") +
+                      (zh ? QStringLiteral("上次运行没有完成。") : QStringLiteral("The last run did not finish.")),
+                  QMessageBox::Cancel, this);
+  QPushButton* go_on = box.addButton(
+      zh ? QStringLiteral("从中断处继续") : QStringLiteral("Continue where it stopped"),
+      QMessageBox::AcceptRole);
+  QPushButton* again =
+      box.addButton(zh ? QStringLiteral("重新开始") : QStringLiteral("Start over"),
+                    QMessageBox::DestructiveRole);
+  box.setDefaultButton(go_on);
+  box.exec();
+  if (box.clickedButton() == go_on) return 1;
+  if (box.clickedButton() == again) return 0;
+  return -1;
 }
 
 void CMainFrame::PauseTasks() {
@@ -320,7 +349,7 @@ void CMainFrame::ClearResults() {
   CTaskRunner* runner = displayed_runner_;
   if (!runner) return;
   if (!TakeRunLockOrTell(runner, L"MSGBOX_MAINFRM_CLEARRESULTTIP")) return;
-  runner->MutableRecords().Clear();
+  runner->ClearRecords();
   RebuildList();
   runner->ReleaseRunLock();
   RefreshCaption();

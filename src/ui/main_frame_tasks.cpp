@@ -21,10 +21,14 @@ namespace gm::ui {
 void CMainFrame::LoadTasks() {
   left_caption_->setText(LangText(*config_, L"MAINFRAME_TASKLIST"));
   std::vector<CXmlNode*> tasks = TaskElements(*config_);
+  bool ids_given = false;
   for (CXmlNode* task : tasks) {
+    ids_given |= TaskStoreId(*task).empty();
     CreateRunner(task);
     AddTaskItem(task);
   }
+  if (ids_given) SaveConfig();  // the tasks' store ids, given once
+  if (store_ && !store_->Ok()) statusBar()->showMessage(QStr(store_->Error()));
   if (services_.start_runatstart) {
     for (CXmlNode* task : tasks) {
       if (task->GetAttributeInt(L"runatstart", 0) != 0) RunnerOf(task)->Start();
@@ -43,6 +47,11 @@ QTreeWidgetItem* CMainFrame::AddTaskItem(CXmlNode* task) {
 
 CTaskRunner* CMainFrame::CreateRunner(CXmlNode* task) {
   RunnerEnvironment env = services_.runner_env(task);
+  if (store_) {
+    std::unique_ptr<CTaskStore>& part = task_stores_[task];
+    part = store_->ForTask(EnsureTaskStoreId(task));
+    env.store = part.get();
+  }
   if (services_.task_outputs) {
     std::unique_ptr<CRecordOutput>& outputs = outputs_[task];
     outputs = services_.task_outputs();
@@ -67,6 +76,7 @@ void CMainFrame::DestroyRunner(CXmlNode* task) {
   it->second.reset();
   runners_.erase(it);
   outputs_.erase(task);
+  task_stores_.erase(task);
   bridge_->Forget(raw);
 }
 
@@ -81,6 +91,11 @@ QString CMainFrame::TaskItemText(CXmlNode* task) const {
   if (!runner) return text;
   if (runner->State() == kPaused) text += LangText(*config_, L"MAINFRAME_TASKNODE_PAUSED");
   if (runner->State() == kRunning) text += LangText(*config_, L"MAINFRAME_TASKNODE_RUNNING");
+  if (runner->State() == kStopped && runner->CanContinue()) {
+    // A run that can be continued.
+    text += CurrentLanguage(*config_) == L"zh" ? QStringLiteral(" (已中断，可继续)")
+                                                : QStringLiteral(" (interrupted, can continue)");
+  }
   return text;
 }
 
@@ -89,6 +104,9 @@ void CMainFrame::SetDisplayed(CXmlNode* task) {
   list_timer_.stop();
   displayed_task_ = task;
   displayed_runner_ = task ? RunnerOf(task) : nullptr;
+  // Stored records are read when a task is first shown (or first run), so that start-up does
+  // not wait for every task's records.
+  if (displayed_runner_) displayed_runner_->LoadStoredRecords();
   last_state_ = displayed_runner_ ? displayed_runner_->State() : kStopped;
   sort_column_ = -1;
   sort_descending_ = false;

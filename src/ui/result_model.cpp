@@ -147,8 +147,8 @@ bool CResultModel::setData(const QModelIndex& index, const QVariant& value, int 
     if (edited->fields.size() <= field) edited->fields.resize(field + 1);
     edited->fields[field].text = WStr(value.toString());
     Classify(&edited->fields[field]);
-    // Replace keeps the duplicate index in step with the new text.
-    runner_->MutableRecords().Replace(row, std::move(edited));
+    // Replace keeps the duplicate index in step with the new text; the store follows.
+    runner_->EditRecord(row, std::move(edited));
     changed = true;
   }
   runner_->ReleaseRunLock();

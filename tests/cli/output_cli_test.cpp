@@ -2,6 +2,9 @@
 // back by Python's json, csv, sqlite3 and xlrd; gleanmark-cli db test.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "run_cli.h"
 #include "site.h"
 #include "test_server.h"
@@ -118,6 +121,89 @@ TEST_F(OutputCliTest, XlsAndSqliteFormats) {
                    dir_ + "/r.db"),
             "[('alpha', '1', 'x'), ('beta', '2', 'y')]\n");
   EXPECT_EQ(RunCli({"run", task, "--format", "xls"}).status, 1);  // needs --out
+}
+
+// A task over six records with one output (`output`, in task text form).
+std::string SixRecordTask(const test::CSite& site, const std::string& dir,
+                          const std::string& output) {
+  std::string task = "<task name=\"six\" useiectrl=\"0\"><address type=\"0\"><url>" +
+                     site.Url("/six") +
+                     "</url></address>"
+                     "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
+                     "<data name=\"name\" type=\"INNERTEXT\" path=\"@TD\"></data></location>" +
+                     output + "</task>";
+  std::string path = dir + "/six.xml";
+  std::ofstream(path) << task;
+  return path;
+}
+
+// Ctrl-C while an output of the task waits for something that does not come (a web server that
+// accepts and never answers, an SQLite file that another program keeps locked): the wait is
+// given up, the run ends within a few seconds instead of the time-outs of every record (30 s a
+// request, 5 s a row), and the records that were not written are reported as lost.
+TEST_F(OutputCliTest, CtrlCEndsTheWaitOfAnOutput) {
+  std::string rows;
+  for (int i = 1; i <= 6; ++i) rows += "<tr><td>r" + std::to_string(i) + "</td></tr>";
+  site_.Put("/six", "<html><body><table>" + rows + "</table></body></html>");
+  test::CTestServer silent([](test::CTestConn& c) {
+    std::string request;
+    if (c.ReadRequest(&request)) c.HoldUntilStopped();
+  });
+  const std::string db = dir_ + "/locked.db", locked = dir_ + "/locked";
+  struct Case {
+    const char* label;
+    std::string output;
+    std::string lost_line;
+  };
+  const Case cases[] = {
+      {"web", "<savetoweb enable=\"1\" postmethod=\"0\"><posturl>" + silent.Url("/in") +
+                  "</posturl><senddata name=\"n\" value=\"&lt;$name$&gt;\"></senddata>"
+                  "</savetoweb>",
+       "the task's web output lost 1 record(s)"},
+      {"sqlite",
+       "<savetodb enable=\"1\"><dbms>SQLITE</dbms><dbfile>" + db +
+           "</dbfile><tablename>goods</tablename>"
+           "<datamap field=\"n\" value=\"&lt;$name$&gt;\"></datamap></savetodb>",
+       "the task's database lost 6 record(s)"},
+  };
+  // Another program holds the database's write lock for a minute.
+  std::ofstream(dir_ + "/lock.py")
+      << "import sqlite3,sys,time\n"
+         "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+         "c.execute('pragma journal_mode=wal')\n"
+         "c.execute('create table goods(n)')\n"
+         "c.execute('begin immediate')\n"
+         "c.execute('insert into goods values(0)')\n"
+         "open(sys.argv[2], 'w').close()\n"
+         "time.sleep(60)\n";
+  pid_t holder = fork();
+  if (holder == 0) {
+    execl("/usr/bin/python3", "python3", (dir_ + "/lock.py").c_str(), db.c_str(), locked.c_str(),
+          (char*)nullptr);
+    _exit(127);
+  }
+  ASSERT_TRUE(test::WaitFor([&] { return access(locked.c_str(), F_OK) == 0; },
+                            std::chrono::seconds(30)));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string task = SixRecordTask(site_, dir_, c.output), err = dir_ + "/err.txt";
+    const size_t served = site_.Requested().size();
+    pid_t cli = testing::StartProgram(GM_CLI, {"run", task}, {"XDG_DATA_HOME=" + dir_}, err);
+    // The page is in; the records reach the output (the web server holds the first request,
+    // the locked database each row for 5 s).
+    ASSERT_TRUE(test::WaitFor([&] { return site_.Requested().size() > served; },
+                              std::chrono::seconds(30)));
+    if (c.label == std::string("web"))
+      ASSERT_TRUE(test::WaitFor([&] { return !silent.requests().empty(); }, std::chrono::seconds(30)));
+    else
+      std::this_thread::sleep_for(std::chrono::seconds(2));
+    testing::Interrupted end = testing::InterruptChild(cli);
+    EXPECT_LT(end.took, std::chrono::seconds(10));
+    EXPECT_EQ(end.status, 130);
+    EXPECT_NE(Slurp(err).find(c.lost_line), std::string::npos) << Slurp(err);
+  }
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
 }
 
 TEST_F(OutputCliTest, DbTestPrintsTheConnectionTest) {

@@ -28,14 +28,12 @@ inline std::string Slurp(const std::string& path) {
   return ss.str();
 }
 
-// Runs `program` (gleanmark-cli or a copy of it). Arguments are passed as they are (no shell).
-// Extra environment entries "NAME=value" are set in the child only.
-inline CliResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                            const std::vector<std::string>& env = {}) {
-  char dir[] = "/tmp/gm-cli-XXXXXX";
-  std::string tmp = ::mkdtemp(dir);
-  std::string out_path = tmp + "/out", err_path = tmp + "/err";
-  CliResult r;
+// Starts `program` in the background with standard output to `out_path` and standard error to
+// `err_path`. Arguments are passed as they are (no shell). Extra environment entries
+// "NAME=value" are set in the child only. The caller waits for it (or ends it: InterruptChild).
+inline pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::vector<std::string>& env, const std::string& err_path,
+                          const std::string& out_path = "/dev/null") {
   pid_t pid = ::fork();
   if (pid == 0) {
     FILE* o = std::freopen(out_path.c_str(), "w", stdout);
@@ -48,6 +46,17 @@ inline CliResult RunProgram(const std::string& program, const std::vector<std::s
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
+  return pid;
+}
+
+// Runs `program` (gleanmark-cli or a copy of it) to its end, as StartProgram starts it.
+inline CliResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                            const std::vector<std::string>& env = {}) {
+  char dir[] = "/tmp/gm-cli-XXXXXX";
+  std::string tmp = ::mkdtemp(dir);
+  std::string out_path = tmp + "/out", err_path = tmp + "/err";
+  CliResult r;
+  pid_t pid = StartProgram(program, args, env, err_path, out_path);
   int st = 0;
   ::waitpid(pid, &st, 0);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;

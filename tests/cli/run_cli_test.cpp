@@ -254,6 +254,48 @@ TEST_F(RunCliTest, AnOutputThatLostRecordsMakesTheRunFail) {
   EXPECT_EQ(RunCli({"run", task_path}, {"XDG_DATA_HOME=" + dir_}).status, 0);
 }
 
+// The task's text files on a full disk (here a file size limit): a record whose file cannot
+// be written, or that was in a task file that cannot be written, is counted as lost, and the
+// run ends with status 3.
+TEST_F(RunCliTest, TextFilesThatCannotBeWrittenLoseTheirRecords) {
+  test::CSite site;
+  Serve(&site);
+  const std::string big(5000, 'x');
+  const std::string settings[] = {
+      "<savetofile saverecordfile=\"1\"><resultpath>" + dir_ +
+          "/files</resultpath><perrecordname>&lt;$RECORDNUM$&gt;.txt</perrecordname>"
+          "<perrecordtmpl>" + big + "&lt;$name$&gt;</perrecordtmpl></savetofile>",
+      "<savetofile savetaskfile=\"1\"><resultpath>" + dir_ +
+          "/files</resultpath><pertaskname>all.txt</pertaskname><pertasktmpl>" + big +
+          "&lt;$RECORDSTART$&gt;&lt;$name$&gt;&lt;$RECORDEND$&gt;</pertasktmpl></savetofile>",
+  };
+  // The user's configuration is made before the limit applies.
+  RunCli({"task", "list"}, {"XDG_DATA_HOME=" + dir_});
+  for (const std::string& output : settings) {
+    SCOPED_TRACE(output.substr(0, 30));
+    std::string task = SiteTask(site, SlowPage::kLeftOut);
+    task.insert(task.rfind("</task>"), output);
+    std::string task_path = Write(dir_, "task.xml", task), err = dir_ + "/err.txt";
+    pid_t pid = fork();
+    if (pid == 0) {
+      freopen("/dev/null", "w", stdout);
+      freopen(err.c_str(), "w", stderr);
+      setenv("XDG_DATA_HOME", dir_.c_str(), 1);
+      struct rlimit rl = {4096, 4096};
+      setrlimit(RLIMIT_FSIZE, &rl);
+      execl(GM_CLI, GM_CLI, "run", task_path.c_str(), (char*)nullptr);
+      _exit(127);
+    }
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    ASSERT_TRUE(WIFEXITED(st)) << "ended by signal " << (WIFSIGNALED(st) ? WTERMSIG(st) : 0);
+    EXPECT_EQ(WEXITSTATUS(st), 3) << Slurp(err);
+    EXPECT_NE(Slurp(err).find("gleanmark-cli: the task's text files lost 3 record(s)"),
+              std::string::npos)
+        << Slurp(err);
+  }
+}
+
 TEST_F(RunCliTest, MalformedTasksAreRefused) {
   const std::string good_location =
       "<location path=\"HTML@HEAD#BODY@P\"><data name=\"v\" type=\"INNERTEXT\" path=\"\">"

@@ -295,16 +295,27 @@ TEST(TaskFileTest, ExportImportAndProposedName) {
   std::optional<GostKey> key = TaskFileKey(config);
   ASSERT_TRUE(key.has_value());
   CXmlDocument tasks;
-  tasks.Parse(L"<task name=\" a/b:c \"><url>http://x/</url></task>");
+  // The store id belongs to the configuration: a task file carries it neither out nor in.
+  tasks.Parse(L"<task name=\" a/b:c \" storeid=\"0f0f\"><url>http://x/</url></task>");
   EXPECT_EQ(ProposedTaskFileName(*tasks.First()), L"a#b#c");
   std::wstring path = dir.File("a#b#c.tsk");
   ASSERT_TRUE(ExportTaskFile(*tasks.First(), path, *key));
   std::unique_ptr<CXmlNode> back = ImportTaskFile(path, *key);
   ASSERT_NE(back, nullptr);
+  EXPECT_FALSE(back->GetAttribute(kTaskStoreIdAttribute).has_value());
+  EXPECT_EQ(tasks.First()->GetAttribute(kTaskStoreIdAttribute), L"0f0f");  // the source keeps it
+  tasks.First()->RemoveAttribute(kTaskStoreIdAttribute);
   std::wstring a, b;
   CXmlNode::WriteText(back.get(), &a, 0);
   CXmlNode::WriteText(tasks.First(), &b, 0);
   EXPECT_EQ(a, b);
+  // A file written by someone else with an id: the import drops it.
+  CXmlDocument foreign;
+  foreign.AppendTop(std::make_unique<CXmlNode>(*tasks.First()))->SetAttribute(kTaskStoreIdAttribute, L"1");
+  ASSERT_TRUE(foreign.Save(path, *key));
+  back = ImportTaskFile(path, *key);
+  ASSERT_NE(back, nullptr);
+  EXPECT_FALSE(back->GetAttribute(kTaskStoreIdAttribute).has_value());
 
   // Key texts that are missing or shorter than 32 bytes in the ANSI code page give no key;
   // 16 Chinese characters are 32 bytes in GBK.

@@ -340,6 +340,48 @@ TEST(RunnerTest, StopAndQuitDuringALoginAreHonoured) {
   EXPECT_TRUE(site.Requested().empty());
 }
 
+// Address parameters whose values come from a database query are fetched when the run starts,
+// after the login that comes first (the query may need what the login did), and again at every
+// run.
+TEST(RunnerTest, QueryValuesAreFetchedAfterTheLogin) {
+  CSite site;
+  CFakeWeb web;
+  web.Page(L"http://login.test/form", "<html><body>form</body></html>");
+  web.Page(L"http://login.test/post", "<html><body>welcome</body></html>");
+  const std::string address =
+      "<address type=\"1\" loginpage=\"1\"><url>@SITE@/p1</url><urlpattern>@SITE@/pN</urlpattern>"
+      "<pattern name=\"N\" value=\"{DBTYPE=SQLITE;DATABASE=ids.db;SQL=select id from ids;}\">"
+      "</pattern><loginpage>http://login.test/form</loginpage>"
+      "<loginurl>http://login.test/post</loginurl><logindata>u=1</logindata></address>";
+  CCollector collector;
+  auto doc = TaskDoc(PageTask(address), site);
+  RunnerEnvironment env;
+  env.newBrowserPage = [&web] { return web.NewPage(); };
+  env.settleWaitMs = 20;
+  env.outputs.push_back(&collector);
+  env.cacheFolder = FromUtf8(MakeTempFolder());
+  std::vector<std::vector<std::string>> logs;  // the browser's log at each query (runner thread)
+  env.resolveQuery = [&](const std::wstring& value, const std::function<bool()>&) {
+    EXPECT_EQ(value, L"{DBTYPE=SQLITE;DATABASE=ids.db;SQL=select id from ids;}");
+    logs.push_back(web.Log());
+    return std::wstring(L"2;3");
+  };
+  CTaskRunner runner(doc->Find(L"task"), &collector, env);
+  ASSERT_TRUE(RunToEnd(runner));
+  ASSERT_TRUE(RunToEnd(runner, 1));
+  ASSERT_EQ(logs.size(), 2u);
+  const std::vector<std::string>& first = logs[0];
+  bool logged_in = false;
+  for (const std::string& line : first) {
+    if (line.find("post http://login.test/post") != std::string::npos) logged_in = true;
+    EXPECT_EQ(line.find(site.Url("/p")), std::string::npos) << "a page before the query";
+  }
+  EXPECT_TRUE(logged_in) << "the query came before the login";
+  // The query's values make the addresses.
+  EXPECT_EQ(web.LogWith("navigate " + site.Url("/p2")).size(), 2u);
+  EXPECT_EQ(web.LogWith("navigate " + site.Url("/p3")).size(), 2u);
+}
+
 // After its one address, a template spins through billions of combinations of a parameter it
 // does not use; a stop still ends the run.
 TEST(RunnerTest, StopEndsALongRunOfRepeatedTemplateAddresses) {

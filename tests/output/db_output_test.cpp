@@ -89,6 +89,44 @@ TEST(DbOutputTest, FailedStatementsAreReportedAndCounted) {
   }
 }
 
+// Replace mode with two rows of the record's key: MYSQL and SQLITE update both (their UPDATE
+// statement), SQLSERVER and ACCESS only the first one (as their rowset does).
+TEST(DbOutputTest, ReplaceModeUpdatesTheFirstRowWithTheKeyThroughOdbc) {
+  for (const Kind& k : kKinds) {
+    SCOPED_TRACE(k.label);
+    TempDir dir;
+    test::DbTarget t = TargetFor(dir, k);
+    t.exec("create table news(id integer, title text, url text, pic blob)");
+    t.exec("insert into news values (1, 10, 20, null), (1, 10, 20, null), (2, 30, 40, null)");
+    DbOutputSettings s = test::NewsSettings(t.settings);
+    s.datamap.resize(3);
+    s.datamap[1].second = L"<$title$>";
+    auto f = test::NewsRun(s, 1);
+    CDbOutput out(nullptr);
+    out.Open(f->run);
+    out.Write(test::NewsRecord(L"1", L"new", L"w", ""), 1);
+    out.Close();
+    EXPECT_TRUE(f->reports.empty());
+    const bool first_only = std::wstring(k.dbms) != L"SQLITE";
+    EXPECT_EQ(t.query("select group_concat(title) from news where id = 1"),
+              std::string("[[\"") + test::Hex(first_only ? "new,10" : "new,new") + "\"]]");
+  }
+}
+
+TEST(DbOutputTest, KeyedUpdateForms) {
+  const std::wstring sqlite = L"SQLite", server = L"Microsoft SQL Server", other = L"ACCESS";
+  struct Case {
+    const std::wstring* product;
+    const char* statement;
+  } cases[] = {
+      {nullptr, "update t set a=? where k=?"},
+      {&sqlite, "update t set a=? where rowid=(select rowid from t where k=? limit 1)"},
+      {&server, "update top (1) t set a=? where k=?"},
+      {&other, "update t set a=? where k=?"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(KeyedUpdate("t", "a=?", "k=?", c.product), c.statement);
+}
+
 // Every record written before a crash is in the SQLite file: the output is never closed, the
 // process dies by SIGKILL.
 TEST(DbOutputTest, SqliteKeepsEveryWrittenRecordThroughACrash) {
@@ -194,7 +232,8 @@ TEST_F(SqliteOutputsTest, TableDroppedMidRunIsReportedOnceAndCounted) {
   Close();
   EXPECT_EQ(db_.Failures(), 4);
   ASSERT_EQ(f_->reports.size(), 2u);
-  EXPECT_EQ(f_->reports[0].rfind(L"MSGBOX_DBDLG_QUERYFAILED SQLITE news: no such table", 0), 0u)
+  EXPECT_EQ(f_->reports[0].rfind(L"SQLITE news: a record could not be written: no such table", 0),
+            0u)
       << ToUtf8(f_->reports[0]);
   EXPECT_NE(f_->reports[1].find(L"news: 4 record(s) not written; no such table"),
             std::wstring::npos)

@@ -133,7 +133,7 @@ const char* const kKeys[] = {
 // Texts that callers format, with the number of arguments they pass.
 const std::pair<const char*, int> kFormatted[] = {
     {"DIGLOC_DOWNLOADING", 2},  {"DIGLOC_DOWNLOADFAILED", 1},       {"DIGTHREAD_EXTRACTINGDATA", 1},
-    {"DLG_MASKER_PROGRESS", 1}, {"MSGBOX_ITEMDLG_PATTERNFOUND", 1},
+    {"DLG_MASKER_PROGRESS", 1}, {"MSGBOX_ITEMDLG_PATTERNFOUND", 1}, {"DLG_TASK_RECOVER", 1},
 };
 
 // Commands of the main window, the task tree, the tray and the browser.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QBuffer>
@@ -34,6 +35,12 @@ namespace {
 
 using ui::CMainFrame;
 using ui::QStr;
+using ui::WStr;
+
+// The tree item of a task whose last run was stopped before its end (Chinese interface).
+QString Continuable(const char* name) {
+  return QString::fromUtf8(name) + QStringLiteral(" (已中断，可继续)");
+}
 
 class MainWindowTest : public ::testing::Test {
  protected:
@@ -231,6 +238,50 @@ TEST_F(MainWindowTest, DownloadedImagesAreDrawnInTallerRows) {
   SaveScreenshot(frame.get(), QStringLiteral("image-rows"));
 }
 
+// Results are kept in the record store: a restart shows them again; a run stopped midway marks
+// its tree item, and Start then asks whether to continue it, which adds only what was missing.
+TEST_F(MainWindowTest, ResultsSurviveARestartAndAStoppedRunCanBeContinued) {
+  PutListPages(site, "A", 3, 4);
+  AddTask(config.get(), ListTask("A", 3, "dlinterval=\"1\""), &site);
+  Open();
+  Trigger(ui::kCmdStart);
+  ASSERT_TRUE(WaitUntil([&] { return Runner(0)->RunsCompleted() == 1 && Rows() == 12; }));
+  ASSERT_TRUE(WaitState(0, kStopped));
+  frame.reset();  // quit and start again
+  Open();
+  ASSERT_EQ(Rows(), 12);
+  EXPECT_EQ(Cell(0, 1), "A item 1");
+  EXPECT_EQ(Cell(11, 2), "988");
+
+  // A second run stopped after its first page.
+  Trigger(ui::kCmdStart);
+  ASSERT_TRUE(WaitUntil([&] { return Rows() >= 16; }));
+  Trigger(ui::kCmdStop);
+  ASSERT_TRUE(WaitState(0, kStopped));
+  Settle();
+  EXPECT_EQ(Item(0)->text(0), Continuable("A")) << WStr(Item(0)->text(0));
+  SaveScreenshot(frame.get(), QStringLiteral("continuable-run"));
+
+  // Start asks; "continue" goes on where it stopped: the three pages once in all.
+  QString asked;
+  QTimer::singleShot(300, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    asked = box->text();
+    SaveScreenshot(box, QStringLiteral("continue-or-start-over"));
+    for (QAbstractButton* b : box->buttons()) {
+      if (b->text() == QStringLiteral("从中断处继续")) b->click();
+    }
+  });
+  Trigger(ui::kCmdStart);
+  EXPECT_TRUE(asked.contains(QStringLiteral("上次运行没有完成"))) << WStr(asked);
+  ASSERT_TRUE(WaitUntil([&] { return Runner(0)->RunsCompleted() == 2 && Rows() == 24; }));
+  ASSERT_TRUE(WaitState(0, kStopped));
+  Settle();
+  EXPECT_EQ(Rows(), 24);
+  EXPECT_EQ(Item(0)->text(0), "A");
+}
+
 TEST_F(MainWindowTest, PauseResumeAndStop) {
   PutListPages(site, "A", 8, 2);
   AddTask(config.get(), ListTask("A", 8, "dlinterval=\"1\""), &site);
@@ -258,7 +309,8 @@ TEST_F(MainWindowTest, PauseResumeAndStop) {
   ASSERT_TRUE(WaitUntil([&] { return Rows() > rows; }));
 
   Trigger(ui::kCmdStop);
-  ASSERT_TRUE(WaitUntil([&] { return Item(0)->text(0) == "A"; }));
+  // The stopped run can be continued, and its item says so.
+  ASSERT_TRUE(WaitUntil([&] { return Item(0)->text(0) == Continuable("A"); }));
   EXPECT_TRUE(frame->ResultCaption().endsWith(Text(L"MAINFRAME_TASKSTATE_STOPPED")));
   EXPECT_LT(Rows(), 16);
   EXPECT_FALSE(frame->Action(ui::kCmdStop)->isEnabled());
@@ -301,7 +353,7 @@ TEST_F(MainWindowTest, OnlyTheDisplayedTaskFillsTheListButEveryTaskItsTreeItem) 
   ASSERT_TRUE(WaitUntil([&] { return Rows() > rows; }));
   EXPECT_EQ(frame->CountText(), QStringLiteral("%1").arg(Rows(), 10));
   Trigger(ui::kCmdStop);
-  ASSERT_TRUE(WaitUntil([&] { return Item(0)->text(0) == "A"; }));
+  ASSERT_TRUE(WaitUntil([&] { return Item(0)->text(0) == Continuable("A"); }));
 }
 
 TEST_F(MainWindowTest, ARunningTaskKeepsItsDefinitionAndRecords) {

@@ -1,183 +1,24 @@
-// The English counterparts of the labels of the editor's pages and dialogs (their Chinese texts
-// are the program's own and stand in the code where each label is made).
-#include <string_view>
-#include <unordered_map>
+#include "ui/editor/editor_text.h"
+
+#include "ui/ui_text.h"
+#include "ui/user_prompts.h"
 
 namespace gm::ui {
 
-const char* EnglishLabel(std::string_view chinese_utf8) {
-  static const std::unordered_map<std::string_view, const char*> kLabels = {
-      // Options page and filter condition dialog.
-      {"采集选项", "Options"},
-      {"升序", "Ascending"},
-      {"降序", "Descending"},
-      {"采集结果自动按以下项目（字段）进行排序：", "Sort the results by this item (field):"},
-      {"添 加", "Add"},
-      {"删 除", "Delete"},
-      {"根据下列项目（字段）判断重复记录：", "Records with equal values of these items are duplicates:"},
-      {"当采集到重复记录时：", "When a duplicate record is found:"},
-      {"直接添加到记录列表", "Add it to the results anyway"},
-      {"用新采集到的记录替换已有的记录", "Replace the earlier record with it"},
-      {"抛弃新采集到的记录", "Discard the new record"},
-      {"当采集到的记录满足下表中的某个充分条件或者所有必要条件时，则：",
-       "When a record meets one sufficient condition or all necessary conditions below:"},
-      {"丢弃该记录", "Discard the record"},
-      {"保留该记录", "Keep the record"},
-      {"添加条件", "Add..."},
-      {"修改条件", "Modify..."},
-      {"删除条件", "Delete"},
-      {"自定义用户代理：", "User agent:"},
-      {"网页内容下载超时值（秒）：", "Download time-out (seconds):"},
-      {"网页内容下载间隔值（秒）：", "Pause between downloads (seconds):"},
-      {"在采集结果列表中只保留", "Keep only the newest"},
-      {"条最新记录", "records in the result list"},
-      {"导出采集结果", "Export results"},
-      {"打开", "Open"},
-      {"使用直接下载法加快采集速度", "Download pages directly for speed (browser as fallback)"},
-      {"过滤条件", "Filter condition"},
-      {"采集项目：", "Item:"},
-      {"过滤条件：", "Condition:"},
-      {"条件类型：", "Kind:"},
-      {"充分条件", "Sufficient"},
-      {"必要条件", "Necessary"},
-      // Schedule page. The units and run types are stored as shown; readers accept these
-      // English words too.
-      {"任务调度", "Schedule"},
-      {"不自动调度，手工启动和停止任务", "No schedule: start and stop the task by hand"},
-      {"启动后每隔", "Run again every"},
-      {"运行一次（从上次运行结束算起）", "(counted from the end of the previous run)"},
-      {"定时启动：", "Start at:"},
-      {"秒钟", "seconds"},
-      {"分钟", "minutes"},
-      {"小时", "hours"},
-      {"天", "days"},
-      {"仅运行一次", "Once"},
-      {"每天都运行", "Every day"},
-      // CSV and text file pages, export dialog.
-      {"自动保存到CSV文件", "CSV file"},
-      {"自动将采集结果保存到CSV文件(采集一条保存一条)",
-       "Save the results to a CSV file (each record as soon as it is found)"},
-      {"文件名称：", "File name:"},
-      {"文件编码:", "Encoding:"},
-      {"覆盖旧文件", "Overwrite the old file"},
-      {"自动保存到文本文件", "Text files"},
-      {"文件保存路径：", "Result folder:"},
-      {"图片保存路径：", "Picture folder:"},
-      {"浏览", "Browse..."},
-      {"将采集到的每条记录保存到一个单独的文件", "Save each record to a file of its own"},
-      {"将所有采集到的记录保存到同一个文件", "Save all records to one file"},
-      {"插入变量", "Insert variable"},
-      {"文件模板：", "File template:"},
-      {"如果文件已经存在，则：", "If the file exists:"},
-      {"不保存", "Do not save"},
-      // Web page.
-      {"自动保存到网站", "Web site"},
-      {"将采集到的每条记录发送到网站服务器", "Send each record to a web server"},
-      {"HTTP方法：", "HTTP method:"},
-      {"网页地址：", "Address:"},
-      {"参数名称：", "Parameter name:"},
-      {"参数内容：", "Parameter content:"},
-      {"发送测试", "Send test"},
-      {"测试时参数内容中的变量不会被替换成真实采集到的记录内容，任务运行时的实时发送才会进行替换。",
-       "The test sends the variables in the contents as they are; only a running task replaces "
-       "them with the values of its records."},
-      // Database page.
-      {"自动保存到数据库", "Database"},
-      {"把采集到的每条记录保存到数据库表中", "Save each record to a database table"},
-      {"数据库类型：", "Database kind:"},
-      {"数据库文件：", "Database file:"},
-      {"浏览...", "Browse..."},
-      {"数据库密码：", "Database password:"},
-      {"数据库服务器：", "Server:"},
-      {"数据库名称：", "Database name:"},
-      {"登录名称：", "User name:"},
-      {"登录密码：", "Password:"},
-      {"连接测试", "Test connection"},
-      {"数据表名称：", "Table:"},
-      {"字段名称：", "Field:"},
-      {"刷新列表", "Refresh list"},
-      {"插入内容：", "Content:"},
-      {"将链接文件（图片）保存到以下目录", "Save linked files (pictures) to this folder"},
-      // URL parameter dialog.
-      {"编辑变量", "Edit parameter"},
-      {"变量名称：", "Parameter name:"},
-      {"变量取值：", "Values:"},
-      {"连续数字", "Consecutive numbers"},
-      {"初值：", "Start:"},
-      {"终值：", "End:"},
-      {"增量：", "Step:"},
-      {"任意值（多个值用分号分隔，例如：A;B;C）", "Any values (separated by semicolons, e.g. A;B;C)"},
-      // Script lists and the script dialogs.
-      {"添加", "Add..."},
-      {"修改", "Modify..."},
-      {"删除", "Delete"},
-      {"上移", "Up"},
-      {"下移", "Down"},
-      {"批量修改", "Edit all..."},
-      {"脚本测试", "Test script"},
-      {"编辑JAVA脚本", "Edit JavaScript"},
-      {"批量编辑脚本（每行一条）", "Edit all scripts (one a line)"},
-      {"批量编辑脚本，每行一条，每条脚本可以包含多个语句。",
-       "One script a line; a script may hold several statements."},
-      // Paging dialog.
-      {"自动翻页", "Paging"},
-      {"不翻页", "No paging"},
-      {"通过自动点击“下一页”链接进行翻页", "Page by clicking the next-page link"},
-      {"“下一页”链接上的文字：", "Text of the next-page link:"},
-      {"翻页测试", "Test paging"},
-      {"使用JAVA脚本(JavaScript)控制翻页", "Page by running JavaScript scripts"},
-      {"循环翻页", "Run the scripts in passes"},
-      {"最多进行", "At most"},
-      {"轮循环(0表示不限制循环总轮数)", "passes (0: no limit)"},
-      {"首轮循环不使用前", "First pass: skip the first"},
-      {"首轮循环不使用后", "First pass: skip the last"},
-      {"仅首轮循环使用前", "First pass only: the first"},
-      {"仅首轮循环使用后", "First pass only: the last"},
-      {"末轮循环不使用前", "Last pass: skip the first"},
-      {"末轮循环不使用后", "Last pass: skip the last"},
-      {"仅末轮循环使用前", "Last pass only: the first"},
-      {"仅末轮循环使用后", "Last pass only: the last"},
-      {"条脚本", "scripts"},
-      // Advanced options dialog.
-      {"高级选项", "Advanced options"},
-      {"URL参数", "Addresses"},
-      {"仅采集单个网页的数据", "Extract the data of one page"},
-      {"开始网页地址：", "Start address:"},
-      {"采集多个网页的数据，网页地址由URL模板生成",
-       "Extract the data of several pages whose addresses a template makes"},
-      {"URL模板：", "Address template:"},
-      {"URL模板参数：", "Template parameters:"},
-      {"采集多个网页的数据，网页地址从地址列表中取得（每行一个地址）",
-       "Extract the data of several pages from an address list (one address a line)"},
-      {"URL列表：", "Address list:"},
-      {"使用JAVA脚本(JavaScript)控制查询页面获取要采集的内容",
-       "Run JavaScript scripts on a query page to reach the data"},
-      {"JAVA脚本列表：", "Scripts:"},
-      {"登录选项", "Login"},
-      {"使用网页登录验证", "Log in through a web form"},
-      {"自动采集", "Record..."},
-      {"验证地址：", "Form address:"},
-      {"验证数据：", "Form data:"},
-      {"使用HTTP验证", "Use HTTP authentication"},
-      {"登录页面：", "Login page:"},
-      {"登录账号：", "User name:"},
-      {"登录测试", "Test login"},
-      // Auto-click dialog.
-      {"模拟点击", "Auto-click"},
-      {"目标定位", "Target location"},
-      {"目标对象：", "Target:"},
-      {"定位方法：", "Location:"},
-      {"直接定位", "By path"},
-      {"标志定位", "By marker text"},
-      {"标志文字：", "Marker text:"},
-      {"匹配序号：", "Match number:"},
-      {"定位测试", "Test location"},
-      {"添加目标", "Add target"},
-      {"删除目标", "Delete target"},
-      {"点击目标列表", "Targets clicked in this order:"},
-  };
-  auto it = kLabels.find(chinese_utf8);
-  return it == kLabels.end() ? nullptr : it->second;
+QString EditorText(const CXmlDocument& config, const wchar_t* key) {
+  return LangText(config, key);
+}
+
+QStringList EditorTexts(const CXmlDocument& config, const wchar_t* key) {
+  return LangText(config, key).split(QLatin1Char('|'));
+}
+
+QMessageBox::StandardButton EditorMessage(QWidget* parent, const CXmlDocument& config,
+                                          const wchar_t* key, QMessageBox::Icon icon,
+                                          QMessageBox::StandardButtons buttons,
+                                          const QString& extra) {
+  return ShowMessage(parent, LangText(config, L"APP_TITLE"), LangText(config, key) + extra, icon,
+                     buttons);
 }
 
 }  // namespace gm::ui

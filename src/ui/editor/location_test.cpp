@@ -12,19 +12,15 @@ const wchar_t* ShowLocationTest(const CXmlDocument& config, QWidget* parent,
                                 int submatch) {
   const wchar_t* key = nullptr;
   QMessageBox::Icon icon = QMessageBox::Critical;
-  CMarkerCount count;
+  CMarkerTest test;
   if (!model || !model->Document()) {
     key = L"MSGBOX_ITEMDLG_PAGENOTREADY";
-  } else if ((count = CountMarker(*model, pattern, submatch)).matches == 0) {
-    key = L"MSGBOX_ITEMDLG_PATTERNFAILED";
-  } else if (count.matches > 1) {
-    key = L"MSGBOX_ITEMDLG_NOTUNIQUE";
-    icon = QMessageBox::Warning;
-  } else if (!model->FindTextElement(model->BodyNode(), count.first)) {
-    key = L"MSGBOX_ITEMDLG_PATTERNFAILED";
+  } else if ((test = TestMarker(*model, pattern, submatch)).matches == 0 || !test.element) {
+    key = test.matches > 1 ? L"MSGBOX_ITEMDLG_NOTUNIQUE" : L"MSGBOX_ITEMDLG_PATTERNFAILED";
+    if (test.matches > 1) icon = QMessageBox::Warning;
   } else {
     key = L"MSGBOX_ITEMDLG_PATTERNFOUND";
-    std::wstring text = FormatText(GetLangText(config, key).value_or(key), {count.first});
+    std::wstring text = FormatText(GetLangText(config, key).value_or(key), {test.text});
     ShowMessage(parent, LangText(config, L"APP_TITLE"), QStr(text), QMessageBox::Information);
     return key;
   }

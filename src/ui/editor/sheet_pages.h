@@ -7,7 +7,7 @@
 namespace gm::ui {
 
 // Sheet indexes of the pages, in the order they are added (0 is the items page).
-enum SheetIndex : int {
+enum SheetPageIndex : int {
   kItemsPageIndex = 0,
   kOptionsPageIndex = 1,
   kSchedulePageIndex = 2,
@@ -21,8 +21,8 @@ enum SheetIndex : int {
 // The page at `index` (1..6), owned by `parent`; null for any other index.
 CTaskPage* MakeSheetPage(int index, CTaskSheetHost& host, QWidget* parent = nullptr);
 
-// The index at which the main window's commands open the sheet: 33601 text files, 33602 web,
-// 33603 database, 33604 CSV; 0 (the items page) for any other command.
-int SheetIndexOfCommand(int command);
+// Registers the pages 1..6 with the sheet (SheetPageFactories) and the auto-click, paging and
+// advanced-options dialogs with the items page (EditorDialogs); idempotent.
+void RegisterSheetPages();
 
 }  // namespace gm::ui

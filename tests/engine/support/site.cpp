@@ -96,10 +96,11 @@ std::unique_ptr<CXmlDocument> TaskDoc(const std::string& text, const CSite& site
 }
 
 CTaskHarness::CTaskHarness(const std::string& task, const CSite& site, CFakeWeb* web,
-                           bool prefetch) {
+                           bool prefetch, CTaskStore* store) {
   doc = TaskDoc(task, site);
   RunnerEnvironment env;
   env.prefetchPages = prefetch;
+  env.store = store;
   if (web) {
     env.newBrowserPage = [web] { return web->NewPage(); };
     env.settleWaitMs = 20;

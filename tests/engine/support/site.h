@@ -65,8 +65,9 @@ class CCollector : public CRunnerListener, public CRecordOutput {
 // with a cache folder of its own.
 // With a fake web, browser pages come from it and the fixed waits of paging are short.
 struct CTaskHarness {
+  // `store`: the task's part of a record store (not owned); null keeps records in memory only.
   CTaskHarness(const std::string& task, const CSite& site, CFakeWeb* web = nullptr,
-               bool prefetch = true);
+               bool prefetch = true, CTaskStore* store = nullptr);
   CCollector collector;
   std::unique_ptr<CXmlDocument> doc;
   std::unique_ptr<CTaskRunner> runner;

@@ -11,9 +11,26 @@
 namespace gm::test {
 
 CMariaDbServer::CMariaDbServer() {
-  std::string data = dir_.File("data");
-  ::mkdir(data.c_str(), 0700);
+  ::mkdir(dir_.File("data").c_str(), 0700);
   socket_ = dir_.File("sock");
+  if (Launch()) Client("create database if not exists gm character set utf8mb4");
+}
+
+bool CMariaDbServer::Restart() {
+  Kill();
+  return Launch();
+}
+
+void CMariaDbServer::Freeze() {
+  if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void CMariaDbServer::Thaw() {
+  if (pid_ > 0) ::kill(pid_, SIGCONT);
+}
+
+bool CMariaDbServer::Launch() {
+  std::string data = dir_.File("data");
   pid_ = fork();
   if (pid_ == 0) {
     std::string datadir = "--datadir=" + data, sock = "--socket=" + socket_;
@@ -27,22 +44,21 @@ CMariaDbServer::CMariaDbServer() {
     _exit(127);
   }
   for (int i = 0; i < 300; ++i) {
-    if (Client("select 1").find("EXIT") == std::string::npos) {
-      Client("create database if not exists gm character set utf8mb4");
-      return;
-    }
+    if (Client("select 1").find("EXIT") == std::string::npos) return true;
     int status;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      return;
+      return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   Kill();
+  return false;
 }
 
 CMariaDbServer::~CMariaDbServer() {
   if (pid_ <= 0) return;
+  Thaw();
   ::kill(pid_, SIGTERM);
   int status;
   for (int i = 0; i < 300 && waitpid(pid_, &status, WNOHANG) == 0; ++i)

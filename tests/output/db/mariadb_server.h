@@ -21,8 +21,16 @@ class CMariaDbServer {
   std::string Client(const std::string& sql) const;
   // Ends the server at once (SIGKILL), as a crash would.
   void Kill();
+  // Starts it again on the same socket and data (after Kill); true once it answers.
+  bool Restart();
+  // Stops the process (SIGSTOP), as a hung server: connections stay open, nothing is answered.
+  void Freeze();
+  // Lets it go on (SIGCONT).
+  void Thaw();
 
  private:
+  // Starts the server and waits until it answers.
+  bool Launch();
   TempDir dir_;
   std::string socket_;
   pid_t pid_ = -1;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
+
 #include "doc/text_codec.h"
 #include "output/db_output.h"
 
@@ -96,19 +98,44 @@ void CheckReplaceMode(const DbTarget& t) {
 }
 
 void CheckFailuresReported(const DbTarget& t) {
-  t.exec("drop table if exists news");
-  DbOutputSettings s = NewsSettings(t.settings);
-  auto f = NewsRun(s, 0);
-  CDbOutput out(nullptr);
-  out.Open(f->run);
-  for (int i = 0; i < 3; ++i) out.Write(NewsRecord(L"1", L"a", L"u", ""), i + 1);
-  out.Close();
-  EXPECT_EQ(out.Failures(), 3);
-  // One report at the first failure, one summary with the count at the end.
-  ASSERT_EQ(f->reports.size(), 2u);
-  EXPECT_EQ(f->reports[0].rfind(L"MSGBOX_DBDLG_QUERYFAILED", 0), 0u) << ToUtf8(f->reports[0]);
-  EXPECT_NE(f->reports[0].find(L"news"), std::wstring::npos);
-  EXPECT_NE(f->reports[1].find(L"record(s) not written"), std::wstring::npos);
+  // A missing table, and a row that the table refuses: the rows that are not written are
+  // counted, and the first failure is reported once with the database's own error (the
+  // columns text only where the table's columns could not be read).
+  struct Case {
+    const char* create;
+    const wchar_t* url;
+    const wchar_t* error_part;  // in the first report, without regard to case
+  };
+  const Case cases[] = {
+      {nullptr, L"u", L"news"},
+      {"create table news(id integer, title varchar(200), url varchar(200) check (length(url) < 4), "
+       "pic blob)",
+       L"toolong", L"constraint"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.error_part));
+    t.exec("drop table if exists news");
+    if (c.create) t.exec(c.create);
+    auto f = NewsRun(NewsSettings(t.settings), 0);
+    CDbOutput out(nullptr);
+    out.Open(f->run);
+    for (int i = 0; i < 3; ++i) out.Write(NewsRecord(L"1", L"a", c.url, ""), i + 1);
+    out.Close();
+    EXPECT_EQ(out.Failures(), 3);
+    // One report at the first failure, one summary with the count at the end.
+    ASSERT_EQ(f->reports.size(), 2u);
+    std::wstring first = f->reports[0];
+    const bool columns_unread = first.rfind(L"MSGBOX_DBDLG_QUERYFAILED", 0) == 0;
+    EXPECT_EQ(columns_unread, c.create == nullptr && t.settings.dbms != L"MYSQL" &&
+                                  t.settings.dbms != L"SQLITE")
+        << ToUtf8(first);
+    if (!columns_unread)
+      EXPECT_NE(first.find(L"news: a record could not be written: "), std::wstring::npos)
+          << ToUtf8(first);
+    for (wchar_t& ch : first) ch = static_cast<wchar_t>(std::towlower(ch));
+    EXPECT_NE(first.find(c.error_part), std::wstring::npos) << ToUtf8(f->reports[0]);
+    EXPECT_NE(f->reports[1].find(L"record(s) not written"), std::wstring::npos);
+  }
 }
 
 }  // namespace gm::test

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#ifdef GM_HAVE_BROWSER_WINDOWS
+#ifdef GM_TEST_BROWSER
 #include "browser/browser_service.h"
 #endif
 
@@ -76,26 +76,36 @@ int main(int argc, char** argv) {
   }
   setenv("QT_QPA_PLATFORM", "xcb", 1);
   // Nothing of the user's: own data folder, autostart folder and runtime folder.
-  std::string data = MakeTempFolder("data");
+  // A test that runs this program as a child hands it its own data folder.
+  const char* shared_data = std::getenv("GM_UI_DATA_HOME");
+  std::string data = shared_data ? shared_data : MakeTempFolder("data");
   std::string conf = MakeTempFolder("config");
   std::string runtime = MakeTempFolder("runtime");
   setenv("XDG_DATA_HOME", data.c_str(), 1);
   setenv("XDG_CONFIG_HOME", conf.c_str(), 1);
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   int status;
-#ifdef GM_HAVE_BROWSER_WINDOWS
-  gm::PrepareBrowserProcess();  // windows with a browser are tested too (started on demand)
+#ifdef GM_TEST_BROWSER
+  // The editor's views are real browser pages: the engine reads its switches at start-up.
+  gm::PrepareBrowserProcess();
 #endif
   {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+#ifdef GM_TEST_BROWSER
+    if (!gm::StartBrowserService()) {
+      std::fprintf(stderr, "the browser service cannot start\n");
+      return 1;
+    }
+#endif
     status = RUN_ALL_TESTS();
-#ifdef GM_HAVE_BROWSER_WINDOWS
-    if (gm::BrowserServiceRunning()) gm::StopBrowserService();
+#ifdef GM_TEST_BROWSER
+    gm::StopBrowserService();
 #endif
   }
   StopXvfb();
-  std::string cleanup = "rm -rf '" + data + "' '" + conf + "' '" + runtime + "'";
+  std::string cleanup = "rm -rf '" + (shared_data ? std::string() : data) + "' '" + conf + "' '" +
+                        runtime + "'";
   if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "cannot remove temp folders\n");
   return status;
 }

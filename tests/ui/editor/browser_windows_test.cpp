@@ -2,7 +2,7 @@
 // the login browser (a form submission captured by POST and by GET, a log-in whose cookie a
 // following download task sends), and a paging definition and an auto-click target made in
 // their dialogs, carried out by a browser-mode run.
-#ifdef GM_HAVE_BROWSER_WINDOWS
+#ifdef GM_HAVE_EDITOR
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,7 @@
 #include "ui/result_exports.h"
 #include "ui/task_tree.h"
 #include "ui/ui_text.h"
-#include "ui/web/login_browser_dialog.h"
+#include "ui/editor/login_browser_dialog.h"
 
 namespace gm::test {
 namespace {
@@ -257,4 +257,4 @@ TEST_F(BrowserWindowsTest, PagingTestsRunOnALiveBrowserPage) {
 }  // namespace
 }  // namespace gm::test
 
-#endif  // GM_HAVE_BROWSER_WINDOWS
+#endif  // GM_HAVE_EDITOR

@@ -1,4 +1,4 @@
-#include "ui/web/login_browser_dialog.h"
+#include "ui/editor/login_browser_dialog.h"
 
 #include <QAuthenticator>
 #include <QDialogButtonBox>

@@ -19,9 +19,9 @@
 #include "ui/editor/url_param_dialog.h"
 #include "ui/ui_text.h"
 
-#ifdef GM_HAVE_BROWSER_WINDOWS
+#ifdef GM_HAVE_EDITOR
 #include "browser/browser_service.h"
-#include "ui/web/login_browser_dialog.h"
+#include "ui/editor/login_browser_dialog.h"
 #endif
 
 namespace gm::test {
@@ -152,7 +152,7 @@ TEST_P(EditorScreenshotsTest, Dialogs) {
     ui::CAdvancedDialog d(*config, address.get(), nullptr);
     Look(&d, "dialog148-advanced-options");
   }
-#ifdef GM_HAVE_BROWSER_WINDOWS
+#ifdef GM_HAVE_EDITOR
   if (!BrowserServiceRunning()) ASSERT_TRUE(StartBrowserService());
   for (auto [mode, name] : {std::pair{ui::CLoginBrowserDialog::Mode::kCapture, "capture"},
                             {ui::CLoginBrowserDialog::Mode::kTest, "test"},
