@@ -5,6 +5,9 @@
 
 #ifdef GM_HAVE_BROWSER
 #include "app/gleanmark/desktop_browser.h"
+#include "ui/editor/editor_services.h"
+#include "ui/editor/login_browser.h"
+#include "ui/editor/login_browser_dialog.h"
 #include "ui/editor/task_editor.h"
 #endif
 
@@ -15,6 +18,11 @@ gm::ui::FrameServices DesktopServices(const CXmlDocument* config) {
   // Each task's own outputs, and the .xls and CSV writers of the Results menu. The task editor,
   // the login browser and the template export dialog are handed in here as they come.
   gm::ui::AddResultOutputs(config, &services);
+#ifdef GM_HAVE_BROWSER
+  // The login browser (advanced options, command 33007) and the export dialog (33502).
+  gm::ui::LoginBrowsers() = gm::ui::LoginBrowserDialogs(config, StartDesktopBrowserHere);
+  gm::ui::AddEditorServices(config, &services);
+#endif
   services.runner_env = [config](CXmlNode*) {
     RunnerEnvironment env;
     env.config = config;

@@ -81,9 +81,7 @@ bool OpenScriptLink(CLocation* location, CTaskRunner& r, const CXmlNode* click_n
 bool ClickNextLink(CLocation* location, CTaskRunner& r, const CAutoPage& paging) {
   CPageModel* model = PageOf(location);
   if (!model->Document() || paging.nextlink.empty()) return false;
-  const CDomNode* e = model->FindTextElement(model->DocumentElement(), paging.nextlink);
-  while (e && !(e->IsElement() && e->Name() == L"A")) e = e->ParentElement();
-  if (!ClickNode(model, e)) return false;
+  if (!ClickNode(model, model->LinkShowingText(paging.nextlink))) return false;
   if (!PumpFor(r, r.env().settleWaitMs)) return false;
   WaitIdle(model, r);
   if (!PumpFor(r, r.env().settleWaitMs)) return false;

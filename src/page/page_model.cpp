@@ -153,6 +153,12 @@ const CDomNode* CPageModel::FindTextElement(const CDomNode* any_node,
   return FindInDocument(any_node->Document(), text, 0);
 }
 
+const CDomNode* CPageModel::LinkShowingText(std::wstring_view text) const {
+  const CDomNode* e = FindTextElement(DocumentElement(), text);
+  while (e && !(e->IsElement() && e->Name() == L"A")) e = e->ParentElement();
+  return e;
+}
+
 const CDomNode* CPageModel::FindInDocument(const CDomDocument* doc, std::wstring_view text,
                                            int depth) const {
   if (!doc || depth > kMaxFrameDepth) return nullptr;

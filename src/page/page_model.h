@@ -87,6 +87,9 @@ class CPageModel {
   // search goes on one character after the match start. Then the frames of that document in
   // order. Null when nothing is found or the text is empty.
   const CDomNode* FindTextElement(const CDomNode* any_node, std::wstring_view text) const;
+  // The next-page link: the first A element at or above the element that shows `text` in the
+  // page; null when there is none.
+  const CDomNode* LinkShowingText(std::wstring_view text) const;
 
   // MD5 (32 lower-case hex digits) of the outerHTML of the document element followed by that of
   // every frame document (recursively, in frame order), as UTF-16LE code units.

@@ -24,7 +24,15 @@ long long ReadSigned(const std::wstring& s, size_t* p) {
   return negative ? -v : v;
 }
 
-// "[start-end-step]"; false when the text is not a range.
+void ReplaceAll(std::wstring* s, const std::wstring& from, const std::wstring& to) {
+  if (from.empty()) return;
+  for (size_t pos = 0; (pos = s->find(from, pos)) != std::wstring::npos; pos += to.size()) {
+    s->replace(pos, from.size(), to);
+  }
+}
+
+}  // namespace
+
 bool ParseRange(const std::wstring& s, long long* start, long long* end, long long* step) {
   if (s.empty() || s[0] != L'[') return false;
   size_t p = 1;
@@ -37,15 +45,6 @@ bool ParseRange(const std::wstring& s, long long* start, long long* end, long lo
   *step = ReadSigned(s, &p);
   return p < s.size() && s[p] == L']';
 }
-
-void ReplaceAll(std::wstring* s, const std::wstring& from, const std::wstring& to) {
-  if (from.empty()) return;
-  for (size_t pos = 0; (pos = s->find(from, pos)) != std::wstring::npos; pos += to.size()) {
-    s->replace(pos, from.size(), to);
-  }
-}
-
-}  // namespace
 
 std::optional<std::wstring> ParameterValue(const std::wstring& text, long long k) {
   long long start, end, step;

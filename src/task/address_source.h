@@ -15,6 +15,8 @@ namespace gm {
 // The value at position k of a parameter value text: a range "[start-end-step]" or a list
 // "a;b;c". nullopt when the parameter has no value at k. A range with step 0 has one value.
 std::optional<std::wstring> ParameterValue(const std::wstring& value_text, long long k);
+// Reads a number range "[start-end-step]"; false when the text is not one.
+bool ParseRange(const std::wstring& text, long long* start, long long* end, long long* step);
 
 // Turns a parameter value that describes a database query ("{DBTYPE=...;SQL=...;}") into the
 // value list of its result rows; any other value comes back unchanged.

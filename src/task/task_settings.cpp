@@ -164,9 +164,13 @@ TaskSettings CorrectedTaskSettings(TaskSettings s, std::wstring_view engine_user
 // ---- address ----
 
 AddressSettings ReadAddressSettings(const CXmlNode& task) {
-  AddressSettings s;
   const CXmlNode* a = FirstElement(task, L"address");
-  if (!a) return s;
+  return a ? ReadAddressElement(*a) : AddressSettings();
+}
+
+AddressSettings ReadAddressElement(const CXmlNode& address) {
+  AddressSettings s;
+  const CXmlNode* a = &address;
   s.type = ReadInt(*a, L"type", 0);
   s.url = ReadChildText(*a, L"url");
   s.urlpattern = ReadChildText(*a, L"urlpattern");

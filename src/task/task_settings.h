@@ -120,6 +120,8 @@ struct AddressSettings {
 };
 // Reads the first "address" child of the task (defaults when there is none).
 AddressSettings ReadAddressSettings(const CXmlNode& task);
+// Reads an "address" element itself (the editor's working copy).
+AddressSettings ReadAddressElement(const CXmlNode& address);
 // Writes into an "address" element (the caller creates or replaces it).
 void WriteAddressSettings(const AddressSettings& s, CXmlNode* address);
 

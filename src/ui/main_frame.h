@@ -88,9 +88,10 @@ struct FrameServices {
   // The task editor on `task` at `page` (0 items, 33601..33604 the output pages); `create`
   // for a new task element.
   std::function<EditorResult(QWidget* parent, CXmlNode* task, int page, bool create)> editor;
-  // The login browser (33007) and the template export dialog with its writing (33502).
+  // The login browser (33007) and the template export dialog with its writing (33502; true
+  // when the task's export settings changed, and the configuration is saved).
   std::function<void(QWidget* parent)> login;
-  std::function<void(QWidget* parent, CTaskRunner& runner)> export_files;
+  std::function<bool(QWidget* parent, CTaskRunner& runner)> export_files;
   // Result writers: all records of a runner to an .xls file, or to a CSV file in one of the
   // encodings "ANSI", "Unicode", "Unicode big endian", "UTF-8". True on success.
   std::function<bool(const CTaskRunner& runner, const std::wstring& path)> write_xls;

@@ -382,8 +382,9 @@ void CMainFrame::ExportResultFiles() {
   CTaskRunner* runner = displayed_runner_;
   if (!runner || !services_.export_files) return;
   if (!TakeRunLockOrTell(runner, L"MSGBOX_MAINFRM_EXPORTRESULTTIP")) return;
-  services_.export_files(this, *runner);
+  bool settings_changed = services_.export_files(this, *runner);
   runner->ReleaseRunLock();
+  if (settings_changed) SaveConfig();
 }
 
 void CMainFrame::ClearResults() {

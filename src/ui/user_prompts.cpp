@@ -50,6 +50,12 @@ UserPrompts DefaultPrompts() {
   p.message = RealMessage;
   p.open_files = [](const FileRequest& r) { return RealFileDialog(r, false); };
   p.save_file = [](const FileRequest& r) { return RealFileDialog(r, true); };
+  p.choose_folder = [](const FileRequest& r) {
+    FileAnswer answer;
+    QString folder = QFileDialog::getExistingDirectory(r.parent, r.caption, r.suggested);
+    if (!folder.isEmpty()) answer.files << folder;
+    return answer;
+  };
   // False when the desktop has nothing that opens the address (no xdg-open, no browser).
   p.open_external = [](const QString& address) { return QDesktopServices::openUrl(QUrl(address)); };
   return p;

@@ -42,6 +42,7 @@ struct UserPrompts {
   std::function<QMessageBox::StandardButton(const MessageRequest&)> message;
   std::function<FileAnswer(const FileRequest&)> open_files;   // several existing files
   std::function<FileAnswer(const FileRequest&)> save_file;    // one file, overwrite prompt
+  std::function<FileAnswer(const FileRequest&)> choose_folder;  // one existing folder
   // The desktop's program for an address; false when none could be started.
   std::function<bool(const QString& address)> open_external;
 };

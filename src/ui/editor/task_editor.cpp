@@ -2,6 +2,7 @@
 
 #include "doc/recovery_file.h"
 #include "ui/editor/editor_text.h"
+#include "ui/editor/sheet_pages.h"
 #include "ui/editor/task_page1.h"
 #include "ui/editor/task_sheet.h"
 #include "ui/ui_text.h"
@@ -26,6 +27,7 @@ int SheetIndex(int page) {
 
 EditorResult OpenTaskEditor(QWidget* parent, const CXmlDocument& config, CXmlNode* task, int page,
                             bool create) {
+  RegisterSheetPages();
   CTaskSheet sheet(config, task,
                    EditorText(config, create ? L"MAINFRAME_CREATETASK" : L"MAINFRAME_MODIFYTASK"),
                    SheetIndex(page), parent);

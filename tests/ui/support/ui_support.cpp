@@ -90,6 +90,11 @@ CPromptRecorder::CPromptRecorder() : saved_(ui::Prompts()) {
     a.files = open_answer;
     return a;
   };
+  p.choose_folder = [this](const ui::FileRequest&) {
+    ui::FileAnswer a;
+    if (!folder_answer.isEmpty()) a.files << folder_answer;
+    return a;
+  };
   p.save_file = [this](const ui::FileRequest&) {
     ui::FileAnswer a;
     a.files = save_answer;

@@ -43,6 +43,7 @@ class CPromptRecorder {
   QMessageBox::StandardButton answer = QMessageBox::Yes;  // for questions
   QStringList save_answer;  // the file a save chooser returns (empty: cancel)
   QStringList open_answer;  // the files an open chooser returns (empty: cancel)
+  QString folder_answer;    // the folder a folder chooser returns (empty: cancel)
   int choice = 0;           // the encoding chosen
   QStringList opened;       // addresses handed to the desktop
   bool open_result = true;  // whether the desktop could open them
