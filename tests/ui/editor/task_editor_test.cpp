@@ -344,23 +344,25 @@ TEST_F(TaskEditorTest, CrashWhileEditingIsRestoredAtTheNextStart) {
   // The child shares this process's data folder (where the recovery file lives).
   std::string filter = "--gtest_filter=TaskEditorTest.CrashChild";
   std::string self = QCoreApplication::applicationFilePath().toStdString();
-  std::string cmd = std::string("GM_EDITOR_CRASH_CHILD=1 GM_UI_DATA_HOME='") +
-                    std::getenv("XDG_DATA_HOME") + "' '" + self + "' " + filter +
-                    " > /dev/null 2>&1";
+  // Results are not kept for these windows (the killed child must leave nothing but the file
+  // under test); a child that never gets as far as its kill is ended after two minutes.
+  setenv("GLEANMARK_NO_STORE", "1", 1);
+  std::string cmd = std::string("GLEANMARK_NO_STORE=1 GM_EDITOR_CRASH_CHILD=1 GM_UI_DATA_HOME='") +
+                    std::getenv("XDG_DATA_HOME") + "' timeout -s KILL 120 '" + self + "' " +
+                    filter + " > /dev/null 2>&1";
   int status = std::system(cmd.c_str());
-  ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGKILL))
-      << status;
+  ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) >= 128)) << status;
   std::unique_ptr<CXmlNode> left = ReadRecoveryFile(RecoveryFilePath());
   ASSERT_NE(left, nullptr) << "the killed editor left no recovery file";
 
   // The restart offers it; yes opens the editor on it, OK adds the task.
-  OpenFrame(L"en");
   CPromptRecorder prompts;
   prompts.answer = QMessageBox::Yes;
+  OpenFrame(L"en");
   std::unique_ptr<CXmlNode> restored = ui::TakeRecoveredTask(frame.get(), *config);
   ASSERT_NE(restored, nullptr);
-  ASSERT_EQ(prompts.messages.size(), 1);
-  EXPECT_TRUE(prompts.messages[0].contains(QStringLiteral("Half built")));
+  ASSERT_FALSE(prompts.messages.isEmpty());
+  EXPECT_TRUE(prompts.messages.last().contains(QStringLiteral("Half built")));
   EXPECT_EQ(ReadRecoveryFile(RecoveryFilePath()), nullptr);  // asked once
   WhenModal(QStringLiteral("taskSheet"), [&](QDialog* d) {
     auto* sheet = static_cast<CTaskSheet*>(d);
