@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <QTreeWidget>
 
 #include "page_host.h"
@@ -16,6 +17,7 @@
 #include "ui/editor/paging_dialog.h"
 #include "ui/editor/script_dialogs.h"
 #include "ui/editor/sheet_pages.h"
+#include "ui/editor/task_sheet.h"
 #include "ui/editor/url_param_dialog.h"
 #include "ui/ui_text.h"
 
@@ -118,6 +120,20 @@ TEST_P(EditorScreenshotsTest, PagesOfTheSheet) {
     // The sheet of the desktop program is about this size.
     Look(page.get(), names[i], QSize(720, 560));
   }
+}
+
+TEST_P(EditorScreenshotsTest, TheSheetHoldsThePagesInOrder) {
+  ui::RegisterSheetPages();
+  ui::CTaskSheet sheet(*config, task, QStringLiteral("sheet"), ui::kFilesPageIndex);
+  ASSERT_EQ(sheet.Tabs()->count(), ui::kSheetPageCount);
+  for (int i = ui::kOptionsPageIndex; i < ui::kSheetPageCount; ++i)
+    EXPECT_EQ(sheet.Tabs()->tabText(i), sheet.PageAt(i)->Caption());
+  EXPECT_EQ(sheet.Tabs()->currentIndex(), ui::kFilesPageIndex);
+  sheet.resize(1000, 700);
+  sheet.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
+  SaveScreenshot(&sheet, "sheet-text-files-" + QString::fromWCharArray(GetParam()));
+  sheet.hide();
 }
 
 TEST_P(EditorScreenshotsTest, Dialogs) {
