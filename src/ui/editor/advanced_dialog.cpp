@@ -197,16 +197,9 @@ void CAdvancedDialog::RemovePattern() {
 
 void CAdvancedDialog::TestScript() {
   int row = scripts_->SelectedRow();
-  if (row < 0) {
-    Tell(config_, this, L"MSGBOX_NETDLG_SELECTSCRIPT", QMessageBox::Warning);
-    return;
-  }
-  if (!page_) {
-    Tell(config_, this, L"MSGBOX_ITEMDLG_PAGENOTREADY", QMessageBox::Critical);
-    return;
-  }
-  page_->RunScript(scripts_->Scripts()[row]);  // as it stands: no placeholders here
-  page_->RefreshHighlight();
+  // The script as it stands: no placeholders here.
+  std::wstring script = row < 0 ? std::wstring() : scripts_->Scripts()[row];
+  RunScriptTest(config_, this, page_, row < 0 ? nullptr : &script);
 }
 
 void CAdvancedDialog::CaptureLogin() {

@@ -7,6 +7,7 @@
 
 #include "doc/config.h"
 #include "task/task_settings.h"
+#include "ui/editor/editor_page.h"
 #include "ui/ui_text.h"
 #include "ui/user_prompts.h"
 
@@ -29,6 +30,20 @@ QMessageBox::StandardButton Tell(const CXmlDocument& config, QWidget* parent, co
       ShowMessage(parent, LangText(config, L"APP_TITLE"), LangText(config, key), icon, buttons);
   if (focus) focus->setFocus(Qt::OtherFocusReason);
   return answer;
+}
+
+void RunScriptTest(const CXmlDocument& config, QWidget* parent, CEditorPage* page,
+                   const std::wstring* script) {
+  if (!script) {
+    Tell(config, parent, L"MSGBOX_NETDLG_SELECTSCRIPT", QMessageBox::Warning);
+    return;
+  }
+  if (!page) {
+    Tell(config, parent, L"MSGBOX_ITEMDLG_PAGENOTREADY", QMessageBox::Critical);
+    return;
+  }
+  page->RunScript(*script);
+  page->RefreshHighlight();
 }
 
 QTreeWidget* MakeReportList(QWidget* parent,

@@ -19,6 +19,8 @@ class QWidget;
 
 namespace gm::ui {
 
+class CEditorPage;
+
 // A label of a page or dialog. The Chinese text is the program's own; other languages get
 // their counterpart from the table in editor_text.cpp (the Chinese text when it has none).
 QString Tx(const CXmlDocument& config, const char* chinese_utf8);
@@ -28,6 +30,12 @@ QMessageBox::StandardButton Tell(const CXmlDocument& config, QWidget* parent,
                                  const wchar_t* key, QMessageBox::Icon icon,
                                  QWidget* focus = nullptr,
                                  QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+
+// The script test of a script list: MSGBOX_NETDLG_SELECTSCRIPT without a chosen script (null),
+// MSGBOX_ITEMDLG_PAGENOTREADY without a page; otherwise runs the script in the page and draws
+// its highlighting again.
+void RunScriptTest(const CXmlDocument& config, QWidget* parent, CEditorPage* page,
+                   const std::wstring* script);
 
 // A report list: full-row selection, grid-like alternate rows, one column per (header, width).
 QTreeWidget* MakeReportList(QWidget* parent, std::initializer_list<std::pair<QString, int>> columns);

@@ -21,6 +21,7 @@
 #include "page/item_chain.h"
 #include "task/crawl_model.h"
 #include "task/task_settings.h"
+#include "ui/editor/editor_support.h"
 #include "ui/editor/editor_text.h"
 #include "ui/editor/item_dialog.h"
 #include "ui/editor/mask_html.h"
@@ -338,8 +339,8 @@ void CItemsPanel::ModifyItem() {
 void CItemsPanel::DeleteItem() {
   int row = SelectedRow();
   if (row < 0) return;
-  if (EditorMessage(this, config_, L"MSGBOX_TASKDLG_CONFIRMDELETE", QMessageBox::Question,
-                    QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+  if (Tell(config_, this, L"MSGBOX_TASKDLG_CONFIRMDELETE", QMessageBox::Question, nullptr,
+           QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return;
   browser_->Chains().erase(browser_->Chains().begin() + row);
   delete list_->takeTopLevelItem(row);
@@ -375,7 +376,7 @@ void CItemsPanel::AddToItem() {
   if (row < 0 || browser_->PickedPath().empty()) return;
   CItemChain& chain = browser_->Chains()[static_cast<size_t>(row)];
   if (!AddElement(&chain, browser_->PickedPath())) {
-    EditorMessage(this, config_, L"MSGBOX_TASKDLG_UNCOMPATIBLEOBJ", QMessageBox::Information);
+    Tell(config_, this, L"MSGBOX_TASKDLG_UNCOMPATIBLEOBJ", QMessageBox::Information);
     return;
   }
   browser_->ClearPick();
@@ -389,7 +390,7 @@ void CItemsPanel::RemoveFromItem() {
   if (row < 0 || browser_->PickedPath().empty()) return;
   CItemChain& chain = browser_->Chains()[static_cast<size_t>(row)];
   if (!RemoveElement(&chain, browser_->PickedPath())) {
-    EditorMessage(this, config_, L"MSGBOX_TASKDLG_OBJNOTFOUND", QMessageBox::Information);
+    Tell(config_, this, L"MSGBOX_TASKDLG_OBJNOTFOUND", QMessageBox::Information);
     return;
   }
   browser_->ClearPick();

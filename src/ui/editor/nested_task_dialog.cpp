@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "ui/editor/editor_support.h"
 #include "ui/editor/editor_text.h"
 #include "ui/editor/editor_window.h"
 #include "ui/editor/items_panel.h"
@@ -58,7 +59,7 @@ void CNestedTaskDialog::OpenAddress() {
 
 void CNestedTaskDialog::accept() {
   if (panel_->ItemCount() == 0) {
-    EditorMessage(this, config_, L"MSGBOX_TASKDLG_NOITEMDEFINE", QMessageBox::Critical);
+    Tell(config_, this, L"MSGBOX_TASKDLG_NOITEMDEFINE", QMessageBox::Critical);
     return;
   }
   if (panel_->ItemsChanged()) panel_->SaveChains();

@@ -150,16 +150,8 @@ void CPagingDialog::TestLink() {
 
 void CPagingDialog::TestScript() {
   int row = scripts_->SelectedRow();
-  if (row < 0) {
-    Tell(config_, this, L"MSGBOX_NETDLG_SELECTSCRIPT", QMessageBox::Warning);
-    return;
-  }
-  if (!page_) {
-    Tell(config_, this, L"MSGBOX_ITEMDLG_PAGENOTREADY", QMessageBox::Critical);
-    return;
-  }
-  page_->RunScript(ScriptForTest(scripts_->Scripts()[row]));
-  page_->RefreshHighlight();
+  std::wstring script = row < 0 ? std::wstring() : ScriptForTest(scripts_->Scripts()[row]);
+  RunScriptTest(config_, this, page_, row < 0 ? nullptr : &script);
 }
 
 void CPagingDialog::accept() {

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "page/item_chain.h"
+#include "ui/editor/editor_support.h"
 #include "ui/editor/editor_text.h"
 #include "ui/editor/items_panel.h"
 #include "ui/editor/mask_html.h"
@@ -115,7 +116,7 @@ void CTaskPage1::OnAdvanced() {
 
 bool CTaskPage1::CanLeave() {
   if (panel_->ItemCount() > 0) return true;
-  EditorMessage(this, host_.Config(), L"MSGBOX_TASKDLG_NOITEMDEFINE", QMessageBox::Critical);
+  Tell(host_.Config(), this, L"MSGBOX_TASKDLG_NOITEMDEFINE", QMessageBox::Critical);
   return false;
 }
 
