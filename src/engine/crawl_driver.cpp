@@ -514,7 +514,12 @@ void RunTask(CTaskRunner& r) {
   r.LoadStoredRecords();
   JournalStart start = BeginJournal(r);
   OpenOutputs(r, start);
-  if (r.journal.store && !start.continuing) r.journal.store->SetCheckpoint(OutputCheckpoint(r));
+  // The outputs' starting positions are on disk before any record reaches them: a run killed
+  // before they were would leave a journal whose continuation cannot tell what the outputs hold.
+  if (r.journal.store && !start.continuing) {
+    r.journal.store->SetCheckpoint(OutputCheckpoint(r));
+    r.journal.store->Drain();
+  }
   QueryValueResolver resolve;
   if (r.env().resolveQuery) {
     resolve = [&r](const std::wstring& value) {
