@@ -21,6 +21,19 @@ int CmdFetch(const Args& args);
 int CmdPage(const Args& args);
 int CmdRun(const Args& args);
 int CmdDb(const Args& args);
+int CmdWork(const Args& args);
+int CmdQueue(const Args& args);
+// queue fill: a run that only puts the task's addresses into the queue.
+int FillQueue(const Args& args);
+
+inline constexpr const char* kRunUsage =
+    "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE] [--resume]";
+inline constexpr const char* kWorkUsage =
+    "work TASK --queue redis://HOST[:PORT]/NAME [--config FILE] [--format csv|jsonl] [--out FILE]\n"
+    "       [--lease SECONDS] [--redis-wait SECONDS]";
+inline constexpr const char* kQueueUsage =
+    "queue status|reset --queue redis://HOST[:PORT]/NAME\n"
+    "  queue fill TASK --queue redis://HOST[:PORT]/NAME [--config FILE]";
 
 // Prints "gleanmark-cli: <message>" on standard error and returns exit status 1.
 int Fail(const std::string& message);

@@ -27,6 +27,7 @@
 #include "output/sqlite_stream.h"
 #include "output/task_outputs.h"
 #include "output/xls_export.h"
+#include "queue/redis_shared_run.h"
 #include "page/browser.h"
 #include "task_check.h"
 
@@ -38,6 +39,9 @@ std::atomic<bool> g_interrupted{false};
 // The run ended, but one of the task's own outputs (its CSV file, web output or database) could
 // not write every record.
 constexpr int kOutputLostRecords = 3;
+// A worker of a shared run stopped before the run was complete: Redis could not be reached (for
+// longer than --redis-wait) or the queue holds another task's run.
+constexpr int kSharedRunFailed = 4;
 
 void OnInterrupt(int) {
   g_interrupted = true;
@@ -180,20 +184,110 @@ bool LoadTask(const std::string& path, const CXmlDocument* config, CXmlDocument*
   return true;
 }
 
+namespace {
+
+// What makes `work` a worker of a shared run.
+struct WorkerOptions {
+  RedisQueueAddress queue;
+  int leaseSeconds = 60;
+  int redisWaitSeconds = 300;
+  std::string tag;  // "host-pid"
+};
+
+// A whole number of seconds from an option; false when it is not one.
+bool Seconds(const std::optional<std::string>& text, int* seconds) {
+  if (!text) return true;
+  char* end = nullptr;
+  long n = std::strtol(text->c_str(), &end, 10);
+  if (text->empty() || *end || n <= 0 || n > 86400 * 7) return false;
+  *seconds = static_cast<int>(n);
+  return true;
+}
+
+// The worker's name among the others: host name and process id.
+std::string WorkerTag() {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0 || !host[0]) std::strcpy(host, "localhost");
+  return std::string(host) + "-" + std::to_string(getpid());
+}
+
+// A worker that only puts the run's addresses in (after the login and the query values, as a
+// worker would) and takes none.
+class CFillOnly : public CSharedRun {
+ public:
+  explicit CFillOnly(CSharedRun* run) : run_(run) {}
+  bool Fill(const std::function<std::vector<std::wstring>()>& addresses) override {
+    filled_ = run_->Fill(addresses);
+    return filled_;
+  }
+  std::optional<SharedAddress> Take(bool) override { return std::nullopt; }
+  std::vector<SharedKeyVerdict> ClaimKeys(const SharedAddress&,
+                                          const std::vector<std::string>&) override {
+    return {};
+  }
+  bool Done(const SharedAddress&, int) override { return false; }
+  bool Filled() const { return filled_; }
+
+ private:
+  CSharedRun* run_;
+  bool filled_ = false;
+};
+
+enum class RunMode { kRun, kWork, kFill };
+
+int RunCommand(const Args& in, RunMode mode);
+
+}  // namespace
+
 int CmdRun(const Args& in) {
+  return RunCommand(in, RunMode::kRun);
+}
+
+int CmdWork(const Args& in) {
+  return RunCommand(in, RunMode::kWork);
+}
+
+int FillQueue(const Args& in) {
+  return RunCommand(in, RunMode::kFill);
+}
+
+namespace {
+
+int RunCommand(const Args& in, RunMode mode) {
+  const bool as_worker = mode != RunMode::kRun;
   StatusPrinter printer;
   Args args = in;
   bool missing = false;
   std::optional<std::string> config_path = TakeOption(&args, "--config", &missing);
   std::string format = TakeOption(&args, "--format", &missing).value_or("csv");
   std::optional<std::string> out_path = TakeOption(&args, "--out", &missing);
-  const bool resume = TakeFlag(&args, "--resume");
+  const bool resume = !as_worker && TakeFlag(&args, "--resume");
+  std::optional<WorkerOptions> worker;
+  if (as_worker) {
+    std::optional<std::string> queue = TakeOption(&args, "--queue", &missing);
+    std::optional<std::string> lease = TakeOption(&args, "--lease", &missing);
+    std::optional<std::string> wait = TakeOption(&args, "--redis-wait", &missing);
+    if (missing) return Fail("option without a value");
+    if (!queue) return Fail("work needs --queue redis://HOST[:PORT]/NAME");
+    worker.emplace();
+    std::string error;
+    if (!ParseQueueAddress(*queue, &worker->queue, &error)) return Fail(error);
+    if (!Seconds(lease, &worker->leaseSeconds)) return Fail("--lease takes a number of seconds");
+    if (!Seconds(wait, &worker->redisWaitSeconds))
+      return Fail("--redis-wait takes a number of seconds");
+    worker->tag = WorkerTag();
+  }
   if (missing) return Fail("option without a value");
   if (args.size() != 1)
-    return Fail(
-        "usage: run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE] [--resume]");
+    return Fail("usage: " + std::string(mode == RunMode::kRun    ? kRunUsage
+                                         : mode == RunMode::kWork ? kWorkUsage
+                                                                  : kQueueUsage));
+  if (mode == RunMode::kFill && out_path) return Fail("queue fill writes no records");
   if (format != "csv" && format != "jsonl" && format != "xls" && format != "sqlite")
     return Fail("unknown format '" + format + "'");
+  if (as_worker && format != "csv" && format != "jsonl")
+    return Fail("a worker writes csv or jsonl (each worker a file of its own)");
+  if (worker && out_path) *out_path = ToUtf8(WorkerFileName(FromUtf8(*out_path), FromUtf8(worker->tag)));
   if (resume && format == "xls")
     return Fail("--resume cannot continue an .xls workbook (it is written whole at the end); "
                 "use csv, jsonl or sqlite");
@@ -231,8 +325,8 @@ int CmdRun(const Args& in) {
 
   // Every kept record is written through to the record store; a continued run reads the
   // interrupted run's records back from it. A store that fails says so once and the run goes on
-  // in memory.
-  std::unique_ptr<CRecordStore> store = CRecordStore::OpenDefault();
+  // in memory. A worker of a shared run keeps its journal in the shared run instead.
+  std::unique_ptr<CRecordStore> store = as_worker ? nullptr : CRecordStore::OpenDefault();
   std::unique_ptr<CTaskStore> task_store;
   if (store && !store->Ok()) {
     std::fprintf(stderr, "gleanmark-cli: %s\n", ToUtf8(store->Error()).c_str());
@@ -276,6 +370,27 @@ int CmdRun(const Args& in) {
   if (BrowserAllowed()) env.newBrowserPage = &NewCliBrowserPage;
   // For side-by-side measurements: GLEANMARK_NO_PREFETCH (non-empty) downloads one page at a time.
   env.prefetchPages = !EnvSwitchOn("GLEANMARK_NO_PREFETCH");
+  std::unique_ptr<CRedisClient> redis;
+  std::unique_ptr<CRedisSharedRun> shared;
+  std::unique_ptr<CFillOnly> fill_only;
+  if (worker) {
+    redis = std::make_unique<CRedisClient>(
+        worker->queue, worker->redisWaitSeconds, [] { return g_interrupted.load(); },
+        [](const std::string& text) { std::fprintf(stderr, "gleanmark-cli: %s\n", text.c_str()); });
+    CRedisSharedRun::Options options;
+    options.worker = worker->tag;
+    options.definition = TaskDefinitionFingerprint(*task);
+    options.leaseSeconds = worker->leaseSeconds;
+    options.shouldStop = [] { return g_interrupted.load(); };
+    shared = std::make_unique<CRedisSharedRun>(redis.get(), std::move(options));
+    env.shared = shared.get();
+    if (mode == RunMode::kFill) {
+      fill_only = std::make_unique<CFillOnly>(shared.get());
+      env.shared = fill_only.get();
+      env.outputs.clear();
+    }
+    env.workerTag = FromUtf8(worker->tag);
+  }
 
 
   int status = 0;
@@ -302,8 +417,9 @@ int CmdRun(const Args& in) {
     }
     std::fprintf(stderr, "gleanmark-cli: %d pages loaded, %d failed, %zu records kept\n",
                  runner.PagesLoaded(), runner.PagesFailed(), kept);
-    std::fprintf(stderr, "gleanmark-cli: %d pages skipped as already done\n",
-                 runner.PagesSkipped());
+    if (!shared)
+      std::fprintf(stderr, "gleanmark-cli: %d pages skipped as already done\n",
+                   runner.PagesSkipped());
     // The task's own outputs: each one that lost records says how many, and each connection
     // that broke and was made again is named.
     for (const auto& [name, count] : task_outputs.Reconnected()) {
@@ -326,10 +442,20 @@ int CmdRun(const Args& in) {
       status = Fail("writing the records to " + *out_path + " failed: " + ToUtf8(sqlite->Error()));
     else if (g_interrupted)
       status = 130;
+    else if (shared && !shared->Failure().empty())
+      status = (Fail(shared->Failure()), kSharedRunFailed);
     else if (kept == 0 && runner.PagesFailed() > 0)
       status = Fail("no record was kept: every page failed");
     else if (!losses.empty())
       status = kOutputLostRecords;
+    if (fill_only && fill_only->Filled()) {
+      SharedRunStatus figures;
+      if (CRedisSharedRun::Status(redis.get(), &figures))
+        std::fprintf(stderr, "gleanmark-cli: the queue holds %lld pages\n", figures.filled);
+    } else if (shared) {
+      std::fprintf(stderr, "gleanmark-cli: worker %s: %lld pages done, %zu records written\n",
+                   worker->tag.c_str(), shared->PagesDone(), kept);
+    }
   }
   // The runner and its pages are gone; the browser may end.
   EndBrowser();
@@ -338,4 +464,5 @@ int CmdRun(const Args& in) {
   return status;
 }
 
+}  // namespace
 }  // namespace gm::cli

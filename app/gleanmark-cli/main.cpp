@@ -15,8 +15,9 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"run", gm::cli::CmdRun,
-     "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE] [--resume]"},
+    {"run", gm::cli::CmdRun, gm::cli::kRunUsage},
+    {"work", gm::cli::CmdWork, gm::cli::kWorkUsage},
+    {"queue", gm::cli::CmdQueue, gm::cli::kQueueUsage},
     {"db", gm::cli::CmdDb, "db test TASK [--config FILE]"},
     {"doc", gm::cli::CmdDoc,
      "doc decode FILE [--key config|task|hex:<64 hex digits>] [--config FILE]\n"

@@ -1,0 +1,203 @@
+#include "queue/redis_shared_run.h"
+
+#include "doc/text_codec.h"
+
+namespace gm {
+namespace {
+
+constexpr const char* kGroup = "workers";
+// How long one wait for a new address lasts before the stop check and the lease are looked at.
+constexpr const char* kBlockMs = "1000";
+
+// Puts the addresses in unless the run was filled; answers the definition of the run that the
+// queue holds. Safe to repeat. KEYS: meta, pages. ARGV: definition, addresses...
+constexpr const char* kFillScript = R"(
+if redis.call('HEXISTS', KEYS[1], 'filled') == 1 then
+  return redis.call('HGET', KEYS[1], 'definition')
+end
+redis.call('DEL', KEYS[2])
+for i = 2, #ARGV do
+  redis.call('XADD', KEYS[2], '*', 'i', tostring(i - 2), 'a', ARGV[i])
+end
+redis.call('XGROUP', 'CREATE', KEYS[2], 'workers', '0', 'MKSTREAM')
+redis.call('HSET', KEYS[1], 'filled', #ARGV - 1, 'definition', ARGV[1], 'done', 0, 'written', 0)
+return ARGV[1]
+)";
+
+// Per record key: 1 when it is new (it now belongs to the entry), 2 when an earlier hand-out of
+// the same entry met it, 0 when another entry has it or it came before in this call.
+// KEYS: keys. ARGV: entry id, record keys...
+constexpr const char* kClaimScript = R"(
+local owner = ARGV[1]
+local seen = {}
+local out = {}
+for i = 2, #ARGV do
+  local k = ARGV[i]
+  if seen[k] then
+    out[#out + 1] = 0
+  elseif redis.call('HSETNX', KEYS[1], k, owner) == 1 then
+    out[#out + 1] = 1
+  elseif redis.call('HGET', KEYS[1], k) == owner then
+    out[#out + 1] = 2
+  else
+    out[#out + 1] = 0
+  end
+  seen[k] = true
+end
+return out
+)";
+
+// Acknowledges an entry; the first acknowledgement counts it done with its records.
+// KEYS: pages, meta. ARGV: entry id, records written.
+constexpr const char* kDoneScript = R"(
+local acked = redis.call('XACK', KEYS[1], 'workers', ARGV[1])
+if acked == 1 then
+  redis.call('HINCRBY', KEYS[2], 'done', 1)
+  redis.call('HINCRBY', KEYS[2], 'written', ARGV[2])
+end
+return acked
+)";
+
+}  // namespace
+
+CRedisSharedRun::CRedisSharedRun(CRedisClient* client, Options options)
+    : client_(client), options_(std::move(options)) {}
+
+bool CRedisSharedRun::Fail(const std::string& why) {
+  if (failure_.empty()) failure_ = why;
+  return false;
+}
+
+bool CRedisSharedRun::Fill(const std::function<std::vector<std::wstring>()>& addresses) {
+  // Most workers come to a filled queue: only the first computes the addresses.
+  std::optional<RedisReply> meta =
+      client_->Run({"HMGET", Key("meta"), "filled", "definition"});
+  if (!meta) return Fail(client_->Error());
+  std::string held;
+  if (meta->elements.size() == 2 && !meta->elements[0].IsNil()) {
+    held = meta->elements[1].text;
+  } else {
+    CRedisClient::Command fill{"EVAL", kFillScript, "2", Key("meta"), Key("pages"),
+                               options_.definition};
+    for (const std::wstring& a : addresses()) fill.push_back(ToUtf8(a));
+    std::optional<RedisReply> r = client_->Run(fill);
+    if (!r) return Fail(client_->Error());
+    if (r->IsError()) return Fail("Redis refused to fill the queue: " + r->text);
+    held = r->text;
+  }
+  if (held != options_.definition)
+    return Fail("the queue " + client_->Address().name +
+                " holds a run of another task, or of another version of this one "
+                "(`gleanmark-cli queue reset` ends it)");
+  return true;
+}
+
+std::optional<SharedAddress> CRedisSharedRun::EntryOf(const RedisReply& entries) {
+  if (entries.elements.empty()) return std::nullopt;
+  const RedisReply& entry = entries.elements.front();
+  if (entry.elements.size() != 2) return std::nullopt;
+  SharedAddress a;
+  a.ticket = entry.elements[0].text;
+  const std::vector<RedisReply>& fields = entry.elements[1].elements;
+  for (size_t i = 0; i + 1 < fields.size(); i += 2) {
+    if (fields[i].text == "i") a.index = fields[i + 1].Number();
+    if (fields[i].text == "a") a.address = FromUtf8(fields[i + 1].text);
+  }
+  return a;
+}
+
+std::optional<bool> CRedisSharedRun::Complete() {
+  std::optional<RedisReply> r = client_->Run({"XPENDING", Key("pages"), kGroup});
+  if (!r) return Fail(client_->Error()), std::nullopt;
+  return !r->elements.empty() && r->elements[0].Number() == 0;
+}
+
+std::optional<SharedAddress> CRedisSharedRun::Take(bool wait) {
+  bool block = false;
+  for (;;) {
+    if (options_.shouldStop && options_.shouldStop()) return std::nullopt;
+    CRedisClient::Command read{"XREADGROUP", "GROUP", kGroup, options_.worker, "COUNT", "1"};
+    if (block) read.insert(read.end(), {"BLOCK", kBlockMs});
+    read.insert(read.end(), {"STREAMS", Key("pages"), ">"});
+    std::optional<RedisReply> r = client_->Run(read);
+    if (!r) return Fail(client_->Error()), std::nullopt;
+    if (r->IsError())
+      return Fail("the queue " + client_->Address().name + " was reset (" + r->text + ")"),
+             std::nullopt;
+    // [[stream, [entries]]] or nil
+    if (!r->IsNil() && !r->elements.empty() && r->elements[0].elements.size() == 2) {
+      if (std::optional<SharedAddress> a = EntryOf(r->elements[0].elements[1])) return a;
+    }
+    // Pages of a worker that went quiet for longer than the lease.
+    r = client_->Run({"XAUTOCLAIM", Key("pages"), kGroup, options_.worker,
+                      std::to_string(int64_t(options_.leaseSeconds) * 1000), "0-0", "COUNT", "1"});
+    if (!r) return Fail(client_->Error()), std::nullopt;
+    if (!r->IsError() && r->elements.size() >= 2) {
+      if (std::optional<SharedAddress> a = EntryOf(r->elements[1])) return a;
+    }
+    if (!wait) return std::nullopt;
+    std::optional<bool> complete = Complete();
+    if (!complete || *complete) return std::nullopt;
+    block = true;  // others hold pages: wait for new ones or for their lease to run out
+  }
+}
+
+std::vector<SharedKeyVerdict> CRedisSharedRun::ClaimKeys(const SharedAddress& page,
+                                                         const std::vector<std::string>& keys) {
+  CRedisClient::Command claim{"EVAL", kClaimScript, "1", Key("keys"), page.ticket};
+  claim.insert(claim.end(), keys.begin(), keys.end());
+  std::optional<RedisReply> r = client_->Run(claim);
+  if (!r) return Fail(client_->Error()), std::vector<SharedKeyVerdict>();
+  if (r->elements.size() != keys.size())
+    return Fail("Redis refused the record keys: " + r->text), std::vector<SharedKeyVerdict>();
+  std::vector<SharedKeyVerdict> verdicts;
+  verdicts.reserve(keys.size());
+  for (const RedisReply& v : r->elements) {
+    verdicts.push_back(v.integer == 1   ? SharedKeyVerdict::kNew
+                       : v.integer == 2 ? SharedKeyVerdict::kMetBefore
+                                        : SharedKeyVerdict::kDuplicate);
+  }
+  return verdicts;
+}
+
+bool CRedisSharedRun::Done(const SharedAddress& page, int written) {
+  std::optional<RedisReply> r = client_->Run({"EVAL", kDoneScript, "2", Key("pages"), Key("meta"),
+                                              page.ticket, std::to_string(written)});
+  if (!r) return Fail(client_->Error());
+  if (r->IsError()) return Fail("Redis refused to mark a page done: " + r->text);
+  ++pagesDone_;
+  return true;
+}
+
+bool CRedisSharedRun::Status(CRedisClient* client, SharedRunStatus* status) {
+  const std::string& name = client->Address().name;
+  std::optional<std::vector<RedisReply>> r =
+      client->Run({{"HMGET", name + ":meta", "filled", "done", "written"},
+                   {"XPENDING", name + ":pages", kGroup}});
+  if (!r) return false;
+  *status = {};
+  const RedisReply& meta = (*r)[0];
+  if (meta.elements.size() == 3) {
+    status->filled = meta.elements[0].Number();
+    status->done = meta.elements[1].Number();
+    status->written = meta.elements[2].Number();
+  }
+  const RedisReply& pending = (*r)[1];  // [count, first, last, [[worker, count], ...]]
+  if (pending.elements.size() == 4) {
+    status->pending = pending.elements[0].Number();
+    for (const RedisReply& w : pending.elements[3].elements) {
+      if (w.elements.size() == 2)
+        status->pendingByWorker.emplace_back(w.elements[0].text, w.elements[1].Number());
+    }
+  }
+  return true;
+}
+
+bool CRedisSharedRun::Reset(CRedisClient* client) {
+  const std::string& name = client->Address().name;
+  std::optional<RedisReply> r =
+      client->Run({"DEL", name + ":pages", name + ":keys", name + ":meta"});
+  return r && !r->IsError();
+}
+
+}  // namespace gm

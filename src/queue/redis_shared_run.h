@@ -1,0 +1,81 @@
+// A run shared by many workers, kept in Redis under the keys "NAME:...":
+//   NAME:pages  a stream, one entry per top-level address (fields "i": its number, "a": the
+//               address), read by the consumer group "workers"; each worker is a consumer
+//               named "host-pid". An entry is acknowledged (XACK) once the records of its page
+//               are committed; entries pending with a worker for longer than the lease are
+//               claimed by the others (XAUTOCLAIM).
+//   NAME:keys   a hash from each written record's key to the entry that first met it: the
+//               duplicate rule across workers (a page done twice writes its records once).
+//   NAME:meta   a hash: "filled" (how many addresses were put in), "definition" (the task's
+//               fingerprint), "done" (entries acknowledged), "written" (records written).
+// Nothing else is kept: a worker can die at any moment and the run goes on without it.
+//
+// Threads: one object belongs to one worker's runner thread; Status/Reset are for a separate
+// process (the queue command).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/shared_run.h"
+#include "queue/redis_client.h"
+
+namespace gm {
+
+struct SharedRunStatus {
+  long long filled = 0;   // addresses put in (0: not filled yet)
+  long long done = 0;     // acknowledged
+  long long pending = 0;  // handed out, not yet done
+  long long written = 0;  // records written by all workers
+  std::vector<std::pair<std::string, long long>> pendingByWorker;
+  long long Left() const { return filled - done - pending; }
+};
+
+class CRedisSharedRun : public CSharedRun {
+ public:
+  struct Options {
+    std::string worker;            // the consumer name, "host-pid"
+    std::string definition;        // the task's fingerprint (a queue holds one task's run)
+    int leaseSeconds = 60;         // pages pending longer than this are taken over
+    std::function<bool()> shouldStop;  // asked while waiting for addresses; may be empty
+  };
+  // `client` is used for every command; not owned, outlives this object.
+  CRedisSharedRun(CRedisClient* client, Options options);
+
+  bool Fill(const std::function<std::vector<std::wstring>()>& addresses) override;
+  std::optional<SharedAddress> Take(bool wait) override;
+  std::vector<SharedKeyVerdict> ClaimKeys(const SharedAddress& page,
+                                          const std::vector<std::string>& keys) override;
+  bool Done(const SharedAddress& page, int written) override;
+
+  // Why the shared run could not be used (Redis away, another task's run); empty when it
+  // could. A worker whose run ended with this set did not finish its part.
+  const std::string& Failure() const { return failure_; }
+  // Pages this worker finished.
+  long long PagesDone() const { return pagesDone_; }
+
+  // For the queue command: the run's figures; false when Redis could not be asked.
+  static bool Status(CRedisClient* client, SharedRunStatus* status);
+  // Removes the run's keys: the next worker starts a new run.
+  static bool Reset(CRedisClient* client);
+
+ private:
+  std::string Key(const char* part) const { return client_->Address().name + ":" + part; }
+  bool Fail(const std::string& why);
+  // Whether the queue was filled; checks that it holds this task's run.
+  std::optional<bool> Filled();
+  // One entry from a reply of XREADGROUP or XAUTOCLAIM (a list of [id, [field, value, ...]]).
+  static std::optional<SharedAddress> EntryOf(const RedisReply& entries);
+  // Whether every address was handed out and none is pending any more.
+  std::optional<bool> Complete();
+
+  CRedisClient* const client_;
+  const Options options_;
+  std::string failure_;
+  long long pagesDone_ = 0;
+};
+
+}  // namespace gm
