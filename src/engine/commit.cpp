@@ -7,7 +7,9 @@
 #include "doc/text_codec.h"
 #include "engine/crawl_driver.h"
 #include "engine/extraction.h"
+#include "doc/file_util.h"
 #include "engine/record_store.h"
+#include "engine/shared_run.h"
 #include "engine/task_runner.h"
 #include "task/regex_util.h"
 
@@ -37,22 +39,42 @@ bool PassesFilters(const CTaskRunner& runner, const CRecord& record) {
   return true;
 }
 
-// The record's run key: the address in work, a hash of the record's key columns (of all its
-// values, `fields` as stored, when the task has none) and how often the same values came before
-// on that address. Two different records of one address share a key only by a 64-bit collision.
-std::string RunKey(CTaskRunner& runner, const CRecord& record, const std::string& fields) {
+// What tells the record apart: its key columns, or all its values (`fields` as stored) when the
+// task has none.
+std::string KeyMaterial(const CTaskRunner& runner, const CRecord& record,
+                        const std::string& fields) {
+  if (runner.keyColumns.empty()) return fields;
   std::string keys;
-  if (!runner.keyColumns.empty()) {
-    for (int k : runner.keyColumns) {
-      keys += ToUtf8(record.Field(k).text);
-      keys += '\x1f';
-    }
+  for (int k : runner.keyColumns) {
+    keys += ToUtf8(record.Field(k).text);
+    keys += '\x1f';
   }
-  size_t hash = std::hash<std::string_view>()(runner.keyColumns.empty() ? fields : keys);
+  return keys;
+}
+
+// `key` made unique on the address in work: how often it came before there is appended.
+std::string CountedOnAddress(CTaskRunner& runner, std::string key) {
+  return key + ":" + std::to_string(runner.journal.keyCounts[key]++);
+}
+
+// The record's run key: the address in work, a hash of its key material and how often the same
+// material came before on that address. Two different records of one address share a key only
+// by a 64-bit collision.
+std::string RunKey(CTaskRunner& runner, const CRecord& record, const std::string& fields) {
+  size_t hash = std::hash<std::string_view>()(KeyMaterial(runner, record, fields));
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016zx", hash);
-  std::string key = std::to_string(runner.journal.index) + ":" + hex;
-  return key + ":" + std::to_string(runner.journal.keyCounts[key]++);
+  return CountedOnAddress(runner, std::to_string(runner.journal.index) + ":" + hex);
+}
+
+// The record's key in a shared run, the same on every machine. With key columns it is their
+// values alone, so that the duplicate rule holds across the whole run; without, the record is
+// told apart as a one-process run tells it apart: by the address, all its values and how often
+// they came before there.
+std::string SharedKey(CTaskRunner& runner, const CRecord& record) {
+  std::string material = Md5Hex(KeyMaterial(runner, record, CTaskStore::EncodeFields(record)));
+  if (!runner.keyColumns.empty()) return "k:" + material;
+  return CountedOnAddress(runner, "f:" + std::to_string(runner.journal.index) + ":" + material);
 }
 
 int ListSize(const CTaskRunner& runner) {
@@ -72,6 +94,11 @@ void CommitRecord(CTaskRunner& runner) {
   if (record->Empty()) return;
   runner.recordCount++;
   if (!PassesFilters(runner, *record)) return;
+  if (runner.env().shared) {
+    std::string key = SharedKey(runner, *record);
+    runner.sharedPending.emplace_back(std::move(record), std::move(key));
+    return;
+  }
 
   CTaskStore* store = runner.journal.store;
   std::string key, fields;
@@ -105,6 +132,34 @@ void CommitRecord(CTaskRunner& runner) {
     for (CRecordOutput* out : runner.env().outputs) out->Write(*stored, number);
   }
   runner.NotifyRecord();
+}
+
+int CommitSharedRecords(CTaskRunner& runner, const SharedAddress& page) {
+  auto pending = std::move(runner.sharedPending);
+  runner.sharedPending.clear();
+  if (pending.empty()) return 0;
+  std::vector<std::string> keys;
+  keys.reserve(pending.size());
+  for (const auto& p : pending) keys.push_back(p.second);
+  const std::vector<SharedKeyVerdict> verdicts = runner.env().shared->ClaimKeys(page, keys);
+  if (verdicts.size() != pending.size()) return -1;
+  int written = 0;
+  for (size_t i = 0; i < pending.size(); ++i) {
+    if (verdicts[i] == SharedKeyVerdict::kDuplicate) continue;
+    const CRecord* stored = runner.MutableRecords().Store(std::move(pending[i].first),
+                                                          runner.ignoreNewRecord, nullptr);
+    if (!stored) continue;
+    const int number = ListSize(runner);
+    for (CRecordOutput* out : runner.env().outputs) {
+      if (verdicts[i] == SharedKeyVerdict::kNew)
+        out->Write(*stored, number);
+      else
+        out->WriteUnlessHeld(*stored, number);
+    }
+    ++written;
+    runner.NotifyRecord();
+  }
+  return written;
 }
 
 }  // namespace gm

@@ -13,6 +13,7 @@
 #include "engine/page_prefetch.h"
 #include "engine/paging.h"
 #include "engine/record_store.h"
+#include "engine/shared_run.h"
 #include "engine/task_runner.h"
 #include "page/element_path.h"
 #include "task/address_source.h"
@@ -238,6 +239,10 @@ struct RunState {
   std::optional<std::wstring> next;         // chosen ahead of time for a prefetch
   std::unique_ptr<CPagePrefetch> prefetch;  // made with the first prefetch
   bool claimed = false;  // the top-level address r.journal.index is in work
+  // A shared run: the address in work, the one taken ahead for a prefetch, and how many
+  // records the address in work has written.
+  std::optional<SharedAddress> shared, sharedNext;
+  int sharedWritten = 0;
 };
 
 bool BrowserMode(const CTaskRunner& r, const RunState& s) {
@@ -311,9 +316,15 @@ void PrefetchNextPage(RunState& s) {
   CTaskRunner& r = s.r;
   int type = s.source.Type();
   if ((type != 1 && type != 2) || r.downloadInterval > 0 || !r.env().prefetchPages) return;
-  std::optional<std::wstring> next = PeekNextAddress(s);
+  std::optional<std::wstring> next;
+  if (CSharedRun* shared = r.env().shared) {
+    if (!s.sharedNext) s.sharedNext = shared->Take(false);
+    if (s.sharedNext) next = s.sharedNext->address;
+  } else {
+    next = PeekNextAddress(s);
+    s.next = next;
+  }
   if (!next) return;
-  s.next = next;
   if (!s.prefetch) s.prefetch = std::make_unique<CPagePrefetch>();
   s.prefetch->Start(*next, r.currentUrl, r.userAgent, !PageNeedsFrames(r.root.get()));
 }
@@ -393,6 +404,11 @@ Step RecordsStep(RunState& s) {
     if (r.Stopped() || !r.PumpMessages()) return Step::kFinish;
     if (!NextRecordElements(r)) break;
   }
+  if (s.shared) {
+    const int written = CommitSharedRecords(r, *s.shared);
+    if (written < 0) return Step::kFinish;  // the shared run failed: the page stays undone
+    s.sharedWritten += written;
+  }
   if (!r.IntervalWait() || !r.PumpMessages()) return Step::kFinish;
   return Step::kPaging;
 }
@@ -422,9 +438,43 @@ Step PagingStep(RunState& s) {
   return Step::kNextAddress;
 }
 
+// A shared run: the address in work is done once its records are committed; the next one comes
+// from the shared run.
+Step NextSharedAddress(RunState& s) {
+  CTaskRunner& r = s.r;
+  CSharedRun& shared = *r.env().shared;
+  if (s.shared && s.claimed) {
+    s.claimed = false;
+    OutputCheckpoint(r);  // waits until the outputs hold every record handed to them
+    if (!shared.Done(*s.shared, s.sharedWritten)) return Step::kFinish;
+  }
+  s.shared = s.sharedNext ? std::move(s.sharedNext) : shared.Take(true);
+  s.sharedNext.reset();
+  s.sharedWritten = 0;
+  r.sharedPending.clear();
+  if (!s.shared) return Step::kFinish;
+  r.previousUrl = r.currentUrl;
+  r.currentUrl = s.shared->address;
+  r.journal.index = s.shared->index;
+  return Step::kPage;
+}
+
+// A shared run's addresses: the address sequence as a run walks it, the start address first.
+std::vector<std::wstring> SharedAddresses(RunState& s) {
+  CTaskRunner& r = s.r;
+  std::vector<std::wstring> all{s.source.StartAddress()};
+  const int type = s.source.Type();
+  if (type != 1 && type != 2) return all;
+  while (std::optional<std::wstring> next =
+             NextOtherAddress(s.source, all.back(), [&r] { return !r.PumpMessages(); }))
+    all.push_back(std::move(*next));
+  return all;
+}
+
 Step NextAddressStep(RunState& s) {
   CTaskRunner& r = s.r;
   if (r.Stopped()) return Step::kFinish;
+  if (r.env().shared) return NextSharedAddress(s);
   const bool was_claimed = s.claimed;
   FinishAddress(s);
   s.position = {};
@@ -483,6 +533,7 @@ void OpenOutputs(CTaskRunner& r, const JournalStart& start) {
   run.stopRequested = StopCheckOf(r);
   run.continuing = start.continuing;
   run.replayed = start.committedInWork;
+  run.workerTag = r.env().workerTag;
   if (CTaskStore* store = r.journal.store) run.waitJournal = [store] { store->Drain(); };
   for (size_t i = 0; i < r.env().outputs.size(); ++i) {
     CRecordOutput* out = r.env().outputs[i];
@@ -535,8 +586,18 @@ void RunTask(CTaskRunner& r) {
   if (r.pagingType != 1 && r.pagingType != 2) r.pagingType = 0;
   r.recordCount = 0;
 
-  // A task without locations has nothing to extract: the run ends at once.
+  // A task without locations has nothing to extract: the run ends at once. A worker of a shared
+  // run (see shared_run.h) begins by taking its first address.
   Step step = r.root ? Step::kPage : Step::kFinish;
+  if (step == Step::kPage && r.env().shared) {
+    if (s.source.Type() == 3) {
+      r.SetStatus(L"A run shared by several workers cannot work a list of scripts");
+      step = Step::kFinish;
+    } else {
+      step = r.env().shared->Fill([&s] { return SharedAddresses(s); }) ? Step::kNextAddress
+                                                                        : Step::kFinish;
+    }
+  }
   while (step != Step::kFinish) {
     switch (step) {
       case Step::kPage:

@@ -11,6 +11,7 @@ namespace gm {
 
 class CTaskRunner;
 class CPageModel;
+struct SharedAddress;
 
 // Loads options and crawl model from the task element (on the runner's thread).
 void ReloadOptions(CTaskRunner& runner);
@@ -40,7 +41,12 @@ bool NextRecordElements(CTaskRunner& runner);
 // `limit` records, without loading anything; the tree's run state is cleared afterwards.
 void ExtractFromPage(CTaskRunner& runner, const CPageModel& page, size_t limit);
 
-// Makes, filters, de-duplicates, stores and outputs one record from the current elements.
+// Makes, filters, de-duplicates, stores and outputs one record from the current elements. In a
+// shared run the record is held back (CTaskRunner::sharedPending) for CommitSharedRecords.
 void CommitRecord(CTaskRunner& runner);
+// A shared run's page has shown all its records: the shared run judges their keys, and the new
+// ones (and those an earlier hand-out of the page may have written) are stored and written.
+// Returns how many were written; -1 when the shared run gave no verdict (nothing was written).
+int CommitSharedRecords(CTaskRunner& runner, const SharedAddress& page);
 
 }  // namespace gm

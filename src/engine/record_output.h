@@ -50,7 +50,22 @@ struct OutputRun {
   // each record, so that an interruption leaves at most the record in flight written twice.
   // Empty when the run keeps no journal.
   std::function<void()> waitJournal;
+  // A worker of a run shared with other processes ("host-pid"); empty otherwise. A file that
+  // one process writes alone carries it before its extension, so that no two workers write one
+  // file.
+  std::wstring workerTag;
 };
+
+// `path` with ".tag" put before its extension ("out.csv" -> "out.host-1.csv"); `path` itself
+// when `tag` is empty.
+inline std::wstring WorkerFileName(const std::wstring& path, const std::wstring& tag) {
+  if (tag.empty()) return path;
+  const size_t slash = path.find_last_of(L"/\\");
+  const size_t name = slash == std::wstring::npos ? 0 : slash + 1;
+  size_t dot = path.rfind(L'.');
+  if (dot == std::wstring::npos || dot <= name) dot = path.size();
+  return path.substr(0, dot) + L"." + tag + path.substr(dot);
+}
 
 // The checkpoint of several outputs is theirs joined by `separator`; this gives part i (empty
 // when there is none).
@@ -111,6 +126,12 @@ class CRecordOutput {
   // A record was kept (inserted or replacing another). `record_number` is the number of
   // records in the result list after it was stored.
   virtual void Write(const CRecord& record, int record_number) = 0;
+  // A record of a shared run that an earlier, unfinished hand-out of its address may have
+  // written already: an output that can look it up writes it only when it does not hold it;
+  // the others write it.
+  virtual void WriteUnlessHeld(const CRecord& record, int record_number) {
+    Write(record, record_number);
+  }
   // The run ends.
   virtual void Close() {}
   // Where the output stands once every record handed to it so far is stored (a file length, a

@@ -65,6 +65,7 @@ class CBrowserPage;
 class CPageModel;
 class CPageCache;
 class CTaskStore;
+class CSharedRun;
 
 enum TaskState : int { kEnded = 1, kStopped = 2, kPaused = 3, kRunning = 4, kLogin = 6 };
 
@@ -121,6 +122,11 @@ struct RunnerEnvironment {
   // The task's part of the record store: kept records are written through and runs keep their
   // journal there. Null: results live in memory only. Not owned; outlives the runner.
   CTaskStore* store = nullptr;
+  // A worker of a run shared with other processes: the top-level addresses come from it
+  // instead of the address sequence, and the run keeps no journal of its own. Not owned;
+  // outlives the runner. `workerTag` ("host-pid") names the files this worker writes alone.
+  CSharedRun* shared = nullptr;
+  std::wstring workerTag;
 };
 
 class CTaskRunner {
@@ -255,6 +261,9 @@ class CTaskRunner {
     long long replayIndex = -1;   // continued run: the address whose records may be committed
     std::unordered_map<std::string, int> keyCounts;  // run keys met on the address in work
   } journal;
+  // A shared run: the records of the address in work, each with its run key, held until the
+  // page has shown them all and the shared run has given its verdicts (runner thread only).
+  std::vector<std::pair<std::unique_ptr<CRecord>, std::string>> sharedPending;
   // The run now starting continues the interrupted one (set by the start command).
   bool continueRun = false;
   bool filterHiddenText = false;  // the configuration's "filtertt"

@@ -36,7 +36,7 @@ void CCsvOutput::Open(const OutputRun& run) {
   if (!run.task->FindChild(L"savetoxls") || s.enable == 0 || s.excelfile.empty()) return;
   columns_ = run.columns;
   report_ = run.report;
-  path_ = NormalizeSeparators(s.excelfile);
+  path_ = WorkerFileName(NormalizeSeparators(s.excelfile), run.workerTag);
   folder_ = FolderOf(path_);
   auto mode = s.option == 1 && !run.continuing ? CCsvWriter::OpenMode::kTruncate
                                                : CCsvWriter::OpenMode::kAppend;

@@ -174,6 +174,15 @@ int CDbOutput::Failures() {
 }
 
 void CDbOutput::Write(const CRecord& record, int record_number) {
+  Put(record, record_number, false);
+}
+
+void CDbOutput::WriteUnlessHeld(const CRecord& record, int record_number) {
+  // Replacing by a key writes the row once anyway.
+  Put(record, record_number, key_.empty() && !all_entries_.insertUnlessHeld.empty());
+}
+
+void CDbOutput::Put(const CRecord& record, int record_number, bool unless_held) {
   if (!enabled_ || replay_.Skip()) return;
   if (!writer_.Running()) {
     // The connection failed at the start of the run and was reported then. The record's
@@ -182,7 +191,9 @@ void CDbOutput::Write(const CRecord& record, int record_number) {
     ReportRowFailure();
     return;
   }
-  writer_.Push(RowOf(record, record_number));
+  CDbWriter::Row row = RowOf(record, record_number);
+  if (unless_held) row.emplace_back();
+  writer_.Push(std::move(row));
   ReportRowFailure();
   if (!linkFolder_.empty()) SaveLinkedFiles(record);
 }
@@ -224,10 +235,26 @@ CDbOutput::Statements CDbOutput::StatementsFor(const std::vector<size_t>& entrie
   std::string marks(names.empty() ? 0 : names.size() * 2 - 1, ',');
   for (size_t i = 0; i < names.size(); ++i) marks[i * 2] = '?';
   st.insert = "insert into " + table + "(" + Join(names, ",") + ") values(" + marks + ")";
+  if (!names.empty() && (kind_ == DbKind::kMySql || kind_ == DbKind::kSqlite)) {
+    std::vector<std::string> same;
+    for (const std::string& n : names) same.push_back(n + (kind_ == DbKind::kMySql ? "<=>?" : " is ?"));
+    st.insertUnlessHeld = "insert into " + table + "(" + Join(names, ",") + ") select " + marks +
+                          (kind_ == DbKind::kMySql ? " from dual" : "") +
+                          " where not exists(select 1 from " + table + " where " +
+                          Join(same, " and ") + ")";
+  }
   return st;
 }
 
 bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
+  if (UnlessHeld(row)) {
+    CDbWriter::Row params(row.begin(), row.end() - 1);
+    params.insert(params.end(), row.begin(), row.end() - 1);
+    long long inserted = 0;
+    if (!db.Execute(all_entries_.insertUnlessHeld, params, &inserted)) return false;
+    inserted_ += inserted;
+    return true;
+  }
   const Statements* st = &all_entries_;
   const CDbWriter::Row* values = &row;
   Statements some;

@@ -58,6 +58,8 @@ class CDbOutput : public CRecordOutput {
   explicit CDbOutput(const CXmlDocument* config) : config_(config) {}
   void Open(const OutputRun& run) override;
   void Write(const CRecord& record, int record_number) override;
+  // MYSQL and SQLITE: the row is inserted only when the table has no row with the same values.
+  void WriteUnlessHeld(const CRecord& record, int record_number) override;
   void Close() override;
 
   // True while the run's connection is open.
@@ -79,12 +81,18 @@ class CDbOutput : public CRecordOutput {
   void Report(const wchar_t* key, const std::wstring& what);
   // Reports the first failed row once it is known, and connections made again.
   void ReportRowFailure();
-  // One value per field-map entry (runner's thread).
+  // One value per field-map entry (runner's thread); a row to be written unless held carries one
+  // value more, an empty one at the end.
   CDbWriter::Row RowOf(const CRecord& record, int record_number) const;
+  bool UnlessHeld(const CDbWriter::Row& row) const { return row.size() > settings_.datamap.size(); }
+  void Put(const CRecord& record, int record_number, bool unless_held);
   // The statements that write the given field-map entries of a row: an UPDATE by the key
   // (empty without a key) and an INSERT.
   struct Statements {
     std::string update, insert;
+    // An INSERT of the row when no row has its values (empty where the product has no such
+    // statement): values are bound twice, once to insert and once to compare.
+    std::string insertUnlessHeld;
   };
   // With `first_only_in`, the UPDATE changes only the first row with the key, in the form
   // that database product takes.

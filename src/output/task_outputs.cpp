@@ -41,6 +41,10 @@ void CTaskOutputs::Write(const CRecord& record, int record_number) {
   for (auto& out : outputs_) out->Write(record, record_number);
 }
 
+void CTaskOutputs::WriteUnlessHeld(const CRecord& record, int record_number) {
+  for (auto& out : outputs_) out->WriteUnlessHeld(record, record_number);
+}
+
 void CTaskOutputs::Close() {
   for (auto& out : outputs_) out->Close();
 }

@@ -24,6 +24,7 @@ class CTaskOutputs : public CRecordOutput {
 
   void Open(const OutputRun& run) override;
   void Write(const CRecord& record, int record_number) override;
+  void WriteUnlessHeld(const CRecord& record, int record_number) override;
   void Close() override;
   int LostRecords() override;
   // The outputs' checkpoints, joined by \x1f (a continued run hands each its own back).
