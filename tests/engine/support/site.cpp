@@ -28,6 +28,7 @@ CSite::CSite() {
         c.HoldUntilStopped();
         return;
       }
+      Linger(path, c);
       std::string body = found ? page.first : "<html><body>missing</body></html>";
       std::string head = std::string("HTTP/1.1 ") + (found ? "200 OK" : "404 Not Found") +
                          "\r\nContent-Type: " + (found ? page.second : "text/html") +
@@ -44,6 +45,24 @@ CSite::~CSite() {
 void CSite::Put(const std::string& path, std::string body, std::string type) {
   std::lock_guard<std::mutex> lock(mu_);
   pages_[path] = {std::move(body), std::move(type)};
+}
+
+void CSite::SlowDown(std::string prefix, std::chrono::milliseconds delay) {
+  std::lock_guard<std::mutex> lock(mu_);
+  slow_prefix_ = std::move(prefix);
+  slow_delay_ = delay;
+}
+
+void CSite::Linger(const std::string& path, CTestConn& c) {
+  std::chrono::milliseconds delay;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (slow_delay_.count() == 0 && !held_) return;
+    if (path.rfind(slow_prefix_, 0) != 0) return;
+    delay = slow_delay_;
+  }
+  std::this_thread::sleep_for(delay);
+  while (held_ && !c.stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 std::vector<std::string> CSite::Requested() {

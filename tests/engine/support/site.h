@@ -27,9 +27,18 @@ class CSite {
   std::string Url(const std::string& path = "") const { return server_->Url(path); }
   // Paths requested so far, in order.
   std::vector<std::string> Requested();
+  // Answers to paths that start with `prefix` come after `delay`, as from a slow server.
+  void SlowDown(std::string prefix, std::chrono::milliseconds delay);
+  // While held, answers to those paths wait (until released or the server stops).
+  void Hold(bool hold) { held_ = hold; }
 
  private:
-  std::mutex mu_;
+  // Waits as SlowDown and Hold say before answering `path`.
+  void Linger(const std::string& path, CTestConn& c);
+  std::atomic<bool> held_{false};
+  std::mutex mu_;  // guards the members below
+  std::string slow_prefix_;
+  std::chrono::milliseconds slow_delay_{0};
   std::map<std::string, std::pair<std::string, std::string>> pages_;
   std::vector<std::string> requested_;
   std::unique_ptr<CTestServer> server_;

@@ -1,0 +1,174 @@
+#include "redis_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace gm::test {
+namespace {
+
+// A port the kernel has just handed out on loopback and nobody holds now.
+int FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+    port = ntohs(addr.sin_port);
+  ::close(fd);
+  return port;
+}
+
+// Waits up to `ms` for the child to end; true when it has (and is reaped).
+bool Reaped(pid_t pid, int ms) {
+  for (int waited = 0;; waited += 20) {
+    int status;
+    if (::waitpid(pid, &status, WNOHANG) != 0) return true;
+    if (waited >= ms) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+}  // namespace
+
+CRedisServer::CRedisServer() {
+  char tmpl[] = "/tmp/gm-redis-XXXXXX";
+  if (::mkdtemp(tmpl) == nullptr) return;
+  dir_ = tmpl;
+  // Another process may take the free port between the look-up and the server's bind.
+  for (int attempt = 0; attempt < 3 && pid_ <= 0; ++attempt) {
+    port_ = FreePort();
+    if (port_ > 0) Launch();
+  }
+}
+
+CRedisServer::~CRedisServer() {
+  Stop();
+  if (!dir_.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+}
+
+std::string CRedisServer::Url(const std::string& name) const {
+  return "redis://127.0.0.1:" + std::to_string(port_) + "/" + name;
+}
+
+bool CRedisServer::Launch() {
+  pid_t parent = ::getpid();
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    // The server ends with the test program, also when that is killed.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) _exit(127);
+    std::string port = std::to_string(port_), log = dir_ + "/redis.log";
+    execlp("redis-server", "redis-server", "--port", port.c_str(), "--bind", "127.0.0.1",
+           "--dir", dir_.c_str(), "--appendonly", "yes", "--appendfsync", "always", "--save", "",
+           "--daemonize", "no", "--logfile", log.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (pid_ < 0) return false;
+  for (int i = 0; i < 300; ++i) {
+    if (Ping()) return true;
+    if (Reaped(pid_, 0)) break;  // it could not start (port taken, binary missing)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  Kill();
+  pid_ = -1;
+  return false;
+}
+
+bool CRedisServer::Start() {
+  if (pid_ > 0) return Ping();
+  return Launch();
+}
+
+void CRedisServer::Stop() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  if (!Reaped(pid_, 30000)) {
+    ::kill(pid_, SIGKILL);
+    Reaped(pid_, 30000);
+  }
+  pid_ = -1;
+}
+
+void CRedisServer::Kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  int status;
+  ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
+bool CRedisServer::Ping() const {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  if (fd < 0) return false;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port_));
+  bool ok = false;
+  pollfd p{fd, POLLOUT, 0};
+  int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  if ((rc == 0 || errno == EINPROGRESS) && ::poll(&p, 1, 500) == 1 && !(p.revents & POLLERR) &&
+      ::send(fd, "PING\r\n", 6, MSG_NOSIGNAL) == 6) {
+    // While it loads its data the server answers "-LOADING ..."; only "+PONG" counts.
+    std::string got;
+    char buf[64];
+    p = {fd, POLLIN, 0};
+    while (got.find("\r\n") == std::string::npos && ::poll(&p, 1, 500) == 1) {
+      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got.append(buf, static_cast<size_t>(n));
+    }
+    ok = got.rfind("+PONG\r\n", 0) == 0;
+  }
+  ::close(fd);
+  return ok;
+}
+
+std::string CRedisServer::Cli(const std::vector<std::string>& args) const {
+  std::string out_path = dir_ + "/cli.out";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    FILE* o = std::freopen(out_path.c_str(), "w", stdout);
+    FILE* e = std::freopen(out_path.c_str(), "a", stderr);
+    (void)o, (void)e;
+    std::string port = std::to_string(port_);
+    std::vector<char*> argv{const_cast<char*>("redis-cli"), const_cast<char*>("-h"),
+                            const_cast<char*>("127.0.0.1"), const_cast<char*>("-p"),
+                            port.data()};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp("redis-cli", argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  std::ifstream in(out_path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string out = ss.str();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    out += "EXIT " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  return out;
+}
+
+}  // namespace gm::test
