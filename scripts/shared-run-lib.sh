@@ -41,7 +41,7 @@ gm_start_site() {
 # with its records going to that table (made here).
 gm_task() {
   local here; here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-  sed -e "s|@SITE@|$2|g" -e "s|@DB@|$3|g" -e "s|@TABLE@|$4|g" "$here/shared-run-task.xml" \
+  sed -e "s|@SITE@|$2|g" -e "s|@DBSERVER@|$3|g" -e "s|@DBTABLE@|$4|g" "$here/shared-run-task.xml" \
     >"$1/$4.xml"
   gm_sql "$1" "drop table if exists $4; create table $4 (title varchar(40), text varchar(80))"
 }
