@@ -85,12 +85,13 @@ echo "== $recipe_fill"
 on 1 "$recipe_fill"
 echo "== $recipe_work (three machines)"
 start=$(date +%s.%N)
-for k in 1 2 3; do on "$k" "$recipe_work" 2>"$work/m$k.err" & done
+machine_jobs=()
+for k in 1 2 3; do on "$k" "$recipe_work" 2>"$work/m$k.err" & machine_jobs+=($!); done
 sleep 3
 echo "== $recipe_status (during the run)"
 on 2 "$recipe_status" || true
 failed=0
-for job in $(jobs -p); do wait "$job" || failed=1; done
+for job in "${machine_jobs[@]}"; do wait "$job" || failed=1; done
 end=$(date +%s.%N)
 for k in 1 2 3; do echo "machine$k: $(grep -h 'worker machine' "$work/m$k.err" | tr '\n' ' ')"; done
 [ "$failed" = 0 ] || { echo "a worker failed:"; tail -3 "$work"/m*.err; exit 1; }
