@@ -172,7 +172,7 @@ bool CRedisSharedRun::Done(const SharedAddress& page, int written) {
 bool CRedisSharedRun::Status(CRedisClient* client, SharedRunStatus* status) {
   const std::string& name = client->Address().name;
   std::optional<std::vector<RedisReply>> r =
-      client->Run({{"HMGET", name + ":meta", "filled", "done", "written"},
+      client->RunBatch({{"HMGET", name + ":meta", "filled", "done", "written"},
                    {"XPENDING", name + ":pages", kGroup}});
   if (!r) return false;
   *status = {};
