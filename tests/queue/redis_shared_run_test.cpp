@@ -156,6 +156,20 @@ TEST_F(RedisSharedRunTest, AQuietWorkersPageIsTakenOverAndItsKeysAreRecognised) 
   EXPECT_FALSE(alive.Take(true));
 }
 
+TEST_F(RedisSharedRunTest, APageGivenBackIsTakenAtOnce) {
+  auto c1 = Client(), c2 = Client();
+  // A lease of an hour: only the giving back lets the other worker have the page now.
+  CRedisSharedRun quitter(c1.get(), Worker("quitter", 3600)), other(c2.get(), Worker("other", 3600));
+  ASSERT_TRUE(quitter.Fill([] { return Addresses(1); }));
+  std::optional<SharedAddress> page = quitter.Take(true);
+  ASSERT_TRUE(page);
+  EXPECT_FALSE(other.Take(false));
+  quitter.GiveBack(*page);
+  std::optional<SharedAddress> taken = other.Take(false);
+  ASSERT_TRUE(taken);
+  EXPECT_EQ(taken->ticket, page->ticket);
+}
+
 TEST_F(RedisSharedRunTest, AServerThatGoesAwayIsWaitedForUntilTheWaitRunsOut) {
   auto client = Client(60);
   ASSERT_TRUE(client->Run({"SET", "x", "1"}));
