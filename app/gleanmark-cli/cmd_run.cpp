@@ -226,6 +226,8 @@ class CFillOnly : public CSharedRun {
     return {};
   }
   bool Done(const SharedAddress&, int) override { return false; }
+  void StillWorking(const SharedAddress&) override {}
+  void GiveBack(const SharedAddress&) override {}
   bool Filled() const { return filled_; }
 
  private:

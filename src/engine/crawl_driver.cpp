@@ -402,6 +402,7 @@ Step RecordsStep(RunState& s) {
     r.SetStatusText(L"DIGTHREAD_EXTRACTINGDATA", {std::to_wstring(n)});
     CommitRecord(r);
     if (r.Stopped() || !r.PumpMessages()) return Step::kFinish;
+    if (s.shared) r.env().shared->StillWorking(*s.shared);
     if (!NextRecordElements(r)) break;
   }
   if (s.shared) {
@@ -615,6 +616,11 @@ void RunTask(CTaskRunner& r) {
       case Step::kFinish:
         break;
     }
+  }
+  // A worker that stops hands back what it took and did not finish.
+  if (CSharedRun* shared = r.env().shared) {
+    if (s.shared && s.claimed) shared->GiveBack(*s.shared);
+    if (s.sharedNext) shared->GiveBack(*s.sharedNext);
   }
   for (CRecordOutput* out : r.env().outputs) out->Close();
   // A run that went through its whole address sequence leaves nothing to continue (once the

@@ -49,6 +49,11 @@ class CSharedRun {
   // Every record of `page` is committed and written (`written` of them were new): the address is
   // done and is not handed out again.
   virtual bool Done(const SharedAddress& page, int written) = 0;
+  // The worker is still at `page` (a long page with many nested pages): its lease starts again.
+  // Called often; the implementation decides how often it tells the others.
+  virtual void StillWorking(const SharedAddress& page) = 0;
+  // The worker stops without finishing `page`: the others may take it at once.
+  virtual void GiveBack(const SharedAddress& page) = 0;
 };
 
 }  // namespace gm

@@ -151,7 +151,7 @@ bool CRedisClient::TryBatch(const std::vector<Command>& commands,
   return false;
 }
 
-std::optional<std::vector<RedisReply>> CRedisClient::Run(const std::vector<Command>& commands) {
+std::optional<std::vector<RedisReply>> CRedisClient::RunBatch(const std::vector<Command>& commands) {
   const int64_t give_up = TickMs() + int64_t(wait_seconds_) * 1000;
   std::vector<RedisReply> replies;
   for (;;) {
@@ -178,7 +178,7 @@ std::optional<std::vector<RedisReply>> CRedisClient::Run(const std::vector<Comma
 }
 
 std::optional<RedisReply> CRedisClient::Run(const Command& command) {
-  std::optional<std::vector<RedisReply>> r = Run(std::vector<Command>{command});
+  std::optional<std::vector<RedisReply>> r = RunBatch({command});
   if (!r) return std::nullopt;
   return std::move(r->front());
 }

@@ -59,7 +59,8 @@ class CRedisClient {
   // refused gives an error reply). Nothing when the server could not be reached within the
   // wait or the stop check answered true (Error() says which). A batch that broke off is sent
   // again whole: commands must be safe to repeat, or be a transaction (MULTI ... EXEC).
-  std::optional<std::vector<RedisReply>> Run(const std::vector<Command>& commands);
+  std::optional<std::vector<RedisReply>> RunBatch(const std::vector<Command>& commands);
+  // One command (a batch of one).
   std::optional<RedisReply> Run(const Command& command);
 
   const RedisQueueAddress& Address() const { return address_; }

@@ -1,6 +1,7 @@
 #include "queue/redis_shared_run.h"
 
 #include "doc/text_codec.h"
+#include "doc/tick_clock.h"
 
 namespace gm {
 namespace {
@@ -144,6 +145,7 @@ std::optional<SharedAddress> CRedisSharedRun::Take(bool wait) {
 
 std::vector<SharedKeyVerdict> CRedisSharedRun::ClaimKeys(const SharedAddress& page,
                                                          const std::vector<std::string>& keys) {
+  if (!failure_.empty()) return {};
   CRedisClient::Command claim{"EVAL", kClaimScript, "1", Key("keys"), page.ticket};
   claim.insert(claim.end(), keys.begin(), keys.end());
   std::optional<RedisReply> r = client_->Run(claim);
@@ -169,10 +171,27 @@ bool CRedisSharedRun::Done(const SharedAddress& page, int written) {
   return true;
 }
 
+void CRedisSharedRun::StillWorking(const SharedAddress& page) {
+  // A claim by the holder itself sets the entry's idle time back to zero; a quarter of the lease
+  // apart is often enough and costs nothing worth counting.
+  const int64_t now = TickMs();
+  if (!failure_.empty() || now - leaseRenewedMs_ < int64_t(options_.leaseSeconds) * 250) return;
+  leaseRenewedMs_ = now;
+  if (!client_->Run({"XCLAIM", Key("pages"), kGroup, options_.worker, "0", page.ticket, "JUSTID"}))
+    Fail(client_->Error());
+}
+
+void CRedisSharedRun::GiveBack(const SharedAddress& page) {
+  if (!failure_.empty()) return;  // Redis is away: the lease hands it on
+  // Idle for as long as any lease: the next worker that looks takes it over.
+  client_->Run({"XCLAIM", Key("pages"), kGroup, options_.worker, "0", page.ticket, "IDLE",
+                "315360000000", "JUSTID"});
+}
+
 bool CRedisSharedRun::Status(CRedisClient* client, SharedRunStatus* status) {
   const std::string& name = client->Address().name;
   std::optional<std::vector<RedisReply>> r =
-      client->Run({{"HMGET", name + ":meta", "filled", "done", "written"},
+      client->RunBatch({{"HMGET", name + ":meta", "filled", "done", "written"},
                    {"XPENDING", name + ":pages", kGroup}});
   if (!r) return false;
   *status = {};

@@ -14,6 +14,7 @@
 // process (the queue command).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -50,6 +51,8 @@ class CRedisSharedRun : public CSharedRun {
   std::vector<SharedKeyVerdict> ClaimKeys(const SharedAddress& page,
                                           const std::vector<std::string>& keys) override;
   bool Done(const SharedAddress& page, int written) override;
+  void StillWorking(const SharedAddress& page) override;
+  void GiveBack(const SharedAddress& page) override;
 
   // Why the shared run could not be used (Redis away, another task's run); empty when it
   // could. A worker whose run ended with this set did not finish its part.
@@ -76,6 +79,7 @@ class CRedisSharedRun : public CSharedRun {
   const Options options_;
   std::string failure_;
   long long pagesDone_ = 0;
+  int64_t leaseRenewedMs_ = 0;  // when StillWorking last renewed the lease
 };
 
 }  // namespace gm

@@ -1,0 +1,198 @@
+// The shared run on a real Redis server: addresses handed out once, keys judged across
+// workers, a quiet worker's page taken over after the lease, figures, reset, and a server that
+// goes away and comes back.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "queue/redis_shared_run.h"
+#include "redis_server.h"
+
+namespace gm {
+namespace {
+
+TEST(QueueAddressTest, Forms) {
+  struct Case {
+    const char* url;
+    bool ok;
+    const char* host;
+    int port;
+    const char* name;
+  } cases[] = {
+      {"redis://db.example/crawl", true, "db.example", 6379, "crawl"},
+      {"redis://10.0.0.2:7000/a:b", true, "10.0.0.2", 7000, "a:b"},
+      {"redis://[::1]:7001/q", true, "::1", 7001, "q"},
+      {"redis://host/", false, "", 0, ""},
+      {"redis://host", false, "", 0, ""},
+      {"redis://:7000/q", false, "", 0, ""},
+      {"redis://host:0/q", false, "", 0, ""},
+      {"redis://host:x/q", false, "", 0, ""},
+      {"redis://host/a/b", false, "", 0, ""},
+      {"http://host/q", false, "", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    RedisQueueAddress a;
+    std::string error;
+    ASSERT_EQ(ParseQueueAddress(c.url, &a, &error), c.ok) << error;
+    if (!c.ok) {
+      EXPECT_NE(error.find("redis://HOST[:PORT]/NAME"), std::string::npos);
+      continue;
+    }
+    EXPECT_EQ(a.host, c.host);
+    EXPECT_EQ(a.port, c.port);
+    EXPECT_EQ(a.name, c.name);
+  }
+}
+
+class RedisSharedRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.Running());
+    std::string error;
+    ASSERT_TRUE(ParseQueueAddress(server_.Url("t"), &address_, &error)) << error;
+  }
+  std::unique_ptr<CRedisClient> Client(int wait_seconds = 5) {
+    return std::make_unique<CRedisClient>(address_, wait_seconds, nullptr, nullptr);
+  }
+  static CRedisSharedRun::Options Worker(const std::string& name, int lease = 60) {
+    CRedisSharedRun::Options o;
+    o.worker = name;
+    o.definition = "def-1";
+    o.leaseSeconds = lease;
+    return o;
+  }
+  static std::vector<std::wstring> Addresses(int n) {
+    std::vector<std::wstring> all;
+    for (int i = 0; i < n; ++i) all.push_back(L"http://site/list/" + std::to_wstring(i));
+    return all;
+  }
+
+  test::CRedisServer server_;
+  RedisQueueAddress address_;
+};
+
+TEST_F(RedisSharedRunTest, EachAddressIsHandedOutOnceAndTheRunCompletes) {
+  auto c1 = Client(), c2 = Client();
+  CRedisSharedRun a(c1.get(), Worker("a")), b(c2.get(), Worker("b"));
+  int computed = 0;
+  auto addresses = [&computed] {
+    ++computed;
+    return Addresses(7);
+  };
+  ASSERT_TRUE(a.Fill(addresses));
+  ASSERT_TRUE(b.Fill(addresses));  // filled already: not computed again
+  EXPECT_EQ(computed, 1);
+
+  std::set<long long> seen;
+  for (bool turn = false;; turn = !turn) {
+    CRedisSharedRun& w = turn ? b : a;
+    std::optional<SharedAddress> page = w.Take(true);
+    if (!page) break;
+    EXPECT_TRUE(seen.insert(page->index).second) << page->index;
+    EXPECT_EQ(page->address, L"http://site/list/" + std::to_wstring(page->index));
+    ASSERT_TRUE(w.Done(*page, 2));
+  }
+  EXPECT_EQ(seen.size(), 7u);
+  EXPECT_TRUE(a.Failure().empty()) << a.Failure();
+  SharedRunStatus s;
+  ASSERT_TRUE(CRedisSharedRun::Status(c1.get(), &s));
+  EXPECT_EQ(s.filled, 7);
+  EXPECT_EQ(s.done, 7);
+  EXPECT_EQ(s.pending, 0);
+  EXPECT_EQ(s.Left(), 0);
+  EXPECT_EQ(s.written, 14);
+
+  // Another task's workers are refused until the queue is reset.
+  CRedisSharedRun::Options other = Worker("c");
+  other.definition = "def-2";
+  CRedisSharedRun c(c1.get(), other);
+  EXPECT_FALSE(c.Fill(addresses));
+  EXPECT_NE(c.Failure().find("queue reset"), std::string::npos) << c.Failure();
+  ASSERT_TRUE(CRedisSharedRun::Reset(c1.get()));
+  CRedisSharedRun fresh(c1.get(), other);
+  EXPECT_TRUE(fresh.Fill(addresses));
+  EXPECT_EQ(computed, 2);
+}
+
+TEST_F(RedisSharedRunTest, AQuietWorkersPageIsTakenOverAndItsKeysAreRecognised) {
+  auto c1 = Client(), c2 = Client();
+  CRedisSharedRun dead(c1.get(), Worker("dead", 1)), alive(c2.get(), Worker("alive", 1));
+  ASSERT_TRUE(dead.Fill([] { return Addresses(1); }));
+  std::optional<SharedAddress> page = dead.Take(true);
+  ASSERT_TRUE(page);
+  // The dead worker met two records of its page before it went quiet.
+  std::vector<SharedKeyVerdict> first = dead.ClaimKeys(*page, {"k1", "k2"});
+  EXPECT_EQ(first, (std::vector<SharedKeyVerdict>{SharedKeyVerdict::kNew, SharedKeyVerdict::kNew}));
+
+  SharedRunStatus s;
+  ASSERT_TRUE(CRedisSharedRun::Status(c2.get(), &s));
+  ASSERT_EQ(s.pendingByWorker.size(), 1u);
+  EXPECT_EQ(s.pendingByWorker[0], (std::pair<std::string, long long>("dead", 1)));
+
+  // The other worker waits for the lease, then gets the same page.
+  std::optional<SharedAddress> again = alive.Take(true);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->ticket, page->ticket);
+  EXPECT_EQ(again->index, 0);
+  // Its own records: those the dead worker met may be written already, one is new, a repeat in
+  // the same page and a key of another page are duplicates.
+  ASSERT_TRUE(CRedisClient(address_, 5, nullptr, nullptr)
+                  .Run({"HSET", "t:keys", "other", "1-1"})
+                  .has_value());
+  std::vector<SharedKeyVerdict> second = alive.ClaimKeys(*again, {"k1", "k2", "k3", "k3", "other"});
+  EXPECT_EQ(second, (std::vector<SharedKeyVerdict>{
+                        SharedKeyVerdict::kMetBefore, SharedKeyVerdict::kMetBefore,
+                        SharedKeyVerdict::kNew, SharedKeyVerdict::kDuplicate,
+                        SharedKeyVerdict::kDuplicate}));
+  ASSERT_TRUE(alive.Done(*again, 3));
+  // The dead worker's late acknowledgement counts nothing twice.
+  ASSERT_TRUE(dead.Done(*page, 2));
+  ASSERT_TRUE(CRedisSharedRun::Status(c2.get(), &s));
+  EXPECT_EQ(s.done, 1);
+  EXPECT_EQ(s.written, 3);
+  EXPECT_FALSE(alive.Take(true));
+}
+
+TEST_F(RedisSharedRunTest, APageGivenBackIsTakenAtOnce) {
+  auto c1 = Client(), c2 = Client();
+  // A lease of an hour: only the giving back lets the other worker have the page now.
+  CRedisSharedRun quitter(c1.get(), Worker("quitter", 3600)), other(c2.get(), Worker("other", 3600));
+  ASSERT_TRUE(quitter.Fill([] { return Addresses(1); }));
+  std::optional<SharedAddress> page = quitter.Take(true);
+  ASSERT_TRUE(page);
+  EXPECT_FALSE(other.Take(false));
+  quitter.GiveBack(*page);
+  std::optional<SharedAddress> taken = other.Take(false);
+  ASSERT_TRUE(taken);
+  EXPECT_EQ(taken->ticket, page->ticket);
+}
+
+TEST_F(RedisSharedRunTest, AServerThatGoesAwayIsWaitedForUntilTheWaitRunsOut) {
+  auto client = Client(60);
+  ASSERT_TRUE(client->Run({"SET", "x", "1"}));
+  server_.Stop();
+  // The server is started again by this thread (its process ends with the thread that made it).
+  std::optional<RedisReply> r;
+  std::thread asking([&client, &r] { r = client->Run({"GET", "x"}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  const bool started = server_.Start();
+  asking.join();
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(r) << client->Error();  // it waited, then got the kept value
+  EXPECT_EQ(r->text, "1");
+
+  server_.Stop();
+  auto quick = Client(1);
+  EXPECT_FALSE(quick->Run({"GET", "x"}));
+  EXPECT_NE(quick->Error().find("could not be reached for 1 s"), std::string::npos)
+      << quick->Error();
+  CRedisSharedRun w(quick.get(), Worker("w"));
+  EXPECT_FALSE(w.Fill([] { return Addresses(1); }));
+  EXPECT_NE(w.Failure().find(std::to_string(server_.Port())), std::string::npos) << w.Failure();
+}
+
+}  // namespace
+}  // namespace gm
