@@ -113,6 +113,9 @@ class CReplaySkip {
     return false;
   }
 
+  // Records still to be passed over: the output holds them beyond where the run stands.
+  int Left() const { return left_; }
+
  private:
   int left_ = 0;
   std::function<void()> wait_;

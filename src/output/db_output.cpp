@@ -143,7 +143,8 @@ void CDbOutput::Open(const OutputRun& run) {
 
 std::string CDbOutput::Checkpoint() {
   if (!enabled_ || rows_at_open_ < 0 || Failures() > 0) return {};
-  return std::to_string(rows_at_open_ + inserted_.load());
+  // Rows still to be passed over are beyond the run's position, not behind it.
+  return std::to_string(rows_at_open_ + inserted_.load() - replay_.Left());
 }
 
 void CDbOutput::Report(const wchar_t* key, const std::wstring& what) {

@@ -70,7 +70,8 @@ void CSqliteStream::Open(const OutputRun& run) {
 
 std::string CSqliteStream::Checkpoint() {
   if (Failed() || insert_.empty()) return {};
-  return std::to_string(rows_at_open_ + written_);
+  // Rows still to be passed over are beyond the run's position, not behind it.
+  return std::to_string(rows_at_open_ + written_ - replay_.Left());
 }
 
 void CSqliteStream::Write(const CRecord& record, int) {

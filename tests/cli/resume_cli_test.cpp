@@ -119,9 +119,10 @@ pid_t Spawn(const RunFolder& f, bool resume) {
 }
 
 // Runs with `signal` sent at 20 random moments, each followed by a continued run, then
-// continues until a run ends by itself. Returns how many runs were cut short.
+// continues until a run ends by itself. Returns how many runs were cut short; *most_lines is the
+// longest the --out file was after a cut run.
 int KillAndResume(const RunFolder& f, int signal, std::chrono::milliseconds whole_run,
-                  unsigned seed) {
+                  unsigned seed, size_t* most_lines) {
   std::mt19937 random(seed);
   // Moments from the program's start-up to well into the run.
   const int whole = std::max<int>(200, static_cast<int>(whole_run.count()));
@@ -135,6 +136,10 @@ int KillAndResume(const RunFolder& f, int signal, std::chrono::milliseconds whol
     ::waitpid(pid, &st, 0);
     bool finished = WIFEXITED(st) && WEXITSTATUS(st) == 0;
     if (!finished) ++cut;
+    if (!finished) {
+      const std::string text = Slurp(f.dir + "/out.csv");
+      *most_lines = std::max<size_t>(*most_lines, std::count(text.begin(), text.end(), '\n'));
+    }
     EXPECT_TRUE(finished || (WIFSIGNALED(st) && WTERMSIG(st) == signal) ||
                 (WIFEXITED(st) && WEXITSTATUS(st) == 130))
         << "run " << i << " ended with status " << st;
@@ -200,7 +205,8 @@ TEST_F(ResumeCliTest, KilledRunsContinuedUntilDoneEqualOneWholeRun) {
     RunFolder f(*site_);
     unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
-    int cut = KillAndResume(f, signal, whole_run_, seed);
+    size_t most_lines = 0;
+    int cut = KillAndResume(f, signal, whole_run_, seed, &most_lines);
     EXPECT_GT(cut, 0);
     ExpectSameAsReference(f);
     std::string log = Slurp(f.dir + "/stderr.log");
@@ -213,7 +219,9 @@ TEST_F(ResumeCliTest, KilledRunsContinuedUntilDoneEqualOneWholeRun) {
     std::printf("%d runs cut short, %ld pages skipped in all (whole run %lld ms)\n", cut, skipped,
                 static_cast<long long>(whole_run_.count()));
     std::fflush(stdout);  // before the next child inherits the buffer
-    if (cut > 1) EXPECT_GT(skipped, 0);
+    // On a loaded machine every kill may come before a run finished its first page; once a cut
+    // run had written the records of ten pages, the next run had pages to skip.
+    if (cut > 1 && most_lines > 10 * kRowsPerPage) EXPECT_GT(skipped, 0);
   }
 }
 
