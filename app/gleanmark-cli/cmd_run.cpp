@@ -255,65 +255,91 @@ int FillQueue(const Args& in) {
 
 namespace {
 
-int RunCommand(const Args& in, RunMode mode) {
-  const bool as_worker = mode != RunMode::kRun;
-  StatusPrinter printer;
-  Args args = in;
-  bool missing = false;
-  std::optional<std::string> config_path = TakeOption(&args, "--config", &missing);
-  std::string format = TakeOption(&args, "--format", &missing).value_or("csv");
-  std::optional<std::string> out_path = TakeOption(&args, "--out", &missing);
-  const bool resume = !as_worker && TakeFlag(&args, "--resume");
-  std::optional<WorkerOptions> worker;
-  if (as_worker) {
-    std::optional<std::string> queue = TakeOption(&args, "--queue", &missing);
-    std::optional<std::string> lease = TakeOption(&args, "--lease", &missing);
-    std::optional<std::string> wait = TakeOption(&args, "--redis-wait", &missing);
-    if (missing) return Fail("option without a value");
-    if (!queue) return Fail("work needs --queue redis://HOST[:PORT]/NAME");
-    worker.emplace();
-    std::string error;
-    if (!ParseQueueAddress(*queue, &worker->queue, &error)) return Fail(error);
-    if (!Seconds(lease, &worker->leaseSeconds)) return Fail("--lease takes a number of seconds");
-    if (!Seconds(wait, &worker->redisWaitSeconds))
-      return Fail("--redis-wait takes a number of seconds");
-    worker->tag = WorkerTag();
-  }
-  if (missing) return Fail("option without a value");
-  if (args.size() != 1)
-    return Fail("usage: " + std::string(mode == RunMode::kRun    ? kRunUsage
-                                         : mode == RunMode::kWork ? kWorkUsage
-                                                                  : kQueueUsage));
-  if (mode == RunMode::kFill && out_path) return Fail("queue fill writes no records");
-  if (format != "csv" && format != "jsonl" && format != "xls" && format != "sqlite")
-    return Fail("unknown format '" + format + "'");
-  if (as_worker && format != "csv" && format != "jsonl")
-    return Fail("a worker writes csv or jsonl (each worker a file of its own)");
-  if (worker && out_path) *out_path = ToUtf8(WorkerFileName(FromUtf8(*out_path), FromUtf8(worker->tag)));
-  if (resume && format == "xls")
-    return Fail("--resume cannot continue an .xls workbook (it is written whole at the end); "
-                "use csv, jsonl or sqlite");
-  const bool to_file_only = format == "xls" || format == "sqlite";
-  if (to_file_only && !out_path) return Fail("--format " + format + " needs --out FILE");
+// What the command line of run, work and queue fill asks for.
+struct RunOptions {
+  RunMode mode = RunMode::kRun;
+  std::optional<std::string> configPath, outPath;
+  std::string format = "csv";
+  bool resume = false;
+  std::optional<WorkerOptions> worker;  // work and queue fill
+  bool ToFileOnly() const { return format == "xls" || format == "sqlite"; }
+};
 
-  // The configuration gives the interface texts and the task-file key; a run works without.
-  auto config = std::make_unique<CXmlDocument>();
+// The worker's options; false after the failure was printed.
+bool ParseWorkerOptions(Args* args, WorkerOptions* worker) {
+  bool missing = false;
+  std::optional<std::string> queue = TakeOption(args, "--queue", &missing);
+  std::optional<std::string> lease = TakeOption(args, "--lease", &missing);
+  std::optional<std::string> wait = TakeOption(args, "--redis-wait", &missing);
   std::string error;
-  bool have_config = LoadConfiguration(config_path, config.get(), &error);
-  if (!have_config && config_path) return Fail(error);
-  if (have_config && !HasAppTitle(*config)) {
-    return Fail("the configuration " + ToUtf8(config->Path()) + " has no APP_TITLE text");
+  if (missing) error = "option without a value";
+  else if (!queue) error = "work needs --queue redis://HOST[:PORT]/NAME";
+  else if (!ParseQueueAddress(*queue, &worker->queue, &error)) {}
+  else if (!Seconds(lease, &worker->leaseSeconds)) error = "--lease takes a number of seconds";
+  else if (!Seconds(wait, &worker->redisWaitSeconds)) error = "--redis-wait takes a number of seconds";
+  if (!error.empty()) return Fail(error), false;
+  worker->tag = WorkerTag();
+  return true;
+}
+
+// The options of the command; the task file stays in *args. False after the failure was
+// printed.
+bool ParseRunOptions(Args* args, RunMode mode, RunOptions* o) {
+  bool missing = false;
+  o->mode = mode;
+  o->configPath = TakeOption(args, "--config", &missing);
+  o->format = TakeOption(args, "--format", &missing).value_or("csv");
+  o->outPath = TakeOption(args, "--out", &missing);
+  if (mode == RunMode::kRun) {
+    o->resume = TakeFlag(args, "--resume");
+  } else if (!ParseWorkerOptions(args, &o->worker.emplace())) {
+    return false;
   }
-  if (have_config && !ApplyConfiguredCodePage(*config)) {
+  std::string error;
+  if (missing) error = "option without a value";
+  else if (args->size() != 1)
+    error = "usage: " + std::string(mode == RunMode::kRun    ? kRunUsage
+                                    : mode == RunMode::kWork ? kWorkUsage
+                                                             : kQueueUsage);
+  else if (mode == RunMode::kFill && o->outPath) error = "queue fill writes no records";
+  else if (o->format != "csv" && o->format != "jsonl" && !o->ToFileOnly())
+    error = "unknown format '" + o->format + "'";
+  else if (o->worker && o->ToFileOnly())
+    error = "a worker writes csv or jsonl (each worker a file of its own)";
+  else if (o->resume && o->format == "xls")
+    error = "--resume cannot continue an .xls workbook (it is written whole at the end); "
+            "use csv, jsonl or sqlite";
+  else if (o->ToFileOnly() && !o->outPath)
+    error = "--format " + o->format + " needs --out FILE";
+  if (!error.empty()) return Fail(error), false;
+  if (o->worker && o->outPath)
+    *o->outPath = ToUtf8(WorkerFileName(FromUtf8(*o->outPath), FromUtf8(o->worker->tag)));
+  return true;
+}
+
+// The configuration (interface texts and the task-file key; a run works without it: *config is
+// then reset) and the task. False after the failure was printed.
+bool LoadRunInputs(const RunOptions& o, const std::string& task_path,
+                   std::unique_ptr<CXmlDocument>* config, CXmlDocument* holder) {
+  *config = std::make_unique<CXmlDocument>();
+  std::string error;
+  if (!LoadConfiguration(o.configPath, config->get(), &error)) {
+    if (o.configPath) return Fail(error), false;
+    config->reset();
+  }
+  if (*config && !HasAppTitle(**config))
+    return Fail("the configuration " + ToUtf8((*config)->Path()) + " has no APP_TITLE text"), false;
+  if (*config && !ApplyConfiguredCodePage(**config)) {
     std::fprintf(stderr, "gleanmark-cli: the configured code page is unknown; using %s\n",
                  AnsiCodePage().c_str());
   }
+  if (!LoadTask(task_path, config->get(), holder, &error)) return Fail(error), false;
+  if (!CheckTaskNesting(*holder->Find(L"task"), &error))
+    return Fail(task_path + ": " + error), false;
+  return true;
+}
 
-  CXmlDocument holder;
-  if (!LoadTask(args[0], have_config ? config.get() : nullptr, &holder, &error)) return Fail(error);
-  CXmlNode* task = holder.Find(L"task");
-  if (!CheckTaskNesting(*task, &error)) return Fail(args[0] + ": " + error);
-
+void InstallSignalHandlers() {
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
   sigaction(SIGINT, &sa, nullptr);
@@ -324,145 +350,198 @@ int RunCommand(const Args& in, RunMode mode) {
   // Likewise a file size limit (ulimit -f): the write fails and the file keeps whole records
   // (and the record store switches itself off).
   signal(SIGXFSZ, SIG_IGN);
+}
 
-  // Every kept record is written through to the record store; a continued run reads the
-  // interrupted run's records back from it. A store that fails says so once and the run goes on
-  // in memory. A worker of a shared run keeps its journal in the shared run instead.
-  std::unique_ptr<CRecordStore> store = as_worker ? nullptr : CRecordStore::OpenDefault();
-  std::unique_ptr<CTaskStore> task_store;
-  if (store && !store->Ok()) {
+// The task's part of the record store: every kept record is written through to it, and a
+// continued run reads the interrupted run's records back from it. A store that fails says so
+// once and the run goes on in memory (null).
+std::unique_ptr<CTaskStore> OpenTaskStore(CRecordStore* store, const CXmlNode& task,
+                                          const std::string& task_path) {
+  if (!store) return nullptr;
+  if (!store->Ok()) {
     std::fprintf(stderr, "gleanmark-cli: %s\n", ToUtf8(store->Error()).c_str());
-  } else if (store) {
-    store->SetFailureListener(
-        [](const std::wstring& e) { std::fprintf(stderr, "gleanmark-cli: %s\n", ToUtf8(e).c_str()); });
-    task_store = store->ForTask(CliTaskId(*task, args[0]));
+    return nullptr;
   }
-  const bool continuing = DecideContinue(task_store.get(), *task, resume);
+  store->SetFailureListener(
+      [](const std::wstring& e) { std::fprintf(stderr, "gleanmark-cli: %s\n", ToUtf8(e).c_str()); });
+  return store->ForTask(CliTaskId(task, task_path));
+}
+
+// A worker's link to its shared run (work, queue fill).
+struct SharedWorker {
+  std::unique_ptr<CRedisClient> redis;
+  std::unique_ptr<CRedisSharedRun> run;
+  std::unique_ptr<CFillOnly> fillOnly;
+
+  SharedWorker(const WorkerOptions& worker, const CXmlNode& task, RunMode mode,
+               RunnerEnvironment* env) {
+    redis = std::make_unique<CRedisClient>(
+        worker.queue, worker.redisWaitSeconds, [] { return g_interrupted.load(); },
+        [](const std::string& text) { std::fprintf(stderr, "gleanmark-cli: %s\n", text.c_str()); });
+    CRedisSharedRun::Options options;
+    options.worker = worker.tag;
+    options.definition = TaskDefinitionFingerprint(task);
+    options.leaseSeconds = worker.leaseSeconds;
+    options.shouldStop = [] { return g_interrupted.load(); };
+    run = std::make_unique<CRedisSharedRun>(redis.get(), std::move(options));
+    env->shared = run.get();
+    env->workerTag = FromUtf8(worker.tag);
+    if (mode == RunMode::kFill) {
+      fillOnly = std::make_unique<CFillOnly>(run.get());
+      env->shared = fillOnly.get();
+      env->outputs.clear();
+    }
+  }
+
+  // The worker's last line.
+  void Summary(const WorkerOptions& worker, size_t kept) const {
+    if (fillOnly) {
+      SharedRunStatus figures;
+      if (fillOnly->Filled() && CRedisSharedRun::Status(redis.get(), &figures))
+        std::fprintf(stderr, "gleanmark-cli: the queue holds %lld pages\n", figures.filled);
+      return;
+    }
+    std::fprintf(stderr, "gleanmark-cli: worker %s: %lld pages done, %zu records written\n",
+                 worker.tag.c_str(), run->PagesDone(), kept);
+  }
+};
+
+// The outputs of the command line (besides the task's own).
+struct CliOutputs {
+  CRecordStream stream;
+  std::unique_ptr<CXlsOutput> xls;
+  std::unique_ptr<CSqliteStream> sqlite;
+
+  CliOutputs(const RunOptions& o, FILE* out)
+      : stream(out, o.format == "csv" ? CRecordStream::kCsv : CRecordStream::kJsonLines) {
+    if (o.format == "xls") xls = std::make_unique<CXlsOutput>(FromUtf8(*o.outPath));
+    if (o.format == "sqlite") sqlite = std::make_unique<CSqliteStream>(FromUtf8(*o.outPath));
+  }
+  CRecordOutput* Main() {
+    if (xls) return xls.get();
+    if (sqlite) return sqlite.get();
+    return &stream;
+  }
+};
+
+// Runs the task until it stops; the records kept.
+size_t Drive(CTaskRunner& runner, StatusPrinter& printer, bool continuing,
+             const CRecordStream& stream) {
+  if (continuing)
+    runner.StartContinuing();
+  else
+    runner.Start();
+  bool stop_sent = false;
+  // The start ends in a run, or without one when a stop comes during the login.
+  while (runner.StartsHandled() == 0 || runner.State() != kStopped) {
+    PollBrowser(20, [&printer](int ms) { printer.WaitForStateChange(ms); });
+    printer.FlushIfDue();
+    if ((g_interrupted || stream.Failed()) && !stop_sent) {
+      runner.Stop();
+      stop_sent = true;
+    }
+  }
+  std::lock_guard<std::mutex> lock(runner.RecordsLock());
+  return runner.Records().Size();
+}
+
+// The task's own outputs: each one that lost records says how many, and each connection that
+// broke and was made again is named. True when none lost records.
+bool ReportTaskOutputs(CTaskOutputs& task_outputs) {
+  for (const auto& [name, count] : task_outputs.Reconnected()) {
+    std::fprintf(stderr, "gleanmark-cli: the task's %s reconnected %d time(s)\n",
+                 ToUtf8(name).c_str(), count);
+  }
+  const std::vector<std::pair<std::wstring, int>> losses = task_outputs.Losses();
+  for (const auto& [name, lost] : losses) {
+    std::fprintf(stderr, "gleanmark-cli: the task's %s lost %d record(s)\n", ToUtf8(name).c_str(),
+                 lost);
+  }
+  return losses.empty();
+}
+
+// The exit status of a run that ended.
+int RunStatus(const RunOptions& o, CliOutputs& outputs, FILE* out, const SharedWorker* shared,
+              bool kept_any, int pages_failed, bool outputs_complete) {
+  const CRecordStream& stream = outputs.stream;
+  if (stream.Failed() && stream.Error() == EPIPE && out == stdout) {
+    Fail("standard output was closed: the run stopped");
+    return 128 + SIGPIPE;  // what the shell reports for a reader that went away
+  }
+  if (stream.Failed())
+    return Fail(std::string("writing the records failed: ") + std::strerror(stream.Error()));
+  if (outputs.xls && !outputs.xls->Saved()) return Fail("cannot write " + *o.outPath);
+  if (outputs.sqlite && outputs.sqlite->Failed())
+    return Fail("writing the records to " + *o.outPath + " failed: " +
+                ToUtf8(outputs.sqlite->Error()));
+  if (g_interrupted) return 130;
+  if (shared && !shared->run->Failure().empty())
+    return Fail(shared->run->Failure()), kSharedRunFailed;
+  if (!kept_any && pages_failed > 0) return Fail("no record was kept: every page failed");
+  if (!outputs_complete) return kOutputLostRecords;
+  return 0;
+}
+
+int RunCommand(const Args& in, RunMode mode) {
+  StatusPrinter printer;
+  Args args = in;
+  RunOptions o;
+  if (!ParseRunOptions(&args, mode, &o)) return 1;
+  std::unique_ptr<CXmlDocument> config;
+  CXmlDocument holder;
+  if (!LoadRunInputs(o, args[0], &config, &holder)) return 1;
+  CXmlNode* task = holder.Find(L"task");
+  InstallSignalHandlers();
+
+  // A worker of a shared run keeps its journal in the shared run instead of the store.
+  std::unique_ptr<CRecordStore> store = o.worker ? nullptr : CRecordStore::OpenDefault();
+  std::unique_ptr<CTaskStore> task_store = OpenTaskStore(store.get(), *task, args[0]);
+  const bool continuing = DecideContinue(task_store.get(), *task, o.resume);
   // A run that starts from the first page starts with an empty result list, as it always has.
   if (task_store && !continuing) task_store->ClearRecords();
 
   FILE* out = stdout;
-  if (out_path && !to_file_only) {
+  std::string error;
+  if (o.outPath && !o.ToFileOnly()) {
     // A continued run writes on in the same file (cut back to where the journal stands).
-    out = std::fopen(out_path->c_str(), continuing ? "ab" : "wb");
-    if (!out) return Fail("cannot write " + *out_path + ": " + std::strerror(errno));
+    out = std::fopen(o.outPath->c_str(), continuing ? "ab" : "wb");
+    if (!out) return Fail("cannot write " + *o.outPath + ": " + std::strerror(errno));
   }
   // The workbook and the database file are written later: a path that cannot take them is
   // refused before the first page, not after the whole crawl.
-  if (to_file_only && !CanCreate(*out_path, &error)) return Fail(error);
-  CRecordStream stream(out, format == "csv" ? CRecordStream::kCsv : CRecordStream::kJsonLines);
-  std::unique_ptr<CXlsOutput> xls;
-  std::unique_ptr<CSqliteStream> sqlite;
+  if (o.ToFileOnly() && !CanCreate(*o.outPath, &error)) return Fail(error);
+  CliOutputs outputs(o, out);
   RunnerEnvironment env;
-  env.config = have_config ? config.get() : nullptr;
-  if (format == "xls") {
-    xls = std::make_unique<CXlsOutput>(FromUtf8(*out_path));
-    env.outputs.push_back(xls.get());
-  } else if (format == "sqlite") {
-    sqlite = std::make_unique<CSqliteStream>(FromUtf8(*out_path));
-    env.outputs.push_back(sqlite.get());
-  } else {
-    env.outputs.push_back(&stream);
-  }
+  env.config = config.get();
   CTaskOutputs task_outputs(env.config);
-  env.outputs.push_back(&task_outputs);
+  env.outputs = {outputs.Main(), &task_outputs};
   env.store = task_store.get();
   env.resolveQuery = ResolveQueryValue;
   // Browser-mode pages start the browser on first use.
   if (BrowserAllowed()) env.newBrowserPage = &NewCliBrowserPage;
   // For side-by-side measurements: GLEANMARK_NO_PREFETCH (non-empty) downloads one page at a time.
   env.prefetchPages = !EnvSwitchOn("GLEANMARK_NO_PREFETCH");
-  std::unique_ptr<CRedisClient> redis;
-  std::unique_ptr<CRedisSharedRun> shared;
-  std::unique_ptr<CFillOnly> fill_only;
-  if (worker) {
-    redis = std::make_unique<CRedisClient>(
-        worker->queue, worker->redisWaitSeconds, [] { return g_interrupted.load(); },
-        [](const std::string& text) { std::fprintf(stderr, "gleanmark-cli: %s\n", text.c_str()); });
-    CRedisSharedRun::Options options;
-    options.worker = worker->tag;
-    options.definition = TaskDefinitionFingerprint(*task);
-    options.leaseSeconds = worker->leaseSeconds;
-    options.shouldStop = [] { return g_interrupted.load(); };
-    shared = std::make_unique<CRedisSharedRun>(redis.get(), std::move(options));
-    env.shared = shared.get();
-    if (mode == RunMode::kFill) {
-      fill_only = std::make_unique<CFillOnly>(shared.get());
-      env.shared = fill_only.get();
-      env.outputs.clear();
-    }
-    env.workerTag = FromUtf8(worker->tag);
-  }
-
+  std::optional<SharedWorker> shared;
+  if (o.worker) shared.emplace(*o.worker, *task, mode, &env);
 
   int status = 0;
   {
     CTaskRunner runner(task, &printer, env);
-    if (continuing)
-      runner.StartContinuing();
-    else
-      runner.Start();
-    bool stop_sent = false;
-    // The start ends in a run, or without one when a stop comes during the login.
-    while (runner.StartsHandled() == 0 || runner.State() != kStopped) {
-      PollBrowser(20, [&printer](int ms) { printer.WaitForStateChange(ms); });
-      printer.FlushIfDue();
-      if ((g_interrupted || stream.Failed()) && !stop_sent) {
-        runner.Stop();
-        stop_sent = true;
-      }
-    }
-    size_t kept;
-    {
-      std::lock_guard<std::mutex> lock(runner.RecordsLock());
-      kept = runner.Records().Size();
-    }
+    const size_t kept = Drive(runner, printer, continuing, outputs.stream);
     std::fprintf(stderr, "gleanmark-cli: %d pages loaded, %d failed, %zu records kept\n",
                  runner.PagesLoaded(), runner.PagesFailed(), kept);
     if (!shared)
       std::fprintf(stderr, "gleanmark-cli: %d pages skipped as already done\n",
                    runner.PagesSkipped());
-    // The task's own outputs: each one that lost records says how many, and each connection
-    // that broke and was made again is named.
-    for (const auto& [name, count] : task_outputs.Reconnected()) {
-      std::fprintf(stderr, "gleanmark-cli: the task's %s reconnected %d time(s)\n",
-                   ToUtf8(name).c_str(), count);
-    }
-    const std::vector<std::pair<std::wstring, int>> losses = task_outputs.Losses();
-    for (const auto& [name, lost] : losses) {
-      std::fprintf(stderr, "gleanmark-cli: the task's %s lost %d record(s)\n", ToUtf8(name).c_str(),
-                   lost);
-    }
-    if (stream.Failed() && stream.Error() == EPIPE && out == stdout) {
-      Fail("standard output was closed: the run stopped");
-      status = 128 + SIGPIPE;  // what the shell reports for a reader that went away
-    } else if (stream.Failed())
-      status = Fail(std::string("writing the records failed: ") + std::strerror(stream.Error()));
-    else if (xls && !xls->Saved())
-      status = Fail("cannot write " + *out_path);
-    else if (sqlite && sqlite->Failed())
-      status = Fail("writing the records to " + *out_path + " failed: " + ToUtf8(sqlite->Error()));
-    else if (g_interrupted)
-      status = 130;
-    else if (shared && !shared->Failure().empty())
-      status = (Fail(shared->Failure()), kSharedRunFailed);
-    else if (kept == 0 && runner.PagesFailed() > 0)
-      status = Fail("no record was kept: every page failed");
-    else if (!losses.empty())
-      status = kOutputLostRecords;
-    if (fill_only && fill_only->Filled()) {
-      SharedRunStatus figures;
-      if (CRedisSharedRun::Status(redis.get(), &figures))
-        std::fprintf(stderr, "gleanmark-cli: the queue holds %lld pages\n", figures.filled);
-    } else if (shared) {
-      std::fprintf(stderr, "gleanmark-cli: worker %s: %lld pages done, %zu records written\n",
-                   worker->tag.c_str(), shared->PagesDone(), kept);
-    }
+    const bool outputs_complete = ReportTaskOutputs(task_outputs);
+    status = RunStatus(o, outputs, out, shared ? &*shared : nullptr, kept > 0, runner.PagesFailed(),
+                       outputs_complete);
+    if (shared) shared->Summary(*o.worker, kept);
   }
   // The runner and its pages are gone; the browser may end.
   EndBrowser();
   if (out != stdout && std::fclose(out) != 0 && status == 0)
-    status = Fail("cannot write " + *out_path);
+    status = Fail("cannot write " + *o.outPath);
   return status;
 }
 
