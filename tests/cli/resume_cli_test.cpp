@@ -59,14 +59,7 @@ std::string TaskText(const test::CSite& site, const std::string& dir) {
 }
 
 std::vector<std::string> SortedLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
+  std::vector<std::string> lines = testing::Lines(text);
   std::sort(lines.begin(), lines.end());
   return lines;
 }

@@ -28,6 +28,19 @@ inline std::string Slurp(const std::string& path) {
   return ss.str();
 }
 
+// The lines of `text`, without their line ends (a last line without one counts too).
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return lines;
+}
+
 // Starts `program` in the background with standard output to `out_path` and standard error to
 // `err_path`. Arguments are passed as they are (no shell). Extra environment entries
 // "NAME=value" are set in the child only. The caller waits for it (or ends it: InterruptChild).

@@ -25,23 +25,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::RunCli;
+using testing::Lines;
 using testing::Slurp;
 
 constexpr int kListPages = 400;
 constexpr int kRowsPerPage = 3;
 constexpr int kRecords = kListPages * kRowsPerPage;
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  return lines;
-}
 
 std::vector<std::string> Sorted(std::vector<std::string> lines) {
   std::sort(lines.begin(), lines.end());
