@@ -23,6 +23,7 @@ int CmdRun(const Args& args);
 int CmdDb(const Args& args);
 int CmdWork(const Args& args);
 int CmdQueue(const Args& args);
+int CmdResults(const Args& args);
 // queue fill: a run that only puts the task's addresses into the queue.
 int FillQueue(const Args& args);
 
@@ -31,6 +32,7 @@ inline constexpr const char* kRunUsage =
 inline constexpr const char* kWorkUsage =
     "work TASK --queue redis://HOST[:PORT]/NAME [--config FILE] [--format csv|jsonl] [--out FILE]\n"
     "       [--lease SECONDS] [--redis-wait SECONDS]";
+inline constexpr const char* kResultsUsage = "results list | results clear TASK|ID";
 inline constexpr const char* kQueueUsage =
     "queue status|reset --queue redis://HOST[:PORT]/NAME\n"
     "  queue fill TASK --queue redis://HOST[:PORT]/NAME [--config FILE]";
@@ -59,6 +61,9 @@ bool ResolveKey(const std::string& spec, const std::optional<std::string>& confi
 // key) or from a readable text form, into *holder.
 bool LoadTask(const std::string& path, const CXmlDocument* config, CXmlDocument* holder,
               std::string* error);
+// The task's identity in the record store: its own store id when the file carries one, else
+// the task file's absolute path.
+std::wstring CliTaskId(const CXmlNode& task, const std::string& path);
 
 }  // namespace gm::cli
 

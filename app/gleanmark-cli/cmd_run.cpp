@@ -1,6 +1,7 @@
 // run: one run of a task, records streamed to CSV or JSON lines as they are committed (or
 // written to an .xls workbook or an SQLite file), and the task's own outputs written too.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,7 +21,9 @@
 #include "doc/task_file.h"
 #include "doc/text_codec.h"
 #include "doc/tick_clock.h"
+#include "doc/app_paths.h"
 #include "engine/record_store.h"
+#include "engine/run_lock.h"
 #include "engine/task_runner.h"
 #include "output/query_values.h"
 #include "output/record_stream.h"
@@ -118,8 +121,8 @@ bool CanCreate(const std::string& path, std::string* error) {
   return true;
 }
 
-// The task's identity in the record store: its own store id when the file carries one, else
-// the task file's absolute path (a task file is one task wherever it is run from).
+}  // namespace
+
 std::wstring CliTaskId(const CXmlNode& task, const std::string& path) {
   std::wstring id = TaskStoreId(task);
   if (!id.empty()) return id;
@@ -128,28 +131,6 @@ std::wstring CliTaskId(const CXmlNode& task, const std::string& path) {
   std::free(real);
   return L"file:" + FromUtf8(absolute);
 }
-
-// Whether this run continues an interrupted one (and says why not when it cannot).
-bool DecideContinue(CTaskStore* store, const CXmlNode& task, bool resume) {
-  if (!resume) return false;
-  if (!store) {
-    std::fprintf(stderr, "gleanmark-cli: the record store is off: the run starts from the first page\n");
-    return false;
-  }
-  std::string on_record = store->InterruptedDefinition();
-  if (on_record.empty()) {
-    std::fprintf(stderr, "gleanmark-cli: no interrupted run to continue: the run starts from the first page\n");
-    return false;
-  }
-  if (on_record != TaskDefinitionFingerprint(task)) {
-    std::fprintf(stderr,
-                 "gleanmark-cli: the task changed since the interrupted run: the run starts over\n");
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 // The task element from a task file (enciphered under the task-file key or the configuration
 // key) or from a readable text form.
@@ -462,7 +443,7 @@ bool ReportTaskOutputs(CTaskOutputs& task_outputs) {
 
 // The exit status of a run that ended.
 int RunStatus(const RunOptions& o, CliOutputs& outputs, FILE* out, const SharedWorker* shared,
-              bool kept_any, int pages_failed, bool outputs_complete) {
+              bool interrupted, bool kept_any, int pages_failed, bool outputs_complete) {
   const CRecordStream& stream = outputs.stream;
   if (stream.Failed() && stream.Error() == EPIPE && out == stdout) {
     Fail("standard output was closed: the run stopped");
@@ -474,12 +455,90 @@ int RunStatus(const RunOptions& o, CliOutputs& outputs, FILE* out, const SharedW
   if (outputs.sqlite && outputs.sqlite->Failed())
     return Fail("writing the records to " + *o.outPath + " failed: " +
                 ToUtf8(outputs.sqlite->Error()));
-  if (g_interrupted) return 130;
+  if (interrupted) return 130;
   if (shared && !shared->run->Failure().empty())
     return Fail(shared->run->Failure()), kSharedRunFailed;
   if (!kept_any && pages_failed > 0) return Fail("no record was kept: every page failed");
   if (!outputs_complete) return kOutputLostRecords;
   return 0;
+}
+
+// Takes the task's run lock; false after saying which process runs the task already.
+bool TakeRunLock(const CXmlNode& task, const std::string& task_path,
+                 std::unique_ptr<CTaskRunLock>* lock) {
+  long holder = -1;
+  std::string error;
+  *lock = CTaskRunLock::Take(DataFolder(), CliTaskId(task, task_path), &holder, &error);
+  if (*lock) return true;
+  if (holder < 0) return Fail(error), false;
+  Fail("this task is running already" +
+       (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
+       ": one run of a task at a time");
+  return false;
+}
+
+// What a run asked for with --resume does.
+enum class Continuation { kFresh, kContinue, kNothingLeft, kRefused };
+
+// Whether this run continues an interrupted one (and says why not when it cannot). A
+// continuation is refused, before anything is changed, when it cannot be exact: the store is
+// off, or the interrupted run wrote elsewhere or its output file was cut shorter since.
+Continuation DecideContinue(CRecordStore* store, CTaskStore* task_store, const CXmlNode& task,
+                            bool resume, const std::string& outputs, const RunOptions& o) {
+  if (!resume) return Continuation::kFresh;
+  if (!task_store) {
+    Fail("cannot continue: " +
+         (store ? ToUtf8(store->Error()) : std::string("the record store is off (GLEANMARK_NO_STORE)")) +
+         "; nothing was changed");
+    return Continuation::kRefused;
+  }
+  const LastRun last = task_store->LastRunOnRecord();
+  if (last.state == LastRun::kEnded && last.definition == TaskDefinitionFingerprint(task)) {
+    std::fprintf(stderr,
+                 "gleanmark-cli: the last run of this task went to its end: nothing to continue "
+                 "(run it without --resume to start over)\n");
+    return Continuation::kNothingLeft;
+  }
+  if (last.state != LastRun::kInterrupted) {
+    std::fprintf(stderr, last.state == LastRun::kUnstarted
+                             ? "gleanmark-cli: the interrupted run stopped before its first "
+                               "record: the run starts from the first page\n"
+                             : "gleanmark-cli: no interrupted run to continue: the run starts "
+                               "from the first page\n");
+    return Continuation::kFresh;
+  }
+  if (last.definition != TaskDefinitionFingerprint(task)) {
+    std::fprintf(stderr,
+                 "gleanmark-cli: the task changed since the interrupted run: the run starts over\n");
+    return Continuation::kFresh;
+  }
+  if (!last.outputs.empty() && last.outputs != outputs) {
+    Fail("cannot continue: the interrupted run wrote " + last.outputs + ", this one would write " +
+         outputs + "; continue it with the same --out and --format, or run without --resume to "
+         "start over");
+    return Continuation::kRefused;
+  }
+  // The records file must still hold what the journal says it held.
+  const long long at = CheckpointNumber(CheckpointPart(last.checkpoint, '\x1e', 0));
+  struct stat st {};
+  if (o.outPath && !o.ToFileOnly() && at > 0 &&
+      (::stat(o.outPath->c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < at)) {
+    Fail("cannot continue: " + *o.outPath + " is shorter than where the interrupted run left it (" +
+         std::to_string(at) + " bytes); run without --resume to start over");
+    return Continuation::kRefused;
+  }
+  return Continuation::kContinue;
+}
+
+// Where the run writes its records, as the journal keeps it.
+std::string OutputsOf(const RunOptions& o) {
+  std::string where = "standard output";
+  if (o.outPath) {
+    where = *o.outPath;
+    char cwd[4096];
+    if (where[0] != '/' && ::getcwd(cwd, sizeof cwd)) where = std::string(cwd) + "/" + where;
+  }
+  return where + " (--format " + o.format + ")";
 }
 
 int RunCommand(const Args& in, RunMode mode) {
@@ -493,12 +552,23 @@ int RunCommand(const Args& in, RunMode mode) {
   CXmlNode* task = holder.Find(L"task");
   InstallSignalHandlers();
 
+  // One run of a task at a time (the workers of a shared run share it on purpose).
+  std::unique_ptr<CTaskRunLock> run_lock;
+  if (mode == RunMode::kRun && !TakeRunLock(*task, args[0], &run_lock)) return 1;
   // A worker of a shared run keeps its journal in the shared run instead of the store.
   std::unique_ptr<CRecordStore> store = o.worker ? nullptr : CRecordStore::OpenDefault();
   std::unique_ptr<CTaskStore> task_store = OpenTaskStore(store.get(), *task, args[0]);
-  const bool continuing = DecideContinue(task_store.get(), *task, o.resume);
-  // A run that starts from the first page starts with an empty result list, as it always has.
-  if (task_store && !continuing) task_store->ClearRecords();
+  const std::string where = OutputsOf(o);
+  const Continuation how = DecideContinue(store.get(), task_store.get(), *task, o.resume, where, o);
+  if (how == Continuation::kRefused) return 1;
+  if (how == Continuation::kNothingLeft) return 0;
+  const bool continuing = how == Continuation::kContinue;
+  // A run that starts from the first page starts with an empty result list, as it always has,
+  // and is on record as a fresh run before the records file is emptied.
+  if (task_store && !continuing) {
+    task_store->Begin(TaskDefinitionFingerprint(*task), false, where);
+    task_store->ClearRecords();
+  }
 
   FILE* out = stdout;
   std::string error;
@@ -516,6 +586,7 @@ int RunCommand(const Args& in, RunMode mode) {
   CTaskOutputs task_outputs(env.config);
   env.outputs = {outputs.Main(), &task_outputs};
   env.store = task_store.get();
+  env.journalOutputs = where;
   env.resolveQuery = ResolveQueryValue;
   // Browser-mode pages start the browser on first use.
   if (BrowserAllowed()) env.newBrowserPage = &NewCliBrowserPage;
@@ -534,8 +605,10 @@ int RunCommand(const Args& in, RunMode mode) {
       std::fprintf(stderr, "gleanmark-cli: %d pages skipped as already done\n",
                    runner.PagesSkipped());
     const bool outputs_complete = ReportTaskOutputs(task_outputs);
-    status = RunStatus(o, outputs, out, shared ? &*shared : nullptr, kept > 0, runner.PagesFailed(),
-                       outputs_complete);
+    // A stop that came once the run had gone through its whole sequence stopped nothing.
+    const bool interrupted = g_interrupted && !runner.LastRunWhole();
+    status = RunStatus(o, outputs, out, shared ? &*shared : nullptr, interrupted, kept > 0,
+                       runner.PagesFailed(), outputs_complete);
     if (shared) shared->Summary(*o.worker, kept);
   }
   // The runner and its pages are gone; the browser may end.

@@ -18,6 +18,7 @@ const Command kCommands[] = {
     {"run", gm::cli::CmdRun, gm::cli::kRunUsage},
     {"work", gm::cli::CmdWork, gm::cli::kWorkUsage},
     {"queue", gm::cli::CmdQueue, gm::cli::kQueueUsage},
+    {"results", gm::cli::CmdResults, gm::cli::kResultsUsage},
     {"db", gm::cli::CmdDb, "db test TASK [--config FILE]"},
     {"doc", gm::cli::CmdDoc,
      "doc decode FILE [--key config|task|hex:<64 hex digits>] [--config FILE]\n"

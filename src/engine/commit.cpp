@@ -40,10 +40,19 @@ bool PassesFilters(const CTaskRunner& runner, const CRecord& record) {
 }
 
 // What tells the record apart: its key columns, or all its values (`fields` as stored) when the
-// task has none.
+// task has none, but for the collection time, which a continued run gives anew.
 std::string KeyMaterial(const CTaskRunner& runner, const CRecord& record,
                         const std::string& fields) {
-  if (runner.keyColumns.empty()) return fields;
+  if (runner.keyColumns.empty()) {
+    bool timed = false;
+    for (const CItemDef* item : runner.items) timed = timed || item->type == kTypeSysTime;
+    if (!timed) return fields;
+    CRecord stable;
+    for (size_t i = 0; i < runner.items.size(); ++i) {
+      if (runner.items[i]->type != kTypeSysTime) stable.fields.push_back(record.Field(int(i)));
+    }
+    return CTaskStore::EncodeFields(stable);
+  }
   std::string keys;
   for (int k : runner.keyColumns) {
     keys += ToUtf8(record.Field(k).text);

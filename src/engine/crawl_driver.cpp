@@ -549,7 +549,8 @@ JournalStart BeginJournal(CTaskRunner& r) {
   r.journal.store = r.env().store && r.env().store->Ok() ? r.env().store : nullptr;
   JournalStart start;
   if (!r.journal.store) return start;
-  start = r.journal.store->Begin(TaskDefinitionFingerprint(*r.task()), r.continueRun);
+  start = r.journal.store->Begin(TaskDefinitionFingerprint(*r.task()), r.continueRun,
+                                 r.env().journalOutputs);
   if (start.continuing) {
     r.journal.replayIndex = start.finished;
     r.SetStatus(L"Continuing the interrupted run after " + std::to_wstring(start.finished) +
@@ -625,7 +626,8 @@ void RunTask(CTaskRunner& r) {
   for (CRecordOutput* out : r.env().outputs) out->Close();
   // A run that went through its whole address sequence leaves nothing to continue (once the
   // outputs hold every record).
-  if (r.journal.store && !r.Stopped()) r.journal.store->Complete();
+  r.runWhole = !r.Stopped();
+  if (r.journal.store && r.runWhole) r.journal.store->Complete();
   r.journal = {};
   r.continueRun = false;
 }

@@ -26,7 +26,19 @@ const char* const kSchema[] = {
     "finished integer not null, checkpoint blob not null)",
     "create table if not exists run_keys(task text not null, key blob not null, "
     "primary key(task, key)) without rowid",
+    // The finished top-level addresses of the run on record, each by its value, so that a
+    // continued run whose address list changed skips only what it really finished.
+    "create table if not exists run_addresses(task text not null, idx integer not null, "
+    "address blob not null, primary key(task, idx)) without rowid",
+    // Facts about the task's last run: "ended" (the definition of a run that went to its
+    // end), "outputs" (where the caller said the run writes).
+    "create table if not exists run_notes(task text not null, name text not null, "
+    "value blob not null, primary key(task, name)) without rowid",
 };
+
+// runs.finished of a fresh run whose outputs' starting positions are not on record yet: it
+// wrote no record, and there is nothing to continue.
+constexpr long long kNoPositions = -1;
 
 // Binds a text or blob that stays alive until the statement is reset.
 void BindText(sqlite3_stmt* st, int index, const std::string& text) {
@@ -248,6 +260,27 @@ long long CRecordStore::CountRecords(const std::wstring& task_id) {
   return sqlite3_step(st.get()) == SQLITE_ROW ? sqlite3_column_int64(st.get(), 0) : 0;
 }
 
+std::vector<StoredTask> CRecordStore::Tasks() {
+  std::vector<StoredTask> out;
+  std::vector<std::wstring> ids;
+  Drain();
+  {
+    std::lock_guard<std::mutex> hold(mu_);
+    StatementUse st(Statement(
+        "select task from records union select task from runs union select task from run_notes"));
+    if (!st) return out;
+    while (sqlite3_step(st.get()) == SQLITE_ROW) ids.push_back(FromUtf8(ColumnBytes(st.get(), 0)));
+  }
+  for (const std::wstring& id : ids) {
+    StoredTask t;
+    t.id = id;
+    t.records = CountRecords(id);
+    t.state = ForTask(id)->LastRunOnRecord().state;
+    out.push_back(std::move(t));
+  }
+  return out;
+}
+
 // ---- CTaskStore: records ---------------------------------------------------------------------
 
 std::string CTaskStore::ToKey(const std::wstring& id) {
@@ -384,15 +417,71 @@ void CTaskStore::ClearRecords() {
 
 void CTaskStore::DeleteTask() {
   ClearRecords();
-  Complete();
-  store_->Drain();
+  ClearJournal();
 }
 
 // ---- CTaskStore: the journal -----------------------------------------------------------------
 
-JournalStart CTaskStore::Begin(const std::string& definition, bool continue_run) {
+namespace {
+
+// A finished address as the journal keeps it.
+std::string AddressKey(const std::wstring& address) {
+  return Md5Hex(ToUtf8(address));
+}
+
+}  // namespace
+
+std::string CTaskStore::ReadNote(const char* name) {
+  StatementUse st(store_->Statement("select value from run_notes where task=? and name=?"));
+  if (!st) return {};
+  BindText(st.get(), 1, id_);
+  sqlite3_bind_text(st.get(), 2, name, -1, SQLITE_STATIC);
+  return sqlite3_step(st.get()) == SQLITE_ROW ? ColumnBytes(st.get(), 0) : std::string();
+}
+
+bool CTaskStore::WriteNote(const char* name, const std::string& value) {
+  StatementUse st(store_->Statement(
+      value.empty() ? "delete from run_notes where task=?1 and name=?2"
+                    : "insert or replace into run_notes(task, name, value) values(?1, ?2, ?3)"));
+  if (!st) return false;
+  BindText(st.get(), 1, id_);
+  sqlite3_bind_text(st.get(), 2, name, -1, SQLITE_STATIC);
+  if (!value.empty()) BindBlob(st.get(), 3, value);
+  if (sqlite3_step(st.get()) == SQLITE_DONE) return true;
+  store_->FailSql(L"could not be written");
+  return false;
+}
+
+LastRun CTaskStore::LastRunOnRecord() {
+  LastRun last;
+  store_->Drain();
+  std::lock_guard<std::mutex> hold(store_->mu_);
+  {
+    StatementUse st(
+        store_->Statement("select definition, finished, checkpoint from runs where task=?"));
+    if (!st) return last;
+    BindText(st.get(), 1, id_);
+    if (sqlite3_step(st.get()) == SQLITE_ROW) {
+      last.definition = ColumnBytes(st.get(), 0);
+      last.state = sqlite3_column_int64(st.get(), 1) == kNoPositions ? LastRun::kUnstarted
+                                                                     : LastRun::kInterrupted;
+      last.checkpoint = ColumnBytes(st.get(), 2);
+    }
+  }
+  if (last.state == LastRun::kNone) {
+    last.definition = ReadNote("ended");
+    if (!last.definition.empty()) last.state = LastRun::kEnded;
+  }
+  last.outputs = ReadNote("outputs");
+  return last;
+}
+
+JournalStart CTaskStore::Begin(const std::string& definition, bool continue_run,
+                               const std::string& outputs) {
   JournalStart start;
   finished_ = 0;
+  done_.clear();
+  definition_ = definition;
   store_->Drain();
   std::lock_guard<std::mutex> hold(store_->mu_);
   {
@@ -400,7 +489,10 @@ JournalStart CTaskStore::Begin(const std::string& definition, bool continue_run)
         store_->Statement("select definition, finished, checkpoint from runs where task=?"));
     if (!st) return start;
     BindText(st.get(), 1, id_);
-    if (sqlite3_step(st.get()) == SQLITE_ROW && continue_run) {
+    // A run that stopped before its outputs' positions were on record wrote nothing: it is
+    // started over rather than continued blindly.
+    if (sqlite3_step(st.get()) == SQLITE_ROW && continue_run &&
+        sqlite3_column_int64(st.get(), 1) != kNoPositions) {
       if (ColumnBytes(st.get(), 0) == definition) {
         start.continuing = true;
         start.finished = finished_ = sqlite3_column_int64(st.get(), 1);
@@ -415,16 +507,26 @@ JournalStart CTaskStore::Begin(const std::string& definition, bool continue_run)
     if (!st) return start;
     BindText(st.get(), 1, id_);
     if (sqlite3_step(st.get()) == SQLITE_ROW) start.committedInWork = sqlite3_column_int(st.get(), 0);
+    StatementUse done(store_->Statement("select idx, address from run_addresses where task=?"));
+    if (!done) return start;
+    BindText(done.get(), 1, id_);
+    while (sqlite3_step(done.get()) == SQLITE_ROW)
+      done_[sqlite3_column_int64(done.get(), 0)] = ColumnBytes(done.get(), 1);
     return start;
   }
-  if (!store_->Exec("begin immediate") || !ExecForTask("delete from run_keys where task=?"))
+  // A fresh run: nothing of an earlier run stays on record, and the run is on record before
+  // any output is emptied or written.
+  if (!store_->Exec("begin immediate") || !ExecForTask("delete from run_keys where task=?") ||
+      !ExecForTask("delete from run_addresses where task=?") || !WriteNote("ended", {}) ||
+      !WriteNote("outputs", outputs))
     return start;
   {
     StatementUse put(store_->Statement(
-        "insert or replace into runs(task, definition, finished, checkpoint) values(?, ?, 0, '')"));
+        "insert or replace into runs(task, definition, finished, checkpoint) values(?, ?, ?, '')"));
     if (!put) return start;
     BindText(put.get(), 1, id_);
     BindText(put.get(), 2, definition);
+    sqlite3_bind_int64(put.get(), 3, kNoPositions);
     if (sqlite3_step(put.get()) != SQLITE_DONE) {
       store_->FailSql(L"could not be written");
       return start;
@@ -436,7 +538,8 @@ JournalStart CTaskStore::Begin(const std::string& definition, bool continue_run)
 
 void CTaskStore::SetCheckpoint(const std::string& checkpoint) {
   store_->Post([this, checkpoint] {
-    StatementUse st(store_->Statement("update runs set checkpoint=?2 where task=?1"));
+    StatementUse st(
+        store_->Statement("update runs set checkpoint=?2, finished=0 where task=?1"));
     if (!st) return false;
     BindText(st.get(), 1, id_);
     BindBlob(st.get(), 2, checkpoint);
@@ -446,12 +549,16 @@ void CTaskStore::SetCheckpoint(const std::string& checkpoint) {
   });
 }
 
-bool CTaskStore::Claim(long long index, const std::wstring&) {
-  return index >= finished_;
+bool CTaskStore::Claim(long long index, const std::wstring& address) {
+  claimed_ = AddressKey(address);
+  if (index >= finished_) return true;
+  // A journal written before addresses were kept by value knows their number only.
+  auto done = done_.find(index);
+  return done != done_.end() && done->second != claimed_;
 }
 
 void CTaskStore::Finish(long long index, const std::string& checkpoint) {
-  store_->Post([this, index, checkpoint] {
+  store_->Post([this, index, checkpoint, address = claimed_] {
     CRecordStore& s = *store_;
     StatementUse st(s.Statement("update runs set finished=?2, checkpoint=?3 where task=?1"));
     if (!st) return false;
@@ -459,6 +566,13 @@ void CTaskStore::Finish(long long index, const std::string& checkpoint) {
     sqlite3_bind_int64(st.get(), 2, index + 1);
     BindBlob(st.get(), 3, checkpoint);
     if (sqlite3_step(st.get()) != SQLITE_DONE) return s.FailSql(L"could not be written"), false;
+    StatementUse put(s.Statement(
+        "insert or replace into run_addresses(task, idx, address) values(?, ?, ?)"));
+    if (!put) return false;
+    BindText(put.get(), 1, id_);
+    sqlite3_bind_int64(put.get(), 2, index);
+    BindBlob(put.get(), 3, address);
+    if (sqlite3_step(put.get()) != SQLITE_DONE) return s.FailSql(L"could not be written"), false;
     return ExecForTask("delete from run_keys where task=?");
   });
 }
@@ -473,25 +587,28 @@ bool CTaskStore::HasKey(const std::string& key) {
   return sqlite3_step(st.get()) == SQLITE_ROW;
 }
 
+bool CTaskStore::ForgetRun() {
+  return ExecForTask("delete from run_keys where task=?") &&
+         ExecForTask("delete from run_addresses where task=?") &&
+         ExecForTask("delete from runs where task=?");
+}
+
 void CTaskStore::Complete() {
-  store_->Post([this] {
-    return ExecForTask("delete from run_keys where task=?") &&
-           ExecForTask("delete from runs where task=?");
+  store_->Post([this, definition = definition_] {
+    // What ended is on record, so that a continuation asked for after the end finds nothing
+    // left rather than starting over.
+    return ForgetRun() && WriteNote("ended", definition.empty() ? "?" : definition);
   });
   store_->Drain();
 }
 
-bool CTaskStore::Interrupted() {
-  return !InterruptedDefinition().empty();
+void CTaskStore::ClearJournal() {
+  store_->Post([this] { return ForgetRun() && ExecForTask("delete from run_notes where task=?"); });
+  store_->Drain();
 }
 
-std::string CTaskStore::InterruptedDefinition() {
-  store_->Drain();
-  std::lock_guard<std::mutex> hold(store_->mu_);
-  StatementUse st(store_->Statement("select definition from runs where task=?"));
-  if (!st) return {};
-  BindText(st.get(), 1, id_);
-  return sqlite3_step(st.get()) == SQLITE_ROW ? ColumnBytes(st.get(), 0) : std::string();
+bool CTaskStore::Interrupted() {
+  return LastRunOnRecord().state == LastRun::kInterrupted;
 }
 
 // ---- Task identity ---------------------------------------------------------------------------

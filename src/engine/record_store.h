@@ -35,6 +35,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "doc/task_file.h"
@@ -48,6 +49,27 @@ struct sqlite3_stmt;
 namespace gm {
 
 class CTaskStore;
+
+// What the store knows of a task's last run.
+struct LastRun {
+  enum State {
+    kNone,         // no run on record (never run, or its results were cleared)
+    kUnstarted,    // a fresh run stopped before its outputs' positions were on record
+    kInterrupted,  // a run stopped early and can be continued
+    kEnded,        // the last run went through its whole address sequence
+  };
+  State state = kNone;
+  std::string definition;  // the task's definition fingerprint in that run
+  std::string outputs;     // what the run's caller gave Begin as `outputs`
+  std::string checkpoint;  // kInterrupted: the outputs' positions after its last finished address
+};
+
+// A task as the store holds it (for listing and removing stale ones).
+struct StoredTask {
+  std::wstring id;
+  long long records = 0;
+  LastRun::State state = LastRun::kNone;
+};
 
 class CRecordStore {
  public:
@@ -76,6 +98,8 @@ class CRecordStore {
   std::unique_ptr<CTaskStore> ForTask(const std::wstring& task_id);
   // Number of stored records per task id (for start-up and tests).
   long long CountRecords(const std::wstring& task_id);
+  // Every task the store holds records or a journal of, by id.
+  std::vector<StoredTask> Tasks();
   // Waits until every write queued so far is done (or failed).
   void Drain();
 
@@ -144,19 +168,23 @@ class CTaskStore : public CRunJournal {
   void Delete(const std::vector<int64_t>& ids);
   // Deletes every record of the task (clear results); the journal stays.
   void ClearRecords();
-  // Deletes the task's records and journal (the task was deleted).
+  // Deletes the task's records and journal (the task was deleted, or its results cleared for
+  // good).
   void DeleteTask();
 
   // ---- CRunJournal ----
-  JournalStart Begin(const std::string& definition, bool continue_run) override;
+  JournalStart Begin(const std::string& definition, bool continue_run,
+                     const std::string& outputs = {}) override;
   void SetCheckpoint(const std::string& checkpoint) override;
   bool Claim(long long index, const std::wstring& address) override;
   void Finish(long long index, const std::string& checkpoint) override;
   bool HasKey(const std::string& key) override;
   void Complete() override;
   bool Interrupted() override;
-  // The definition fingerprint of the interrupted run on record; empty when there is none.
-  std::string InterruptedDefinition();
+  // What the journal holds of the task's last run.
+  LastRun LastRunOnRecord();
+  // Forgets every run of the task (journal and notes); the records stay.
+  void ClearJournal();
 
   // Fields as stored: for each field its UTF-8 length (4 bytes, little endian) and bytes.
   static std::string EncodeFields(const CRecord& record);
@@ -167,11 +195,21 @@ class CTaskStore : public CRunJournal {
 
   // Runs a statement with the task id as parameter 1 (caller holds the store's mu_).
   bool ExecForTask(const char* sql);
+  // A note on the task's runs ("ended", "outputs"); writing an empty value deletes it. Caller
+  // holds the store's mu_.
+  std::string ReadNote(const char* name);
+  bool WriteNote(const char* name, const std::string& value);
+  // Deletes the run on record, its keys and finished addresses (caller holds mu_).
+  bool ForgetRun();
 
   CRecordStore* const store_;
   const std::string id_;  // UTF-8
   int64_t next_id_ = 0;   // the next record's id; 0 until read from the store
-  long long finished_ = 0;  // a continued run: the addresses to skip
+  // The run in work (set by Begin and Claim).
+  long long finished_ = 0;                      // a continued run: the addresses to skip
+  std::unordered_map<long long, std::string> done_;  // ... and each one's AddressKey
+  std::string definition_;                      // the run's definition fingerprint
+  std::string claimed_;                         // AddressKey of the address in work
 };
 
 // The fingerprint of a task's definition: the MD5 of its text form without the attributes the

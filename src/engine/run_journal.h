@@ -42,19 +42,25 @@ class CRunJournal {
   virtual ~CRunJournal() = default;
   // A run of the task whose definition has the fingerprint `definition` begins. With
   // `continue_run`, an interrupted run of the same definition is continued; otherwise (and when
-  // there is none) the journal starts afresh.
-  virtual JournalStart Begin(const std::string& definition, bool continue_run) = 0;
-  // Records the outputs' positions at the start of a fresh run (before any address).
+  // there is none, or it stopped before its outputs' positions were on record) the journal
+  // starts afresh: the run is on record, with `outputs` (the caller's own description of where
+  // it writes, for a later continuation to compare), before any output is emptied or written.
+  virtual JournalStart Begin(const std::string& definition, bool continue_run,
+                             const std::string& outputs = {}) = 0;
+  // Records the outputs' positions at the start of a fresh run (before any address); until
+  // then the run counts as one that wrote nothing.
   virtual void SetCheckpoint(const std::string& checkpoint) = 0;
   // Claims top-level address `index` (`address`: its text, or the script) for this run; false
-  // when it is finished already and is to be skipped.
+  // when a continued run finished it already (the same address at the same place) and it is to
+  // be skipped.
   virtual bool Claim(long long index, const std::wstring& address) = 0;
   // Every record of address `index` is committed and written; the outputs stand at
   // `checkpoint`.
   virtual void Finish(long long index, const std::string& checkpoint) = 0;
   // Whether a record with this run key was committed already (keys of the address in work).
   virtual bool HasKey(const std::string& key) = 0;
-  // The run reached the end of its address sequence: nothing is left to continue.
+  // The run reached the end of its address sequence: nothing is left to continue (and a
+  // continuation asked for later is told so).
   virtual void Complete() = 0;
   // Whether an interrupted run is on record (for asking the user before a start).
   virtual bool Interrupted() = 0;

@@ -301,7 +301,9 @@ void CTaskRunner::DoLogin(bool from_command) {
 
 void CTaskRunner::RunOnce(long long& last_run) {
   busy_ = true;
+  runWhole = false;
   RunTask(*this);
+  last_run_whole_ = runWhole;
   NoteJournal();
   ClearTreeAfterRun(*this);
   ApplyPendingReload();

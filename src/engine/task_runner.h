@@ -122,6 +122,10 @@ struct RunnerEnvironment {
   // The task's part of the record store: kept records are written through and runs keep their
   // journal there. Null: results live in memory only. Not owned; outlives the runner.
   CTaskStore* store = nullptr;
+  // Where the run writes, in the caller's own words (a command line's output file and format):
+  // kept in the journal with a fresh run, so that the caller can refuse to continue a run
+  // elsewhere. Empty: nothing to compare.
+  std::string journalOutputs;
   // A worker of a run shared with other processes: the top-level addresses come from it
   // instead of the address sequence, and the run keeps no journal of its own. Not owned;
   // outlives the runner. `workerTag` ("host-pid") names the files this worker writes alone.
@@ -178,6 +182,9 @@ class CTaskRunner {
   bool CanContinue() const { return can_continue_.load(); }
   // Number of runs completed so far (for tests and the command line).
   int RunsCompleted() const { return runs_completed_.load(); }
+  // Whether the last run went through its whole address sequence (a stop that came after that
+  // stopped nothing).
+  bool LastRunWhole() const { return last_run_whole_.load(); }
   // Start commands dealt with: a run that ended, or a start that ended without a run (a stop
   // during its login, a run lock held elsewhere). Whoever waits for a started run to end waits
   // for this.
@@ -266,6 +273,8 @@ class CTaskRunner {
   std::vector<std::pair<std::unique_ptr<CRecord>, std::string>> sharedPending;
   // The run now starting continues the interrupted one (set by the start command).
   bool continueRun = false;
+  // Set by RunTask when the run went through its whole address sequence.
+  bool runWhole = false;
   bool filterHiddenText = false;  // the configuration's "filtertt"
   // The runner's cache of external scripts (its files are deleted with the runner).
   std::unique_ptr<CPageCache> pageCache;
@@ -296,6 +305,7 @@ class CTaskRunner {
 
   std::atomic<int> state_{kStopped};  // written by the runner thread only
   std::atomic<int> runs_completed_{0};
+  std::atomic<bool> last_run_whole_{false};
   std::atomic<int> starts_handled_{0};
   bool start_asked_ = false;  // runner thread: a start command taken and not yet dealt with
   std::atomic<int> pages_loaded_{0}, pages_failed_{0}, pages_skipped_{0};

@@ -22,6 +22,8 @@ using testing::Slurp;
 
 constexpr int kListPages = 500;
 constexpr int kRowsPerPage = 4;
+// The tests of single continuations run the task over the first few list pages only.
+constexpr int kSmallPages = 40;
 
 // 500 list pages of 4 rows, each row leading to a detail page.
 void Serve(test::CSite* site) {
@@ -36,13 +38,13 @@ void Serve(test::CSite* site) {
   }
 }
 
-// The task: an address template over the list pages, a title and a nested detail page per
-// row; its own CSV file and SQLite table in `dir`.
-std::string TaskText(const test::CSite& site, const std::string& dir) {
+// The task: an address template over the first `pages` list pages, a title and a nested detail
+// page per row; its own CSV file and SQLite table in `dir`.
+std::string TaskText(const test::CSite& site, const std::string& dir, int pages) {
   const std::string base = site.Url("");
   return "<task name=\"resume\" useiectrl=\"0\"><address type=\"1\"><url>" + base +
          "/list/1</url><urlpattern>" + base +
-         "/list/{N}</urlpattern><pattern name=\"{N}\" value=\"[1-" + std::to_string(kListPages) +
+         "/list/{N}</urlpattern><pattern name=\"{N}\" value=\"[1-" + std::to_string(pages) +
          "-1]\"></pattern></address>"
          "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
          "<data name=\"title\" type=\"INNERTEXT\" path=\"@TD@A\"></data></location>"
@@ -84,18 +86,20 @@ void MakeTable(const std::string& db) {
 
 // A folder with the task, its outputs and a data folder of its own (the record store).
 struct RunFolder {
-  explicit RunFolder(const test::CSite& site) : dir(test::MakeTempFolder()) {
+  explicit RunFolder(const test::CSite& site, int pages = kListPages)
+      : dir(test::MakeTempFolder()), pages(pages) {
     task = dir + "/task.xml";
-    std::ofstream(task) << TaskText(site, dir);
+    std::ofstream(task) << TaskText(site, dir, pages);
     MakeTable(dir + "/own.db");
   }
   ~RunFolder() { std::system(("rm -rf '" + dir + "'").c_str()); }
   std::vector<std::string> Env() const { return {"XDG_DATA_HOME=" + dir + "/data"}; }
   std::string dir, task;
+  int pages;
 };
 
-pid_t Spawn(const RunFolder& f, bool resume) {
-  const std::string data = "XDG_DATA_HOME=" + f.dir + "/data", out = f.dir + "/out.csv";
+pid_t Spawn(const RunFolder& f, bool resume, const std::string& out_name = "/out.csv") {
+  const std::string data = "XDG_DATA_HOME=" + f.dir + "/data", out = f.dir + out_name;
   const std::string log = f.dir + "/stderr.log";
   pid_t pid = fork();
   if (pid == 0) {
@@ -120,10 +124,12 @@ int KillAndResume(const RunFolder& f, int signal, std::chrono::milliseconds whol
   // Moments from the program's start-up to well into the run.
   const int whole = std::max<int>(200, static_cast<int>(whole_run.count()));
   std::uniform_int_distribution<int> delay(whole / 40, whole / 5);
+  // Every third kill comes in a run's first 100 ms (start-up, the journal, the first page).
+  std::uniform_int_distribution<int> early(0, 100);
   int cut = 0;
   for (int i = 0; i < 20; ++i) {
     pid_t pid = Spawn(f, i > 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(i % 3 == 0 ? early(random) : delay(random)));
     ::kill(pid, signal);
     int st = 0;
     ::waitpid(pid, &st, 0);
@@ -154,6 +160,11 @@ class ResumeCliTest : public ::testing::Test {
     site_ = new test::CSite;
     Serve(site_);
     reference_ = new RunFolder(*site_);
+    small_reference_ = new RunFolder(*site_, kSmallPages);
+    ASSERT_EQ(RunCli({"run", small_reference_->task, "--out", small_reference_->dir + "/out.csv"},
+                     small_reference_->Env())
+                  .status,
+              0);
     auto t0 = std::chrono::steady_clock::now();
     auto r = RunCli({"run", reference_->task, "--out", reference_->dir + "/out.csv"},
                     reference_->Env());
@@ -164,21 +175,24 @@ class ResumeCliTest : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     delete reference_;
+    delete small_reference_;
     delete site_;
   }
 
   // The three outputs of `f` hold what the uninterrupted run's hold, and each header once.
   static void ExpectSameAsReference(const RunFolder& f) {
+    const RunFolder& reference = f.pages == kListPages ? *reference_ : *small_reference_;
+    const size_t rows = size_t(f.pages * kRowsPerPage);
     for (const char* name : {"/out.csv", "/own.csv"}) {
       SCOPED_TRACE(name);
-      std::vector<std::string> want = SortedLines(Slurp(reference_->dir + name));
+      std::vector<std::string> want = SortedLines(Slurp(reference.dir + name));
       std::vector<std::string> got = SortedLines(Slurp(f.dir + name));
-      ASSERT_EQ(want.size(), size_t(kListPages * kRowsPerPage + 1));
+      ASSERT_EQ(want.size(), rows + 1);
       EXPECT_EQ(got.size(), want.size());
       EXPECT_TRUE(got == want);
     }
-    std::vector<std::string> want = TableRows(reference_->dir + "/own.db");
-    ASSERT_EQ(want.size(), size_t(kListPages * kRowsPerPage));
+    std::vector<std::string> want = TableRows(reference.dir + "/own.db");
+    ASSERT_EQ(want.size(), rows);
     std::vector<std::string> got = TableRows(f.dir + "/own.db");
     EXPECT_EQ(got.size(), want.size());
     EXPECT_TRUE(got == want);
@@ -186,10 +200,12 @@ class ResumeCliTest : public ::testing::Test {
 
   static test::CSite* site_;
   static RunFolder* reference_;
+  static RunFolder* small_reference_;  // the first kSmallPages list pages
   static std::chrono::milliseconds whole_run_;
 };
 test::CSite* ResumeCliTest::site_ = nullptr;
 RunFolder* ResumeCliTest::reference_ = nullptr;
+RunFolder* ResumeCliTest::small_reference_ = nullptr;
 std::chrono::milliseconds ResumeCliTest::whole_run_{0};
 
 TEST_F(ResumeCliTest, KilledRunsContinuedUntilDoneEqualOneWholeRun) {
@@ -216,6 +232,130 @@ TEST_F(ResumeCliTest, KilledRunsContinuedUntilDoneEqualOneWholeRun) {
     // run had written the records of ten pages, the next run had pages to skip.
     if (cut > 1 && most_lines > 10 * kRowsPerPage) EXPECT_GT(skipped, 0);
   }
+}
+
+
+// A plain run killed at fixed moments of its first 100 ms (while it starts, empties its --out
+// file and begins its journal), then continued: one whole run's records, every time.
+TEST_F(ResumeCliTest, KilledInItsFirstMomentsThenContinued) {
+  for (int ms : {0, 5, 10, 20, 30, 45, 60, 80, 100}) {
+    SCOPED_TRACE("killed after " + std::to_string(ms) + " ms");
+    RunFolder f(*site_, kSmallPages);
+    pid_t pid = Spawn(f, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    auto r = RunCli({"run", f.task, "--out", f.dir + "/out.csv", "--resume"}, f.Env());
+    ASSERT_EQ(r.status, 0) << r.err;
+    ExpectSameAsReference(f);
+  }
+}
+
+// --resume after a run that went to its end (a kill that came after the end included) finds
+// nothing to continue and changes nothing; a plain run starts over.
+TEST_F(ResumeCliTest, NothingToContinueAfterTheEnd) {
+  RunFolder f(*site_, kSmallPages);
+  ASSERT_EQ(RunCli({"run", f.task, "--out", f.dir + "/out.csv"}, f.Env()).status, 0);
+  const std::string before = Slurp(f.dir + "/out.csv");
+  auto r = RunCli({"run", f.task, "--out", f.dir + "/out.csv", "--resume"}, f.Env());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("went to its end: nothing to continue"), std::string::npos) << r.err;
+  EXPECT_EQ(Slurp(f.dir + "/out.csv"), before);
+  ExpectSameAsReference(f);
+  // The store lists the task and clears it.
+  auto list = RunCli({"results", "list"}, f.Env());
+  EXPECT_NE(list.out.find(std::to_string(kSmallPages * kRowsPerPage) + " records\tended"),
+            std::string::npos)
+      << list.out;
+  auto clear = RunCli({"results", "clear", f.task}, f.Env());
+  EXPECT_EQ(clear.status, 0) << clear.err;
+  EXPECT_EQ(RunCli({"results", "list"}, f.Env()).out, "");
+  r = RunCli({"run", f.task, "--out", f.dir + "/out.csv", "--resume"}, f.Env());
+  EXPECT_NE(r.err.find("no interrupted run to continue"), std::string::npos) << r.err;
+}
+
+// Runs the task until its --out file holds at least `lines` lines, then kills it.
+void CutAfterLines(const RunFolder& f, size_t lines) {
+  pid_t pid = Spawn(f, false);
+  for (int i = 0; i < 2000; ++i) {
+    const std::string text = Slurp(f.dir + "/out.csv");
+    if (size_t(std::count(text.begin(), text.end(), '\n')) >= lines) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+}
+
+// A continuation that cannot be exact is refused before anything changes: another --out or
+// --format, an --out file cut shorter, a store that is locked; a second run while one runs is
+// refused at once. The run is then continued as it should be.
+TEST_F(ResumeCliTest, ContinuationsThatCannotBeExactAreRefused) {
+  RunFolder f(*site_);
+  CutAfterLines(f, 200);
+  const std::string out = f.dir + "/out.csv", cut = Slurp(out);
+  ASSERT_GT(cut.size(), 0u);
+  struct Case {
+    const char* label;
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {"another file", {"--out", f.dir + "/other.csv"}, "continue it with the same --out"},
+      {"another format", {"--out", out, "--format", "jsonl"}, "continue it with the same --out"},
+      {"standard output", {}, "continue it with the same --out"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<std::string> args{"run", f.task, "--resume"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    auto r = RunCli(args, f.Env());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(out), cut);
+  }
+  {
+    SCOPED_TRACE("a records file cut shorter");
+    const std::string shorter = cut.substr(0, cut.size() / 4);
+    std::ofstream(out, std::ios::binary | std::ios::trunc) << shorter;
+    auto r = RunCli({"run", f.task, "--out", out, "--resume"}, f.Env());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is shorter than where the interrupted run left it"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(Slurp(out), shorter);
+    std::ofstream(out, std::ios::binary | std::ios::trunc) << cut;
+  }
+  {
+    SCOPED_TRACE("the store locked by another process");
+    const std::string db = f.dir + "/data/GMK/records.db";
+    pid_t holder = fork();
+    if (holder == 0) {
+      execl("/usr/bin/python3", "python3", "-c",
+            "import sqlite3,sys,time\nc=sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+            "c.execute('begin exclusive')\ntime.sleep(8)",
+            db.c_str(), (char*)nullptr);
+      _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    auto r = RunCli({"run", f.task, "--out", out, "--resume"}, f.Env());
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot continue"), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(out), cut);
+  }
+  {
+    SCOPED_TRACE("two runs at once");
+    pid_t first = Spawn(f, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    auto r = RunCli({"run", f.task, "--out", out, "--resume"}, f.Env());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("this task is running already (process " + std::to_string(first) + ")"),
+              std::string::npos)
+        << r.err;
+    int st = 0;
+    ::waitpid(first, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+  }
+  ExpectSameAsReference(f);
 }
 
 }  // namespace

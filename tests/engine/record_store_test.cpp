@@ -95,13 +95,19 @@ TEST_F(RecordStoreTest, TheJournalContinuesOnlyTheSameDefinition) {
   CRecordStore store(Path());
   std::unique_ptr<CTaskStore> j = store.ForTask(L"t");
   EXPECT_FALSE(j->Begin("def", true).continuing);  // nothing on record: a fresh run
+  // Stopped before the outputs' positions were on record: nothing to continue.
+  EXPECT_EQ(j->LastRunOnRecord().state, LastRun::kUnstarted);
+  EXPECT_FALSE(j->Interrupted());
+  EXPECT_FALSE(j->Begin("def", true).continuing);
   j->SetCheckpoint("0");
   CRecord r;
   r.fields.resize(1);
   r.fields[0].text = L"x";
   int64_t id = 0;
+  ASSERT_TRUE(j->Claim(0, L"a"));
   ASSERT_TRUE(j->Commit(r, "0:k:0", {}, &id));
   j->Finish(0, "10");
+  ASSERT_TRUE(j->Claim(1, L"b"));
   ASSERT_TRUE(j->Commit(r, "1:k:0", {}, &id));
   EXPECT_TRUE(j->Interrupted());
 
@@ -110,17 +116,28 @@ TEST_F(RecordStoreTest, TheJournalContinuesOnlyTheSameDefinition) {
   EXPECT_EQ(s.finished, 1);
   EXPECT_EQ(s.checkpoint, "10");
   EXPECT_EQ(s.committedInWork, 1);
+  EXPECT_TRUE(j->Claim(0, L"a changed address"));  // not the address that was finished
   EXPECT_FALSE(j->Claim(0, L"a"));
   EXPECT_TRUE(j->Claim(1, L"b"));
   EXPECT_TRUE(j->HasKey("1:k:0"));
   EXPECT_FALSE(j->HasKey("0:k:0"));  // keys of finished addresses are gone
 
-  JournalStart changed = j->Begin("other", true);
+  JournalStart changed = j->Begin("other", true, "out.csv");
   EXPECT_FALSE(changed.continuing);
   EXPECT_TRUE(changed.definitionChanged);
+  EXPECT_EQ(j->LastRunOnRecord().outputs, "out.csv");
   EXPECT_TRUE(j->Claim(0, L"a"));
   j->Complete();
   EXPECT_FALSE(j->Interrupted());
+  // The end is on record: a continuation asked for now has nothing left.
+  LastRun ended = j->LastRunOnRecord();
+  EXPECT_EQ(ended.state, LastRun::kEnded);
+  EXPECT_EQ(ended.definition, "other");
+  ASSERT_EQ(store.Tasks().size(), 1u);
+  EXPECT_EQ(store.Tasks()[0].records, 2);
+  j->DeleteTask();
+  EXPECT_EQ(j->LastRunOnRecord().state, LastRun::kNone);
+  EXPECT_TRUE(store.Tasks().empty());
 }
 
 // A store that cannot be used says so once, and its file keeps every byte.
