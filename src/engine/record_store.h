@@ -91,7 +91,9 @@ class CRecordStore {
   bool Ok() const;
   // The failure that switched it off: one line for the user; empty while Ok().
   std::wstring Error() const;
-  // Called once, from the failing thread, when the store switches itself off.
+  // Called once, from the failing thread, when the store switches itself off. It is called with
+  // the store's lock held: it may only hand the text on (print it, post it to another thread)
+  // and must not call the store.
   void SetFailureListener(std::function<void(const std::wstring&)> listener);
 
   // A handle on one task's records and journal; `task_id` is the task's stable identity.

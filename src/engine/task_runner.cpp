@@ -115,9 +115,14 @@ void CTaskRunner::ClearRecords() {
 void CTaskRunner::EditRecord(size_t pos, std::unique_ptr<CRecord> record) {
   records_.Replace(pos, std::move(record));  // it takes over the row of the one it replaces
   if (!env_.store) return;
-  std::lock_guard<std::mutex> hold(records_.Lock());
-  if (pos < records_.Size() && records_.At(pos).storeId)
-    env_.store->Commit(records_.At(pos), "", {}, nullptr);
+  // Written from a copy: the store's queue may make the write wait, and the records lock is
+  // not held while it does.
+  std::optional<CRecord> edited;
+  {
+    std::lock_guard<std::mutex> hold(records_.Lock());
+    if (pos < records_.Size() && records_.At(pos).storeId) edited = records_.At(pos);
+  }
+  if (edited) env_.store->Commit(*edited, "", {}, nullptr);
 }
 
 void CTaskRunner::NoteJournal() {
@@ -201,6 +206,7 @@ CTaskRunner::Pumped CTaskRunner::HandleCommand(int command) {
       if (state_ != kRunning) continueRun = command == kCmdContinue;
       start_asked_ = true;
       SetState(kRunning);
+      ++starts_taken_;
       return Pumped::kContinue;
     case kCmdPause:
       if (state_ != kRunning) return Pumped::kTaken;  // only a run can be paused
@@ -292,7 +298,7 @@ void CTaskRunner::DoLogin(bool from_command) {
   busy_ = false;
   if (from_command && state_ == kLogin) SetState(kStopped);
   // Options are changed outside a run only with the run lock, which the controller may hold.
-  if (reload_pending_ && TryAcquireRunLock()) {
+  if (reload_pending_ && run_lock_.try_acquire()) {
     ApplyPendingReload();
     ReleaseRunLock();
   }
@@ -333,7 +339,7 @@ void CTaskRunner::StartedRun(long long& last_run) {
     if (Stopped()) return;
     if (state_ == kLogin) SetState(kRunning);
   }
-  if (TryAcquireRunLock()) RunOnce(last_run);
+  if (run_lock_.try_acquire()) RunOnce(last_run);
 }
 
 void CTaskRunner::EndStartRequests() {
@@ -411,7 +417,7 @@ void CTaskRunner::ScheduleCheck(long long& last_run) {
     localtime_r(&t, &b);
     due = a.tm_hour == b.tm_hour && a.tm_min == b.tm_min && a.tm_sec == b.tm_sec;
   }
-  if (!due || !TryAcquireRunLock()) return;
+  if (!due || !run_lock_.try_acquire()) return;
   continueRun = true;  // a scheduled run continues an interrupted one without asking
   SetState(kRunning);
   RunOnce(last_run);

@@ -143,9 +143,15 @@ class CTaskRunner {
   ~CTaskRunner();
 
   // ---- Controller ----
-  void Start() { Post(kCmdStart); }
+  void Start() {
+    ++starts_posted_;
+    Post(kCmdStart);
+  }
   // A start that continues the interrupted run on record (a fresh run when there is none).
-  void StartContinuing() { Post(kCmdContinue); }
+  void StartContinuing() {
+    ++starts_posted_;
+    Post(kCmdContinue);
+  }
   void Pause() { Post(kCmdPause); }
   void Resume() { Post(kCmdResume); }
   void Stop() { Post(kCmdStop); }
@@ -159,7 +165,15 @@ class CTaskRunner {
   // stay alive and unchanged until this returns.
   void Preview(const CPageModel& page, size_t limit);
 
-  bool TryAcquireRunLock() { return run_lock_.try_acquire(); }
+  // The controller's only way to the run lock (for a command that changes the task or its
+  // records): false while a run or login is going on or a start command waits to be taken,
+  // since the lock is then the run's (taking it would make that run not happen at all).
+  bool TryAcquireRunLock() {
+    if (starts_taken_.load() != starts_posted_.load()) return false;
+    const int state = state_.load();
+    if (state == kRunning || state == kPaused || state == kLogin) return false;
+    return run_lock_.try_acquire();
+  }
   void ReleaseRunLock() { run_lock_.release(); }
 
   TaskState State() const { return static_cast<TaskState>(state_.load()); }
@@ -307,6 +321,8 @@ class CTaskRunner {
   std::atomic<int> runs_completed_{0};
   std::atomic<bool> last_run_whole_{false};
   std::atomic<int> starts_handled_{0};
+  std::atomic<int> starts_posted_{0};  // start commands posted (controller)
+  std::atomic<int> starts_taken_{0};   // ... and taken by the runner thread, once it is running
   bool start_asked_ = false;  // runner thread: a start command taken and not yet dealt with
   std::atomic<int> pages_loaded_{0}, pages_failed_{0}, pages_skipped_{0};
   std::once_flag records_loaded_;

@@ -150,11 +150,8 @@ QMessageBox::StandardButton CMainFrame::Tell(const wchar_t* key, QMessageBox::Ic
 }
 
 bool CMainFrame::TakeRunLockOrTell(CTaskRunner* runner, const wchar_t* tip_key) {
-  // A started run says so before its thread takes the lock: a command in between must not take
-  // the lock from under it (the run would then not happen at all).
-  const bool started = runner && (runner->State() == kRunning || runner->State() == kPaused ||
-                                  runner->State() == kLogin);
-  if (runner && !started && runner->TryAcquireRunLock()) return true;
+  // The runner refuses while a run is started, even before its thread took the lock.
+  if (runner && runner->TryAcquireRunLock()) return true;
   Tell(tip_key, QMessageBox::Information);
   return false;
 }

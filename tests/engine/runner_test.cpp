@@ -158,6 +158,23 @@ TEST(RunnerTest, RunLockHeldSkipsScheduledAndStartedRuns) {
   ASSERT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() >= 1; }, 5s));
 }
 
+// A command that asks for the run lock just after a start, before the runner's thread took the
+// start, is refused: the run happens rather than being skipped.
+TEST(RunnerTest, TheLockIsRefusedToACommandOnceAStartIsPosted) {
+  CSite site;
+  PutPages(site, 1);
+  CTaskHarness h(PageTask(ListAddress(1)), site);
+  for (int i = 0; i < 20; ++i) {
+    const int runs = h.runner->RunsCompleted();
+    h.runner->Start();
+    EXPECT_FALSE(h.runner->TryAcquireRunLock());
+    ASSERT_TRUE(WaitFor([&] { return h.runner->RunsCompleted() == runs + 1; }, 5s)) << i;
+    ASSERT_TRUE(WaitFor([&] { return h.runner->State() == kStopped; }, 5s));
+    ASSERT_TRUE(h.runner->TryAcquireRunLock());
+    h.runner->ReleaseRunLock();
+  }
+}
+
 TEST(RunnerTest, ReloadPicksUpChangedItemsAndResetsMethod) {
   CSite site;
   PutPages(site, 1);
