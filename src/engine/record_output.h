@@ -41,14 +41,16 @@ struct OutputRun {
   // written in this run are the ones the interrupted run had committed after that. An output
   // that can read back what it wrote goes back to the checkpoint, or counts what it holds beyond
   // it, so that each record ends up there once; one that cannot (a stream, a web server) passes
-  // over all of them but the last, which may have been in flight at the interruption.
+  // over all of them but the last, and the records it wrote after its last wait for the journal
+  // (see waitJournal) may then be there twice.
   bool continuing = false;
   std::string checkpoint;
   int replayed = 0;
   // Waits until the run's journal knows every record handed to the outputs so far (the journal
   // is written behind the run). An output that cannot read back what it wrote calls it before
-  // each record, so that an interruption leaves at most the record in flight written twice.
-  // Empty when the run keeps no journal.
+  // every CReplaySkip::kWaitEvery-th record, so that an interruption leaves at most that many
+  // records written twice there (and never one missing): the journal never lags the output by
+  // more. Empty when the run keeps no journal.
   std::function<void()> waitJournal;
   // A worker of a run shared with other processes ("host-pid"); empty otherwise. A file that
   // one process writes alone carries it before its extension, so that no two workers write one
@@ -99,17 +101,25 @@ class CReplaySkip {
   void Open(const OutputRun& run, long long held) {
     left_ = !run.continuing || held <= 0 ? 0 : static_cast<int>(held);
     wait_ = nullptr;
+    unwaited_ = 0;
   }
   // For an output that cannot read back: all but the last replayed record.
   void OpenBlind(const OutputRun& run) {
     Open(run, run.replayed - 1);
     wait_ = run.waitJournal;
   }
+  // An output opened blind waits for the journal before every this many records: one wait for
+  // each record would make the journal commit each record on its own.
+  static constexpr int kWaitEvery = 64;
+
   // True when the record now written is to be passed over. An output opened blind waits for
-  // the journal first.
+  // the journal first, now and then.
   bool Skip() {
     if (left_ > 0) return left_-- > 0;
-    if (wait_) wait_();
+    if (wait_ && ++unwaited_ >= kWaitEvery) {
+      unwaited_ = 0;
+      wait_();
+    }
     return false;
   }
 
@@ -119,6 +129,7 @@ class CReplaySkip {
  private:
   int left_ = 0;
   std::function<void()> wait_;
+  int unwaited_ = 0;  // records written since the last wait
 };
 
 class CRecordOutput {

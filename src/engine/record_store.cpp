@@ -289,10 +289,15 @@ std::string CTaskStore::ToKey(const std::wstring& id) {
 
 std::string CTaskStore::EncodeFields(const CRecord& record) {
   std::string out;
+  size_t guess = 0;
+  for (const CFieldValue& f : record.fields) guess += 4 + f.text.size();
+  out.reserve(guess + guess / 8);
   for (const CFieldValue& f : record.fields) {
     std::string text = ToUtf8(f.text);
     uint32_t n = static_cast<uint32_t>(text.size());
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((n >> (8 * i)) & 0xff));
+    const char length[4] = {char(n & 0xff), char((n >> 8) & 0xff), char((n >> 16) & 0xff),
+                            char(n >> 24)};
+    out.append(length, 4);
     out += text;
   }
   return out;
