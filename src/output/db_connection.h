@@ -65,6 +65,11 @@ class CDbConnection {
   // Runs a query; the first column of every row as text (SQL NULL: nullopt).
   virtual bool QueryFirstColumn(const std::string& sql,
                                 std::vector<std::optional<std::wstring>>* values) = 0;
+  // The same with parameters (SQLite only; elsewhere it fails).
+  virtual bool QueryFirstColumn(const std::string& sql, const std::vector<DbValue>& params,
+                                std::vector<std::optional<std::wstring>>* values) {
+    return false;
+  }
   // The column names of a table.
   virtual bool Columns(const std::wstring& table, std::vector<std::wstring>* names) = 0;
   // The last error as the library or server put it.

@@ -120,6 +120,13 @@ void CDbOutput::Open(const OutputRun& run) {
   auto write = [this](CDbConnection& db, const CDbWriter::Row& row) { return WriteRow(db, row); };
   rows_at_open_ = -1;
   inserted_ = 0;
+  last_rowid_ = -1;
+  // A continued run on an SQLite table finds its own rows after the checkpoint by their values
+  // among the rows added since (other tasks may write the same table): see WriteRow.
+  const SqliteCheckpoint at = ParseSqliteCheckpoint(run.checkpoint);
+  match_after_ = run.continuing && key_.empty() && kind_ == DbKind::kSqlite && at.rowid >= 0
+                     ? at.rowid
+                     : -1;
   // The rows already there, for a continued run to come back to; a table that cannot be
   // counted only makes the run unable to continue exactly.
   auto count = [this](CDbConnection& db) {
@@ -127,24 +134,65 @@ void CDbOutput::Open(const OutputRun& run) {
     if (db.QueryFirstColumn("select count(*) from " + ToUtf8(settings_.tablename), &n) &&
         !n.empty() && n[0])
       rows_at_open_ = std::wcstoll(n[0]->c_str(), nullptr, 10);
+    if (kind_ == DbKind::kSqlite) ReadLastRowid(db);
     return true;
   };
   if (!writer_.Start(mode, DbParamsOf(settings_, user_given), count, write, run.stopRequested,
                      &error))
     Report(L"MSGBOX_DBDLG_CONNECTFAILED", error);
-  long long at = CheckpointNumber(run.checkpoint);
-  if (!run.continuing || !key_.empty())
+  if (!run.continuing || !key_.empty() || match_after_ >= 0)
     replay_.Open(run, 0);
-  else if (at >= 0 && rows_at_open_ >= at)
-    replay_.Open(run, rows_at_open_ - at);
+  else if (at.count >= 0 && rows_at_open_ >= at.count)
+    replay_.Open(run, rows_at_open_ - at.count);
   else
     replay_.OpenBlind(run);
 }
 
+CDbOutput::SqliteCheckpoint CDbOutput::ParseSqliteCheckpoint(const std::string& checkpoint) {
+  SqliteCheckpoint at;
+  const size_t sep = checkpoint.find('@');
+  at.count = CheckpointNumber(checkpoint.substr(0, sep));
+  if (sep != std::string::npos) at.rowid = CheckpointNumber(checkpoint.substr(sep + 1));
+  return at;
+}
+
+void CDbOutput::ReadLastRowid(CDbConnection& db) {
+  std::vector<std::optional<std::wstring>> n;
+  if (db.QueryFirstColumn("select coalesce(max(rowid), 0) from " + ToUtf8(settings_.tablename),
+                          &n) &&
+      !n.empty() && n[0])
+    last_rowid_ = std::wcstoll(n[0]->c_str(), nullptr, 10);
+  else
+    last_rowid_ = -1;
+}
+
+bool CDbOutput::MatchesOwnRow(CDbConnection& db, const CDbWriter::Row& row) {
+  CDbWriter::Row params;
+  DbValue after;
+  after.text = std::to_wstring(match_after_);
+  params.push_back(std::move(after));
+  params.insert(params.end(), row.begin(), row.end());
+  std::vector<std::optional<std::wstring>> found;
+  if (all_entries_.findAfter.empty() ||
+      !db.QueryFirstColumn(all_entries_.findAfter, params, &found) || found.empty() || !found[0])
+    return false;
+  match_after_ = std::wcstoll(found[0]->c_str(), nullptr, 10);
+  return true;
+}
+
 std::string CDbOutput::Checkpoint() {
-  if (!enabled_ || rows_at_open_ < 0 || Failures() > 0) return {};
+  if (!enabled_ || rows_at_open_ < 0) return {};
+  // SQLite: where the table's rowids stand once this run's rows so far are written.
+  if (kind_ == DbKind::kSqlite && writer_.Running()) writer_.Push({});
+  if (Failures() > 0) return {};
   // Rows still to be passed over are beyond the run's position, not behind it.
-  return std::to_string(rows_at_open_ + inserted_.load() - replay_.Left());
+  std::string at = std::to_string(rows_at_open_ + inserted_.load() - replay_.Left());
+  const long long rowid = last_rowid_.load();
+  // Still matching its own rows: the run stands where the last one it matched is.
+  const long long matched = match_after_.load();
+  if (kind_ == DbKind::kSqlite && rowid >= 0)
+    at += "@" + std::to_string(matched >= 0 ? std::min(matched, rowid) : rowid);
+  return at;
 }
 
 void CDbOutput::Report(const wchar_t* key, const std::wstring& what) {
@@ -243,11 +291,26 @@ CDbOutput::Statements CDbOutput::StatementsFor(const std::vector<size_t>& entrie
                           (kind_ == DbKind::kMySql ? " from dual" : "") +
                           " where not exists(select 1 from " + table + " where " +
                           Join(same, " and ") + ")";
+    if (kind_ == DbKind::kSqlite)
+      st.findAfter = "select min(rowid) from " + table + " where rowid > cast(? as integer) and " +
+                     Join(same, " and ");
   }
   return st;
 }
 
 bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
+  // An empty row asks where the table's rowids stand (Checkpoint).
+  if (row.empty()) {
+    ReadLastRowid(db);
+    return true;
+  }
+  // A continued run: its rows written after the checkpoint come first, in order; each record
+  // that finds its row (the first one after the last found, with the same values) is passed
+  // over, and the first that finds none ends the search.
+  if (match_after_ >= 0 && !UnlessHeld(row)) {
+    if (MatchesOwnRow(db, row)) return true;
+    match_after_ = -1;
+  }
   if (UnlessHeld(row)) {
     CDbWriter::Row params(row.begin(), row.end() - 1);
     params.insert(params.end(), row.begin(), row.end() - 1);

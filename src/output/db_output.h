@@ -93,7 +93,19 @@ class CDbOutput : public CRecordOutput {
     // An INSERT of the row when no row has its values (empty where the product has no such
     // statement): values are bound twice, once to insert and once to compare.
     std::string insertUnlessHeld;
+    // SQLITE: the first row after a rowid (bound first) with the row's values.
+    std::string findAfter;
   };
+  // A checkpoint: the table's row count, and for SQLite "@" and the highest rowid.
+  struct SqliteCheckpoint {
+    long long count = -1, rowid = -1;
+  };
+  static SqliteCheckpoint ParseSqliteCheckpoint(const std::string& checkpoint);
+  // Writer's thread: reads the table's highest rowid into last_rowid_.
+  void ReadLastRowid(CDbConnection& db);
+  // Writer's thread: whether the row is one of this run's own after match_after_ (which then
+  // moves to it).
+  bool MatchesOwnRow(CDbConnection& db, const CDbWriter::Row& row);
   // With `first_only_in`, the UPDATE changes only the first row with the key, in the form
   // that database product takes.
   Statements StatementsFor(const std::vector<size_t>& entries,
@@ -122,6 +134,11 @@ class CDbOutput : public CRecordOutput {
   int unconnected_ = 0;  // records written while the connection was missing
   long long rows_at_open_ = -1;          // -1: unknown; set before the writer's Start returns
   std::atomic<long long> inserted_{0};   // rows inserted since Open (writer's thread adds)
+  // SQLITE, written by the writer's thread: the highest rowid when last asked (-1: unknown); and
+  // while a continued run still finds its own rows, the rowid of the last one found (-1: not
+  // searching).
+  std::atomic<long long> last_rowid_{-1};
+  std::atomic<long long> match_after_{-1};
   CReplaySkip replay_;
   bool reported_ = false;
   int reconnections_reported_ = 0;

@@ -69,25 +69,30 @@ class CSqliteConnection : public CDbConnection {
       cache_.erase(sql);
       return false;
     }
-    // The bound texts and bytes stay where they are until the statement is reset.
-    texts_.resize(params.size());
-    for (size_t i = 0; i < params.size(); ++i) {
-      const DbValue& v = params[i];
-      int idx = static_cast<int>(i) + 1;
-      if (v.isBytes) {
-        sqlite3_bind_blob64(st, idx, v.bytes.data(), v.bytes.size(), SQLITE_STATIC);
-      } else {
-        texts_[i] = ToUtf8(v.text);
-        sqlite3_bind_text64(st, idx, texts_[i].data(), texts_[i].size(), SQLITE_STATIC,
-                            SQLITE_UTF8);
-      }
-    }
+    Bind(st, params);
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
     }
     bool ok = rc == SQLITE_DONE;
     if (!ok) error_ = FromUtf8(sqlite3_errmsg(db_));
     if (ok && affected) *affected = sqlite3_changes64(db_);
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    return ok;
+  }
+
+  bool QueryFirstColumn(const std::string& sql, const std::vector<DbValue>& params,
+                        std::vector<std::optional<std::wstring>>* values) override {
+    sqlite3_stmt*& st = cache_[sql];
+    if (!st && !(st = Prepare(sql))) {
+      cache_.erase(sql);
+      return false;
+    }
+    Bind(st, params);
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) values->push_back(ColumnText(st));
+    bool ok = rc == SQLITE_DONE;
+    if (!ok) error_ = FromUtf8(sqlite3_errmsg(db_));
     sqlite3_reset(st);
     sqlite3_clear_bindings(st);
     return ok;
@@ -120,6 +125,23 @@ class CSqliteConnection : public CDbConnection {
   bool Lost() const override { return busy_->Aborted(); }
 
  private:
+  // Binds the parameters; the bound texts and bytes stay where they are until the statement is
+  // reset.
+  void Bind(sqlite3_stmt* st, const std::vector<DbValue>& params) {
+    texts_.resize(params.size());
+    for (size_t i = 0; i < params.size(); ++i) {
+      const DbValue& v = params[i];
+      int idx = static_cast<int>(i) + 1;
+      if (v.isBytes) {
+        sqlite3_bind_blob64(st, idx, v.bytes.data(), v.bytes.size(), SQLITE_STATIC);
+      } else {
+        texts_[i] = ToUtf8(v.text);
+        sqlite3_bind_text64(st, idx, texts_[i].data(), texts_[i].size(), SQLITE_STATIC,
+                            SQLITE_UTF8);
+      }
+    }
+  }
+
   sqlite3_stmt* Prepare(const std::string& sql) {
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &st, nullptr) !=

@@ -358,5 +358,34 @@ TEST_F(ResumeCliTest, ContinuationsThatCannotBeExactAreRefused) {
   ExpectSameAsReference(f);
 }
 
+// Another task writes the same SQLite table while the run is interrupted: the continued run
+// tells its own rows from the other task's and writes each of its records once.
+TEST_F(ResumeCliTest, AnotherTaskOnTheSameTableIsNotCountedAsOwnRows) {
+  RunFolder f(*site_);
+  CutAfterLines(f, 200);
+  const std::string base = site_->Url("");
+  std::ofstream(f.dir + "/other.xml")
+      << "<task name=\"other\" useiectrl=\"0\"><address type=\"1\"><url>" << base
+      << "/list/1</url><urlpattern>" << base
+      << "/list/{N}</urlpattern><pattern name=\"{N}\" value=\"[1-20-1]\"></pattern></address>"
+         "<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">"
+         "<data name=\"title\" type=\"INNERTEXT\" path=\"@TD@A\"></data></location>"
+         "<savetodb enable=\"1\"><dbms>SQLITE</dbms><dbfile>"
+      << f.dir
+      << "/own.db</dbfile><tablename>t</tablename>"
+         "<datamap field=\"title\" value=\"other &lt;$title$&gt;\"></datamap></savetodb></task>";
+  auto other = RunCli({"run", f.dir + "/other.xml"}, f.Env());
+  ASSERT_EQ(other.status, 0) << other.err;
+  auto r = RunCli({"run", f.task, "--out", f.dir + "/out.csv", "--resume"}, f.Env());
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> own, others;
+  for (const std::string& row : TableRows(f.dir + "/own.db"))
+    (row.rfind("('other ", 0) == 0 ? others : own).push_back(row);
+  EXPECT_EQ(others.size(), 20u * kRowsPerPage);
+  std::vector<std::string> want = TableRows(reference_->dir + "/own.db");
+  EXPECT_EQ(own.size(), want.size());
+  EXPECT_TRUE(own == want);
+}
+
 }  // namespace
 }  // namespace gm

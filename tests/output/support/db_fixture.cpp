@@ -153,7 +153,8 @@ void CheckContinuedRun(const DbTarget& t) {
     out.Open(f->run);
     out.Write(r1, 1);
     checkpoint = out.Checkpoint();
-    EXPECT_EQ(checkpoint, "1");
+    // The row count (SQLite: "@" and the highest rowid after it).
+    EXPECT_EQ(checkpoint.substr(0, checkpoint.find('@')), "1");
     out.Write(r2, 2);
     out.Write(r3, 3);
     out.Close();
