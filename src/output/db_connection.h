@@ -70,6 +70,8 @@ class CDbConnection {
                                 std::vector<std::optional<std::wstring>>* values) {
     return false;
   }
+  // The rowid of the row the last INSERT made (SQLite only; elsewhere -1).
+  virtual long long LastInsertId() { return -1; }
   // The column names of a table.
   virtual bool Columns(const std::wstring& table, std::vector<std::wstring>* names) = 0;
   // The last error as the library or server put it.

@@ -182,8 +182,6 @@ bool CDbOutput::MatchesOwnRow(CDbConnection& db, const CDbWriter::Row& row) {
 
 std::string CDbOutput::Checkpoint() {
   if (!enabled_ || rows_at_open_ < 0) return {};
-  // SQLite: where the table's rowids stand once this run's rows so far are written.
-  if (kind_ == DbKind::kSqlite && writer_.Running()) writer_.Push({});
   if (Failures() > 0) return {};
   // Rows still to be passed over are beyond the run's position, not behind it.
   std::string at = std::to_string(rows_at_open_ + inserted_.load() - replay_.Left());
@@ -299,11 +297,6 @@ CDbOutput::Statements CDbOutput::StatementsFor(const std::vector<size_t>& entrie
 }
 
 bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
-  // An empty row asks where the table's rowids stand (Checkpoint).
-  if (row.empty()) {
-    ReadLastRowid(db);
-    return true;
-  }
   // A continued run: its rows written after the checkpoint come first, in order; each record
   // that finds its row (the first one after the last found, with the same values) is passed
   // over, and the first that finds none ends the search.
@@ -317,6 +310,7 @@ bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
     long long inserted = 0;
     if (!db.Execute(all_entries_.insertUnlessHeld, params, &inserted)) return false;
     inserted_ += inserted;
+    if (inserted > 0) NoteInsert(db);
     return true;
   }
   const Statements* st = &all_entries_;
@@ -365,7 +359,13 @@ bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
   }
   if (!db.Execute(st->insert, *values, nullptr)) return false;
   ++inserted_;
+  NoteInsert(db);
   return true;
+}
+
+void CDbOutput::NoteInsert(CDbConnection& db) {
+  const long long rowid = db.LastInsertId();
+  if (rowid > last_rowid_) last_rowid_ = rowid;
 }
 
 void CDbOutput::SaveLinkedFiles(const CRecord& record) {

@@ -101,8 +101,10 @@ class CDbOutput : public CRecordOutput {
     long long count = -1, rowid = -1;
   };
   static SqliteCheckpoint ParseSqliteCheckpoint(const std::string& checkpoint);
-  // Writer's thread: reads the table's highest rowid into last_rowid_.
+  // Writer's thread: reads the table's highest rowid into last_rowid_ (at the start), and
+  // moves it to each row this run inserts.
   void ReadLastRowid(CDbConnection& db);
+  void NoteInsert(CDbConnection& db);
   // Writer's thread: whether the row is one of this run's own after match_after_ (which then
   // moves to it).
   bool MatchesOwnRow(CDbConnection& db, const CDbWriter::Row& row);
@@ -134,7 +136,8 @@ class CDbOutput : public CRecordOutput {
   int unconnected_ = 0;  // records written while the connection was missing
   long long rows_at_open_ = -1;          // -1: unknown; set before the writer's Start returns
   std::atomic<long long> inserted_{0};   // rows inserted since Open (writer's thread adds)
-  // SQLITE, written by the writer's thread: the highest rowid when last asked (-1: unknown); and
+  // SQLITE, written by the writer's thread: the highest rowid at the start or of this run's last
+  // row (-1: unknown); and
   // while a continued run still finds its own rows, the rowid of the last one found (-1: not
   // searching).
   std::atomic<long long> last_rowid_{-1};

@@ -121,6 +121,7 @@ class CSqliteConnection : public CDbConnection {
     return true;
   }
 
+  long long LastInsertId() override { return sqlite3_last_insert_rowid(db_); }
   std::wstring Error() const override { return error_; }
   bool Lost() const override { return busy_->Aborted(); }
 
