@@ -453,6 +453,7 @@ AppSettings ReadAppSettings(const CXmlDocument& config) {
   s.subfolder = a->GetAttributeInt(L"subfolder", 0);
   s.filtertt = a->GetAttributeInt(L"filtertt", 0);
   s.codepage = a->GetAttribute(L"codepage").value_or(L"");
+  s.csvencoding = a->GetAttribute(L"csvencoding").value_or(L"");
   return s;
 }
 
@@ -466,6 +467,10 @@ void WriteAppSettings(const AppSettings& s, CXmlDocument* config) {
   } else {
     a->SetAttribute(L"codepage", s.codepage);
   }
+  if (s.csvencoding.empty())
+    a->RemoveAttribute(L"csvencoding");
+  else
+    a->SetAttribute(L"csvencoding", s.csvencoding);
 }
 
 bool ApplyConfiguredCodePage(const CXmlDocument& config) {

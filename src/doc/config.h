@@ -149,6 +149,8 @@ struct AppSettings {
   int subfolder = 0;      // linked files of spreadsheet/CSV results in a sub-folder per record
   int filtertt = 0;       // leave out invisible text
   std::wstring codepage;  // the legacy code page; empty: the built-in default
+  // The encoding last chosen for saving results as CSV ("UTF-8", "ANSI", ...); empty: UTF-8.
+  std::wstring csvencoding;
   bool operator==(const AppSettings&) const = default;
 };
 AppSettings ReadAppSettings(const CXmlDocument& config);

@@ -49,7 +49,8 @@ std::string ByteOrderMark(OutputEncoding e) {
   return {};
 }
 
-std::string EncodeOutput(std::wstring_view text, OutputEncoding e) {
+std::string EncodeOutput(std::wstring_view text, OutputEncoding e, size_t* unencodable) {
+  if (unencodable) *unencodable = 0;
   switch (e) {
     case OutputEncoding::kUtf8:
       return ToUtf8(text);
@@ -60,7 +61,7 @@ std::string EncodeOutput(std::wstring_view text, OutputEncoding e) {
     case OutputEncoding::kAnsi:
       break;
   }
-  return ToAnsi(text);
+  return unencodable ? ToAnsi(text, unencodable) : ToAnsi(text);
 }
 
 }  // namespace gm

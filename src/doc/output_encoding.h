@@ -13,6 +13,7 @@ const wchar_t* OutputEncodingName(OutputEncoding e);
 // The encoding of a stored name, compared without regard to case; any other name is ANSI.
 OutputEncoding OutputEncodingFromName(std::wstring_view name);
 std::string ByteOrderMark(OutputEncoding e);
-std::string EncodeOutput(std::wstring_view text, OutputEncoding e);
+// `unencodable` (may be null): the characters ANSI could not hold; 0 for the other encodings.
+std::string EncodeOutput(std::wstring_view text, OutputEncoding e, size_t* unencodable = nullptr);
 
 }  // namespace gm

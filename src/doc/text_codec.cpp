@@ -138,7 +138,9 @@ std::wstring DecodeWith(UConverter* conv, std::string_view bytes) {
   return FromU16(buf.data(), static_cast<size_t>(n));
 }
 
-std::string EncodeWith(UConverter* conv, std::wstring_view text) {
+// `counter`: a count the converter's callback keeps, started again when the text is converted a
+// second time.
+std::string EncodeWith(UConverter* conv, std::wstring_view text, size_t* counter = nullptr) {
   if (text.empty()) return {};
   ucnv_reset(conv);
   std::u16string u = ToU16(text);
@@ -151,6 +153,7 @@ std::string EncodeWith(UConverter* conv, std::wstring_view text) {
     buf.resize(n + 1);
     status = U_ZERO_ERROR;
     ucnv_reset(conv);
+    if (counter) *counter = 0;
     n = ucnv_fromUChars(conv, buf.data(), static_cast<int32_t>(buf.size()),
                         reinterpret_cast<const UChar*>(u.data()), static_cast<int32_t>(u.size()),
                         &status);
@@ -293,6 +296,35 @@ std::string IgnoredCodePageVariable() {
 std::string ToAnsi(std::wstring_view text) {
   UConverter* conv = AnsiConverter();
   return conv ? EncodeWith(conv, text) : ToUtf8(text);
+}
+
+namespace {
+
+// A conversion callback that counts the characters it substitutes.
+void CountSubstitutes(const void* context, UConverterFromUnicodeArgs* args, const UChar* units,
+                      int32_t length, UChar32 code_point, UConverterCallbackReason reason,
+                      UErrorCode* error) {
+  if (reason == UCNV_UNASSIGNED || reason == UCNV_ILLEGAL || reason == UCNV_IRREGULAR)
+    ++*static_cast<size_t*>(const_cast<void*>(context));
+  UCNV_FROM_U_CALLBACK_SUBSTITUTE(nullptr, args, units, length, code_point, reason, error);
+}
+
+}  // namespace
+
+std::string ToAnsi(std::wstring_view text, size_t* unencodable) {
+  *unencodable = 0;
+  UConverter* conv = AnsiConverter();
+  if (!conv) return ToUtf8(text);
+  UConverterFromUCallback old_action = nullptr;
+  const void* old_context = nullptr;
+  UErrorCode status = U_ZERO_ERROR;
+  size_t counted = 0;
+  ucnv_setFromUCallBack(conv, CountSubstitutes, &counted, &old_action, &old_context, &status);
+  std::string out = EncodeWith(conv, text, &counted);
+  status = U_ZERO_ERROR;
+  ucnv_setFromUCallBack(conv, old_action, old_context, nullptr, nullptr, &status);
+  *unencodable = counted;
+  return out;
 }
 
 std::string ToAnsiForm(std::wstring_view text) {

@@ -34,6 +34,9 @@ std::string AnsiCodePage();
 // ignored); empty when the variable is unset, empty or valid.
 std::string IgnoredCodePageVariable();
 std::string ToAnsi(std::wstring_view text);
+// The same, counting in *unencodable the characters the code page cannot hold (each becomes its
+// substitute, "?" or alike).
+std::string ToAnsi(std::wstring_view text, size_t* unencodable);
 // The legacy code page as browsers send form data in it: a character the page cannot hold
 // becomes a decimal character reference ("&#128512;") instead of "?".
 std::string ToAnsiForm(std::wstring_view text);

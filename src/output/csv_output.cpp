@@ -1,6 +1,7 @@
 #include "output/csv_output.h"
 
 #include "doc/file_util.h"
+#include "doc/text_codec.h"
 #include "output/linked_files.h"
 #include "task/task_settings.h"
 
@@ -30,6 +31,7 @@ void WriteCsvRow(CCsvWriter* writer, const std::vector<OutputColumn>& columns,
 void CCsvOutput::Open(const OutputRun& run) {
   writer_.Close();
   reported_ = false;
+  loss_reported_ = false;
   wanted_ = false;
   lost_ = 0;
   XlsOutputSettings s = ReadXlsOutputSettings(*run.task);
@@ -70,6 +72,15 @@ void CCsvOutput::Write(const CRecord& record, int) {
     ++lost_;
     ReportFailure();
   }
+  if (writer_.LossyFields() > 0 && !loss_reported_) ReportLoss(false);
+}
+
+void CCsvOutput::ReportLoss(bool at_end) {
+  loss_reported_ = true;
+  if (report_)
+    report_(L"CSV file " + path_ + L": " +
+            CsvLossText({writer_.LossyFields(), writer_.FirstLossyField()}) +
+            (at_end ? L"" : L" (more may follow)"));
 }
 
 std::string CCsvOutput::Checkpoint() {
@@ -85,13 +96,21 @@ void CCsvOutput::ReportFailure() {
 }
 
 void CCsvOutput::Close() {
+  if (writer_.LossyFields() > 1) ReportLoss(true);
   writer_.Close();
   report_ = nullptr;
 }
 
+std::wstring CsvLossText(const CsvLoss& loss) {
+  std::wstring first = loss.first.size() > 80 ? loss.first.substr(0, 80) + L"..." : loss.first;
+  return std::to_wstring(loss.values) + L" value(s) hold characters that the code page " +
+         FromUtf8(AnsiCodePage()) + L" cannot hold; they were written as \"?\" (choose UTF-8 to "
+         L"keep them). The first: " + first;
+}
+
 bool ExportCsv(const std::wstring& path, std::wstring_view encoding,
                const std::vector<OutputColumn>& columns, const CRecordList& records,
-               bool subfolder) {
+               bool subfolder, CsvLoss* loss) {
   CCsvWriter writer;
   std::wstring p = NormalizeSeparators(path);
   if (!writer.Open(p, CCsvWriter::OpenMode::kTruncate)) return false;
@@ -102,6 +121,7 @@ bool ExportCsv(const std::wstring& path, std::wstring_view encoding,
   for (size_t i = 0; i < records.Size(); ++i) {
     WriteCsvRow(&writer, columns, records.At(i), folder, subfolder);
   }
+  if (loss) *loss = {writer.LossyFields(), writer.FirstLossyField()};
   return writer.Close();
 }
 

@@ -43,6 +43,9 @@ class CCsvOutput : public CRecordOutput {
 
  private:
   void ReportFailure();
+  // Says once, at the first value the code page could not hold, and again at the end with the
+  // count.
+  void ReportLoss(bool at_end);
 
   const bool subfolder_;
   CCsvWriter writer_;
@@ -50,6 +53,7 @@ class CCsvOutput : public CRecordOutput {
   std::wstring path_, folder_;
   std::function<void(const std::wstring&)> report_;
   bool reported_ = false;
+  bool loss_reported_ = false;
   bool wanted_ = false;  // the task writes a CSV file this run
   int lost_ = 0;
   CReplaySkip replay_;
@@ -58,8 +62,19 @@ class CCsvOutput : public CRecordOutput {
 // Writes the whole list (the caller holds the list's lock) to a new CSV file at `path` in the
 // named encoding: the mark, the header row and one row per record in list order. An existing
 // file is replaced. False when the file cannot be opened or written.
+// What a CSV file in the legacy code page could not hold: the values that lost characters to
+// its substitute ("?"), and the first of them.
+struct CsvLoss {
+  size_t values = 0;
+  std::wstring first;
+};
+
+// `loss` (may be null) receives what the code page could not hold.
 bool ExportCsv(const std::wstring& path, std::wstring_view encoding,
                const std::vector<OutputColumn>& columns, const CRecordList& records,
-               bool subfolder);
+               bool subfolder, CsvLoss* loss = nullptr);
+
+// The user's message for a loss: "N value(s) ... code page X ...: <first value>".
+std::wstring CsvLossText(const CsvLoss& loss);
 
 }  // namespace gm

@@ -85,7 +85,7 @@ bool CCsvWriter::Close() {
   return !failed_;
 }
 
-std::string CCsvWriter::EncodeField(std::wstring_view text, CsvEncoding e) {
+std::string CCsvWriter::EncodeField(std::wstring_view text, CsvEncoding e, size_t* unencodable) {
   std::wstring quoted;
   quoted.reserve(text.size() + 2);
   quoted += L'"';
@@ -94,7 +94,7 @@ std::string CCsvWriter::EncodeField(std::wstring_view text, CsvEncoding e) {
     if (c == L'"') quoted += L'"';
   }
   quoted += L'"';
-  return EncodeOutput(quoted, AsOutputEncoding(e));
+  return EncodeOutput(quoted, AsOutputEncoding(e), unencodable);
 }
 
 void CCsvWriter::Append(std::wstring_view text) {
@@ -107,7 +107,9 @@ void CCsvWriter::WriteMark() {
 }
 
 void CCsvWriter::WriteField(std::wstring_view text) {
-  pending_ += EncodeField(text, encoding_);
+  size_t unencodable = 0;
+  pending_ += EncodeField(text, encoding_, &unencodable);
+  if (unencodable > 0 && lossy_fields_++ == 0) first_lossy_ = text;
 }
 
 void CCsvWriter::WriteSeparator() {

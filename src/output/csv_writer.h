@@ -57,9 +57,15 @@ class CCsvWriter {
   void WriteLineEnd();
   // True once a write has failed (a full disk, a lost file); later writes are dropped.
   bool Failed() const { return failed_; }
+  // ANSI: the fields written so far that held characters the code page cannot hold (they were
+  // written with its substitute), and the first of them.
+  size_t LossyFields() const { return lossy_fields_; }
+  const std::wstring& FirstLossyField() const { return first_lossy_; }
 
   // The bytes WriteField would produce, for callers that build rows elsewhere.
-  static std::string EncodeField(std::wstring_view text, CsvEncoding e);
+  // `unencodable` as EncodeOutput counts it.
+  static std::string EncodeField(std::wstring_view text, CsvEncoding e,
+                                 size_t* unencodable = nullptr);
 
  private:
   void Append(std::wstring_view text);
@@ -71,6 +77,8 @@ class CCsvWriter {
   const wchar_t separator_ = L',';
   std::string pending_;
   bool failed_ = false;
+  size_t lossy_fields_ = 0;
+  std::wstring first_lossy_;
 };
 
 }  // namespace gm

@@ -23,6 +23,7 @@
 #include "engine/record_output.h"
 #include "engine/record_store.h"
 #include "engine/task_runner.h"
+#include "output/csv_output.h"
 
 class QAction;
 class QLabel;
@@ -93,10 +94,11 @@ struct FrameServices {
   std::function<void(QWidget* parent)> login;
   std::function<bool(QWidget* parent, CTaskRunner& runner)> export_files;
   // Result writers: all records of a runner to an .xls file, or to a CSV file in one of the
-  // encodings "ANSI", "Unicode", "Unicode big endian", "UTF-8". True on success.
+  // encodings "ANSI", "Unicode", "Unicode big endian", "UTF-8" (*loss: what ANSI could not
+  // hold). True on success.
   std::function<bool(const CTaskRunner& runner, const std::wstring& path)> write_xls;
   std::function<bool(const CTaskRunner& runner, const std::wstring& path,
-                     const std::wstring& encoding)>
+                     const std::wstring& encoding, CsvLoss* loss)>
       write_csv;
   // The task's own outputs, one object per runner (it outlives its runner).
   std::function<std::unique_ptr<CRecordOutput>()> task_outputs;
@@ -202,6 +204,8 @@ class CMainFrame : public QMainWindow {
   void PauseTasks();
   void StopTasks();
   void SaveResults(int id);
+  // Keeps the encoding chosen for a CSV save in the configuration, for the next one.
+  void RememberCsvEncoding(const std::wstring& encoding);
   void ExportResultFiles();
   void ClearResults();
   void SortByColumn(int column);

@@ -357,10 +357,15 @@ void CMainFrame::SaveResults(int id) {
     r.default_suffix = QStringLiteral("csv");
     r.choices = shown;
     r.choices_label = LangText(*config_, L"DLG_CSV_ENCODING");
+    // UTF-8 keeps every character (its byte-order mark lets spreadsheet programs read it);
+    // the last choice is offered again.
+    const std::wstring last = ReadAppSettings(*config_).csvencoding;
+    r.choice = std::max<int>(0, kEncodings.indexOf(QStr(last.empty() ? L"UTF-8" : last)));
   }
   FileAnswer answer = Prompts().save_file(r);
   bool written = true;
   int error = 0;
+  CsvLoss loss;
   if (!answer.files.isEmpty()) {
     WaitCursor wait;
     std::wstring path = WStr(answer.files.first());
@@ -369,14 +374,26 @@ void CMainFrame::SaveResults(int id) {
       written = services_.write_xls(*runner, path);
     } else {
       std::wstring encoding = WStr(kEncodings.value(answer.choice, kEncodings[0]));
-      written = services_.write_csv(*runner, path, encoding);
+      written = services_.write_csv(*runner, path, encoding, &loss);
     }
     error = errno;
+    if (!xls) RememberCsvEncoding(WStr(kEncodings.value(answer.choice, kEncodings[0])));
   }
   runner->ReleaseRunLock();
   if (!written) {
     TellFileFailure(L"MSGBOX_MAINFRM_SAVERESULTFAILED", answer.files.first(), SystemReason(error));
+  } else if (loss.values > 0) {
+    ShowMessage(this, LangText(*config_, L"APP_TITLE"), QStr(CsvLossText(loss)),
+                QMessageBox::Warning);
   }
+}
+
+void CMainFrame::RememberCsvEncoding(const std::wstring& encoding) {
+  AppSettings settings = ReadAppSettings(*config_);
+  if (settings.csvencoding == encoding) return;
+  settings.csvencoding = encoding;
+  WriteAppSettings(settings, config_);
+  SaveConfig();
 }
 
 void CMainFrame::ExportResultFiles() {

@@ -22,11 +22,11 @@ void AddResultOutputs(const CXmlDocument* config, FrameServices* services) {
     return ExportXls(path, header, columns, runner.Records(), subfolder);
   };
   services->write_csv = [config](const CTaskRunner& runner, const std::wstring& path,
-                                 const std::wstring& encoding) {
+                                 const std::wstring& encoding, CsvLoss* loss) {
     bool subfolder = ReadAppSettings(*config).subfolder != 0;
     std::vector<OutputColumn> columns = ColumnsOf(runner.items);
     std::lock_guard<std::mutex> hold(runner.RecordsLock());
-    return ExportCsv(path, encoding, columns, runner.Records(), subfolder);
+    return ExportCsv(path, encoding, columns, runner.Records(), subfolder, loss);
   };
 }
 

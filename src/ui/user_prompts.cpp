@@ -28,6 +28,7 @@ FileAnswer RealFileDialog(const FileRequest& r, bool save) {
     if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
       list = new QComboBox(&dialog);
       list->addItems(r.choices);
+      list->setCurrentIndex(r.choice);
       auto* label = new QLabel(r.choices_label, &dialog);
       label->setBuddy(list);
       int row = grid->rowCount();

@@ -31,6 +31,7 @@ struct FileRequest {
   QString default_suffix;
   QStringList choices;  // an extra list below the file name (encodings); may be empty
   QString choices_label;
+  int choice = 0;  // the entry of `choices` chosen at first
 };
 
 struct FileAnswer {

@@ -53,6 +53,31 @@ TEST(CsvWriterTest, AnsiUsesTheLegacyCodePage) {
   EXPECT_EQ(CCsvWriter::EncodeField(L"中", CsvEncoding::kAnsi), "\"\xD6\xD0\"");
 }
 
+// The task's CSV file in the legacy code page: a value it cannot hold is said on the run's status
+// line at once (with the value) and with the count at the end; UTF-8 says nothing.
+TEST(CsvOutputTest, ValuesTheCodePageCannotHoldAreReported) {
+  for (const wchar_t* encoding : {L"ANSI", L"UTF-8"}) {
+    TempDir dir;
+    RunFixture f(CsvTask(dir.File("out.csv"), encoding, 1), {L"title", L"price"});
+    CCsvOutput out(false);
+    out.Open(f.run);
+    out.Write(test::MakeRecord({L"中", L"\u00a55"}), 1);
+    out.Write(test::MakeRecord({L"x", L"1"}), 2);
+    out.Write(test::MakeRecord({L"\u00a5\u20ac", L"\u00a57"}), 3);
+    out.Close();
+    if (std::wstring(encoding) == L"UTF-8") {
+      EXPECT_TRUE(f.reports.empty());
+      continue;
+    }
+    ASSERT_EQ(f.reports.size(), 2u);
+    EXPECT_NE(f.reports[0].find(L"1 value(s) hold characters"), std::wstring::npos);
+    EXPECT_NE(f.reports[0].find(L"The first: \u00a55 (more may follow)"), std::wstring::npos)
+        << ToUtf8(f.reports[0]);
+    EXPECT_NE(f.reports[1].find(L"3 value(s) hold characters"), std::wstring::npos)
+        << ToUtf8(f.reports[1]);
+  }
+}
+
 // What Python's csv module reads from a file in the given Python codec.
 std::string ReadWithPython(const std::string& path, const std::string& codec) {
   return Python(

@@ -676,6 +676,7 @@ TEST_F(MainWindowTest, TheCsvDialogSpeaksTheInterfaceLanguageAndNamesTheCodePage
         list_found = true;
         EXPECT_EQ(box->itemText(0), "ANSI (code page " + code_page + ")");
         EXPECT_EQ(box->itemText(3), "UTF-8");
+        EXPECT_EQ(box->currentIndex(), 3);  // UTF-8 keeps every character: offered first
       }
     }
     EXPECT_TRUE(list_found);

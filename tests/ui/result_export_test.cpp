@@ -10,6 +10,8 @@
 #include <QTest>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 #include "doc/config.h"
 #include "doc/text_codec.h"
@@ -164,6 +166,55 @@ TEST_F(ResultExportTest, SpreadsheetAndCsvInEveryEncodingReadBack) {
   // The run lock was given back every time: the task runs again.
   frame->Action(ui::kCmdStart)->trigger();
   EXPECT_TRUE(WaitUntil([&] { return Runner()->RunsCompleted() == 2; }));
+}
+
+// A value that the legacy code page cannot hold: the CSV save in that code page names how many
+// and the first one (UTF-8 keeps it exactly and says nothing); the chooser offers UTF-8 at
+// first, then the encoding chosen last.
+TEST_F(ResultExportTest, ACsvSaveTellsWhatTheCodePageCannotHold) {
+  frame->Action(ui::kCmdStart)->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return Runner()->RunsCompleted() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return frame->Action(ui::kCmdSaveCsv)->isEnabled(); }));
+  ASSERT_TRUE(Runner()->TryAcquireRunLock());
+  for (size_t row : {1, 4}) {
+    auto edited = std::make_unique<CRecord>();
+    {
+      std::lock_guard<std::mutex> hold(Runner()->RecordsLock());
+      *edited = Runner()->Records().At(row);
+    }
+    edited->fields[1].text = L"\u00a5" + std::to_wstring(row);
+    Runner()->EditRecord(row, std::move(edited));
+  }
+  Runner()->ReleaseRunLock();
+  struct Case {
+    int choice;
+    int offered;
+    const char* python;
+    const char* file;
+    const char* price;
+    bool told;
+  };
+  for (Case c : {Case{3, 3, "utf-8-sig", "utf8.csv", "\u00a51", false},
+                 Case{0, 3, "gbk", "ansi.csv", "?1", true},
+                 Case{3, 0, "utf-8-sig", "again.csv", "\u00a51", false}}) {
+    SCOPED_TRACE(c.file);
+    prompts.messages.clear();
+    prompts.save_answer = {folder_ + "/" + c.file};
+    prompts.choice = c.choice;
+    frame->Action(ui::kCmdSaveCsv)->trigger();
+    EXPECT_EQ(prompts.offered, c.offered);
+    QJsonArray rows = ReadBack(folder_ + "/" + c.file, c.python);
+    ASSERT_EQ(rows.size(), 1 + 6);
+    EXPECT_EQ(Row(rows, 2)[1], QString::fromUtf8(c.price));
+    if (!c.told) {
+      EXPECT_TRUE(prompts.messages.isEmpty());
+      continue;
+    }
+    ASSERT_EQ(prompts.messages.size(), 1);
+    EXPECT_TRUE(prompts.messages[0].startsWith("2 value(s) hold characters")) << prompts.messages[0].toStdString();
+    EXPECT_TRUE(prompts.messages[0].endsWith(QString::fromUtf8("The first: \u00a51")))
+        << prompts.messages[0].toStdString();
+  }
 }
 
 }  // namespace

@@ -47,7 +47,10 @@ void CTaskPage7::Load() {
   XlsOutputSettings s = ReadXlsOutputSettings(*host_.Task());
   enable_->setChecked(s.enable != 0);
   file_->setText(QStr(s.excelfile));
-  int at = encoding_->findText(QStr(s.encoding));
+  // A task without a CSV output yet is offered UTF-8, which keeps every character; a stored
+  // output keeps its encoding.
+  const bool stored = host_.Task()->FindChild(L"savetoxls") != nullptr;
+  int at = encoding_->findText(stored ? QStr(s.encoding) : QStringLiteral("UTF-8"));
   encoding_->setCurrentIndex(at < 0 ? 0 : at);
   overwrite_->setChecked(s.option == 1);
   UpdateEnabling();

@@ -126,8 +126,10 @@ TEST_F(OutputPagesTest, CsvPageCreatesItsElementAndChecksTheFolderWhileOn) {
   auto page = Open<ui::CTaskPage7>(kBare);
   EXPECT_FALSE(page->File()->isEnabled());
   ASSERT_TRUE(page->CanLeave());
-  page->Save();  // a visited page without the element creates it, with all four attributes
-  EXPECT_EQ(ElementText(task), Expected("<savetoxls enable=\"0\" encoding=\"ANSI\" "
+  // A visited page without the element creates it, with all four attributes; a new CSV output
+  // is UTF-8, which keeps every character.
+  page->Save();
+  EXPECT_EQ(ElementText(task), Expected("<savetoxls enable=\"0\" encoding=\"UTF-8\" "
                                         "excelfile=\"\" option=\"0\"></savetoxls>"));
   // A folder that does not exist is refused while the page is on, and accepted when it is off.
   page->Enable()->setChecked(true);
@@ -142,11 +144,11 @@ TEST_F(OutputPagesTest, CsvPageCreatesItsElementAndChecksTheFolderWhileOn) {
   std::string folder = MakeTempFolder();
   page->Enable()->setChecked(true);
   page->File()->setText(QString::fromStdString(folder + "/out.csv"));
-  page->Encoding()->setCurrentText("UTF-8");
+  page->Encoding()->setCurrentText("Unicode");
   page->Overwrite()->setChecked(true);
   EXPECT_TRUE(page->CanLeave());
   page->Save();
-  EXPECT_EQ(ElementText(task), Expected("<savetoxls enable=\"1\" encoding=\"UTF-8\" excelfile=\"" +
+  EXPECT_EQ(ElementText(task), Expected("<savetoxls enable=\"1\" encoding=\"Unicode\" excelfile=\"" +
                                         folder + "/out.csv\" option=\"1\"></savetoxls>"));
   // Opened again and confirmed unchanged: nothing is written.
   auto again = host->Open<ui::CTaskPage7>();
@@ -154,6 +156,19 @@ TEST_F(OutputPagesTest, CsvPageCreatesItsElementAndChecksTheFolderWhileOn) {
   again->Save();
   EXPECT_FALSE(again->Changed());
   EXPECT_EQ(ElementText(task), before);
+}
+
+// A stored CSV output keeps its encoding, the legacy code page included (an element without the
+// attribute is ANSI, as it always was).
+TEST_F(OutputPagesTest, ACsvPageKeepsTheStoredEncoding) {
+  for (const char* stored : {"<savetoxls enable=\"1\" excelfile=\"/tmp/a.csv\" option=\"0\"/>",
+                             "<savetoxls enable=\"1\" excelfile=\"/tmp/a.csv\" encoding=\"ANSI\" "
+                             "option=\"0\"/>"}) {
+    SCOPED_TRACE(stored);
+    auto page =
+        Open<ui::CTaskPage7>(std::string(kBare).insert(std::string(kBare).size() - 7, stored));
+    EXPECT_EQ(page->Encoding()->currentText(), "ANSI");
+  }
 }
 
 // ---- Text files ----

@@ -95,7 +95,8 @@ CPromptRecorder::CPromptRecorder() : saved_(ui::Prompts()) {
     if (!folder_answer.isEmpty()) a.files << folder_answer;
     return a;
   };
-  p.save_file = [this](const ui::FileRequest&) {
+  p.save_file = [this](const ui::FileRequest& r) {
+    offered = r.choices.isEmpty() ? -1 : r.choice;
     ui::FileAnswer a;
     a.files = save_answer;
     a.choice = choice;

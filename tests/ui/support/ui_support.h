@@ -45,6 +45,7 @@ class CPromptRecorder {
   QStringList open_answer;  // the files an open chooser returns (empty: cancel)
   QString folder_answer;    // the folder a folder chooser returns (empty: cancel)
   int choice = 0;           // the encoding chosen
+  int offered = -1;         // the encoding the last save chooser offered first
   QStringList opened;       // addresses handed to the desktop
   bool open_result = true;  // whether the desktop could open them
 
