@@ -59,6 +59,7 @@ CRedisServer::CRedisServer() {
 }
 
 CRedisServer::~CRedisServer() {
+  EndBusy();
   Stop();
   if (!dir_.empty()) {
     std::error_code ec;
@@ -142,6 +143,28 @@ bool CRedisServer::Ping() const {
   }
   ::close(fd);
   return ok;
+}
+
+bool CRedisServer::StartBusy() {
+  if (Cli({"CONFIG", "SET", "busy-reply-threshold", "50"}) != "OK\n") return false;
+  const std::string port = std::to_string(port_);
+  busy_ = std::thread([port] {
+    const std::string script =
+        "local t0 = tonumber(redis.call('TIME')[1]) "
+        "while tonumber(redis.call('TIME')[1]) - t0 < 60 do end";
+    std::system(("redis-cli -p " + port + " EVAL \"" + script + "\" 0 >/dev/null 2>&1").c_str());
+  });
+  for (int i = 0; i < 600; ++i) {
+    if (Cli({"PING"}).rfind("BUSY", 0) == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+void CRedisServer::EndBusy() {
+  if (!busy_.joinable()) return;
+  Cli({"SCRIPT", "KILL"});
+  busy_.join();
 }
 
 std::string CRedisServer::Cli(const std::vector<std::string>& args) const {

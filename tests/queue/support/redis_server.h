@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace gm::test {
@@ -36,12 +37,17 @@ class CRedisServer {
   bool Start();
   // Ends it at once (SIGKILL).
   void Kill();
+  // Keeps the server running a script of another client (a minute at most), so that every
+  // other client is answered BUSY; returns once it is. EndBusy() kills the script.
+  bool StartBusy();
+  void EndBusy();
 
  private:
   bool Launch();
   std::string dir_;
   int port_ = 0;
   pid_t pid_ = -1;
+  std::thread busy_;  // the client running the script
 };
 
 }  // namespace gm::test
