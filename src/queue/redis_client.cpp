@@ -172,6 +172,7 @@ CRedisClient::Try CRedisClient::Connect() {
   redisContext* c = redisConnectWithTimeout(address_.host.c_str(), address_.port,
                                             Timeval(kIoTimeoutMs));
   if (!c || c->err) {
+    waitingFor_ = "the server";
     error_ = "Redis at " + address_.Text() + " cannot be reached: " +
              (c ? std::string(c->errstr) : std::string("out of memory"));
     if (c) redisFree(c);
@@ -197,6 +198,7 @@ CRedisClient::Try CRedisClient::Judge(const RedisReply& reply) {
   if (!reply.IsError()) return Try::kDone;
   const std::string code = reply.text.substr(0, reply.text.find(' '));
   if (code == "LOADING" || code == "BUSY" || code == "MASTERDOWN") {
+    waitingFor_ = code;
     error_ = "Redis at " + address_.Text() + " is not ready (" + ShownText(reply.text) + ")";
     return Try::kWait;
   }
@@ -211,6 +213,7 @@ CRedisClient::Try CRedisClient::Judge(const RedisReply& reply) {
 
 CRedisClient::Try CRedisClient::Broken(const char* what) {
   const bool garbled = context_->err == REDIS_ERR_PROTOCOL;
+  waitingFor_ = "the server";
   error_ = garbled ? "the server at " + address_.Text() + " is not a Redis server (" +
                          ShownText(context_->errstr) + ")"
                    : "Redis at " + address_.Text() + " " + what + ": " + context_->errstr;
@@ -259,13 +262,14 @@ std::optional<std::vector<RedisReply>> CRedisClient::RunBatch(const std::vector<
     if (t == Try::kDone) t = TryBatch(commands, &replies);
     if (t == Try::kRefused) return std::nullopt;
     if (t == Try::kDone) {
-      if (reported_away_ && report_) report_("Redis at " + address_.Text() + " is back");
-      reported_away_ = false;
+      if (!reported_.empty() && report_) report_("Redis at " + address_.Text() + " is back");
+      reported_.clear();
       return replies;
     }
-    if (!reported_away_ && report_) {
+    // Once while the server is away, and again when the reason changes (away, then LOADING).
+    if (waitingFor_ != reported_ && report_) {
       report_(error_ + "; waiting up to " + std::to_string(wait_seconds_) + " s for it");
-      reported_away_ = true;
+      reported_ = waitingFor_;
     }
     if (should_stop_ && should_stop_()) {
       error_ += " (stopped while waiting for it)";

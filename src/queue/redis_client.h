@@ -67,7 +67,8 @@ class CRedisClient {
   using Command = std::vector<std::string>;
   // `should_stop` (may be empty) is asked while the server cannot be reached; `wait_seconds` is
   // how long a command waits for it before it gives up; `report` (may be empty) hears once that
-  // the server went away and once that it is back.
+  // the server went away or is not ready (again when the reason changes) and once that it is
+  // back.
   CRedisClient(RedisQueueAddress address, int wait_seconds, std::function<bool()> should_stop,
                std::function<void(const std::string&)> report);
   ~CRedisClient();
@@ -110,7 +111,8 @@ class CRedisClient {
   const std::function<bool()> should_stop_;
   const std::function<void(const std::string&)> report_;
   redisContext* context_ = nullptr;
-  bool reported_away_ = false;
+  std::string waitingFor_;  // why the last try must wait: "the server" or a reply's code
+  std::string reported_;    // the waitingFor_ last reported; empty when not waiting
   std::string error_;
 };
 

@@ -1,9 +1,9 @@
 // A run shared by many workers, kept in Redis under the keys "NAME:...":
 //   NAME:pages  a stream, one entry per top-level address (fields "i": its number, "a": the
 //               address), read by the consumer group "workers"; each worker is a consumer
-//               named by NewWorkerName(). An entry is acknowledged (XACK) once the records of its page
-//               are committed; entries pending with a worker for longer than the lease are
-//               claimed by the others (XAUTOCLAIM).
+//               named by NewWorkerName(). An entry is acknowledged (XACK) once the records of
+//               its page are committed; entries pending with a worker for longer than the lease
+//               are claimed by the others (XAUTOCLAIM).
 //   NAME:keys   a hash from each written record's key to the entry that first met it: the
 //               duplicate rule across workers (a page done twice writes its records once).
 //   NAME:meta   a hash: "filled" (how many addresses were put in), "definition" (the task's

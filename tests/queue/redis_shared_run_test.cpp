@@ -266,8 +266,8 @@ TEST_F(RedisSharedRunTest, AServerThatGoesAwayIsWaitedForUntilTheWaitRunsOut) {
   EXPECT_NE(w.Failure().find(std::to_string(server_.Port())), std::string::npos) << w.Failure();
 }
 
-// A server that is there but not ready (another client's long script; a replica cut off from
-// its master) is waited for with the waiting message, and the worker then takes its page; it
+// A server that is there but not ready (another client's long script; a restart that loads its
+// data; a replica cut off from its master) is waited for with the waiting message, and the worker then takes its page; it
 // is not taken for a queue that was reset.
 TEST_F(RedisSharedRunTest, AServerThatIsNotReadyIsWaitedFor) {
   struct Case {
@@ -275,6 +275,8 @@ TEST_F(RedisSharedRunTest, AServerThatIsNotReadyIsWaitedFor) {
     std::function<void()> begin, end;
   } cases[] = {
       {"BUSY", [&] { ASSERT_TRUE(server_.StartBusy()); }, [&] { server_.EndBusy(); }},
+      {"LOADING", [&] { ASSERT_TRUE(server_.StartLoading()); },
+       [&] { ASSERT_TRUE(server_.EndLoading()); }},
       {"MASTERDOWN",
        [&] {
          server_.Cli({"CONFIG", "SET", "replica-read-only", "no"});
