@@ -352,8 +352,8 @@ struct SharedWorker {
     auto report = [](const std::string& text) {
       std::fprintf(stderr, "gleanmark-cli: %s\n", text.c_str());
     };
-    redis = std::make_unique<CRedisClient>(worker.queue, worker.redisWaitSeconds,
-                                           [] { return g_interrupted.load(); }, report);
+    redis = std::make_unique<CRedisClient>(
+        worker.queue, worker.redisWaitSeconds, [] { return g_interrupted.load(); }, report);
     CRedisSharedRun::Options options;
     options.worker = worker.tag;
     options.definition = TaskDefinitionFingerprint(task);

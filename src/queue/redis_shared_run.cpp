@@ -102,8 +102,8 @@ bool CRedisSharedRun::Admitted(const SharedAddress& entry) {
                     ShownText(entry.ticket) + ") whose address is not http or https: " +
                     ShownText(ToUtf8(entry.address)) + "; it is dropped, not worked");
   // Acknowledged and deleted: no worker meets it again. Both are safe to repeat.
-  if (!client_->RunBatch({{"XACK", Key("pages"), kGroup, entry.ticket},
-                          {"XDEL", Key("pages"), entry.ticket}}))
+  if (!client_->RunBatch(
+          {{"XACK", Key("pages"), kGroup, entry.ticket}, {"XDEL", Key("pages"), entry.ticket}}))
     Fail(client_->Error());
   return false;
 }

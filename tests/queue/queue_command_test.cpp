@@ -111,9 +111,8 @@ TEST(QueueServerTest, AServerThatIsNotRedisFailsAtOnce) {
     c.Send("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
     c.WaitPeerClosed();
   });
-  testing::CliResult r =
-      RunCli({"queue", "status", "--queue",
-              "redis://127.0.0.1:" + std::to_string(http.port()) + "/crawl"});
+  testing::CliResult r = RunCli({"queue", "status", "--queue",
+                                 "redis://127.0.0.1:" + std::to_string(http.port()) + "/crawl"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("is not a Redis server"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("could not be reached"), std::string::npos) << r.err;

@@ -5,7 +5,6 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -267,8 +266,8 @@ TEST_F(RedisSharedRunTest, AServerThatGoesAwayIsWaitedForUntilTheWaitRunsOut) {
 }
 
 // A server that is there but not ready (another client's long script; a restart that loads its
-// data; a replica cut off from its master) is waited for with the waiting message, and the worker then takes its page; it
-// is not taken for a queue that was reset.
+// data; a replica cut off from its master) is waited for with the waiting message, and the
+// worker then takes its page; it is not taken for a queue that was reset.
 TEST_F(RedisSharedRunTest, AServerThatIsNotReadyIsWaitedFor) {
   struct Case {
     const char* code;

@@ -314,11 +314,13 @@ TEST_F(SharedRunTest, WorkersWaitWhileRedisIsBusy) {
 TEST_F(SharedRunTest, AForgedFileEntryIsNeverRead) {
   ASSERT_EQ(Queue("fill").status, 0);
   const std::string secret = dir_.File("secret.html");
-  std::ofstream(secret) << "<html><body><table><tr><td><a href=\"secret-detail.html\">Title secret"
-                           "</a></td></tr></table></body></html>";
-  std::ofstream(dir_.File("secret-detail.html")) << "<html><body><p>Detail secret</p></body></html>";
-  ASSERT_EQ(redis_.Cli({"XADD", "crawl:pages", "*", "i", "1", "a", "file://" + secret}).find("EXIT"),
-            std::string::npos);
+  std::ofstream(secret) << "<html><body><table><tr><td><a href=\"secret-detail.html\">"
+                           "Title secret</a></td></tr></table></body></html>";
+  std::ofstream(dir_.File("secret-detail.html"))
+      << "<html><body><p>Detail secret</p></body></html>";
+  const std::string added =
+      redis_.Cli({"XADD", "crawl:pages", "*", "i", "1", "a", "file://" + secret});
+  ASSERT_EQ(added.find("EXIT"), std::string::npos) << added;
 
   ExpectAllDone({StartWorker(0), StartWorker(1)});
   EXPECT_EQ(Rows("shared"), Want());
