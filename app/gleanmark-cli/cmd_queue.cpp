@@ -23,15 +23,16 @@ int CmdQueue(const Args& in) {
   // A command of its own waits only briefly for a server that is away.
   CRedisClient redis(address, 5, {}, {});
   if (what == "reset") {
-    if (!CRedisSharedRun::Reset(&redis)) return Fail(redis.Error());
-    std::printf("the queue %s was reset\n", address.name.c_str());
+    if (!CRedisSharedRun::Reset(&redis, &error)) return Fail(error);
+    std::printf("the queue %s was reset\n", ShownText(address.name).c_str());
     return 0;
   }
   SharedRunStatus s;
-  if (!CRedisSharedRun::Status(&redis, &s)) return Fail(redis.Error());
+  if (!CRedisSharedRun::Status(&redis, &s, &error)) return Fail(error);
   std::printf("pages: %lld done, %lld pending, %lld left\n", s.done, s.pending, s.Left());
+  // Consumer names are whatever anyone who can write to the server chose.
   for (const auto& [worker, count] : s.pendingByWorker)
-    std::printf("pending %s: %lld\n", worker.c_str(), count);
+    std::printf("pending %s: %lld\n", ShownText(worker).c_str(), count);
   std::printf("records written: %lld\n", s.written);
   return 0;
 }

@@ -172,7 +172,7 @@ struct WorkerOptions {
   RedisQueueAddress queue;
   int leaseSeconds = 60;
   int redisWaitSeconds = 300;
-  std::string tag;  // "host-pid"
+  std::string tag;  // NewWorkerName()
 };
 
 // A whole number of seconds from an option; false when it is not one.
@@ -183,13 +183,6 @@ bool Seconds(const std::optional<std::string>& text, int* seconds) {
   if (text->empty() || *end || n <= 0 || n > 86400 * 7) return false;
   *seconds = static_cast<int>(n);
   return true;
-}
-
-// The worker's name among the others: host name and process id.
-std::string WorkerTag() {
-  char host[256] = {};
-  if (gethostname(host, sizeof host - 1) != 0 || !host[0]) std::strcpy(host, "localhost");
-  return std::string(host) + "-" + std::to_string(getpid());
 }
 
 // A worker that only puts the run's addresses in (after the login and the query values, as a
@@ -259,7 +252,7 @@ bool ParseWorkerOptions(Args* args, WorkerOptions* worker) {
   else if (!Seconds(lease, &worker->leaseSeconds)) error = "--lease takes a number of seconds";
   else if (!Seconds(wait, &worker->redisWaitSeconds)) error = "--redis-wait takes a number of seconds";
   if (!error.empty()) return Fail(error), false;
-  worker->tag = WorkerTag();
+  worker->tag = NewWorkerName();
   return true;
 }
 
@@ -356,14 +349,17 @@ struct SharedWorker {
 
   SharedWorker(const WorkerOptions& worker, const CXmlNode& task, RunMode mode,
                RunnerEnvironment* env) {
+    auto report = [](const std::string& text) {
+      std::fprintf(stderr, "gleanmark-cli: %s\n", text.c_str());
+    };
     redis = std::make_unique<CRedisClient>(
-        worker.queue, worker.redisWaitSeconds, [] { return g_interrupted.load(); },
-        [](const std::string& text) { std::fprintf(stderr, "gleanmark-cli: %s\n", text.c_str()); });
+        worker.queue, worker.redisWaitSeconds, [] { return g_interrupted.load(); }, report);
     CRedisSharedRun::Options options;
     options.worker = worker.tag;
     options.definition = TaskDefinitionFingerprint(task);
     options.leaseSeconds = worker.leaseSeconds;
     options.shouldStop = [] { return g_interrupted.load(); };
+    options.report = report;
     run = std::make_unique<CRedisSharedRun>(redis.get(), std::move(options));
     env->shared = run.get();
     env->workerTag = FromUtf8(worker.tag);

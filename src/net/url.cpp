@@ -121,6 +121,12 @@ bool ParseHttpAddress(std::wstring_view a, CHttpAddress* out) {
   return true;
 }
 
+bool IsWebAddress(std::wstring_view address) {
+  CHttpAddress a;
+  return ParseHttpAddress(address, &a) && (a.scheme == L"http" || a.scheme == L"https") &&
+         !a.host.empty();
+}
+
 std::wstring UrlEncode(std::wstring_view text) {
   return UrlEncodeBytes(ToAnsiForm(text));
 }

@@ -23,6 +23,11 @@ struct CHttpAddress {
 // including a port that is not 1 to 5 digits of a number from 1 to 65535.
 bool ParseHttpAddress(std::wstring_view address, CHttpAddress* out);
 
+// Whether `address` is an absolute http or https address with a host: what may be taken from
+// a source that anyone else can write to (a shared run's queue). False for local files and
+// every other scheme.
+bool IsWebAddress(std::wstring_view address);
+
 // Form encoding: the text in the legacy code page (a character it cannot hold as a decimal
 // character reference, "&#128512;", as browsers send it); digits and ASCII letters stay, a space
 // becomes "+", every other byte "%XX" (upper-case hexadecimal).

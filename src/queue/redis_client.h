@@ -5,6 +5,12 @@
 // Commands are sent as argument vectors (binary-safe, nothing is spliced into a command text).
 // A batch of commands is pipelined: one round trip for all of them.
 //
+// A server that is there but not ready (LOADING its data, BUSY with a script, MASTERDOWN on a
+// replica cut off from its master) is waited for like one that went away. A server that refuses
+// us (a password missing or wrong) or is no Redis server at all fails at once.
+//
+// No message of this file holds the password.
+//
 // Threads: one object belongs to one thread at a time.
 #pragma once
 
@@ -12,22 +18,35 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct redisContext;
 
 namespace gm {
 
-// Where a shared run lives: "redis://HOST[:PORT]/NAME".
+// The environment variable that holds the password for an address that names none.
+inline constexpr const char* kRedisPasswordVariable = "GLEANMARK_REDIS_PASSWORD";
+
+// Where a shared run lives: "redis://[USER[:PASSWORD]@]HOST[:PORT]/NAME".
 struct RedisQueueAddress {
   std::string host;
   int port = 6379;
-  std::string name;  // every key of the run starts with "NAME:"
+  std::string name;      // every key of the run starts with "NAME:"
+  std::string user;      // empty: the server's default user
+  std::string password;  // empty: none is sent
+  // How the server is named in messages: "HOST:PORT", never with the password.
   std::string Text() const { return host + ":" + std::to_string(port); }
 };
 
-// Parses a queue address; false with the reason in *error.
+// Parses a queue address; false with the reason in *error (which never holds the password).
+// USER and PASSWORD may be percent-encoded; without a password in the address it is taken
+// from the environment variable kRedisPasswordVariable when that is set.
 bool ParseQueueAddress(const std::string& url, RedisQueueAddress* out, std::string* error);
+
+// Text from a server or from another worker made safe to print on a terminal: every byte that
+// is not printable ASCII, and the backslash, as "\xNN" (no line breaks, no escape sequences).
+std::string ShownText(std::string_view text);
 
 // A reply, copied out of the library's.
 struct RedisReply {
@@ -48,7 +67,8 @@ class CRedisClient {
   using Command = std::vector<std::string>;
   // `should_stop` (may be empty) is asked while the server cannot be reached; `wait_seconds` is
   // how long a command waits for it before it gives up; `report` (may be empty) hears once that
-  // the server went away and once that it is back.
+  // the server went away or is not ready (again when the reason changes) and once that it is
+  // back.
   CRedisClient(RedisQueueAddress address, int wait_seconds, std::function<bool()> should_stop,
                std::function<void(const std::string&)> report);
   ~CRedisClient();
@@ -56,9 +76,11 @@ class CRedisClient {
   CRedisClient& operator=(const CRedisClient&) = delete;
 
   // Sends the commands in one batch and returns one reply per command (a command the server
-  // refused gives an error reply). Nothing when the server could not be reached within the
-  // wait or the stop check answered true (Error() says which). A batch that broke off is sent
-  // again whole: commands must be safe to repeat, or be a transaction (MULTI ... EXEC).
+  // refused gives an error reply). Nothing when the server could not be reached, or was not
+  // ready, within the wait, when the stop check answered true, or at once when the server
+  // refused us or is not a Redis server (Error() says which). A batch that broke off or met a
+  // server that was not ready is sent again whole: commands must be safe to repeat, or be a
+  // transaction (MULTI ... EXEC).
   std::optional<std::vector<RedisReply>> RunBatch(const std::vector<Command>& commands);
   // One command (a batch of one).
   std::optional<RedisReply> Run(const Command& command);
@@ -67,10 +89,21 @@ class CRedisClient {
   const std::string& Error() const { return error_; }
 
  private:
-  // Connects when there is no usable connection; false with error_ set.
-  bool Connect();
-  // One try of a batch; false when the connection broke (it is then dropped).
-  bool TryBatch(const std::vector<Command>& commands, std::vector<RedisReply>* replies);
+  // What one try came to.
+  enum class Try {
+    kDone,     // the replies are there
+    kWait,     // the server is away or not ready: try again within the wait
+    kRefused,  // trying again cannot help (a password, not a Redis server)
+  };
+  // Connects (and authenticates) when there is no usable connection; error_ set unless kDone.
+  Try Connect();
+  // One try of a batch; a broken connection is dropped. error_ set unless kDone.
+  Try TryBatch(const std::vector<Command>& commands, std::vector<RedisReply>* replies);
+  // What an error reply means: kWait for a server that is not ready, kRefused for a missing
+  // password, kDone (an ordinary answer the caller judges) for the rest.
+  Try Judge(const RedisReply& reply);
+  // A connection that broke: kRefused when what came back was no Redis reply at all.
+  Try Broken(const char* what);
   void Drop();
 
   const RedisQueueAddress address_;
@@ -78,7 +111,8 @@ class CRedisClient {
   const std::function<bool()> should_stop_;
   const std::function<void(const std::string&)> report_;
   redisContext* context_ = nullptr;
-  bool reported_away_ = false;
+  std::string waitingFor_;  // why the last try must wait: "the server" or a reply's code
+  std::string reported_;    // the waitingFor_ last reported; empty when not waiting
   std::string error_;
 };
 

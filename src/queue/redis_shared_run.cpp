@@ -1,7 +1,14 @@
 #include "queue/redis_shared_run.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+
 #include "doc/text_codec.h"
 #include "doc/tick_clock.h"
+#include "net/url.h"
 
 namespace gm {
 namespace {
@@ -59,7 +66,22 @@ end
 return acked
 )";
 
+// What an error reply means for the run: gone (its stream or group was deleted) or refused.
+std::string Refusal(const RedisReply& reply, const std::string& queue, const char* what) {
+  if (reply.text.rfind("NOGROUP", 0) == 0)
+    return "the queue " + queue + " was reset (" + ShownText(reply.text) + ")";
+  return "Redis refused " + std::string(what) + ": " + ShownText(reply.text);
+}
+
 }  // namespace
+
+std::string NewWorkerName() {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0 || !host[0]) std::strcpy(host, "localhost");
+  char suffix[8];
+  std::snprintf(suffix, sizeof suffix, "%06x", std::random_device()() & 0xFFFFFFu);
+  return std::string(host) + "-" + std::to_string(getpid()) + "-" + suffix;
+}
 
 CRedisSharedRun::CRedisSharedRun(CRedisClient* client, Options options)
     : client_(client), options_(std::move(options)) {}
@@ -69,11 +91,29 @@ bool CRedisSharedRun::Fail(const std::string& why) {
   return false;
 }
 
+bool CRedisSharedRun::FailOn(const RedisReply& reply, const char* what) {
+  return Fail(Refusal(reply, client_->Address().name, what));
+}
+
+bool CRedisSharedRun::Admitted(const SharedAddress& entry) {
+  if (IsWebAddress(entry.address)) return true;
+  if (options_.report)
+    options_.report("the queue " + client_->Address().name + " holds an entry (" +
+                    ShownText(entry.ticket) + ") whose address is not http or https: " +
+                    ShownText(ToUtf8(entry.address)) + "; it is dropped, not worked");
+  // Acknowledged and deleted: no worker meets it again. Both are safe to repeat.
+  if (!client_->RunBatch(
+          {{"XACK", Key("pages"), kGroup, entry.ticket}, {"XDEL", Key("pages"), entry.ticket}}))
+    Fail(client_->Error());
+  return false;
+}
+
 bool CRedisSharedRun::Fill(const std::function<std::vector<std::wstring>()>& addresses) {
   // Most workers come to a filled queue: only the first computes the addresses.
   std::optional<RedisReply> meta =
       client_->Run({"HMGET", Key("meta"), "filled", "definition"});
   if (!meta) return Fail(client_->Error());
+  if (meta->IsError()) return FailOn(*meta, "to read the queue");
   std::string held;
   if (meta->elements.size() == 2 && !meta->elements[0].IsNil()) {
     held = meta->elements[1].text;
@@ -83,7 +123,7 @@ bool CRedisSharedRun::Fill(const std::function<std::vector<std::wstring>()>& add
     for (const std::wstring& a : addresses()) fill.push_back(ToUtf8(a));
     std::optional<RedisReply> r = client_->Run(fill);
     if (!r) return Fail(client_->Error());
-    if (r->IsError()) return Fail("Redis refused to fill the queue: " + r->text);
+    if (r->IsError()) return FailOn(*r, "to fill the queue");
     held = r->text;
   }
   if (held != options_.definition)
@@ -110,6 +150,7 @@ std::optional<SharedAddress> CRedisSharedRun::EntryOf(const RedisReply& entries)
 std::optional<bool> CRedisSharedRun::Complete() {
   std::optional<RedisReply> r = client_->Run({"XPENDING", Key("pages"), kGroup});
   if (!r) return Fail(client_->Error()), std::nullopt;
+  if (r->IsError()) return FailOn(*r, "to count the pending pages"), std::nullopt;
   return !r->elements.empty() && r->elements[0].Number() == 0;
 }
 
@@ -117,24 +158,30 @@ std::optional<SharedAddress> CRedisSharedRun::Take(bool wait) {
   bool block = false;
   for (;;) {
     if (options_.shouldStop && options_.shouldStop()) return std::nullopt;
+    if (!failure_.empty()) return std::nullopt;
     CRedisClient::Command read{"XREADGROUP", "GROUP", kGroup, options_.worker, "COUNT", "1"};
     if (block) read.insert(read.end(), {"BLOCK", kBlockMs});
     read.insert(read.end(), {"STREAMS", Key("pages"), ">"});
     std::optional<RedisReply> r = client_->Run(read);
     if (!r) return Fail(client_->Error()), std::nullopt;
-    if (r->IsError())
-      return Fail("the queue " + client_->Address().name + " was reset (" + r->text + ")"),
-             std::nullopt;
+    if (r->IsError()) return FailOn(*r, "to hand out a page"), std::nullopt;
     // [[stream, [entries]]] or nil
     if (!r->IsNil() && !r->elements.empty() && r->elements[0].elements.size() == 2) {
-      if (std::optional<SharedAddress> a = EntryOf(r->elements[0].elements[1])) return a;
+      if (std::optional<SharedAddress> a = EntryOf(r->elements[0].elements[1])) {
+        if (Admitted(*a)) return a;
+        continue;
+      }
     }
     // Pages of a worker that went quiet for longer than the lease.
     r = client_->Run({"XAUTOCLAIM", Key("pages"), kGroup, options_.worker,
                       std::to_string(int64_t(options_.leaseSeconds) * 1000), "0-0", "COUNT", "1"});
     if (!r) return Fail(client_->Error()), std::nullopt;
-    if (!r->IsError() && r->elements.size() >= 2) {
-      if (std::optional<SharedAddress> a = EntryOf(r->elements[1])) return a;
+    if (r->IsError()) return FailOn(*r, "to hand over a page"), std::nullopt;
+    if (r->elements.size() >= 2) {
+      if (std::optional<SharedAddress> a = EntryOf(r->elements[1])) {
+        if (Admitted(*a)) return a;
+        continue;
+      }
     }
     if (!wait) return std::nullopt;
     std::optional<bool> complete = Complete();
@@ -151,7 +198,7 @@ std::vector<SharedKeyVerdict> CRedisSharedRun::ClaimKeys(const SharedAddress& pa
   std::optional<RedisReply> r = client_->Run(claim);
   if (!r) return Fail(client_->Error()), std::vector<SharedKeyVerdict>();
   if (r->elements.size() != keys.size())
-    return Fail("Redis refused the record keys: " + r->text), std::vector<SharedKeyVerdict>();
+    return FailOn(*r, "the record keys"), std::vector<SharedKeyVerdict>();
   std::vector<SharedKeyVerdict> verdicts;
   verdicts.reserve(keys.size());
   for (const RedisReply& v : r->elements) {
@@ -166,7 +213,7 @@ bool CRedisSharedRun::Done(const SharedAddress& page, int written) {
   std::optional<RedisReply> r = client_->Run({"EVAL", kDoneScript, "2", Key("pages"), Key("meta"),
                                               page.ticket, std::to_string(written)});
   if (!r) return Fail(client_->Error());
-  if (r->IsError()) return Fail("Redis refused to mark a page done: " + r->text);
+  if (r->IsError()) return FailOn(*r, "to mark a page done");
   ++pagesDone_;
   return true;
 }
@@ -188,20 +235,28 @@ void CRedisSharedRun::GiveBack(const SharedAddress& page) {
                 "315360000000", "JUSTID"});
 }
 
-bool CRedisSharedRun::Status(CRedisClient* client, SharedRunStatus* status) {
+bool CRedisSharedRun::Status(CRedisClient* client, SharedRunStatus* status, std::string* error) {
   const std::string& name = client->Address().name;
+  std::string ignored;
+  if (!error) error = &ignored;
   std::optional<std::vector<RedisReply>> r =
       client->RunBatch({{"HMGET", name + ":meta", "filled", "done", "written"},
-                   {"XPENDING", name + ":pages", kGroup}});
-  if (!r) return false;
-  *status = {};
+                        {"XPENDING", name + ":pages", kGroup}});
+  if (!r) return *error = client->Error(), false;
   const RedisReply& meta = (*r)[0];
+  const RedisReply& pending = (*r)[1];  // [count, first, last, [[worker, count], ...]]
+  // A queue not filled (or reset) has no stream: nothing is pending.
+  const bool no_stream = pending.IsError() && pending.text.rfind("NOGROUP", 0) == 0;
+  for (const RedisReply* reply : {&meta, &pending}) {
+    if (reply->IsError() && !(reply == &pending && no_stream))
+      return *error = Refusal(*reply, name, "the queue's figures"), false;
+  }
+  *status = {};
   if (meta.elements.size() == 3) {
     status->filled = meta.elements[0].Number();
     status->done = meta.elements[1].Number();
     status->written = meta.elements[2].Number();
   }
-  const RedisReply& pending = (*r)[1];  // [count, first, last, [[worker, count], ...]]
   if (pending.elements.size() == 4) {
     status->pending = pending.elements[0].Number();
     for (const RedisReply& w : pending.elements[3].elements) {
@@ -212,11 +267,15 @@ bool CRedisSharedRun::Status(CRedisClient* client, SharedRunStatus* status) {
   return true;
 }
 
-bool CRedisSharedRun::Reset(CRedisClient* client) {
+bool CRedisSharedRun::Reset(CRedisClient* client, std::string* error) {
   const std::string& name = client->Address().name;
+  std::string ignored;
+  if (!error) error = &ignored;
   std::optional<RedisReply> r =
       client->Run({"DEL", name + ":pages", name + ":keys", name + ":meta"});
-  return r && !r->IsError();
+  if (!r) return *error = client->Error(), false;
+  if (r->IsError()) return *error = Refusal(*r, name, "to reset the queue"), false;
+  return true;
 }
 
 }  // namespace gm

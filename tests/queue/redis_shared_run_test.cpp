@@ -3,27 +3,38 @@
 // goes away and comes back.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <functional>
+#include <mutex>
 #include <set>
 #include <thread>
 
 #include "queue/redis_shared_run.h"
 #include "redis_server.h"
+#include "site.h"
 
 namespace gm {
 namespace {
 
 TEST(QueueAddressTest, Forms) {
+  ::unsetenv(kRedisPasswordVariable);
   struct Case {
     const char* url;
     bool ok;
     const char* host;
     int port;
     const char* name;
+    const char* user = "";
+    const char* password = "";
   } cases[] = {
       {"redis://db.example/crawl", true, "db.example", 6379, "crawl"},
       {"redis://10.0.0.2:7000/a:b", true, "10.0.0.2", 7000, "a:b"},
       {"redis://[::1]:7001/q", true, "::1", 7001, "q"},
+      {"redis://:s3cret@db/q", true, "db", 6379, "q", "", "s3cret"},
+      {"redis://gm:p%40ss%3Aw%2Frd@[::1]:7001/q", true, "::1", 7001, "q", "gm", "p@ss:w/rd"},
+      {"redis://gm:a@b@db:7000/q", true, "db", 7000, "q", "gm", "a@b"},
       {"redis://host/", false, "", 0, ""},
       {"redis://host", false, "", 0, ""},
       {"redis://:7000/q", false, "", 0, ""},
@@ -31,6 +42,9 @@ TEST(QueueAddressTest, Forms) {
       {"redis://host:x/q", false, "", 0, ""},
       {"redis://host/a/b", false, "", 0, ""},
       {"http://host/q", false, "", 0, ""},
+      {"redis://:s3cret%zz@db/q", false, "", 0, ""},
+      {"redis://:s3cret@/q", false, "", 0, ""},
+      {"http://u:s3cret@db/q", false, "", 0, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
@@ -39,11 +53,41 @@ TEST(QueueAddressTest, Forms) {
     ASSERT_EQ(ParseQueueAddress(c.url, &a, &error), c.ok) << error;
     if (!c.ok) {
       EXPECT_NE(error.find("redis://HOST[:PORT]/NAME"), std::string::npos);
+      EXPECT_EQ(error.find("s3cret"), std::string::npos) << error;
       continue;
     }
     EXPECT_EQ(a.host, c.host);
     EXPECT_EQ(a.port, c.port);
     EXPECT_EQ(a.name, c.name);
+    EXPECT_EQ(a.user, c.user);
+    EXPECT_EQ(a.password, c.password);
+    EXPECT_EQ(a.Text().find("s3cret"), std::string::npos);
+  }
+}
+
+// The environment's password stands in for one the address does not name.
+TEST(QueueAddressTest, PasswordFromTheEnvironment) {
+  ::setenv(kRedisPasswordVariable, "from-env", 1);
+  RedisQueueAddress a, b;
+  std::string error;
+  ASSERT_TRUE(ParseQueueAddress("redis://gm@db/q", &a, &error)) << error;
+  ASSERT_TRUE(ParseQueueAddress("redis://:own@db/q", &b, &error)) << error;
+  ::unsetenv(kRedisPasswordVariable);
+  EXPECT_EQ(a.user, "gm");
+  EXPECT_EQ(a.password, "from-env");
+  EXPECT_EQ(b.password, "own");
+}
+
+// Two workers started on one host with one process id (containers) get names of their own.
+TEST(WorkerNameTest, DistinctWithinOneHostAndProcess) {
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  const std::string a = NewWorkerName(), b = NewWorkerName();
+  const std::string head = std::string(host) + "-" + std::to_string(::getpid()) + "-";
+  EXPECT_NE(a, b);
+  for (const std::string& name : {a, b}) {
+    EXPECT_EQ(name.rfind(head, 0), 0u) << name;
+    EXPECT_EQ(name.size(), head.size() + 6) << name;
   }
 }
 
@@ -54,8 +98,9 @@ class RedisSharedRunTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(ParseQueueAddress(server_.Url("t"), &address_, &error)) << error;
   }
-  std::unique_ptr<CRedisClient> Client(int wait_seconds = 5) {
-    return std::make_unique<CRedisClient>(address_, wait_seconds, nullptr, nullptr);
+  std::unique_ptr<CRedisClient> Client(int wait_seconds = 5,
+                                       std::function<void(const std::string&)> report = nullptr) {
+    return std::make_unique<CRedisClient>(address_, wait_seconds, nullptr, std::move(report));
   }
   static CRedisSharedRun::Options Worker(const std::string& name, int lease = 60) {
     CRedisSharedRun::Options o;
@@ -72,6 +117,32 @@ class RedisSharedRunTest : public ::testing::Test {
 
   test::CRedisServer server_;
   RedisQueueAddress address_;
+};
+
+// What a worker said, from any thread.
+class CHeard {
+ public:
+  std::function<void(const std::string&)> Listener() {
+    return [this](const std::string& text) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      said_.push_back(text);
+    };
+  }
+  // Whether a message holding `part` was heard.
+  bool Heard(const std::string& part) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const std::string& s : said_)
+      if (s.find(part) != std::string::npos) return true;
+    return false;
+  }
+  std::vector<std::string> All() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return said_;
+  }
+
+ private:
+  std::mutex mutex_;  // guards said_
+  std::vector<std::string> said_;
 };
 
 TEST_F(RedisSharedRunTest, EachAddressIsHandedOutOnceAndTheRunCompletes) {
@@ -192,6 +263,94 @@ TEST_F(RedisSharedRunTest, AServerThatGoesAwayIsWaitedForUntilTheWaitRunsOut) {
   CRedisSharedRun w(quick.get(), Worker("w"));
   EXPECT_FALSE(w.Fill([] { return Addresses(1); }));
   EXPECT_NE(w.Failure().find(std::to_string(server_.Port())), std::string::npos) << w.Failure();
+}
+
+// A server that is there but not ready (another client's long script; a restart that loads its
+// data; a replica cut off from its master) is waited for with the waiting message, and the
+// worker then takes its page; it is not taken for a queue that was reset.
+TEST_F(RedisSharedRunTest, AServerThatIsNotReadyIsWaitedFor) {
+  struct Case {
+    const char* code;
+    std::function<void()> begin, end;
+  } cases[] = {
+      {"BUSY", [&] { ASSERT_TRUE(server_.StartBusy()); }, [&] { server_.EndBusy(); }},
+      {"LOADING", [&] { ASSERT_TRUE(server_.StartLoading()); },
+       [&] { ASSERT_TRUE(server_.EndLoading()); }},
+      {"MASTERDOWN",
+       [&] {
+         server_.Cli({"CONFIG", "SET", "replica-read-only", "no"});
+         server_.Cli({"CONFIG", "SET", "replica-serve-stale-data", "no"});
+         server_.Cli({"REPLICAOF", "127.0.0.1", "1"});  // a master that never answers
+         ASSERT_EQ(server_.Cli({"GET", "x"}).rfind("MASTERDOWN", 0), 0u);
+       },
+       [&] { server_.Cli({"REPLICAOF", "NO", "ONE"}); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    ASSERT_TRUE(CRedisSharedRun::Reset(Client().get()));
+    CHeard heard;
+    auto client = Client(300, heard.Listener());
+    CRedisSharedRun w(client.get(), Worker("w"));
+    ASSERT_TRUE(w.Fill([] { return Addresses(2); }));
+    std::optional<SharedAddress> first = w.Take(true);
+    ASSERT_TRUE(first);
+    c.begin();
+    if (::testing::Test::HasFatalFailure()) return c.end();
+    std::optional<SharedAddress> second;
+    bool done = false;
+    std::thread working([&] {
+      second = w.Take(true);
+      done = second && w.Done(*second, 1) && w.Done(*first, 1);
+    });
+    const bool waiting = test::WaitFor(
+        [&] { return heard.Heard(std::string("not ready (") + c.code); }, std::chrono::seconds(60));
+    c.end();
+    working.join();
+    ASSERT_TRUE(waiting);
+    EXPECT_TRUE(heard.Heard("waiting up to 300 s for it"));
+    EXPECT_TRUE(heard.Heard("is back"));
+    EXPECT_TRUE(w.Failure().empty()) << w.Failure();
+    ASSERT_TRUE(second);
+    EXPECT_NE(second->ticket, first->ticket);
+    EXPECT_TRUE(done);
+    EXPECT_FALSE(w.Take(true));
+  }
+}
+
+// Entries that anyone may add with an address other than http or https are never handed out:
+// each is reported (escaped) and dropped from the stream, and the run completes with its own.
+TEST_F(RedisSharedRunTest, OnlyWebAddressesAreTakenFromTheQueue) {
+  auto client = Client();
+  CHeard heard;
+  CRedisSharedRun::Options options = Worker("w");
+  options.report = heard.Listener();
+  CRedisSharedRun w(client.get(), options);
+  ASSERT_TRUE(w.Fill([] { return Addresses(2); }));
+  const char* refused[] = {"file:///etc/passwd", "/etc/passwd", "C:/boot.ini", "ftp://site/x",
+                           "javascript:alert(1)", "http:///no-host", "file:///tmp/\x1b[2J\n"};
+  for (const char* address : refused)
+    ASSERT_TRUE(client->Run({"XADD", "t:pages", "*", "i", "9", "a", address}));
+
+  std::set<std::wstring> taken;
+  while (std::optional<SharedAddress> page = w.Take(true)) {
+    taken.insert(page->address);
+    ASSERT_TRUE(w.Done(*page, 0));
+  }
+  EXPECT_TRUE(w.Failure().empty()) << w.Failure();
+  EXPECT_EQ(taken, (std::set<std::wstring>{L"http://site/list/0", L"http://site/list/1"}));
+  std::vector<std::string> said = heard.All();
+  ASSERT_EQ(said.size(), std::size(refused));
+  for (const std::string& s : said) {
+    EXPECT_NE(s.find("not http or https"), std::string::npos) << s;
+    EXPECT_EQ(s.find_first_of("\x1b\n"), std::string::npos) << s;
+  }
+  EXPECT_TRUE(heard.Heard("file:///tmp/\\x1B[2J\\x0A"));
+  EXPECT_EQ(client->Run({"XLEN", "t:pages"})->integer, 2);
+  SharedRunStatus s;
+  ASSERT_TRUE(CRedisSharedRun::Status(client.get(), &s));
+  EXPECT_EQ(s.done, 2);
+  EXPECT_EQ(s.pending, 0);
+  EXPECT_EQ(s.Left(), 0);
 }
 
 }  // namespace

@@ -126,6 +126,18 @@ class SharedRunTest : public ::testing::Test {
   }
   std::string Err(int i) const { return dir_.File("worker-" + std::to_string(i) + ".err"); }
 
+  // The name of the worker with process id `pid`, "HOST-PID-XXXXXX", from the name of its
+  // --out file ("out.NAME.csv"); empty while it has none.
+  std::string WorkerName(pid_t pid) const {
+    const std::string head = "out." + HostName() + "-" + std::to_string(pid) + "-";
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+      const std::string file = entry.path().filename().string();
+      if (file.rfind(head, 0) == 0 && file.size() == head.size() + 6 + 4)
+        return file.substr(4, file.size() - 8);
+    }
+    return "";
+  }
+
   testing::CliResult Queue(const std::string& command) {
     std::vector<std::string> args{"queue", command};
     if (command == "fill") args.push_back(Task("shared"));
@@ -176,7 +188,8 @@ TEST_F(SharedRunTest, FourWorkersWriteWhatOneRunWrites) {
   int pages = 0, records = 0;
   std::vector<std::string> lines, want_lines = Lines(Slurp(dir_.File("one.csv")));
   for (int i = 0; i < 4; ++i) {
-    const std::string name = HostName() + "-" + std::to_string(workers[i]);
+    const std::string name = WorkerName(workers[i]);
+    ASSERT_FALSE(name.empty()) << workers[i];
     std::vector<std::string> err = Lines(Slurp(Err(i)));
     ASSERT_FALSE(err.empty());
     int n = -1, m = -1;
@@ -220,11 +233,15 @@ TEST_F(SharedRunTest, AKilledWorkersPagesAreDoneByTheOthers) {
   std::vector<pid_t> workers;
   for (int i = 0; i < 4; ++i)
     workers.push_back(StartWorker(i, {"--lease", "2", "--out", dir_.File("out.csv")}));
-  const std::string victim = HostName() + "-" + std::to_string(workers[0]);
-  const std::string victim_file = dir_.File("out." + victim + ".csv");
   // The victim has written records of a few pages; then the list pages stop coming, so that
   // every worker is caught holding a page.
-  ASSERT_TRUE(test::WaitFor([&] { return Lines(Slurp(victim_file)).size() > 10; }, 120s));
+  ASSERT_TRUE(test::WaitFor(
+      [&] {
+        const std::string name = WorkerName(workers[0]);
+        return !name.empty() && Lines(Slurp(dir_.File("out." + name + ".csv"))).size() > 10;
+      },
+      120s));
+  const std::string victim = WorkerName(workers[0]);
   site_.Hold(true);
   ASSERT_TRUE(test::WaitFor([&] { return Pending().size() == 4; }, 60s));
   ::kill(workers[0], SIGKILL);
@@ -270,6 +287,46 @@ TEST_F(SharedRunTest, AWorkerGivesUpOnRedisAfterTheWait) {
   ASSERT_TRUE(redis_.Start());
   EXPECT_EQ(Wait(StartWorker(1, {"--lease", "2"})), 0) << Slurp(Err(1));
   EXPECT_EQ(Rows("shared"), Want());
+}
+
+// Another client's script keeps Redis busy past its time limit: the workers say they wait and
+// finish once it ends, as when Redis was away.
+TEST_F(SharedRunTest, WorkersWaitWhileRedisIsBusy) {
+  std::vector<pid_t> workers;
+  for (int i = 0; i < 2; ++i) workers.push_back(StartWorker(i));
+  ASSERT_TRUE(test::WaitFor([&] { return RowCount("shared") >= kRecords / 8; }, 120s));
+  ASSERT_TRUE(redis_.StartBusy());
+  const bool waited = test::WaitFor(
+      [&] {
+        for (int i = 0; i < 2; ++i)
+          if (Slurp(Err(i)).find("is not ready (BUSY") == std::string::npos) return false;
+        return true;
+      },
+      120s);
+  redis_.EndBusy();
+  EXPECT_TRUE(waited) << Slurp(Err(0)) << Slurp(Err(1));
+  ExpectAllDone(workers);
+  EXPECT_EQ(Rows("shared"), Want());
+}
+
+// An entry that someone else put into the stream with a local file's address is refused by
+// the worker that meets it: reported, never read, nothing of it in the table.
+TEST_F(SharedRunTest, AForgedFileEntryIsNeverRead) {
+  ASSERT_EQ(Queue("fill").status, 0);
+  const std::string secret = dir_.File("secret.html");
+  std::ofstream(secret) << "<html><body><table><tr><td><a href=\"secret-detail.html\">"
+                           "Title secret</a></td></tr></table></body></html>";
+  std::ofstream(dir_.File("secret-detail.html"))
+      << "<html><body><p>Detail secret</p></body></html>";
+  const std::string added =
+      redis_.Cli({"XADD", "crawl:pages", "*", "i", "1", "a", "file://" + secret});
+  ASSERT_EQ(added.find("EXIT"), std::string::npos) << added;
+
+  ExpectAllDone({StartWorker(0), StartWorker(1)});
+  EXPECT_EQ(Rows("shared"), Want());
+  const std::string said = Slurp(Err(0)) + Slurp(Err(1));
+  EXPECT_NE(said.find("not http or https: file://" + secret), std::string::npos) << said;
+  EXPECT_EQ(Queue("status").out, "pages: 400 done, 0 pending, 0 left\nrecords written: 1200\n");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace gm::test {
@@ -36,12 +37,25 @@ class CRedisServer {
   bool Start();
   // Ends it at once (SIGKILL).
   void Kill();
+  // Restarts the server so that it loads its data slowly (a pause after each of a hundred keys
+  // it adds first) and answers LOADING meanwhile; returns once it does. EndLoading() lets it
+  // load the rest at once and returns true once it answers PING.
+  bool StartLoading();
+  bool EndLoading();
+  // Keeps the server running a script of another client (a minute at most), so that every
+  // other client is answered BUSY; returns once it is. EndBusy() kills the script.
+  bool StartBusy();
+  void EndBusy();
 
  private:
-  bool Launch();
+  // Starts redis-server with `extra` arguments; true once its answer to PING starts with `ready`.
+  bool Launch(const std::vector<std::string>& extra, const std::string& ready);
+  // The first line of the server's answer to PING (empty when none came within half a second).
+  std::string Answer() const;
   std::string dir_;
   int port_ = 0;
   pid_t pid_ = -1;
+  std::thread busy_;  // the client running the script
 };
 
 }  // namespace gm::test
