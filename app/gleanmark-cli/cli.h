@@ -30,12 +30,12 @@ int FillQueue(const Args& args);
 inline constexpr const char* kRunUsage =
     "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE] [--resume]";
 inline constexpr const char* kWorkUsage =
-    "work TASK --queue redis://HOST[:PORT]/NAME [--config FILE] [--format csv|jsonl] [--out FILE]\n"
+    "work TASK --queue redis://[USER[:PASSWORD]@]HOST[:PORT]/NAME [--config FILE] [--format csv|jsonl] [--out FILE]\n"
     "       [--lease SECONDS] [--redis-wait SECONDS]";
 inline constexpr const char* kResultsUsage = "results list | results clear TASK|ID";
 inline constexpr const char* kQueueUsage =
-    "queue status|reset --queue redis://HOST[:PORT]/NAME\n"
-    "  queue fill TASK --queue redis://HOST[:PORT]/NAME [--config FILE]";
+    "queue status|reset --queue redis://[USER[:PASSWORD]@]HOST[:PORT]/NAME\n"
+    "  queue fill TASK --queue redis://[USER[:PASSWORD]@]HOST[:PORT]/NAME [--config FILE]";
 
 // Prints "gleanmark-cli: <message>" on standard error and returns exit status 1.
 int Fail(const std::string& message);

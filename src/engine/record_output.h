@@ -52,7 +52,7 @@ struct OutputRun {
   // records written twice there (and never one missing): the journal never lags the output by
   // more. Empty when the run keeps no journal.
   std::function<void()> waitJournal;
-  // A worker of a run shared with other processes ("host-pid"); empty otherwise. A file that
+  // A worker of a run shared with other processes ("host-pid-random"); empty otherwise. A file that
   // one process writes alone carries it before its extension, so that no two workers write one
   // file.
   std::wstring workerTag;

@@ -128,7 +128,7 @@ struct RunnerEnvironment {
   std::string journalOutputs;
   // A worker of a run shared with other processes: the top-level addresses come from it
   // instead of the address sequence, and the run keeps no journal of its own. Not owned;
-  // outlives the runner. `workerTag` ("host-pid") names the files this worker writes alone.
+  // outlives the runner. `workerTag` ("host-pid-random") names the files this worker writes alone.
   CSharedRun* shared = nullptr;
   std::wstring workerTag;
 };
