@@ -61,41 +61,14 @@ class CSqliteConnection : public CDbConnection {
     sqlite3_close_v2(db_);
   }
 
-  // Statements are prepared once per text and kept for the connection's life.
   bool Execute(const std::string& sql, const std::vector<DbValue>& params,
                long long* affected) override {
-    sqlite3_stmt*& st = cache_[sql];
-    if (!st && !(st = Prepare(sql))) {
-      cache_.erase(sql);
-      return false;
-    }
-    Bind(st, params);
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-    }
-    bool ok = rc == SQLITE_DONE;
-    if (!ok) error_ = FromUtf8(sqlite3_errmsg(db_));
-    if (ok && affected) *affected = sqlite3_changes64(db_);
-    sqlite3_reset(st);
-    sqlite3_clear_bindings(st);
-    return ok;
+    return RunCached(sql, params, nullptr, affected);
   }
 
   bool QueryFirstColumn(const std::string& sql, const std::vector<DbValue>& params,
                         std::vector<std::optional<std::wstring>>* values) override {
-    sqlite3_stmt*& st = cache_[sql];
-    if (!st && !(st = Prepare(sql))) {
-      cache_.erase(sql);
-      return false;
-    }
-    Bind(st, params);
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) values->push_back(ColumnText(st));
-    bool ok = rc == SQLITE_DONE;
-    if (!ok) error_ = FromUtf8(sqlite3_errmsg(db_));
-    sqlite3_reset(st);
-    sqlite3_clear_bindings(st);
-    return ok;
+    return RunCached(sql, params, values, nullptr);
   }
 
   bool QueryFirstColumn(const std::string& sql,
@@ -141,6 +114,29 @@ class CSqliteConnection : public CDbConnection {
                             SQLITE_UTF8);
       }
     }
+  }
+
+  // Runs a statement with parameters; its rows' first column go to *values (may be null), the
+  // rows it changed to *affected (may be null). Statements are prepared once per text and kept
+  // for the connection's life.
+  bool RunCached(const std::string& sql, const std::vector<DbValue>& params,
+                 std::vector<std::optional<std::wstring>>* values, long long* affected) {
+    sqlite3_stmt*& st = cache_[sql];
+    if (!st && !(st = Prepare(sql))) {
+      cache_.erase(sql);
+      return false;
+    }
+    Bind(st, params);
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      if (values) values->push_back(ColumnText(st));
+    }
+    bool ok = rc == SQLITE_DONE;
+    if (!ok) error_ = FromUtf8(sqlite3_errmsg(db_));
+    if (ok && affected) *affected = sqlite3_changes64(db_);
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    return ok;
   }
 
   sqlite3_stmt* Prepare(const std::string& sql) {
