@@ -27,7 +27,8 @@ int CmdQueue(const Args& args);
 int FillQueue(const Args& args);
 
 inline constexpr const char* kRunUsage =
-    "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE] [--resume]";
+    "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE] [--resume]\n"
+    "  [--parallel N]";
 inline constexpr const char* kWorkUsage =
     "work TASK --queue redis://HOST[:PORT]/NAME [--config FILE] [--format csv|jsonl] [--out FILE]\n"
     "       [--lease SECONDS] [--redis-wait SECONDS]";

@@ -149,6 +149,7 @@ struct AppSettings {
   int subfolder = 0;      // linked files of spreadsheet/CSV results in a sub-folder per record
   int filtertt = 0;       // leave out invisible text
   std::wstring codepage;  // the legacy code page; empty: the built-in default
+  int pagesinflight = 8;  // pages a run downloads at once (1 to 64); 1: one at a time
   bool operator==(const AppSettings&) const = default;
 };
 AppSettings ReadAppSettings(const CXmlDocument& config);

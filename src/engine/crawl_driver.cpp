@@ -1,5 +1,7 @@
 #include "engine/crawl_driver.h"
 
+#include <algorithm>
+#include <deque>
 #include <functional>
 
 #include "doc/config.h"
@@ -15,6 +17,7 @@
 #include "engine/record_store.h"
 #include "engine/shared_run.h"
 #include "engine/task_runner.h"
+#include "net/url.h"
 #include "page/element_path.h"
 #include "task/address_source.h"
 #include "task/task_settings.h"
@@ -207,6 +210,48 @@ bool NextRecordElements(CTaskRunner& r) {
   return more;
 }
 
+namespace {
+
+// The nested pages of `l`'s chain from `start`, in about the order the walk and the advances
+// will ask for them: for each element of a level (its path, then its step again and again),
+// the links of the levels below it, then its own. At most *budget elements are visited.
+void CollectNestedLinks(CTaskRunner& r, const CPageModel& page, const CLocation* l,
+                        const CDomNode* start, const std::wstring& base_url, int* budget,
+                        std::vector<PageRequest>* out) {
+  for (const CLocation* cur = l; cur; cur = cur->nextSibling.get()) {
+    const CDomNode* e = !cur->parent && AnchoredByMarker(cur)
+                            ? AnchorLocation(page, start, *cur)
+                            : ResolvePath(page, start, cur->path);
+    for (; e && (*budget)-- > 0; e = ResolvePath(page, e, cur->step)) {
+      if (cur->firstChild) {
+        CollectNestedLinks(r, page, cur->firstChild.get(), e, base_url, budget, out);
+      }
+      for (const auto& item : cur->items) {
+        if (!item->IsLinkTask() || !item->nested) continue;
+        std::wstring link = NestedLinkAddress(*item, page, e, base_url, nullptr);
+        if (link.empty() || StartsWithIgnoringAsciiCase(link, L"javascript:") ||
+            !PageMayLoad(base_url, link) || NestedPageInBrowser(*item, r, page)) {
+          continue;
+        }
+        out->push_back({std::move(link), base_url, !PageNeedsFrames(item->nested.get())});
+      }
+      if (cur->step.empty()) break;
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<PageRequest> NestedPagesAhead(CTaskRunner& r, const std::wstring& base_url) {
+  std::vector<PageRequest> out;
+  CLocation* root = r.root.get();
+  if (!root || !root->page) return out;
+  const CPageModel& page = *PageOf(root);
+  int budget = 5000;  // elements: a bound on the look-ahead's cost on a huge page
+  CollectNestedLinks(r, page, root, page.DocumentElement(), base_url, &budget, &out);
+  return out;
+}
+
 void ExtractFromPage(CTaskRunner& r, const CPageModel& page, size_t limit) {
   CLocation* root = r.root.get();
   if (!root || limit == 0) return;
@@ -236,8 +281,12 @@ struct RunState {
   PagingPosition position;
   CAddressSource source;
   bool task_clicks = false;
-  std::optional<std::wstring> next;         // chosen ahead of time for a prefetch
-  std::unique_ptr<CPagePrefetch> prefetch;  // made with the first prefetch
+  // Top-level addresses taken from the source ahead of time for the pages in flight, and
+  // whether the source ended after them.
+  std::deque<std::wstring> ahead;
+  bool sourceEnded = false;
+  std::unique_ptr<CPagePrefetch> pages;  // the pages in flight; null: one page at a time
+  int slots = 1;                         // how many (made with the first plan)
   bool claimed = false;  // the top-level address r.journal.index is in work
   // A shared run: the address in work, the one taken ahead for a prefetch, and how many
   // records the address in work has written.
@@ -247,7 +296,7 @@ struct RunState {
 
 bool BrowserMode(const CTaskRunner& r, const RunState& s) {
   return r.useBrowser || r.browserLink || r.loginOn || r.httpAuthOn || s.task_clicks ||
-         r.pagingType != 0;
+         r.pagingType == 2;
 }
 
 // Counts the page as loaded, or reports it as failed unless the run was stopped.
@@ -270,9 +319,7 @@ bool OpenedInBrowser(RunState& s, const std::wstring& url) {
 bool Downloaded(RunState& s, const std::wstring& url) {
   CTaskRunner& r = s.r;
   r.loadFailure.clear();
-  bool loaded = s.prefetch && s.prefetch->Holds(url)
-                    ? TakePrefetchedPage(r.root.get(), r, *s.prefetch, url)
-                    : DownloadPage(r.root.get(), r, url, r.previousUrl, false);
+  bool loaded = LoadPageForRunner(r.root.get(), r, url, r.previousUrl);
   std::wstring reason = L"could not be downloaded or analysed";
   if (!r.loadFailure.empty()) reason += L": " + r.loadFailure;
   return PageOutcome(r, url, loaded, reason);
@@ -296,37 +343,67 @@ std::optional<std::wstring> ChooseNextAddress(RunState& s) {
   return NextOtherAddress(s.source, r.currentUrl, [&r] { return !r.PumpMessages(); });
 }
 
-// The next address, looked up on a copy of the source for at most a few milliseconds so that
-// the records of the current page never wait for it; nothing when there is none or the look-up
-// takes longer (a long run of repeated addresses), and the run looks it up when it gets there.
-std::optional<std::wstring> PeekNextAddress(RunState& s) {
+// Takes up to `want` next addresses from the source ahead of time, for at most a few
+// milliseconds so that the records of the current page never wait for it (a long run of
+// repeated addresses is looked up by the run when it gets there).
+void PeekAddresses(RunState& s, size_t want) {
   constexpr int64_t kPeekMs = 20;
+  int type = s.source.Type();
+  if ((type != 1 && type != 2) || s.sourceEnded || s.ahead.size() >= want) return;
   CAddressSource probe = s.source;
   const int64_t until = TickMs() + kPeekMs;
-  std::optional<std::wstring> next =
-      NextOtherAddress(probe, s.r.currentUrl, [until] { return TickMs() >= until; });
-  if (next) s.source = std::move(probe);
-  return next;
+  bool late = false;
+  auto too_late = [until, &late] { return late = TickMs() >= until; };
+  while (s.ahead.size() < want) {
+    std::optional<std::wstring> next =
+        NextOtherAddress(probe, s.ahead.empty() ? s.r.currentUrl : s.ahead.back(), too_late);
+    if (!next) {
+      s.sourceEnded = !late;
+      break;
+    }
+    s.ahead.push_back(std::move(*next));
+  }
+  // What the probe passed over while it ran late were repeats of the last address it gave.
+  s.source = std::move(probe);
 }
 
-// Once a downloaded page has shown its records, the next address of the run is downloaded
-// (and analysed) while they are extracted, when nothing has to happen between the two: no
-// download interval and no browser.
-void PrefetchNextPage(RunState& s) {
+// The run's pages in flight, through which every page download of the run goes; none (one
+// page at a time, each asked when the run gets to it) with a download interval.
+void MakePagesInFlight(RunState& s) {
   CTaskRunner& r = s.r;
-  int type = s.source.Type();
-  if ((type != 1 && type != 2) || r.downloadInterval > 0 || !r.env().prefetchPages) return;
-  std::optional<std::wstring> next;
+  if (r.downloadInterval > 0 || !r.env().prefetchPages || !r.root) return;
+  s.slots = r.env().pagesInFlight > 0 ? r.env().pagesInFlight
+            : r.env().config          ? ReadAppSettings(*r.env().config).pagesinflight
+                                      : AppSettings().pagesinflight;
+  s.pages = std::make_unique<CPagePrefetch>(s.slots, nullptr, r.userAgent);
+  r.pagesAhead = s.pages.get();
+}
+
+// Once a downloaded page is loaded, the pages the run will ask for next are asked for ahead:
+// the nested pages of its rows, its next page, then the next top-level addresses. Nothing
+// when a download interval is set (pages then come one at a time, the interval between them).
+void PlanAhead(RunState& s) {
+  CTaskRunner& r = s.r;
+  if (!s.pages) return;
+  const bool parse = !PageNeedsFrames(r.root.get());
+  std::vector<PageRequest> plan = NestedPagesAhead(r, r.currentUrl);
+  const CPageModel& page = *PageOf(r.root.get());
+  if (r.pagingType == 1 && s.paging && !page.Live()) {
+    std::wstring next = page.LinkAddress(page.LinkShowingText(s.paging->nextlink));
+    if (!next.empty()) plan.push_back({next, page.BaseAddress(), parse});
+  }
   if (CSharedRun* shared = r.env().shared) {
     if (!s.sharedNext) s.sharedNext = shared->Take(false);
-    if (s.sharedNext) next = s.sharedNext->address;
+    if (s.sharedNext) plan.push_back({s.sharedNext->address, r.currentUrl, parse});
   } else {
-    next = PeekNextAddress(s);
-    s.next = next;
+    PeekAddresses(s, static_cast<size_t>(s.slots));
+    std::wstring referer = r.currentUrl;
+    for (const std::wstring& address : s.ahead) {
+      plan.push_back({address, referer, parse});
+      referer = address;
+    }
   }
-  if (!next) return;
-  if (!s.prefetch) s.prefetch = std::make_unique<CPagePrefetch>();
-  s.prefetch->Start(*next, r.currentUrl, r.userAgent, !PageNeedsFrames(r.root.get()));
+  s.pages->Plan(plan);
 }
 
 // Claims the top-level address in work; false when a continued run finished it before.
@@ -372,15 +449,15 @@ Step PageStep(RunState& s) {
     return r.pagingType != 0 ? Step::kPaging : Step::kNextAddress;
   }
   CXmlNode* task = r.task();
+  // A page without records still pages on, as it does in the browser.
+  const Step nothing = r.pagingType != 0 ? Step::kPaging : Step::kNextAddress;
   if (r.LoadMethod() == 0) {
     if (!Downloaded(s, url)) return Step::kNextAddress;
-    if (Walk(root, r, &url, nullptr, nullptr)) {
-      PrefetchNextPage(s);
-      return Step::kRecords;
-    }
+    PlanAhead(s);
+    if (Walk(root, r, &url, nullptr, nullptr)) return Step::kRecords;
     if (r.Stopped()) return Step::kFinish;
     if (!OpenPageInBrowser(root, r, task, url) || !Walk(root, r, &url, nullptr, nullptr)) {
-      return Step::kNextAddress;
+      return nothing;
     }
     r.SetLoadMethod(1);
     return Step::kRecords;
@@ -389,7 +466,7 @@ Step PageStep(RunState& s) {
   if (Walk(root, r, &url, nullptr, nullptr)) return Step::kRecords;
   if (r.Stopped()) return Step::kFinish;
   if (!DownloadPage(root, r, url, r.previousUrl, false) || !Walk(root, r, &url, nullptr, nullptr)) {
-    return Step::kNextAddress;
+    return nothing;
   }
   r.SetLoadMethod(0);
   return Step::kRecords;
@@ -419,10 +496,9 @@ Step PagingStep(RunState& s) {
   CLocation* root = r.root.get();
   const std::wstring url = r.currentUrl;
   if (r.pagingType == 1) {
-    if (ClickNextLink(root, r, *s.paging) && Walk(root, r, &url, nullptr, nullptr)) {
-      return Step::kRecords;
-    }
-    return Step::kNextAddress;
+    if (!TurnToNextPage(root, r, *s.paging, r.task())) return Step::kNextAddress;
+    if (!PageOf(root)->Live()) PlanAhead(s);
+    return Walk(root, r, &url, nullptr, nullptr) ? Step::kRecords : Step::kNextAddress;
   }
   if (r.pagingType == 2) {
     for (;;) {
@@ -481,8 +557,13 @@ Step NextAddressStep(RunState& s) {
   s.position = {};
   int type = s.source.Type();
   if (type == 1 || type == 2) {
-    std::optional<std::wstring> next = s.next ? std::move(s.next) : ChooseNextAddress(s);
-    s.next.reset();
+    std::optional<std::wstring> next;
+    if (!s.ahead.empty()) {
+      next = std::move(s.ahead.front());
+      s.ahead.pop_front();
+    } else if (!s.sourceEnded) {
+      next = ChooseNextAddress(s);
+    }
     if (!next) return Step::kFinish;
     r.previousUrl = r.currentUrl;
     r.currentUrl = *next;
@@ -586,6 +667,7 @@ void RunTask(CTaskRunner& r) {
   if (r.pagingType == 2 && s.paging->scripts.empty()) r.pagingType = 0;
   if (r.pagingType != 1 && r.pagingType != 2) r.pagingType = 0;
   r.recordCount = 0;
+  MakePagesInFlight(s);
 
   // A task without locations has nothing to extract: the run ends at once. A worker of a shared
   // run (see shared_run.h) begins by taking its first address.
@@ -622,6 +704,8 @@ void RunTask(CTaskRunner& r) {
     if (s.shared && s.claimed) shared->GiveBack(*s.shared);
     if (s.sharedNext) shared->GiveBack(*s.sharedNext);
   }
+  r.pagesAhead = nullptr;
+  s.pages.reset();  // pages still in flight are cancelled
   for (CRecordOutput* out : r.env().outputs) out->Close();
   // A run that went through its whole address sequence leaves nothing to continue (once the
   // outputs hold every record).

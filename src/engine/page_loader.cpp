@@ -251,7 +251,7 @@ bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
 }
 
 bool TakePrefetchedPage(CLocation* l, CTaskRunner& r, CPagePrefetch& prefetch,
-                        const std::wstring& url) {
+                        const std::wstring& url, const std::wstring& referer) {
   if (r.Stopped()) {
     prefetch.Abandon();
     return false;
@@ -272,18 +272,27 @@ bool TakePrefetchedPage(CLocation* l, CTaskRunner& r, CPagePrefetch& prefetch,
     return !r.PumpMessages();
   };
   PrefetchedPage page;
-  switch (prefetch.Take(should_stop, &page)) {
+  switch (prefetch.Take(url, should_stop, &page)) {
     case CPagePrefetch::Result::kStopped:
       return false;
     case CPagePrefetch::Result::kFailed:
       DownloadFailed(r, url, page.failure);
       return false;
     case CPagePrefetch::Result::kStale:
-      return DownloadPage(l, r, url, r.previousUrl, false);
+      return DownloadPage(l, r, url, referer, false);
     case CPagePrefetch::Result::kReady:
       break;
   }
   return AnalysePage(l, r, url, page.text, std::move(page.document));
+}
+
+bool LoadPageForRunner(CLocation* l, CTaskRunner& r, const std::wstring& url,
+                       const std::wstring& referer) {
+  CPagePrefetch* ahead = r.pagesAhead;
+  if (!ahead) return DownloadPage(l, r, url, referer, false);
+  if (r.Stopped()) return false;
+  ahead->Ask({url, referer, !PageNeedsFrames(l)});
+  return TakePrefetchedPage(l, r, *ahead, url, referer);
 }
 
 int FetchLinkedFileForRunner(CTaskRunner& r, const std::wstring& address,

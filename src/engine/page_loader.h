@@ -35,9 +35,15 @@ bool PageNeedsFrames(const CLocation* location);
 
 // DownloadPage for a page that `prefetch` holds: waits for it with the same status texts and
 // message check, reports a failure with the same text, and analyses it into the location's
-// page model. False on a stop (no failure text) or a failure.
+// page model (a page whose cookies changed since it was asked is downloaded again, with
+// `referer`). False on a stop (no failure text) or a failure.
 bool TakePrefetchedPage(CLocation* location, CTaskRunner& r, CPagePrefetch& prefetch,
-                        const std::wstring& url);
+                        const std::wstring& url, const std::wstring& referer);
+
+// DownloadPage without inlined scripts, through the run's pages in flight when it has them
+// (the page asked ahead is taken, or asked now); a direct download otherwise.
+bool LoadPageForRunner(CLocation* location, CTaskRunner& r, const std::wstring& url,
+                       const std::wstring& referer);
 
 // Downloads a linked file for a field (relative addresses are combined with page_url) and adds
 // it to the field's linked files; the index, or -1 on failure or stop.

@@ -10,25 +10,35 @@
 namespace gm {
 
 struct CPagePrefetch::Job {
-  std::wstring url, referer, userAgent;
-  bool parse = false;
-  std::string cookies;  // the Cookie header the request was sent with
-  // Set by the worker; read by the runner once done is true (under mu_).
+  explicit Job(PageRequest r) : request(std::move(r)) {}
+  const PageRequest request;
+  std::atomic<bool> cancel{false};
+  std::atomic<CHttpClient*> client{nullptr};  // the worker's client while it runs the job
+  // Under mu_.
   bool started = false;
   bool done = false;
+  bool dropped = false;
+  // Set by the worker; read by the runner once done is true.
+  std::string cookies;  // the Cookie header the request was sent with
   Result result = Result::kFailed;
   PrefetchedPage page;
 };
 
 namespace {
-// How soon the worker notices an abandoned transfer.
+// How soon a worker notices a cancelled transfer.
 constexpr int kCancelSliceMs = 50;
+// How often a runner waiting for a page asks its stop check.
+constexpr auto kTakeSlice = std::chrono::milliseconds(200);
 // The page download's time-out, as DownloadPage has it.
 constexpr uint32_t kPageTimeoutMs = 60000;
 }  // namespace
 
-CPagePrefetch::CPagePrefetch(CCookieJar* jar) : client_(std::make_unique<CHttpClient>()) {
-  if (jar) client_->SetCookieJar(jar);
+CPagePrefetch::CPagePrefetch(int slots, CCookieJar* jar, std::wstring user_agent)
+    : slots_(slots < 1 ? 1 : slots), user_agent_(std::move(user_agent)), jar_(jar) {
+  for (int i = 0; i < slots_; ++i) {
+    clients_.push_back(std::make_unique<CHttpClient>());
+    if (jar_) clients_.back()->SetCookieJar(jar_);
+  }
 }
 
 CPagePrefetch::~CPagePrefetch() {
@@ -38,46 +48,148 @@ CPagePrefetch::~CPagePrefetch() {
     quit_ = true;
   }
   cv_.notify_all();
-  if (worker_.joinable()) worker_.join();
+  for (std::thread& w : workers_) w.join();
 }
 
-void CPagePrefetch::Start(const std::wstring& url, const std::wstring& referer,
-                          const std::wstring& user_agent, bool parse) {
-  Abandon();
-  auto job = std::make_unique<Job>();
-  job->url = url;
-  job->referer = referer;
-  job->userAgent = user_agent;
-  job->parse = parse;
+CPagePrefetch::JobList::iterator CPagePrefetch::Find(const std::wstring& url,
+                                                     const std::wstring* referer) {
+  for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
+    const PageRequest& q = (*it)->request;
+    if (q.url == url && (!referer || q.referer == *referer)) return it;
+  }
+  return jobs_.end();
+}
+
+CPagePrefetch::JobList::const_iterator CPagePrefetch::Find(const std::wstring& url,
+                                                           const std::wstring* referer) const {
+  return const_cast<CPagePrefetch*>(this)->Find(url, referer);
+}
+
+int CPagePrefetch::Occupied() const {
+  int n = running_dropped_;
+  for (const auto& job : jobs_) n += job->started ? 1 : 0;
+  return n;
+}
+
+void CPagePrefetch::Drop(JobList::iterator it) {
+  Job& job = **it;
+  if (job.started && !job.done) {
+    job.cancel = true;
+    job.dropped = true;
+    ++running_dropped_;
+  }
+  jobs_.erase(it);
+}
+
+void CPagePrefetch::Plan(const std::vector<PageRequest>& ahead) {
   {
     std::lock_guard<std::mutex> lock(mu_);
-    job_ = std::move(job);
+    JobList next;
+    for (const PageRequest& q : ahead) {
+      bool planned = false;
+      for (const auto& job : next) {
+        planned = planned || (job->request.url == q.url && job->request.referer == q.referer);
+      }
+      if (planned) continue;
+      auto it = Find(q.url, &q.referer);
+      if (it != jobs_.end()) {
+        next.splice(next.end(), jobs_, it);
+      } else {
+        next.push_back(std::make_shared<Job>(q));
+      }
+    }
+    while (!jobs_.empty()) Drop(jobs_.begin());
+    jobs_ = std::move(next);
+    StartWorkers();
   }
-  if (!worker_.joinable()) worker_ = std::thread([this] { WorkerMain(); });
   cv_.notify_all();
+}
+
+void CPagePrefetch::StartWorkers() {
+  while (static_cast<int>(workers_.size()) < slots_ && !jobs_.empty()) {
+    CHttpClient* client = clients_[workers_.size()].get();
+    workers_.emplace_back([this, client] { WorkerMain(client); });
+  }
+}
+
+void CPagePrefetch::Ask(const PageRequest& request) {
+  std::unique_lock<std::mutex> lock(mu_);
+  auto it = Find(request.url, &request.referer);
+  std::shared_ptr<Job> job;
+  if (it != jobs_.end()) {
+    job = *it;
+    jobs_.splice(jobs_.begin(), jobs_, it);
+  } else {
+    job = std::make_shared<Job>(request);
+    jobs_.push_front(job);
+  }
+  if (!job->started) {
+    // Room for it: the pages furthest ahead give up their slots.
+    int excess = Occupied() - slots_ + 1;
+    for (auto back = jobs_.end(); excess > 0 && back != jobs_.begin();) {
+      --back;
+      if (*back == job || !(*back)->started) continue;
+      auto victim = back++;
+      Drop(victim);
+      --excess;
+    }
+  }
+  StartWorkers();
+  lock.unlock();
+  cv_.notify_all();
+}
+
+bool CPagePrefetch::Holds(const std::wstring& url, const std::wstring& referer) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return Find(url, &referer) != jobs_.end();
 }
 
 bool CPagePrefetch::Holds(const std::wstring& url) const {
   std::lock_guard<std::mutex> lock(mu_);
-  return job_ && job_->url == url;
+  return Find(url, nullptr) != jobs_.end();
 }
 
 CPagePrefetch::Result CPagePrefetch::Take(const std::function<bool(int percent)>& should_stop,
                                           PrefetchedPage* page) {
+  std::wstring url;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (jobs_.empty()) return Result::kFailed;
+    url = jobs_.front()->request.url;
+  }
+  return Take(url, should_stop, page);
+}
+
+CPagePrefetch::Result CPagePrefetch::Take(const std::wstring& url,
+                                          const std::function<bool(int percent)>& should_stop,
+                                          PrefetchedPage* page) {
+  std::shared_ptr<Job> job;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = Find(url, nullptr);
+    if (it == jobs_.end()) return Result::kFailed;
+    job = *it;
+  }
+  Ask(job->request);
   std::unique_lock<std::mutex> lock(mu_);
-  if (!job_) return Result::kFailed;
-  while (!cv_.wait_for(lock, std::chrono::seconds(1), [this] { return job_->done; })) {
+  while (!cv_.wait_for(lock, kTakeSlice, [&job] { return job->done; })) {
     lock.unlock();
-    bool stop = should_stop(client_->Progress());
-    if (stop) {
+    CHttpClient* client = job->client.load();
+    if (should_stop(client ? client->Progress() : 0)) {
       Abandon();
       return Result::kStopped;
     }
     lock.lock();
   }
-  std::unique_ptr<Job> job = std::move(job_);
+  for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
+    if (*it == job) {
+      jobs_.erase(it);
+      break;
+    }
+  }
   lock.unlock();
-  if (job->result == Result::kReady && client_->CookiesFor(job->url) != job->cookies) {
+  cv_.notify_all();  // a slot is free
+  if (job->result == Result::kReady && clients_[0]->CookiesFor(url) != job->cookies) {
     return Result::kStale;
   }
   *page = std::move(job->page);
@@ -86,36 +198,46 @@ CPagePrefetch::Result CPagePrefetch::Take(const std::function<bool(int percent)>
 
 void CPagePrefetch::Abandon() {
   std::unique_lock<std::mutex> lock(mu_);
-  if (!job_) return;
-  if (job_->started) {
-    cancel_ = true;
-    cv_.wait(lock, [this] { return job_->done; });
-    cancel_ = false;
-  }
-  job_.reset();
+  while (!jobs_.empty()) Drop(jobs_.begin());
+  cv_.notify_all();
+  cv_.wait(lock, [this] { return running_dropped_ == 0; });
 }
 
-void CPagePrefetch::WorkerMain() {
+void CPagePrefetch::WorkerMain(CHttpClient* client) {
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {
-    cv_.wait(lock, [this] { return quit_ || (job_ && !job_->started); });
+    std::shared_ptr<Job> job;
+    cv_.wait(lock, [this, &job] {
+      if (quit_) return true;
+      if (Occupied() >= slots_) return false;
+      for (const auto& j : jobs_) {
+        if (!j->started) {
+          job = j;
+          return true;
+        }
+      }
+      return false;
+    });
     if (quit_) return;
-    Job* job = job_.get();
     job->started = true;
     lock.unlock();
-    RunJob(job, client_.get(), cancel_);
+    if (!user_agent_.empty()) client->SetUserAgent(user_agent_);
+    job->client = client;
+    RunJob(job.get(), client);
     lock.lock();
     job->done = true;
+    if (job->dropped) --running_dropped_;
     cv_.notify_all();
   }
 }
 
-void CPagePrefetch::RunJob(Job* job, CHttpClient* http, const std::atomic<bool>& cancel) {
+void CPagePrefetch::RunJob(Job* job, CHttpClient* http) {
   CHttpClient& client = *http;
-  if (!job->userAgent.empty()) client.SetUserAgent(job->userAgent);
+  const PageRequest& q = job->request;
+  const std::atomic<bool>& cancel = job->cancel;
   client.SetTimeout(kPageTimeoutMs);
-  job->cookies = client.CookiesFor(job->url);
-  client.Get(job->url, job->referer);
+  job->cookies = client.CookiesFor(q.url);
+  client.Get(q.url, q.referer);
   HttpWait wait = WaitForTransaction(
       &client, [&cancel] { return cancel.load(); }, true, kMaxRedirects, kCancelSliceMs);
   if (wait == HttpWait::kStopped) {
@@ -128,7 +250,7 @@ void CPagePrefetch::RunJob(Job* job, CHttpClient* http, const std::atomic<bool>&
     return;
   }
   job->page.text = WithErrorSilencer(DecodeBody(client));
-  if (job->parse && job->page.text.size() <= kParseAheadChars && !cancel) {
+  if (q.parse && job->page.text.size() <= kParseAheadChars && !cancel) {
     job->page.document = ParseHtml(job->page.text, [&cancel] { return cancel.load(); });
   }
   job->result = Result::kReady;
