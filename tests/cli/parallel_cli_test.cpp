@@ -104,5 +104,32 @@ TEST(ParallelCliTest, PagesInFlightWriteWhatOnePageAtATimeWrites) {
   EXPECT_GT(eight.mostInFlight, 1);  // the detail pages were asked ahead, side by side
 }
 
+// Ctrl-C while eight pages are in flight to a server that never answers them: the run ends at
+// once with what it committed.
+TEST(ParallelCliTest, CtrlCEndsARunWithPagesInFlight) {
+  test::CSite site;
+  site.Put("/a", "<html><body><table><tr><td>first</td></tr></table></body></html>");
+  site.SlowDown("/h/", 0ms);
+  site.Hold(true);
+  std::string list;
+  for (int i = 1; i <= 10; ++i) list += site.Url("/h/" + std::to_string(i)) + "\n";
+  const std::string dir = test::MakeTempFolder();
+  std::ofstream(dir + "/task.xml")
+      << "<task name=\"hold\" useiectrl=\"0\"><address type=\"2\"><url>" + site.Url("/a") +
+             "</url><urllist>" + list +
+             "</urllist></address><location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" "
+             "step=\"#TR\"><data name=\"v\" type=\"INNERTEXT\" path=\"@TD\"></data>"
+             "</location></task>";
+  pid_t pid = testing::StartProgram(GM_CLI, {"run", dir + "/task.xml", "--out", dir + "/out.csv"},
+                                    {"XDG_DATA_HOME=" + dir + "/data"}, dir + "/err");
+  ASSERT_TRUE(test::WaitFor([&] { return site.MostInFlight() == 8; }, 10s));
+  testing::Interrupted end = testing::InterruptChild(pid);
+  site.Hold(false);
+  EXPECT_EQ(end.status, 130) << Slurp(dir + "/err");
+  EXPECT_LT(end.took, 2s);
+  EXPECT_NE(Slurp(dir + "/out.csv").find("first"), std::string::npos);
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
+
 }  // namespace
 }  // namespace gm
