@@ -1,10 +1,12 @@
 #include "engine/page_loader.h"
 
 #include "doc/text_compare.h"
+#include "engine/browser_nav.h"
 #include "engine/crawl_driver.h"
 #include "engine/page_handles.h"
 #include "engine/page_prefetch.h"
 #include "engine/task_runner.h"
+#include "net/cookie_jar.h"
 #include "net/html_scan.h"
 #include "net/http_client.h"
 #include "net/page_cache.h"
@@ -194,6 +196,22 @@ bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url
   return result == HttpWait::kReady;
 }
 
+bool FetchPolitely(const CHttpClient& client, const std::function<bool()>& fetch,
+                   const std::function<void(const std::wstring& note, int seconds)>& busy,
+                   const std::function<bool(int ms)>& sleep) {
+  for (int retry = 1;; ++retry) {
+    if (!fetch()) return false;
+    const int status = client.GetStatus();
+    const int seconds = RetryAfterSeconds(status, client.GetHeader(L"Retry-After"), UnixNow());
+    if (seconds < 0 || retry > kBusyRetries) return true;
+    busy(L"HTTP " + std::to_wstring(status) + L" from " + client.Address() + L": asked again in " +
+             std::to_wstring(seconds) + L" s (retry " + std::to_wstring(retry) + L" of " +
+             std::to_wstring(kBusyRetries) + L")",
+         seconds);
+    if (!sleep(seconds * 1000)) return false;
+  }
+}
+
 bool PageNeedsFrames(const CLocation* l) {
   return ContainsFrameStep(l->path) || ContainsFrameStep(l->step);
 }
@@ -238,8 +256,11 @@ bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
   {
     CHttpClient client;
     bool stopped = false;
-    bool fetched = FetchForRunner(r, &client, url, referer, 60000, url, &stopped);
-    if (stopped) return false;
+    bool fetched = FetchPolitely(
+        client, [&] { return FetchForRunner(r, &client, url, referer, 60000, url, &stopped); },
+        [&r](const std::wstring& note, int) { r.SetStatus(note); },
+        [&r](int ms) { return PumpFor(r, ms); });
+    if (stopped || r.Stopped()) return false;
     if (!fetched || client.GetStatus() != 200) {
       DownloadFailed(r, url, DownloadFailure(client));
       return false;
@@ -272,7 +293,8 @@ bool TakePrefetchedPage(CLocation* l, CTaskRunner& r, CPagePrefetch& prefetch,
     return !r.PumpMessages();
   };
   PrefetchedPage page;
-  switch (prefetch.Take(url, should_stop, &page)) {
+  switch (prefetch.Take(url, should_stop, &page,
+                        [&r](const std::wstring& note) { r.SetStatus(note); })) {
     case CPagePrefetch::Result::kStopped:
       return false;
     case CPagePrefetch::Result::kFailed:

@@ -2,6 +2,7 @@
 // runner's message check) and linked files. Runner thread only.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,16 @@ std::wstring DownloadFailure(const CHttpClient& client);
 bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url,
                     const std::wstring& referer, uint32_t timeout_ms,
                     const std::wstring& status_url, bool* stopped);
+
+// A page asked as `fetch` asks it (true when the transaction completed), and asked again when
+// the server answers 429 or 503: after the wait its Retry-After asks for, at most
+// kBusyRetries times. `busy(note, seconds)` is told before each wait, with a line for the status
+// text; `sleep(ms)` waits and answers false on a stop (which ends the retries). Returns the
+// last fetch's result; the client holds the last answer.
+constexpr int kBusyRetries = 3;
+bool FetchPolitely(const CHttpClient& client, const std::function<bool()>& fetch,
+                   const std::function<void(const std::wstring& note, int seconds)>& busy,
+                   const std::function<bool(int ms)>& sleep);
 
 // True when the location's paths reach into frames, so that its page loads them too.
 bool PageNeedsFrames(const CLocation* location);

@@ -1,23 +1,32 @@
 #include "engine/page_prefetch.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "engine/page_loader.h"
 #include "net/http_client.h"
+#include "net/url.h"
 #include "net/page_text.h"
 #include "page/html_builder.h"
 
 namespace gm {
 
 struct CPagePrefetch::Job {
-  explicit Job(PageRequest r) : request(std::move(r)) {}
+  explicit Job(PageRequest r) : request(std::move(r)) {
+    CHttpAddress a;
+    if (ParseHttpAddress(request.url, &a)) {
+      site = a.scheme + L"://" + a.host + L":" + std::to_wstring(a.port);
+    }
+  }
   const PageRequest request;
+  std::wstring site;  // scheme, host and port
   std::atomic<bool> cancel{false};
   std::atomic<CHttpClient*> client{nullptr};  // the worker's client while it runs the job
   // Under mu_.
   bool started = false;
   bool done = false;
   bool dropped = false;
+  bool busy = false;  // the site answered 429 or 503
   // Set by the worker; read by the runner once done is true.
   std::string cookies;  // the Cookie header the request was sent with
   Result result = Result::kFailed;
@@ -79,6 +88,12 @@ void CPagePrefetch::Drop(JobList::iterator it) {
     ++running_dropped_;
   }
   jobs_.erase(it);
+}
+
+CPagePrefetch::HostWindow& CPagePrefetch::HostOf(const Job& job) {
+  auto it = hosts_.find(job.site);
+  if (it == hosts_.end()) it = hosts_.emplace(job.site, HostWindow{slots_, 0, 0}).first;
+  return it->second;
 }
 
 void CPagePrefetch::Plan(const std::vector<PageRequest>& ahead) {
@@ -162,7 +177,8 @@ CPagePrefetch::Result CPagePrefetch::Take(const std::function<bool(int percent)>
 
 CPagePrefetch::Result CPagePrefetch::Take(const std::wstring& url,
                                           const std::function<bool(int percent)>& should_stop,
-                                          PrefetchedPage* page) {
+                                          PrefetchedPage* page,
+                                          const std::function<void(const std::wstring&)>& note) {
   std::shared_ptr<Job> job;
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -171,9 +187,20 @@ CPagePrefetch::Result CPagePrefetch::Take(const std::wstring& url,
     job = *it;
   }
   Ask(job->request);
+  size_t noted = 0;
+  // Under the lock: the notes not yet told, handed out to tell once it is let go.
+  auto new_notes = [&] {
+    std::vector<std::wstring> fresh(job->page.notes.begin() + noted, job->page.notes.end());
+    noted = job->page.notes.size();
+    return fresh;
+  };
   std::unique_lock<std::mutex> lock(mu_);
   while (!cv_.wait_for(lock, kTakeSlice, [&job] { return job->done; })) {
+    std::vector<std::wstring> fresh = new_notes();
     lock.unlock();
+    for (const std::wstring& n : fresh) {
+      if (note) note(n);
+    }
     CHttpClient* client = job->client.load();
     if (should_stop(client ? client->Progress() : 0)) {
       Abandon();
@@ -181,6 +208,7 @@ CPagePrefetch::Result CPagePrefetch::Take(const std::wstring& url,
     }
     lock.lock();
   }
+  std::vector<std::wstring> fresh = new_notes();
   for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
     if (*it == job) {
       jobs_.erase(it);
@@ -189,6 +217,9 @@ CPagePrefetch::Result CPagePrefetch::Take(const std::wstring& url,
   }
   lock.unlock();
   cv_.notify_all();  // a slot is free
+  for (const std::wstring& n : fresh) {
+    if (note) note(n);
+  }
   if (job->result == Result::kReady && clients_[0]->CookiesFor(url) != job->cookies) {
     return Result::kStale;
   }
@@ -211,7 +242,7 @@ void CPagePrefetch::WorkerMain(CHttpClient* client) {
       if (quit_) return true;
       if (Occupied() >= slots_) return false;
       for (const auto& j : jobs_) {
-        if (!j->started) {
+        if (!j->started && HostOf(*j).running < HostOf(*j).window) {
           job = j;
           return true;
         }
@@ -220,6 +251,7 @@ void CPagePrefetch::WorkerMain(CHttpClient* client) {
     });
     if (quit_) return;
     job->started = true;
+    HostOf(*job).running++;
     lock.unlock();
     if (!user_agent_.empty()) client->SetUserAgent(user_agent_);
     job->client = client;
@@ -227,8 +259,23 @@ void CPagePrefetch::WorkerMain(CHttpClient* client) {
     lock.lock();
     job->done = true;
     if (job->dropped) --running_dropped_;
+    HostWindow& site = HostOf(*job);
+    site.running--;
+    if (!job->busy && job->result == Result::kReady && ++site.good >= kGrowAfter) {
+      site.good = 0;
+      if (site.window < slots_) site.window++;
+    }
     cv_.notify_all();
   }
+}
+
+void CPagePrefetch::SiteBusy(Job* job, const std::wstring& note) {
+  std::lock_guard<std::mutex> lock(mu_);
+  job->busy = true;
+  job->page.notes.push_back(note);
+  HostWindow& site = HostOf(*job);
+  site.window = std::max(1, site.window / 2);
+  site.good = 0;
 }
 
 void CPagePrefetch::RunJob(Job* job, CHttpClient* http) {
@@ -236,11 +283,23 @@ void CPagePrefetch::RunJob(Job* job, CHttpClient* http) {
   const PageRequest& q = job->request;
   const std::atomic<bool>& cancel = job->cancel;
   client.SetTimeout(kPageTimeoutMs);
-  job->cookies = client.CookiesFor(q.url);
-  client.Get(q.url, q.referer);
-  HttpWait wait = WaitForTransaction(
-      &client, [&cancel] { return cancel.load(); }, true, kMaxRedirects, kCancelSliceMs);
-  if (wait == HttpWait::kStopped) {
+  HttpWait wait = HttpWait::kStopped;
+  auto fetch = [&] {
+    job->cookies = client.CookiesFor(q.url);
+    client.Get(q.url, q.referer);
+    wait = WaitForTransaction(
+        &client, [&cancel] { return cancel.load(); }, true, kMaxRedirects, kCancelSliceMs);
+    return wait == HttpWait::kReady;
+  };
+  auto sleep = [&cancel](int ms) {
+    for (int slept = 0; slept < ms && !cancel; slept += kCancelSliceMs) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kCancelSliceMs));
+    }
+    return !cancel;
+  };
+  FetchPolitely(
+      client, fetch, [this, job](const std::wstring& note, int) { SiteBusy(job, note); }, sleep);
+  if (wait == HttpWait::kStopped || cancel) {
     job->result = Result::kStopped;
     return;
   }

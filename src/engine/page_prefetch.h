@@ -7,7 +7,10 @@
 // depend on how many pages are in flight.
 //
 // At most `slots` pages are in flight or held, and each worker keeps one kept-alive
-// connection, so a site never sees more than `slots` connections from a run's page loads.
+// connection, so a site never sees more than `slots` connections from a run's page loads. A
+// site that answers 429 or 503 gets its page asked again after the wait it asks for
+// (FetchPolitely), and its window (how many of its pages may be in flight) is halved; it grows
+// back by one for every kGrowAfter good answers.
 //
 // Threads: every public member is called by the runner thread. The workers (one per slot,
 // started with the first page asked for and ended by the destructor) run the requests; they
@@ -20,6 +23,7 @@
 #include <condition_variable>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,6 +42,7 @@ struct PrefetchedPage {
   std::wstring text;                       // the page text with the error silencer
   std::unique_ptr<CDomDocument> document;  // parsed, or null when the runner must parse
   std::wstring failure;                    // why the download failed, when it did
+  std::vector<std::wstring> notes;         // status lines: a server that asked to wait, ...
 };
 
 // One page the run will ask for.
@@ -51,6 +56,7 @@ class CPagePrefetch {
   // Pages with more characters than this are parsed by the runner, where a stop can reach
   // the parse; smaller ones parse in well under a second.
   static constexpr size_t kParseAheadChars = 4u << 20;
+  static constexpr int kGrowAfter = 20;
 
   // Up to `slots` pages at once (at least 1), asked with the cookies of `jar` (the program's jar
   // when null) and `user_agent` (the client's default when empty).
@@ -82,9 +88,10 @@ class CPagePrefetch {
   // stop abandons every page). kFailed: the transfer failed, the status was not 200, or the
   // plan does not hold the address. kStale: the cookies the page would be asked with changed
   // after it was requested (a detail page set one, say), so the runner must ask for it again.
-  // The page leaves the plan in every case.
+  // The page leaves the plan in every case. `note` (may be empty) is told each of the page's
+  // notes as soon as it is known.
   Result Take(const std::wstring& url, const std::function<bool(int percent)>& should_stop,
-              PrefetchedPage* page);
+              PrefetchedPage* page, const std::function<void(const std::wstring&)>& note = {});
   // Take of the first page of the plan.
   Result Take(const std::function<bool(int percent)>& should_stop, PrefetchedPage* page);
   // Cancels every page (transfers and parses within a fraction of a second) and waits until no
@@ -95,7 +102,6 @@ class CPagePrefetch {
   struct Job;
   using JobList = std::list<std::shared_ptr<Job>>;
   void WorkerMain(CHttpClient* client);
-  static void RunJob(Job* job, CHttpClient* client);
   // Under mu_: the job of this request, or end().
   JobList::iterator Find(const std::wstring& url, const std::wstring* referer);
   JobList::const_iterator Find(const std::wstring& url, const std::wstring* referer) const;
@@ -105,6 +111,18 @@ class CPagePrefetch {
   int Occupied() const;
   // Under mu_: the workers are started once there is something to fetch.
   void StartWorkers();
+  // A site's window: how many of its pages may be in flight, and how many are.
+  struct HostWindow {
+    int window = 1;
+    int good = 0;  // good answers since the window last changed
+    int running = 0;
+  };
+  // Under mu_: the window of the job's site (made at full size).
+  HostWindow& HostOf(const Job& job);
+  // Worker thread: one job, with the retries a busy site asks for.
+  void RunJob(Job* job, CHttpClient* client);
+  // Worker thread: the job's site answered 429 or 503.
+  void SiteBusy(Job* job, const std::wstring& note);
 
   const int slots_;
   const std::wstring user_agent_;
@@ -112,6 +130,7 @@ class CPagePrefetch {
   mutable std::mutex mu_;
   std::condition_variable cv_;  // job planned, job done, worker free, or quit
   JobList jobs_;                // the plan, in the order the run will ask
+  std::map<std::wstring, HostWindow> hosts_;  // by scheme, host and port
   int running_dropped_ = 0;     // dropped jobs a worker still works on
   int working_ = 0;             // workers with a job
   bool quit_ = false;

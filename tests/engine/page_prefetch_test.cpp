@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -163,6 +165,56 @@ TEST(PagePrefetchTest, APageAskedBeforeItsCookiesChangedIsStale) {
   ASSERT_EQ(prefetch.Take(never, &page), CPagePrefetch::Result::kReady);
   EXPECT_NE(page.text.find(L"with"), std::wstring::npos);
   EXPECT_EQ(page.text.find(L"without"), std::wstring::npos);
+}
+
+// A site that answers "429, come back in a second" to the first request of each page (and
+// always to one page): each page is asked again after the wait and its records arrive, the
+// status text says why the run waited, and a page still refused after three retries fails.
+// With pages in flight and one page at a time alike.
+TEST(PagePrefetchTest, ABusySiteIsAskedAgainAfterTheWaitItAsks) {
+  for (bool in_flight : {true, false}) {
+    SCOPED_TRACE(in_flight ? "pages in flight" : "one page at a time");
+    std::mutex mu;
+    std::map<std::string, int> asked;  // guarded by mu
+    CTestServer server([&](CTestConn& c) {
+      std::string req;
+      while (c.ReadRequest(&req)) {
+        const std::string path = req.substr(4, req.find(' ', 4) - 4);
+        int n;
+        {
+          std::lock_guard<std::mutex> lock(mu);
+          n = ++asked[path];
+        }
+        std::string reply;
+        if (path == "/refused") {
+          reply = "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 0\r\nContent-Length: 0\r\n\r\n";
+        } else if (n == 1 && path != "/p1") {
+          reply = "HTTP/1.1 429 Too Many Requests\r\nRetry-After: 1\r\nContent-Length: 0\r\n\r\n";
+        } else {
+          std::string body = Rows(path.substr(1), 2);
+          reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                  body;
+        }
+        if (!c.Send(reply)) return;
+      }
+    });
+    CSite unused;
+    const std::string site = server.Url("");
+    CTaskHarness h(RowTask("<address type=\"2\"><url>" + site + "/p1</url><urllist>" + site +
+                           "/p2\n" + site + "/refused\n" + site + "/p3</urllist></address>"),
+                   unused, nullptr, in_flight);
+    ASSERT_TRUE(RunToEnd(*h.runner));
+    EXPECT_EQ(h.collector.Rows(), (std::vector<std::vector<std::wstring>>{
+                                      {L"p1 1"}, {L"p1 2"}, {L"p2 1"}, {L"p2 2"}, {L"p3 1"},
+                                      {L"p3 2"}}));
+    EXPECT_TRUE(h.collector.SawStatus(L"HTTP 429 from " + FromUtf8(site) +
+                                      L"/p2: asked again in 1 s (retry 1 of 3)"));
+    EXPECT_TRUE(h.collector.SawStatus(L"(retry 3 of 3)"));
+    EXPECT_EQ(h.runner->PagesFailed(), 1);
+    std::lock_guard<std::mutex> lock(mu);
+    EXPECT_EQ(asked["/p2"], 2);
+    EXPECT_EQ(asked["/refused"], 4);
+  }
 }
 
 }  // namespace
