@@ -283,14 +283,14 @@ struct RunState {
   bool task_clicks = false;
   // Top-level addresses taken from the source ahead of time for the pages in flight, and
   // whether the source ended after them.
-  std::deque<std::wstring> ahead;
+  std::deque<std::wstring> ahead{};
   bool sourceEnded = false;
-  std::unique_ptr<CPagePrefetch> pages;  // the pages in flight; null: one page at a time
-  int slots = 1;                         // how many (made with the first plan)
+  std::unique_ptr<CPagePrefetch> pages{};  // the pages in flight; null: one page at a time
+  int slots = 1;                           // how many (made with the pages in flight)
   bool claimed = false;  // the top-level address r.journal.index is in work
   // A shared run: the address in work, the one taken ahead for a prefetch, and how many
   // records the address in work has written.
-  std::optional<SharedAddress> shared, sharedNext;
+  std::optional<SharedAddress> shared{}, sharedNext{};
   int sharedWritten = 0;
 };
 

@@ -38,12 +38,19 @@ namespace {
 constexpr int kCancelSliceMs = 50;
 // How often a runner waiting for a page asks its stop check.
 constexpr auto kTakeSlice = std::chrono::milliseconds(200);
+// The pages in flight at first, and how long the run may wait for a page before more go.
+constexpr int kFirstWindow = 2;
+constexpr auto kWidenAfter = std::chrono::milliseconds(10);
 // The page download's time-out, as DownloadPage has it.
 constexpr uint32_t kPageTimeoutMs = 60000;
 }  // namespace
 
 CPagePrefetch::CPagePrefetch(int slots, CCookieJar* jar, std::wstring user_agent)
-    : slots_(slots < 1 ? 1 : slots), user_agent_(std::move(user_agent)), jar_(jar) {
+    : slots_(slots < 1 ? 1 : slots),
+      parse_slots_(std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1)),
+      window_(std::min(slots_, kFirstWindow)),
+      user_agent_(std::move(user_agent)),
+      jar_(jar) {
   for (int i = 0; i < slots_; ++i) {
     clients_.push_back(std::make_unique<CHttpClient>());
     if (jar_) clients_.back()->SetCookieJar(jar_);
@@ -56,7 +63,8 @@ CPagePrefetch::~CPagePrefetch() {
     std::lock_guard<std::mutex> lock(mu_);
     quit_ = true;
   }
-  cv_.notify_all();
+  work_cv_.notify_all();
+  parse_cv_.notify_all();
   for (std::thread& w : workers_) w.join();
 }
 
@@ -116,8 +124,15 @@ void CPagePrefetch::Plan(const std::vector<PageRequest>& ahead) {
     while (!jobs_.empty()) Drop(jobs_.begin());
     jobs_ = std::move(next);
     StartWorkers();
+    WakeWorkers();
   }
-  cv_.notify_all();
+  parse_cv_.notify_all();  // a cancelled job may wait for a parse
+}
+
+void CPagePrefetch::WakeWorkers() {
+  int startable = 0;
+  for (const auto& job : jobs_) startable += job->started ? 0 : 1;
+  for (int n = std::min(startable, window_ - Occupied()); n > 0; --n) work_cv_.notify_one();
 }
 
 void CPagePrefetch::StartWorkers() {
@@ -140,7 +155,7 @@ void CPagePrefetch::Ask(const PageRequest& request) {
   }
   if (!job->started) {
     // Room for it: the pages furthest ahead give up their slots.
-    int excess = Occupied() - slots_ + 1;
+    int excess = Occupied() - window_ + 1;
     for (auto back = jobs_.end(); excess > 0 && back != jobs_.begin();) {
       --back;
       if (*back == job || !(*back)->started) continue;
@@ -150,8 +165,9 @@ void CPagePrefetch::Ask(const PageRequest& request) {
     }
   }
   StartWorkers();
+  WakeWorkers();
   lock.unlock();
-  cv_.notify_all();
+  parse_cv_.notify_all();
 }
 
 bool CPagePrefetch::Holds(const std::wstring& url, const std::wstring& referer) const {
@@ -195,7 +211,14 @@ CPagePrefetch::Result CPagePrefetch::Take(const std::wstring& url,
     return fresh;
   };
   std::unique_lock<std::mutex> lock(mu_);
-  while (!cv_.wait_for(lock, kTakeSlice, [&job] { return job->done; })) {
+  // While the run waits for its page, the site is slower than the walk: more pages go in
+  // flight, the window doubling (up to the slots) for every kWidenAfter of waiting.
+  while (window_ < slots_ && !job->done) {
+    if (done_cv_.wait_for(lock, kWidenAfter, [&job] { return job->done; })) break;
+    window_ = std::min(slots_, window_ * 2);
+    WakeWorkers();
+  }
+  while (!done_cv_.wait_for(lock, kTakeSlice, [&job] { return job->done; })) {
     std::vector<std::wstring> fresh = new_notes();
     lock.unlock();
     for (const std::wstring& n : fresh) {
@@ -215,8 +238,8 @@ CPagePrefetch::Result CPagePrefetch::Take(const std::wstring& url,
       break;
     }
   }
+  WakeWorkers();  // a slot is free
   lock.unlock();
-  cv_.notify_all();  // a slot is free
   for (const std::wstring& n : fresh) {
     if (note) note(n);
   }
@@ -230,17 +253,17 @@ CPagePrefetch::Result CPagePrefetch::Take(const std::wstring& url,
 void CPagePrefetch::Abandon() {
   std::unique_lock<std::mutex> lock(mu_);
   while (!jobs_.empty()) Drop(jobs_.begin());
-  cv_.notify_all();
-  cv_.wait(lock, [this] { return running_dropped_ == 0; });
+  parse_cv_.notify_all();
+  done_cv_.wait(lock, [this] { return running_dropped_ == 0; });
 }
 
 void CPagePrefetch::WorkerMain(CHttpClient* client) {
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {
     std::shared_ptr<Job> job;
-    cv_.wait(lock, [this, &job] {
+    work_cv_.wait(lock, [this, &job] {
       if (quit_) return true;
-      if (Occupied() >= slots_) return false;
+      if (Occupied() >= window_) return false;
       for (const auto& j : jobs_) {
         if (!j->started && HostOf(*j).running < HostOf(*j).window) {
           job = j;
@@ -265,8 +288,17 @@ void CPagePrefetch::WorkerMain(CHttpClient* client) {
       site.good = 0;
       if (site.window < slots_) site.window++;
     }
-    cv_.notify_all();
+    done_cv_.notify_all();
+    WakeWorkers();  // a dropped job's slot, or a site's window, is free again
   }
+}
+
+bool CPagePrefetch::TakeParseSlot(const std::atomic<bool>& cancel) {
+  std::unique_lock<std::mutex> lock(mu_);
+  parse_cv_.wait(lock, [&] { return cancel || parsing_ < parse_slots_; });
+  if (cancel) return false;
+  parsing_++;
+  return true;
 }
 
 void CPagePrefetch::SiteBusy(Job* job, const std::wstring& note) {
@@ -309,8 +341,13 @@ void CPagePrefetch::RunJob(Job* job, CHttpClient* http) {
     return;
   }
   job->page.text = WithErrorSilencer(DecodeBody(client));
-  if (q.parse && job->page.text.size() <= kParseAheadChars && !cancel) {
+  if (q.parse && job->page.text.size() <= kParseAheadChars && TakeParseSlot(cancel)) {
     job->page.document = ParseHtml(job->page.text, [&cancel] { return cancel.load(); });
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      parsing_--;
+    }
+    parse_cv_.notify_one();
   }
   job->result = Result::kReady;
 }

@@ -7,7 +7,10 @@
 // depend on how many pages are in flight.
 //
 // At most `slots` pages are in flight or held, and each worker keeps one kept-alive
-// connection, so a site never sees more than `slots` connections from a run's page loads. A
+// connection, so a site never sees more than `slots` connections from a run's page loads. The
+// window starts at two pages and widens while the run has to wait for its pages, so that a
+// site that answers at once (where pages ahead would only compete with the walk for the
+// processor) is not asked for more than the walk can use. A
 // site that answers 429 or 503 gets its page asked again after the wait it asks for
 // (FetchPolitely), and its window (how many of its pages may be in flight) is halved; it grows
 // back by one for every kGrowAfter good answers.
@@ -111,6 +114,8 @@ class CPagePrefetch {
   int Occupied() const;
   // Under mu_: the workers are started once there is something to fetch.
   void StartWorkers();
+  // Under mu_: wakes as many idle workers as there are jobs they may start now.
+  void WakeWorkers();
   // A site's window: how many of its pages may be in flight, and how many are.
   struct HostWindow {
     int window = 1;
@@ -123,16 +128,26 @@ class CPagePrefetch {
   void RunJob(Job* job, CHttpClient* client);
   // Worker thread: the job's site answered 429 or 503.
   void SiteBusy(Job* job, const std::wstring& note);
+  // Worker thread: waits for one of the parse slots (false when the job is cancelled first).
+  bool TakeParseSlot(const std::atomic<bool>& cancel);
 
   const int slots_;
+  // Pages parsed at once: one core fewer than the machine has, so that the runner, whose walk
+  // is what the run waits for, keeps one to itself while pages download side by side.
+  const int parse_slots_;
+  int window_;  // guarded by mu_: pages in flight or held at most, up to slots_
   const std::wstring user_agent_;
   CCookieJar* const jar_;
   mutable std::mutex mu_;
-  std::condition_variable cv_;  // job planned, job done, worker free, or quit
+  // Each waiter is woken only for what it waits for, so that idle workers are not woken for
+  // every page.
+  std::condition_variable work_cv_;   // workers: a job may be started, or quit
+  std::condition_variable done_cv_;   // the runner: a job is done
+  std::condition_variable parse_cv_;  // workers: a parse slot is free, a job cancelled, or quit
   JobList jobs_;                // the plan, in the order the run will ask
   std::map<std::wstring, HostWindow> hosts_;  // by scheme, host and port
   int running_dropped_ = 0;     // dropped jobs a worker still works on
-  int working_ = 0;             // workers with a job
+  int parsing_ = 0;             // workers parsing a page
   bool quit_ = false;
   std::vector<std::unique_ptr<CHttpClient>> clients_;  // one per worker
   std::vector<std::thread> workers_;                   // declared last: they end first
