@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "engine/page_loader.h"
 #include "net/http_client.h"
-#include "net/url.h"
 #include "net/page_text.h"
+#include "net/url.h"
 #include "page/html_builder.h"
 
 namespace gm {
@@ -107,16 +109,18 @@ CPagePrefetch::HostWindow& CPagePrefetch::HostOf(const Job& job) {
 void CPagePrefetch::Plan(const std::vector<PageRequest>& ahead) {
   {
     std::lock_guard<std::mutex> lock(mu_);
+    // The jobs there are, by request; a request planned twice is planned once.
+    auto key = [](const PageRequest& q) { return q.url + L'\n' + q.referer; };
+    std::unordered_map<std::wstring, JobList::iterator> there;
+    for (auto it = jobs_.begin(); it != jobs_.end(); ++it) there.emplace(key((*it)->request), it);
+    std::unordered_set<std::wstring> planned;
     JobList next;
     for (const PageRequest& q : ahead) {
-      bool planned = false;
-      for (const auto& job : next) {
-        planned = planned || (job->request.url == q.url && job->request.referer == q.referer);
-      }
-      if (planned) continue;
-      auto it = Find(q.url, &q.referer);
-      if (it != jobs_.end()) {
-        next.splice(next.end(), jobs_, it);
+      std::wstring k = key(q);
+      if (!planned.insert(k).second) continue;
+      auto found = there.find(k);
+      if (found != there.end()) {
+        next.splice(next.end(), jobs_, found->second);
       } else {
         next.push_back(std::make_shared<Job>(q));
       }
@@ -170,25 +174,9 @@ void CPagePrefetch::Ask(const PageRequest& request) {
   parse_cv_.notify_all();
 }
 
-bool CPagePrefetch::Holds(const std::wstring& url, const std::wstring& referer) const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return Find(url, &referer) != jobs_.end();
-}
-
 bool CPagePrefetch::Holds(const std::wstring& url) const {
   std::lock_guard<std::mutex> lock(mu_);
   return Find(url, nullptr) != jobs_.end();
-}
-
-CPagePrefetch::Result CPagePrefetch::Take(const std::function<bool(int percent)>& should_stop,
-                                          PrefetchedPage* page) {
-  std::wstring url;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (jobs_.empty()) return Result::kFailed;
-    url = jobs_.front()->request.url;
-  }
-  return Take(url, should_stop, page);
 }
 
 CPagePrefetch::Result CPagePrefetch::Take(const std::wstring& url,

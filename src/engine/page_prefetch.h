@@ -59,6 +59,7 @@ class CPagePrefetch {
   // Pages with more characters than this are parsed by the runner, where a stop can reach
   // the parse; smaller ones parse in well under a second.
   static constexpr size_t kParseAheadChars = 4u << 20;
+  // A busy site's window grows back by one page for every so many good answers.
   static constexpr int kGrowAfter = 20;
 
   // Up to `slots` pages at once (at least 1), asked with the cookies of `jar` (the program's jar
@@ -71,18 +72,17 @@ class CPagePrefetch {
 
   // The pages the run will ask for next, in the order it will ask for them. Pages already
   // asked that are in the list keep what they have; the others are dropped (a transfer in
-  // progress is cancelled). The first `slots` of the list are fetched; each page taken makes
-  // room for the next.
+  // progress is cancelled). The first pages of the list are fetched, as many as the window
+  // allows; each page taken makes room for the next.
   void Plan(const std::vector<PageRequest>& ahead);
   // One page needed now: it goes to the head of the plan (added when it is not there), and
-  // when every slot is taken the page furthest ahead is dropped to make room for it.
+  // when the window is full the page furthest ahead is dropped to make room for it.
   void Ask(const PageRequest& request);
   // Plan({url, referer, parse}): the single page of the next address.
   void Start(const std::wstring& url, const std::wstring& referer, bool parse) {
     Plan({{url, referer, parse}});
   }
-  // True when the plan holds this address asked with this referer.
-  bool Holds(const std::wstring& url, const std::wstring& referer) const;
+  // True when the plan holds this address.
   bool Holds(const std::wstring& url) const;
 
   enum class Result { kReady, kFailed, kStopped, kStale };
@@ -95,8 +95,6 @@ class CPagePrefetch {
   // notes as soon as it is known.
   Result Take(const std::wstring& url, const std::function<bool(int percent)>& should_stop,
               PrefetchedPage* page, const std::function<void(const std::wstring&)>& note = {});
-  // Take of the first page of the plan.
-  Result Take(const std::function<bool(int percent)>& should_stop, PrefetchedPage* page);
   // Cancels every page (transfers and parses within a fraction of a second) and waits until no
   // worker works on one.
   void Abandon();

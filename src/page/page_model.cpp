@@ -162,7 +162,16 @@ const CDomNode* CPageModel::LinkShowingText(std::wstring_view text) const {
 }
 
 std::wstring CPageModel::LinkAddress(const CDomNode* link) const {
-  if (!link || !link->IsElement() || !document_ || link->FindAttribute(L"onclick")) return {};
+  // A link of a frame, or one that opens another window, does not change this page.
+  if (!link || !link->IsElement() || !document_ || link->Document() != document_.get() ||
+      link->FindAttribute(L"onclick")) {
+    return {};
+  }
+  if (const std::wstring_view* target = link->FindAttribute(L"target")) {
+    if (!target->empty() && *target != L"_self" && *target != L"_top" && *target != L"_parent") {
+      return {};
+    }
+  }
   const std::wstring_view* href = link->FindAttribute(L"href");
   if (!href) return {};
   // The document's base: its first BASE element with an href, as browsers take it.

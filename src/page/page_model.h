@@ -96,8 +96,9 @@ class CPageModel {
   // Where following `link` (an A element of this page) goes when it is a plain navigation: its
   // href resolved against the document's base (the first BASE element with an href, itself
   // resolved against the page address) or else the page address. Empty when following it needs
-  // the page's scripts or a form (no href, a "javascript:" href, an onclick handler, or a
-  // target that is not an http or https address).
+  // the page's scripts or does not lead this page on (no href, a "javascript:" href, an onclick
+  // handler, a link inside a frame, a target window other than this one, or an address that is
+  // not http or https).
   std::wstring LinkAddress(const CDomNode* link) const;
 
   // MD5 (32 lower-case hex digits) of the outerHTML of the document element followed by that of

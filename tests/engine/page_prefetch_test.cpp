@@ -158,11 +158,11 @@ TEST(PagePrefetchTest, APageAskedBeforeItsCookiesChangedIsStale) {
   seen.name = "seen";
   seen.value = "1";
   jar.Add(seen);
-  EXPECT_EQ(prefetch.Take(never, &page), CPagePrefetch::Result::kStale);
+  EXPECT_EQ(prefetch.Take(url, never, &page), CPagePrefetch::Result::kStale);
   EXPECT_FALSE(prefetch.Holds(url));
 
   prefetch.Start(url, L"", false);
-  ASSERT_EQ(prefetch.Take(never, &page), CPagePrefetch::Result::kReady);
+  ASSERT_EQ(prefetch.Take(url, never, &page), CPagePrefetch::Result::kReady);
   EXPECT_NE(page.text.find(L"with"), std::wstring::npos);
   EXPECT_EQ(page.text.find(L"without"), std::wstring::npos);
 }
