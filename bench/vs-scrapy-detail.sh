@@ -83,7 +83,7 @@ export XDG_DATA_HOME="$work/data"
 timed() { /usr/bin/time -f "%e %M" -o "$work/t" "$@" >/dev/null 2>"$work/err" || { tail -3 "$work/err"; exit 1; }; cat "$work/t"; }
 : >"$work/a"; : >"$work/b"
 for _ in $(seq "$runs"); do
-  GLEANMARK_NO_BROWSER=1 timed "$cli" run "$work/task.xml" --format jsonl --out "$work/gm.jsonl" "$@" >>"$work/a"
+  timed "$cli" run "$work/task.xml" --format jsonl --out "$work/gm.jsonl" "$@" >>"$work/a"
   timed /usr/bin/python3 -m scrapy runspider "$work/spider.py" >>"$work/b"
 done
 want=$((pages * 20))

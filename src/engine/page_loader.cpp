@@ -16,8 +16,13 @@
 namespace gm {
 namespace {
 
-constexpr wchar_t kErrorSilencer[] =
-    L"<script type='text/javascript'>window.onerror=function(){return true;};</script>";
+// The script put in front of a downloaded page so that its script errors stay quiet.
+constexpr std::wstring_view kSilencerCode = L"window.onerror=function(){return true;};";
+const std::wstring& ErrorSilencer() {
+  static const std::wstring silencer =
+      L"<script type='text/javascript'>" + std::wstring(kSilencerCode) + L"</script>";
+  return silencer;
+}
 
 bool IsHtmlSpace(wchar_t c) {
   return c == L' ' || c == L'\t' || c == L'\n' || c == L'\f' || c == L'\r' || c == 0xFEFF;
@@ -152,8 +157,22 @@ bool ContainsFrameStep(const std::wstring& path) {
 }  // namespace
 
 std::wstring WithErrorSilencer(std::wstring page_text) {
-  page_text.insert(ErrorSilencerPosition(page_text), kErrorSilencer);
+  page_text.insert(ErrorSilencerPosition(page_text), ErrorSilencer());
   return page_text;
+}
+
+bool PageMayDifferInBrowser(const CPageModel& page) {
+  const CDomDocument* doc = page.Document();
+  if (!doc) return false;
+  for (const CDomNode* n = doc->Root(); n; n = NextInTree(n, doc->Root())) {
+    if (!n->IsElement()) continue;
+    if (n->Name() == L"FRAME" || n->Name() == L"IFRAME") return true;
+    if (n->Name() != L"SCRIPT") continue;
+    const CDomNode* code = n->FirstChild();
+    const bool ours = code && !code->Next() && code->Value() == kSilencerCode;
+    if (!ours) return true;
+  }
+  return false;
 }
 
 std::wstring DownloadFailure(const CHttpClient& client) {

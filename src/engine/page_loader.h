@@ -14,11 +14,17 @@ class CTaskRunner;
 class CHttpClient;
 class CPagePrefetch;
 class CLocation;
+class CPageModel;
 
 // The page text with the script that silences script errors, put where it changes neither the
 // document mode nor the tree that paths walk (after the doctype and the comments before it).
 // The text is taken (moved in) so that a large page is not held twice.
 std::wstring WithErrorSilencer(std::wstring page_text);
+
+// Whether the page a browser shows for this downloaded page may hold what the download does not:
+// it has scripts (besides the error silencer) or frames. A page without either shows the same
+// tree in the browser.
+bool PageMayDifferInBrowser(const CPageModel& page);
 
 // Why a transfer failed, in a few words: the client's error, or "HTTP <status>" for an answer
 // other than 200.

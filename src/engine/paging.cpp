@@ -95,11 +95,15 @@ enum class DownloadTurn { kTurned, kEnded, kNeedsBrowser };
 
 // The next-page step on a downloaded page: the link that the browser would click is followed
 // by downloading its address, and the new page is checked as a click's would be. A link that
-// needs the page's scripts, or none found, leaves the step to the browser.
+// needs the page's scripts, or none found on a page with scripts or frames, leaves the step to
+// the browser.
 DownloadTurn DownloadNextLink(CLocation* location, CTaskRunner& r, const CAutoPage& paging) {
   CPageModel* model = PageOf(location);
   if (!model->Document() || paging.nextlink.empty()) return DownloadTurn::kEnded;
-  const std::wstring next = model->LinkAddress(model->LinkShowingText(paging.nextlink));
+  const CDomNode* link = model->LinkShowingText(paging.nextlink);
+  // No link on a page whose scripts and frames cannot add one: the browser finds none either.
+  if (!link) return PageMayDifferInBrowser(*model) ? DownloadTurn::kNeedsBrowser : DownloadTurn::kEnded;
+  const std::wstring next = model->LinkAddress(link);
   if (next.empty()) return DownloadTurn::kNeedsBrowser;
   const std::string stored = model->StoredFingerprint();
   const std::wstring here = model->BaseAddress();

@@ -71,7 +71,8 @@ Outputs RunWith(int parallel, const std::string& dir) {
   std::system(("/usr/bin/python3 -c 'import sqlite3; sqlite3.connect(\"" + dir +
                "/t.db\").execute(\"create table goods(n, d)\")'")
                   .c_str());
-  // The last list pages have no next link; without a browser paging simply ends there.
+  // The last list pages have no next link (nor scripts that could write one): paging ends
+  // there without the browser, which stays off all the same.
   auto r = RunCli({"run", dir + "/task.xml", "--out", dir + "/out.csv", "--parallel",
                    std::to_string(parallel)},
                   {"XDG_DATA_HOME=" + dir + "/data", "GLEANMARK_NO_BROWSER=1"});
