@@ -19,6 +19,7 @@
 #include "engine/task_runner.h"
 #include "net/url.h"
 #include "page/element_path.h"
+#include "page/html_builder.h"
 #include "task/address_source.h"
 #include "task/task_settings.h"
 
@@ -242,13 +243,12 @@ void CollectNestedLinks(CTaskRunner& r, const CPageModel& page, const CLocation*
 
 }  // namespace
 
-std::vector<PageRequest> NestedPagesAhead(CTaskRunner& r, const std::wstring& base_url) {
+std::vector<PageRequest> NestedPagesAhead(CTaskRunner& r, const CPageModel& page,
+                                          const std::wstring& base_url) {
   std::vector<PageRequest> out;
-  CLocation* root = r.root.get();
-  if (!root || !root->page) return out;
-  const CPageModel& page = *PageOf(root);
+  if (!r.root) return out;
   int budget = 5000;  // elements: a bound on the look-ahead's cost on a huge page
-  CollectNestedLinks(r, page, root, page.DocumentElement(), base_url, &budget, &out);
+  CollectNestedLinks(r, page, r.root.get(), page.DocumentElement(), base_url, &budget, &out);
   return out;
 }
 
@@ -286,6 +286,10 @@ struct RunState {
   std::deque<std::wstring> ahead{};
   bool sourceEnded = false;
   std::unique_ptr<CPagePrefetch> pages{};  // the pages in flight; null: one page at a time
+  // The next page of the page in work (paging by next-page text), once its nested pages are
+  // asked ahead too.
+  std::wstring nextPage{};
+  bool lookedPast = false;
   int slots = 1;                           // how many (made with the pages in flight)
   bool claimed = false;  // the top-level address r.journal.index is in work
   // A shared run: the address in work, the one taken ahead for a prefetch, and how many
@@ -386,12 +390,18 @@ void PlanAhead(RunState& s) {
   CTaskRunner& r = s.r;
   if (!s.pages) return;
   const bool parse = !PageNeedsFrames(r.root.get());
-  std::vector<PageRequest> plan = NestedPagesAhead(r, r.currentUrl);
   const CPageModel& page = *PageOf(r.root.get());
+  std::vector<PageRequest> plan;
+  // The next page goes first, so that its nested pages can be asked while this one's are read
+  // (LookPastThePage).
+  s.nextPage.clear();
+  s.lookedPast = false;
   if (r.pagingType == 1 && s.paging && !page.Live()) {
-    std::wstring next = page.LinkAddress(page.LinkShowingText(s.paging->nextlink));
-    if (!next.empty()) plan.push_back({next, page.BaseAddress(), parse});
+    s.nextPage = page.LinkAddress(page.LinkShowingText(s.paging->nextlink));
+    if (!s.nextPage.empty()) plan.push_back({s.nextPage, page.BaseAddress(), parse});
   }
+  std::vector<PageRequest> nested = NestedPagesAhead(r, page, r.currentUrl);
+  plan.insert(plan.end(), nested.begin(), nested.end());
   if (CSharedRun* shared = r.env().shared) {
     if (!s.sharedNext) s.sharedNext = shared->Take(false);
     if (s.sharedNext) plan.push_back({s.sharedNext->address, r.currentUrl, parse});
@@ -404,6 +414,21 @@ void PlanAhead(RunState& s) {
     }
   }
   s.pages->Plan(plan);
+}
+
+// Once the next page (paging by next-page text) has arrived, its nested pages are asked ahead
+// too, right after those of the page in work, so that the pages in flight do not run dry at
+// the page turn. The page's text is read from the pages in flight (they keep it).
+void LookPastThePage(RunState& s) {
+  CTaskRunner& r = s.r;
+  if (!s.pages || s.lookedPast || s.nextPage.empty()) return;
+  std::optional<std::wstring> text = s.pages->ArrivedText(s.nextPage);
+  if (!text) return;
+  s.lookedPast = true;
+  CPageModel next;
+  next.SetFilterHiddenText(r.filterHiddenText);
+  next.AdoptDocument(ParseHtml(*text), s.nextPage);
+  s.pages->Insert(NestedPagesAhead(r, next, r.currentUrl), s.ahead.empty() ? L"" : s.ahead.front());
 }
 
 // Claims the top-level address in work; false when a continued run finished it before.
@@ -479,6 +504,7 @@ Step RecordsStep(RunState& s) {
     r.SetStatusText(L"DIGTHREAD_EXTRACTINGDATA", {std::to_wstring(n)});
     CommitRecord(r);
     if (r.Stopped() || !r.PumpMessages()) return Step::kFinish;
+    LookPastThePage(s);
     if (s.shared) r.env().shared->StillWorking(*s.shared);
     if (!NextRecordElements(r)) break;
   }

@@ -174,6 +174,23 @@ void CPagePrefetch::Ask(const PageRequest& request) {
   parse_cv_.notify_all();
 }
 
+void CPagePrefetch::Insert(const std::vector<PageRequest>& more, const std::wstring& before) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto at = Find(before, nullptr);
+  for (const PageRequest& q : more) {
+    if (Find(q.url, &q.referer) == jobs_.end()) jobs_.insert(at, std::make_shared<Job>(q));
+  }
+  StartWorkers();
+  WakeWorkers();
+}
+
+std::optional<std::wstring> CPagePrefetch::ArrivedText(const std::wstring& url) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = Find(url, nullptr);
+  if (it == jobs_.end() || !(*it)->done || (*it)->result != Result::kReady) return std::nullopt;
+  return (*it)->page.text;
+}
+
 bool CPagePrefetch::Holds(const std::wstring& url) const {
   std::lock_guard<std::mutex> lock(mu_);
   return Find(url, nullptr) != jobs_.end();

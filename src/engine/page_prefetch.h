@@ -29,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -82,8 +83,14 @@ class CPagePrefetch {
   void Start(const std::wstring& url, const std::wstring& referer, bool parse) {
     Plan({{url, referer, parse}});
   }
+  // More pages for the plan, put before the first page of `before` (at the end when the plan
+  // does not hold it); pages already in the plan stay where they are.
+  void Insert(const std::vector<PageRequest>& more, const std::wstring& before);
   // True when the plan holds this address.
   bool Holds(const std::wstring& url) const;
+  // The text of the page of `url` when it has arrived and is not yet taken (it stays in the
+  // plan); nothing while it is on its way, or when it failed.
+  std::optional<std::wstring> ArrivedText(const std::wstring& url) const;
 
   enum class Result { kReady, kFailed, kStopped, kStale };
   // Waits for the page of `url` (asking for it first when it was not started) in slices of
