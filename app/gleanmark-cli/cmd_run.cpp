@@ -261,7 +261,7 @@ struct RunOptions {
   std::optional<std::string> configPath, outPath;
   std::string format = "csv";
   bool resume = false;
-  int parallel = 0;  // --parallel: pages in flight (0: the configuration's)
+  int parallel = 0;                     // --parallel: pages in flight (0: the configuration's)
   std::optional<WorkerOptions> worker;  // work and queue fill
   bool ToFileOnly() const { return format == "xls" || format == "sqlite"; }
 };

@@ -220,9 +220,8 @@ void CollectNestedLinks(CTaskRunner& r, const CPageModel& page, const CLocation*
                         const CDomNode* start, const std::wstring& base_url, int* budget,
                         std::vector<PageRequest>* out) {
   for (const CLocation* cur = l; cur; cur = cur->nextSibling.get()) {
-    const CDomNode* e = !cur->parent && AnchoredByMarker(cur)
-                            ? AnchorLocation(page, start, *cur)
-                            : ResolvePath(page, start, cur->path);
+    const CDomNode* e = !cur->parent && AnchoredByMarker(cur) ? AnchorLocation(page, start, *cur)
+                                                              : ResolvePath(page, start, cur->path);
     for (; e && (*budget)-- > 0; e = ResolvePath(page, e, cur->step)) {
       if (cur->firstChild) {
         CollectNestedLinks(r, page, cur->firstChild.get(), e, base_url, budget, out);
@@ -290,7 +289,7 @@ struct RunState {
   // asked ahead too.
   std::wstring nextPage{};
   bool lookedPast = false;
-  int slots = 1;                           // how many (made with the pages in flight)
+  int slots = 1;         // how many (made with the pages in flight)
   bool claimed = false;  // the top-level address r.journal.index is in work
   // A shared run: the address in work, the one taken ahead for a prefetch, and how many
   // records the address in work has written.

@@ -31,8 +31,7 @@ std::wstring NestedLinkAddress(const CItemDef& item, const CPageModel& page,
                                const CDomNode** link_out);
 // Whether the nested page of an ordinary (not script) link opens in the browser rather than
 // being downloaded, for a link found on `parent`.
-bool NestedPageInBrowser(const CItemDef& item, const CTaskRunner& runner,
-                         const CPageModel& parent);
+bool NestedPageInBrowser(const CItemDef& item, const CTaskRunner& runner, const CPageModel& parent);
 // Follows a LINKTASK item's link and locates its nested tree on the linked page.
 bool RunNestedTask(CItemDef* item, CTaskRunner& runner, CLocation* root,
                    const std::shared_ptr<void>& level_element);

@@ -149,10 +149,10 @@ class CPagePrefetch {
   std::condition_variable work_cv_;   // workers: a job may be started, or quit
   std::condition_variable done_cv_;   // the runner: a job is done
   std::condition_variable parse_cv_;  // workers: a parse slot is free, a job cancelled, or quit
-  JobList jobs_;                // the plan, in the order the run will ask
+  JobList jobs_;                      // the plan, in the order the run will ask
   std::map<std::wstring, HostWindow> hosts_;  // by scheme, host and port
-  int running_dropped_ = 0;     // dropped jobs a worker still works on
-  int parsing_ = 0;             // workers parsing a page
+  int running_dropped_ = 0;                   // dropped jobs a worker still works on
+  int parsing_ = 0;                           // workers parsing a page
   bool quit_ = false;
   std::vector<std::unique_ptr<CHttpClient>> clients_;  // one per worker
   std::vector<std::thread> workers_;                   // declared last: they end first

@@ -102,7 +102,9 @@ DownloadTurn DownloadNextLink(CLocation* location, CTaskRunner& r, const CAutoPa
   if (!model->Document() || paging.nextlink.empty()) return DownloadTurn::kEnded;
   const CDomNode* link = model->LinkShowingText(paging.nextlink);
   // No link on a page whose scripts and frames cannot add one: the browser finds none either.
-  if (!link) return PageMayDifferInBrowser(*model) ? DownloadTurn::kNeedsBrowser : DownloadTurn::kEnded;
+  if (!link) {
+    return PageMayDifferInBrowser(*model) ? DownloadTurn::kNeedsBrowser : DownloadTurn::kEnded;
+  }
   const std::wstring next = model->LinkAddress(link);
   if (next.empty()) return DownloadTurn::kNeedsBrowser;
   const std::string stored = model->StoredFingerprint();
@@ -149,7 +151,8 @@ bool PageNested(CItemDef* item, CTaskRunner& r) {
   CLocation* nested = item->nested.get();
   const std::wstring base = item->baseUrl;
   if (paging.type == 1) {
-    return TurnToNextPage(nested, r, paging, item->node) && Walk(nested, r, &base, nullptr, nullptr);
+    return TurnToNextPage(nested, r, paging, item->node) &&
+           Walk(nested, r, &base, nullptr, nullptr);
   }
   if (paging.type == 2 && !paging.scripts.empty()) {
     PagingPosition pos{item->pass, item->scriptIndex};

@@ -51,9 +51,11 @@ std::string Task(const test::CSite& site, const std::string& dir) {
          "path=\"\"></data></location></data></location>"
          "<autopage type=\"1\" nextlink=\"Next\"></autopage>"
          "<savetoxls enable=\"1\" excelfile=\"" +
-         dir + "/task.csv\" encoding=\"UTF-8\" option=\"1\"></savetoxls>"
+         dir +
+         "/task.csv\" encoding=\"UTF-8\" option=\"1\"></savetoxls>"
          "<savetodb enable=\"1\"><dbms>SQLITE</dbms><dbfile>" +
-         dir + "/t.db</dbfile><tablename>goods</tablename>"
+         dir +
+         "/t.db</dbfile><tablename>goods</tablename>"
          "<datamap field=\"n\" value=\"&lt;$name$&gt;\"></datamap>"
          "<datamap field=\"d\" value=\"&lt;$detail$&gt;\"></datamap></savetodb></task>";
 }
@@ -73,9 +75,9 @@ Outputs RunWith(int parallel, const std::string& dir) {
                   .c_str());
   // The last list pages have no next link (nor scripts that could write one): paging ends
   // there without the browser, which stays off all the same.
-  auto r = RunCli({"run", dir + "/task.xml", "--out", dir + "/out.csv", "--parallel",
-                   std::to_string(parallel)},
-                  {"XDG_DATA_HOME=" + dir + "/data", "GLEANMARK_NO_BROWSER=1"});
+  auto r = RunCli(
+      {"run", dir + "/task.xml", "--out", dir + "/out.csv", "--parallel", std::to_string(parallel)},
+      {"XDG_DATA_HOME=" + dir + "/data", "GLEANMARK_NO_BROWSER=1"});
   EXPECT_EQ(r.status, 0) << r.err;
   std::system(("/usr/bin/python3 -c 'import sqlite3; print(sqlite3.connect(\"" + dir +
                "/t.db\").execute(\"select n, d from goods order by rowid\").fetchall())' > '" +

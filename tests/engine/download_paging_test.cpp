@@ -26,9 +26,7 @@ struct TwoWaySite {
     site.Put(path, html);
     live_[path] = live.empty() ? html : live;
   }
-  void Script(const std::string& code, const std::string& go_path) {
-    scripts_[code] = go_path;
-  }
+  void Script(const std::string& code, const std::string& go_path) { scripts_[code] = go_path; }
   // A fresh browser over the pages, so that each run's browser log is its own.
   std::unique_ptr<CFakeWeb> NewWeb() const {
     auto web = std::make_unique<CFakeWeb>();
@@ -103,7 +101,10 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
          s.Put("/r/3", Html("<p>r3</p>"));
        },
        // The last page has no next link, nor scripts that could write one: paging ends there.
-       "/r/1", ParagraphTask, {{L"r1"}, {L"r2a"}, {L"r2b"}, {L"r3"}}, {}},
+       "/r/1",
+       ParagraphTask,
+       {{L"r1"}, {L"r2a"}, {L"r2b"}, {L"r3"}},
+       {}},
       {"base element",
        [](TwoWaySite& s) {
          s.Put("/b/1", Html("<p>b1</p><a href=\"p2\">Next</a>", "<base href=\"/b/list/\">"));
@@ -111,14 +112,20 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
          s.Put("/b/list/p3", Html("<p>b3</p>"));
          s.Put("/b/p2", Html("<p>wrong</p>"));
        },
-       "/b/1", ParagraphTask, {{L"b1"}, {L"b2"}, {L"b3"}}, {}},
+       "/b/1",
+       ParagraphTask,
+       {{L"b1"}, {L"b2"}, {L"b3"}},
+       {}},
       {"script link",
        [](TwoWaySite& s) {
          s.Put("/j/1", Html("<p>j1</p><a href=\"javascript:next()\">Next</a>"));
          s.Put("/j/2", Html("<p>j2</p>"));
          s.Script("next()", "/j/2");
        },
-       "/j/1", ParagraphTask, {{L"j1"}, {L"j2"}}, {"/j/1"}},
+       "/j/1",
+       ParagraphTask,
+       {{L"j1"}, {L"j2"}},
+       {"/j/1"}},
       // The page's handler goes elsewhere than the href says.
       {"link with a click handler",
        [](TwoWaySite& s) {
@@ -127,11 +134,17 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
          s.Put("/o/3", Html("<p>o3</p>"));
          s.Script("more()", "/o/3");
        },
-       "/o/1", ParagraphTask, {{L"o1"}, {L"o3"}}, {"/o/1"}},
+       "/o/1",
+       ParagraphTask,
+       {{L"o1"}, {L"o3"}},
+       {"/o/1"}},
       // The first step is always new; the unchanged page then ends paging.
       {"link to the same page",
        [](TwoWaySite& s) { s.Put("/same", Html("<p>same</p><a href=\"same\">Next</a>")); },
-       "/same", ParagraphTask, {{L"same"}, {L"same"}}, {}},
+       "/same",
+       ParagraphTask,
+       {{L"same"}, {L"same"}},
+       {}},
       // No link to click, in the browser either (the page's handler makes it go on there).
       {"button in a form",
        [](TwoWaySite& s) {
@@ -139,14 +152,20 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
                             "</button></form><script>function more() {}</script>"));
          s.Put("/f/2", Html("<p>f2</p>"));
        },
-       "/f/1", ParagraphTask, {{L"f1"}}, {"/f/1"}},
+       "/f/1",
+       ParagraphTask,
+       {{L"f1"}},
+       {"/f/1"}},
       {"link written by a script",
        [](TwoWaySite& s) {
          s.Put("/w/1", Html("<p>w1</p><script>document.write('<a href=2>Next</a>')</script>"),
                Html("<p>w1</p><a href=\"2\">Next</a>"));
          s.Put("/w/2", Html("<p>w2</p>"));
        },
-       "/w/1", ParagraphTask, {{L"w1"}, {L"w2"}}, {"/w/1"}},
+       "/w/1",
+       ParagraphTask,
+       {{L"w1"}, {L"w2"}},
+       {"/w/1"}},
       {"nested pages with their own paging",
        [](TwoWaySite& s) {
          s.Put("/n/list", Html("<p><a href=\"d1\">one</a></p><p><a href=\"d2\">two</a></p>"));
@@ -154,8 +173,10 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
          s.Put("/n/d1/more", Html("<h1>d1c</h1>"));
          s.Put("/n/d2", Html("<h1>d2</h1>"));
        },
-       "/n/list", NestedTask,
-       {{L"one", L"d1a"}, {L"one", L"d1b"}, {L"one", L"d1c"}, {L"two", L"d2"}}, {}},
+       "/n/list",
+       NestedTask,
+       {{L"one", L"d1a"}, {L"one", L"d1b"}, {L"one", L"d1c"}, {L"two", L"d2"}},
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,6 +1,8 @@
 // The next pages of a list or template run are fetched while the current one is extracted: the
 // run must look exactly as it does without that (records, status texts, requests, failures),
 // and a stop while a fetched page stalls must end the run at once.
+#include "engine/page_prefetch.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include <thread>
 
 #include "doc/text_codec.h"
-#include "engine/page_prefetch.h"
 #include "net/cookie_jar.h"
 #include "support/site.h"
 
@@ -204,9 +205,9 @@ TEST(PagePrefetchTest, ABusySiteIsAskedAgainAfterTheWaitItAsks) {
                            "/p2\n" + site + "/refused\n" + site + "/p3</urllist></address>"),
                    unused, nullptr, in_flight);
     ASSERT_TRUE(RunToEnd(*h.runner));
-    EXPECT_EQ(h.collector.Rows(), (std::vector<std::vector<std::wstring>>{
-                                      {L"p1 1"}, {L"p1 2"}, {L"p2 1"}, {L"p2 2"}, {L"p3 1"},
-                                      {L"p3 2"}}));
+    EXPECT_EQ(h.collector.Rows(),
+              (std::vector<std::vector<std::wstring>>{
+                  {L"p1 1"}, {L"p1 2"}, {L"p2 1"}, {L"p2 2"}, {L"p3 1"}, {L"p3 2"}}));
     EXPECT_TRUE(h.collector.SawStatus(L"HTTP 429 from " + FromUtf8(site) +
                                       L"/p2: asked again in 1 s (retry 1 of 3)"));
     EXPECT_TRUE(h.collector.SawStatus(L"(retry 3 of 3)"));

@@ -40,9 +40,9 @@ TEST(RetryAfterTest, SecondsOrADateCappedAtTwoMinutes) {
   } cases[] = {
       {429, L"1", 1},
       {503, L" 7 ", 7},
-      {429, std::nullopt, 1},                      // none: a short wait all the same
-      {429, L"soon", 1},                           // unreadable: the same
-      {429, L"9999", kMaxRetryAfter},              // capped
+      {429, std::nullopt, 1},          // none: a short wait all the same
+      {429, L"soon", 1},               // unreadable: the same
+      {429, L"9999", kMaxRetryAfter},  // capped
       {429, L"99999999999999999999", kMaxRetryAfter},
       {503, L"Sun, 06 Nov 1994 08:50:07 GMT", 30},  // a date: measured from now
       {503, L"Sun, 06 Nov 1994 08:00:00 GMT", 0},   // passed already

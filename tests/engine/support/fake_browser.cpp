@@ -117,8 +117,8 @@ class CFakePage : public CBrowserPage {
   std::wstring Resolve(const CDomDocument* doc, const std::wstring& href) const {
     std::wstring base = url_;
     for (const CDomNode* n = doc->Root(); n; n = NextInTree(n, doc->Root())) {
-      const std::wstring_view* b = n->IsElement() && n->Name() == L"BASE" ? n->FindAttribute(L"href")
-                                                                        : nullptr;
+      const std::wstring_view* b =
+          n->IsElement() && n->Name() == L"BASE" ? n->FindAttribute(L"href") : nullptr;
       if (!b) continue;
       std::wstring resolved;
       if (CombineUrl(url_, *b, &resolved)) base = resolved;
