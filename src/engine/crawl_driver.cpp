@@ -383,8 +383,8 @@ void MakePagesInFlight(RunState& s) {
 }
 
 // Once a downloaded page is loaded, the pages the run will ask for next are asked for ahead:
-// the nested pages of its rows, its next page, then the next top-level addresses. Nothing
-// when a download interval is set (pages then come one at a time, the interval between them).
+// its next page (paging by next-page text), the nested pages of its rows, then the next
+// top-level addresses. Nothing without pages in flight (a download interval is set).
 void PlanAhead(RunState& s) {
   CTaskRunner& r = s.r;
   if (!s.pages) return;
@@ -424,9 +424,11 @@ void LookPastThePage(RunState& s) {
   std::optional<std::wstring> text = s.pages->ArrivedText(s.nextPage);
   if (!text) return;
   s.lookedPast = true;
+  std::unique_ptr<CDomDocument> tree = ParseHtml(*text);
+  if (!tree) return;
   CPageModel next;
   next.SetFilterHiddenText(r.filterHiddenText);
-  next.AdoptDocument(ParseHtml(*text), s.nextPage);
+  next.AdoptDocument(std::move(tree), s.nextPage);
   s.pages->Insert(NestedPagesAhead(r, next, r.currentUrl), s.ahead.empty() ? L"" : s.ahead.front());
 }
 
