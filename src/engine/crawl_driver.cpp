@@ -285,8 +285,9 @@ struct RunState {
   std::deque<std::wstring> ahead{};
   bool sourceEnded = false;
   std::unique_ptr<CPagePrefetch> pages{};  // the pages in flight; null: one page at a time
-  // The next page of the page in work (paging by next-page text), once its nested pages are
-  // asked ahead too.
+  // The nested pages of the page in work; its next page (paging by next-page text), and
+  // whether the nested pages of that one are asked ahead too.
+  std::vector<PageRequest> nested{};
   std::wstring nextPage{};
   bool lookedPast = false;
   int slots = 1;         // how many (made with the pages in flight)
@@ -382,25 +383,35 @@ void MakePagesInFlight(RunState& s) {
   r.pagesAhead = s.pages.get();
 }
 
-// Once a downloaded page is loaded, the pages the run will ask for next are asked for ahead:
-// its next page (paging by next-page text), the nested pages of its rows, then the next
-// top-level addresses. Nothing without pages in flight (a download interval is set).
+// Once a downloaded page is loaded, before its walk: its nested pages are asked ahead (the
+// walk and the advances will ask for them in this order), before the next top-level addresses
+// asked already.
+void PlanNestedPages(RunState& s) {
+  CTaskRunner& r = s.r;
+  s.nested.clear();
+  s.nextPage.clear();
+  s.lookedPast = false;
+  if (!s.pages) return;
+  s.nested = NestedPagesAhead(r, *PageOf(r.root.get()), r.currentUrl);
+  s.pages->Insert(s.nested, s.ahead.empty() ? L"" : s.ahead.front());
+}
+
+// Once the walk has found something on a downloaded page, what the run will ask for after it
+// is asked ahead too: its next page first (paging by next-page text; so that the nested pages
+// of that page can follow, LookPastThePage), its nested pages, then the next top-level
+// addresses. A page on which the walk found nothing goes to the browser, which fetches for
+// itself: nothing is asked ahead for it. Nothing without pages in flight (a download interval).
 void PlanAhead(RunState& s) {
   CTaskRunner& r = s.r;
   if (!s.pages) return;
   const bool parse = !PageNeedsFrames(r.root.get());
   const CPageModel& page = *PageOf(r.root.get());
   std::vector<PageRequest> plan;
-  // The next page goes first, so that its nested pages can be asked while this one's are read
-  // (LookPastThePage).
-  s.nextPage.clear();
-  s.lookedPast = false;
   if (r.pagingType == 1 && s.paging && !page.Live()) {
     s.nextPage = page.LinkAddress(page.LinkShowingText(s.paging->nextlink));
     if (!s.nextPage.empty()) plan.push_back({s.nextPage, page.BaseAddress(), parse});
   }
-  std::vector<PageRequest> nested = NestedPagesAhead(r, page, r.currentUrl);
-  plan.insert(plan.end(), nested.begin(), nested.end());
+  plan.insert(plan.end(), s.nested.begin(), s.nested.end());
   if (CSharedRun* shared = r.env().shared) {
     if (!s.sharedNext) s.sharedNext = shared->Take(false);
     if (s.sharedNext) plan.push_back({s.sharedNext->address, r.currentUrl, parse});
@@ -479,8 +490,11 @@ Step PageStep(RunState& s) {
   const Step nothing = r.pagingType != 0 ? Step::kPaging : Step::kNextAddress;
   if (r.LoadMethod() == 0) {
     if (!Downloaded(s, url)) return Step::kNextAddress;
-    PlanAhead(s);
-    if (Walk(root, r, &url, nullptr, nullptr)) return Step::kRecords;
+    PlanNestedPages(s);
+    if (Walk(root, r, &url, nullptr, nullptr)) {
+      PlanAhead(s);
+      return Step::kRecords;
+    }
     if (r.Stopped()) return Step::kFinish;
     if (!OpenPageInBrowser(root, r, task, url) || !Walk(root, r, &url, nullptr, nullptr)) {
       return nothing;
@@ -524,8 +538,11 @@ Step PagingStep(RunState& s) {
   const std::wstring url = r.currentUrl;
   if (r.pagingType == 1) {
     if (!TurnToNextPage(root, r, *s.paging, r.task())) return Step::kNextAddress;
-    if (!PageOf(root)->Live()) PlanAhead(s);
-    return Walk(root, r, &url, nullptr, nullptr) ? Step::kRecords : Step::kNextAddress;
+    const bool downloaded = !PageOf(root)->Live();
+    if (downloaded) PlanNestedPages(s);
+    if (!Walk(root, r, &url, nullptr, nullptr)) return Step::kNextAddress;
+    if (downloaded) PlanAhead(s);
+    return Step::kRecords;
   }
   if (r.pagingType == 2) {
     for (;;) {
