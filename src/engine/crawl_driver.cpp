@@ -383,40 +383,34 @@ void MakePagesInFlight(RunState& s) {
   r.pagesAhead = s.pages.get();
 }
 
-// Once a downloaded page is loaded, before its walk: its nested pages are asked ahead (the
-// walk and the advances will ask for them in this order), before the next top-level addresses
-// asked already.
-void PlanNestedPages(RunState& s) {
-  CTaskRunner& r = s.r;
-  s.nested.clear();
-  s.nextPage.clear();
-  s.lookedPast = false;
-  if (!s.pages) return;
-  s.nested = NestedPagesAhead(r, *PageOf(r.root.get()), r.currentUrl);
-  s.pages->Insert(s.nested, s.ahead.empty() ? L"" : s.ahead.front());
-}
-
-// Once the walk has found something on a downloaded page, what the run will ask for after it
-// is asked ahead too: its next page first (paging by next-page text; so that the nested pages
-// of that page can follow, LookPastThePage), its nested pages, then the next top-level
-// addresses. A page on which the walk found nothing goes to the browser, which fetches for
-// itself: nothing is asked ahead for it. Nothing without pages in flight (a download interval).
-void PlanAhead(RunState& s) {
+// The pages the run will ask for after the downloaded page in work, asked ahead: its next
+// page (paging by next-page text; first, so that the nested pages of that page can follow,
+// LookPastThePage), its nested pages in the order the walk and the advances will ask for them,
+// then the next top-level addresses. Before the walk the top-level addresses are those asked
+// already; with `more_addresses` (once the walk found something: a page on which it finds
+// nothing goes to the browser) more are taken from the source. Nothing without pages in
+// flight (a download interval).
+void PlanAhead(RunState& s, bool more_addresses) {
   CTaskRunner& r = s.r;
   if (!s.pages) return;
-  const bool parse = !PageNeedsFrames(r.root.get());
   const CPageModel& page = *PageOf(r.root.get());
+  const bool parse = !PageNeedsFrames(r.root.get());
   std::vector<PageRequest> plan;
-  if (r.pagingType == 1 && s.paging && !page.Live()) {
-    s.nextPage = page.LinkAddress(page.LinkShowingText(s.paging->nextlink));
-    if (!s.nextPage.empty()) plan.push_back({s.nextPage, page.BaseAddress(), parse});
+  if (!more_addresses) {
+    s.nextPage.clear();
+    s.lookedPast = false;
+    if (r.pagingType == 1 && s.paging) {
+      s.nextPage = page.LinkAddress(page.LinkShowingText(s.paging->nextlink));
+    }
+    s.nested = NestedPagesAhead(r, page, r.currentUrl);
   }
+  if (!s.nextPage.empty()) plan.push_back({s.nextPage, page.BaseAddress(), parse});
   plan.insert(plan.end(), s.nested.begin(), s.nested.end());
   if (CSharedRun* shared = r.env().shared) {
-    if (!s.sharedNext) s.sharedNext = shared->Take(false);
+    if (!s.sharedNext && more_addresses) s.sharedNext = shared->Take(false);
     if (s.sharedNext) plan.push_back({s.sharedNext->address, r.currentUrl, parse});
   } else {
-    PeekAddresses(s, static_cast<size_t>(s.slots));
+    if (more_addresses) PeekAddresses(s, static_cast<size_t>(s.slots));
     std::wstring referer = r.currentUrl;
     for (const std::wstring& address : s.ahead) {
       plan.push_back({address, referer, parse});
@@ -490,9 +484,9 @@ Step PageStep(RunState& s) {
   const Step nothing = r.pagingType != 0 ? Step::kPaging : Step::kNextAddress;
   if (r.LoadMethod() == 0) {
     if (!Downloaded(s, url)) return Step::kNextAddress;
-    PlanNestedPages(s);
+    PlanAhead(s, false);
     if (Walk(root, r, &url, nullptr, nullptr)) {
-      PlanAhead(s);
+      PlanAhead(s, true);
       return Step::kRecords;
     }
     if (r.Stopped()) return Step::kFinish;
@@ -539,9 +533,9 @@ Step PagingStep(RunState& s) {
   if (r.pagingType == 1) {
     if (!TurnToNextPage(root, r, *s.paging, r.task())) return Step::kNextAddress;
     const bool downloaded = !PageOf(root)->Live();
-    if (downloaded) PlanNestedPages(s);
+    if (downloaded) PlanAhead(s, false);
     if (!Walk(root, r, &url, nullptr, nullptr)) return Step::kNextAddress;
-    if (downloaded) PlanAhead(s);
+    if (downloaded) PlanAhead(s, true);
     return Step::kRecords;
   }
   if (r.pagingType == 2) {
