@@ -285,9 +285,8 @@ struct RunState {
   std::deque<std::wstring> ahead{};
   bool sourceEnded = false;
   std::unique_ptr<CPagePrefetch> pages{};  // the pages in flight; null: one page at a time
-  // The nested pages of the page in work; its next page (paging by next-page text), and
-  // whether the nested pages of that one are asked ahead too.
-  std::vector<PageRequest> nested{};
+  // The next page of the page in work (paging by next-page text), and whether its nested
+  // pages are asked ahead too.
   std::wstring nextPage{};
   bool lookedPast = false;
   int slots = 1;         // how many (made with the pages in flight)
@@ -383,41 +382,64 @@ void MakePagesInFlight(RunState& s) {
   r.pagesAhead = s.pages.get();
 }
 
-// The pages the run will ask for after the downloaded page in work, asked ahead: its next
-// page (paging by next-page text; first, so that the nested pages of that page can follow,
-// LookPastThePage), its nested pages in the order the walk and the advances will ask for them,
-// then the next top-level addresses. Before the walk the top-level addresses are those asked
-// already; with `more_addresses` (once the walk found something: a page on which it finds
-// nothing goes to the browser) more are taken from the source. Nothing without pages in
-// flight (a download interval).
-void PlanAhead(RunState& s, bool more_addresses) {
+// The next top-level addresses, each with the address before it as referring page; those
+// from `first` on.
+std::vector<PageRequest> TopLevelAhead(RunState& s, size_t first, bool parse) {
+  CTaskRunner& r = s.r;
+  std::vector<PageRequest> out;
+  if (r.env().shared) {
+    if (s.sharedNext && first == 0) out.push_back({s.sharedNext->address, r.currentUrl, parse});
+    return out;
+  }
+  for (size_t i = first; i < s.ahead.size(); ++i) {
+    out.push_back({s.ahead[i], i == 0 ? r.currentUrl : s.ahead[i - 1], parse});
+  }
+  return out;
+}
+
+// Once a downloaded page is loaded, before its walk, the pages the run will ask for after it
+// are asked ahead: its nested pages in the order the walk and the advances will ask for them,
+// its next page (paging by next-page text), then the top-level addresses asked already. With
+// more than one page in flight the next page goes within the first window, so that it arrives
+// while the nested pages are read and its own nested pages can follow (LookPastThePage).
+// Nothing without pages in flight (a download interval).
+void PlanAhead(RunState& s) {
   CTaskRunner& r = s.r;
   if (!s.pages) return;
   const CPageModel& page = *PageOf(r.root.get());
   const bool parse = !PageNeedsFrames(r.root.get());
-  std::vector<PageRequest> plan;
-  if (!more_addresses) {
-    s.nextPage.clear();
-    s.lookedPast = false;
-    if (r.pagingType == 1 && s.paging) {
-      s.nextPage = page.LinkAddress(page.LinkShowingText(s.paging->nextlink));
-    }
-    s.nested = NestedPagesAhead(r, page, r.currentUrl);
+  std::vector<PageRequest> plan = NestedPagesAhead(r, page, r.currentUrl);
+  s.lookedPast = false;
+  s.nextPage.clear();
+  if (r.pagingType == 1 && s.paging) {
+    s.nextPage = page.LinkAddress(page.LinkShowingText(s.paging->nextlink));
   }
-  if (!s.nextPage.empty()) plan.push_back({s.nextPage, page.BaseAddress(), parse});
-  plan.insert(plan.end(), s.nested.begin(), s.nested.end());
-  if (CSharedRun* shared = r.env().shared) {
-    if (!s.sharedNext && more_addresses) s.sharedNext = shared->Take(false);
-    if (s.sharedNext) plan.push_back({s.sharedNext->address, r.currentUrl, parse});
-  } else {
-    if (more_addresses) PeekAddresses(s, static_cast<size_t>(s.slots));
-    std::wstring referer = r.currentUrl;
-    for (const std::wstring& address : s.ahead) {
-      plan.push_back({address, referer, parse});
-      referer = address;
-    }
+  if (!s.nextPage.empty()) {
+    const size_t at = s.slots > 1 ? std::min(plan.size(), static_cast<size_t>(s.slots - 1))
+                                  : plan.size();
+    plan.insert(plan.begin() + at, {s.nextPage, page.BaseAddress(), parse});
   }
+  std::vector<PageRequest> top = TopLevelAhead(s, 0, parse);
+  plan.insert(plan.end(), top.begin(), top.end());
   s.pages->Plan(plan);
+}
+
+// Once the walk has found something on a downloaded page, more top-level addresses are taken
+// from the source and asked ahead, after the others (a page on which the walk finds nothing
+// goes to the browser, which fetches for itself).
+void PlanMoreAddresses(RunState& s) {
+  CTaskRunner& r = s.r;
+  if (!s.pages) return;
+  const bool parse = !PageNeedsFrames(r.root.get());
+  if (CSharedRun* shared = r.env().shared) {
+    if (s.sharedNext) return;
+    s.sharedNext = shared->Take(false);
+    s.pages->Insert(TopLevelAhead(s, 0, parse), L"");
+    return;
+  }
+  const size_t had = s.ahead.size();
+  PeekAddresses(s, static_cast<size_t>(s.slots));
+  s.pages->Insert(TopLevelAhead(s, had, parse), L"");
 }
 
 // Once the next page (paging by next-page text) has arrived, its nested pages are asked ahead
@@ -484,9 +506,9 @@ Step PageStep(RunState& s) {
   const Step nothing = r.pagingType != 0 ? Step::kPaging : Step::kNextAddress;
   if (r.LoadMethod() == 0) {
     if (!Downloaded(s, url)) return Step::kNextAddress;
-    PlanAhead(s, false);
+    PlanAhead(s);
     if (Walk(root, r, &url, nullptr, nullptr)) {
-      PlanAhead(s, true);
+      PlanMoreAddresses(s);
       return Step::kRecords;
     }
     if (r.Stopped()) return Step::kFinish;
@@ -533,9 +555,9 @@ Step PagingStep(RunState& s) {
   if (r.pagingType == 1) {
     if (!TurnToNextPage(root, r, *s.paging, r.task())) return Step::kNextAddress;
     const bool downloaded = !PageOf(root)->Live();
-    if (downloaded) PlanAhead(s, false);
+    if (downloaded) PlanAhead(s);
     if (!Walk(root, r, &url, nullptr, nullptr)) return Step::kNextAddress;
-    if (downloaded) PlanAhead(s, true);
+    if (downloaded) PlanMoreAddresses(s);
     return Step::kRecords;
   }
   if (r.pagingType == 2) {

@@ -29,6 +29,7 @@ struct CPagePrefetch::Job {
   bool done = false;
   bool dropped = false;
   bool busy = false;  // the site answered 429 or 503
+  bool urgent = false;  // the run waits for it (Ask)
   // Set by the worker; read by the runner once done is true.
   std::string cookies;  // the Cookie header the request was sent with
   Result result = Result::kFailed;
@@ -90,6 +91,23 @@ int CPagePrefetch::Occupied() const {
   return n;
 }
 
+int CPagePrefetch::InFlight() const {
+  int n = running_dropped_;
+  for (const auto& job : jobs_) n += job->started && !job->done ? 1 : 0;
+  return n;
+}
+
+CPagePrefetch::Job* CPagePrefetch::Startable() {
+  const bool room = Occupied() < window_;
+  const bool wire = InFlight() < window_;
+  for (const auto& job : jobs_) {
+    if (job->started || !(room || (job->urgent && wire))) continue;
+    const HostWindow& site = HostOf(*job);
+    if (site.running < site.window) return job.get();
+  }
+  return nullptr;
+}
+
 void CPagePrefetch::Drop(JobList::iterator it) {
   Job& job = **it;
   if (job.started && !job.done) {
@@ -136,7 +154,8 @@ void CPagePrefetch::Plan(const std::vector<PageRequest>& ahead) {
 void CPagePrefetch::WakeWorkers() {
   int startable = 0;
   for (const auto& job : jobs_) startable += job->started ? 0 : 1;
-  for (int n = std::min(startable, window_ - Occupied()); n > 0; --n) work_cv_.notify_one();
+  const int room = std::max(window_ - Occupied(), Startable() ? 1 : 0);
+  for (int n = std::min(startable, room); n > 0; --n) work_cv_.notify_one();
 }
 
 void CPagePrefetch::StartWorkers() {
@@ -157,17 +176,9 @@ void CPagePrefetch::Ask(const PageRequest& request) {
     job = std::make_shared<Job>(request);
     jobs_.push_front(job);
   }
-  if (!job->started) {
-    // Room for it: the pages furthest ahead give up their slots.
-    int excess = Occupied() - window_ + 1;
-    for (auto back = jobs_.end(); excess > 0 && back != jobs_.begin();) {
-      --back;
-      if (*back == job || !(*back)->started) continue;
-      auto victim = back++;
-      Drop(victim);
-      --excess;
-    }
-  }
+  // The run waits for it: it may go beyond the pages held (never beyond the window of requests
+  // on the wire), so that no page already asked is given up for it.
+  job->urgent = true;
   StartWorkers();
   WakeWorkers();
   lock.unlock();
@@ -268,14 +279,12 @@ void CPagePrefetch::WorkerMain(CHttpClient* client) {
     std::shared_ptr<Job> job;
     work_cv_.wait(lock, [this, &job] {
       if (quit_) return true;
-      if (Occupied() >= window_) return false;
+      Job* next = Startable();
+      if (!next) return false;
       for (const auto& j : jobs_) {
-        if (!j->started && HostOf(*j).running < HostOf(*j).window) {
-          job = j;
-          return true;
-        }
+        if (j.get() == next) job = j;
       }
-      return false;
+      return true;
     });
     if (quit_) return;
     job->started = true;

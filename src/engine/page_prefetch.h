@@ -6,8 +6,9 @@
 // walk stays sequential and takes the pages in its own order, so what a run produces does not
 // depend on how many pages are in flight.
 //
-// At most `slots` pages are in flight or held, and each worker keeps one kept-alive
-// connection, so a site never sees more than `slots` connections from a run's page loads. The
+// At most `slots` pages are in flight, and (but for the page the run waits for) at most that
+// many held; each worker keeps one kept-alive connection, so a site never sees more than
+// `slots` connections from a run's page loads. The
 // window starts at two pages and widens while the run has to wait for its pages, so that a
 // site that answers at once (where pages ahead would only compete with the walk for the
 // processor) is not asked for more than the walk can use. A
@@ -76,8 +77,9 @@ class CPagePrefetch {
   // progress is cancelled). The first pages of the list are fetched, as many as the window
   // allows; each page taken makes room for the next.
   void Plan(const std::vector<PageRequest>& ahead);
-  // One page needed now: it goes to the head of the plan (added when it is not there), and
-  // when the window is full the page furthest ahead is dropped to make room for it.
+  // One page needed now: it goes to the head of the plan (added when it is not there) and
+  // starts as soon as fewer than the window of pages are in flight, even when the window is
+  // full of pages held for later (none of them is given up for it).
   void Ask(const PageRequest& request);
   // Plan({url, referer, parse}): the single page of the next address.
   void Start(const std::wstring& url, const std::wstring& referer, bool parse) {
@@ -117,6 +119,12 @@ class CPagePrefetch {
   void Drop(JobList::iterator it);
   // Under mu_: jobs started and not yet taken or dropped, plus dropped ones still running.
   int Occupied() const;
+  // Under mu_: jobs on the wire (started, not done), dropped ones included.
+  int InFlight() const;
+  // Under mu_: the first job of the plan a worker may start now: while fewer than the window
+  // are held or in flight; a job the run waits for also beyond that, while fewer than the
+  // window are in flight. Null when there is none.
+  Job* Startable();
   // Under mu_: the workers are started once there is something to fetch.
   void StartWorkers();
   // Under mu_: wakes as many idle workers as there are jobs they may start now.

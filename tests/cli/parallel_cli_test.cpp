@@ -3,6 +3,7 @@
 // has more requests or connections of the run at once than asked for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +64,7 @@ std::string Task(const test::CSite& site, const std::string& dir) {
 struct Outputs {
   std::string out, taskCsv, table;
   int mostInFlight = 0, mostConnections = 0;
+  std::vector<std::string> requested;  // sorted
 };
 
 Outputs RunWith(int parallel, const std::string& dir) {
@@ -83,8 +85,10 @@ Outputs RunWith(int parallel, const std::string& dir) {
                "/t.db\").execute(\"select n, d from goods order by rowid\").fetchall())' > '" +
                dir + "/table.txt'")
                   .c_str());
+  std::vector<std::string> requested = site.Requested();
+  std::sort(requested.begin(), requested.end());
   return {Slurp(dir + "/out.csv"), Slurp(dir + "/task.csv"), Slurp(dir + "/table.txt"),
-          site.MostInFlight(), site.MostConnections()};
+          site.MostInFlight(), site.MostConnections(), requested};
 }
 
 TEST(ParallelCliTest, PagesInFlightWriteWhatOnePageAtATimeWrites) {
@@ -105,6 +109,11 @@ TEST(ParallelCliTest, PagesInFlightWriteWhatOnePageAtATimeWrites) {
   EXPECT_LE(eight.mostInFlight, 8);
   EXPECT_LE(eight.mostConnections, 8);
   EXPECT_GT(eight.mostInFlight, 1);  // the detail pages were asked ahead, side by side
+  // Every page once: the three list pages and the fifteen detail pages.
+  EXPECT_EQ(one.requested.size(), 18u);
+  EXPECT_EQ(eight.requested, one.requested);
+  EXPECT_EQ(std::adjacent_find(eight.requested.begin(), eight.requested.end()),
+            eight.requested.end());
 }
 
 // Ctrl-C while eight pages are in flight to a server that never answers them: the run ends at
