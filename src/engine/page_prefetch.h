@@ -8,11 +8,10 @@
 //
 // At most `slots` pages are in flight, and (but for the page the run waits for) at most that
 // many held; each worker keeps one kept-alive connection, so a site never sees more than
-// `slots` connections from a run's page loads. The
-// window starts at two pages and widens while the run has to wait for its pages, so that a
-// site that answers at once (where pages ahead would only compete with the walk for the
-// processor) is not asked for more than the walk can use. A
-// site that answers 429 or 503 gets its page asked again after the wait it asks for
+// `slots` connections from a run's page loads. The window starts at two pages and widens while
+// the run has to wait for its pages, so that a site that answers at once (where pages ahead
+// would only compete with the walk for the processor) is not asked for more than the walk can
+// use. A site that answers 429 or 503 gets its page asked again after the wait it asks for
 // (FetchPolitely), and its window (how many of its pages may be in flight) is halved; it grows
 // back by one for every kGrowAfter good answers.
 //
