@@ -28,7 +28,8 @@ int CmdResults(const Args& args);
 int FillQueue(const Args& args);
 
 inline constexpr const char* kRunUsage =
-    "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE] [--resume]";
+    "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE] [--resume]\n"
+    "  [--parallel N]";
 inline constexpr const char* kWorkUsage =
     "work TASK --queue redis://[USER[:PASSWORD]@]HOST[:PORT]/NAME [--config FILE] [--format csv|jsonl] [--out FILE]\n"
     "       [--lease SECONDS] [--redis-wait SECONDS]";

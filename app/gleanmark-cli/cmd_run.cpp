@@ -235,6 +235,7 @@ struct RunOptions {
   std::optional<std::string> configPath, outPath;
   std::string format = "csv";
   bool resume = false;
+  int parallel = 0;                     // --parallel: pages in flight (0: the configuration's)
   std::optional<WorkerOptions> worker;  // work and queue fill
   bool ToFileOnly() const { return format == "xls" || format == "sqlite"; }
 };
@@ -264,6 +265,7 @@ bool ParseRunOptions(Args* args, RunMode mode, RunOptions* o) {
   o->configPath = TakeOption(args, "--config", &missing);
   o->format = TakeOption(args, "--format", &missing).value_or("csv");
   o->outPath = TakeOption(args, "--out", &missing);
+  const std::optional<std::string> parallel = TakeOption(args, "--parallel", &missing);
   if (mode == RunMode::kRun) {
     o->resume = TakeFlag(args, "--resume");
   } else if (!ParseWorkerOptions(args, &o->worker.emplace())) {
@@ -271,6 +273,8 @@ bool ParseRunOptions(Args* args, RunMode mode, RunOptions* o) {
   }
   std::string error;
   if (missing) error = "option without a value";
+  else if (parallel && (!Seconds(parallel, &o->parallel) || o->parallel > 64))
+    error = "--parallel takes a number of pages from 1 to 64";
   else if (args->size() != 1)
     error = "usage: " + std::string(mode == RunMode::kRun    ? kRunUsage
                                     : mode == RunMode::kWork ? kWorkUsage
@@ -588,6 +592,7 @@ int RunCommand(const Args& in, RunMode mode) {
   if (BrowserAllowed()) env.newBrowserPage = &NewCliBrowserPage;
   // For side-by-side measurements: GLEANMARK_NO_PREFETCH (non-empty) downloads one page at a time.
   env.prefetchPages = !EnvSwitchOn("GLEANMARK_NO_PREFETCH");
+  env.pagesInFlight = o.parallel;
   std::optional<SharedWorker> shared;
   if (o.worker) shared.emplace(*o.worker, *task, mode, &env);
 

@@ -454,6 +454,8 @@ AppSettings ReadAppSettings(const CXmlDocument& config) {
   s.filtertt = a->GetAttributeInt(L"filtertt", 0);
   s.codepage = a->GetAttribute(L"codepage").value_or(L"");
   s.csvencoding = a->GetAttribute(L"csvencoding").value_or(L"");
+  int pages = a->GetAttributeInt(L"pagesinflight", s.pagesinflight);
+  if (pages >= 1 && pages <= 64) s.pagesinflight = pages;
   return s;
 }
 
@@ -462,6 +464,11 @@ void WriteAppSettings(const AppSettings& s, CXmlDocument* config) {
   if (!a) a = config->AppendTop(std::make_unique<CXmlNode>(L"autoupdate", XmlElement));
   a->SetAttributeInt(L"subfolder", s.subfolder);
   a->SetAttributeInt(L"filtertt", s.filtertt);
+  // Written once it differs from the default, so that a configuration that never changed it
+  // stays as it was.
+  if (s.pagesinflight != AppSettings().pagesinflight || a->GetAttribute(L"pagesinflight")) {
+    a->SetAttributeInt(L"pagesinflight", s.pagesinflight);
+  }
   if (s.codepage.empty()) {
     a->RemoveAttribute(L"codepage");
   } else {

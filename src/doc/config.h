@@ -151,6 +151,7 @@ struct AppSettings {
   std::wstring codepage;  // the legacy code page; empty: the built-in default
   // The encoding last chosen for saving results as CSV ("UTF-8", "ANSI", ...); empty: UTF-8.
   std::wstring csvencoding;
+  int pagesinflight = 8;  // pages a run downloads at once (1 to 64); 1: one at a time
   bool operator==(const AppSettings&) const = default;
 };
 AppSettings ReadAppSettings(const CXmlDocument& config);

@@ -1,5 +1,7 @@
 #include "engine/crawl_driver.h"
 
+#include <algorithm>
+#include <deque>
 #include <functional>
 
 #include "doc/config.h"
@@ -15,7 +17,9 @@
 #include "engine/record_store.h"
 #include "engine/shared_run.h"
 #include "engine/task_runner.h"
+#include "net/url.h"
 #include "page/element_path.h"
+#include "page/html_builder.h"
 #include "task/address_source.h"
 #include "task/task_settings.h"
 
@@ -207,6 +211,46 @@ bool NextRecordElements(CTaskRunner& r) {
   return more;
 }
 
+namespace {
+
+// The nested pages of `l`'s chain from `start`, in about the order the walk and the advances
+// will ask for them: for each element of a level (its path, then its step again and again),
+// the links of the levels below it, then its own. At most *budget elements are visited.
+void CollectNestedLinks(CTaskRunner& r, const CPageModel& page, const CLocation* l,
+                        const CDomNode* start, const std::wstring& base_url, int* budget,
+                        std::vector<PageRequest>* out) {
+  for (const CLocation* cur = l; cur; cur = cur->nextSibling.get()) {
+    const CDomNode* e = !cur->parent && AnchoredByMarker(cur) ? AnchorLocation(page, start, *cur)
+                                                              : ResolvePath(page, start, cur->path);
+    for (; e && (*budget)-- > 0; e = ResolvePath(page, e, cur->step)) {
+      if (cur->firstChild) {
+        CollectNestedLinks(r, page, cur->firstChild.get(), e, base_url, budget, out);
+      }
+      for (const auto& item : cur->items) {
+        if (!item->IsLinkTask() || !item->nested) continue;
+        std::wstring link = NestedLinkAddress(*item, page, e, base_url, nullptr);
+        if (link.empty() || StartsWithIgnoringAsciiCase(link, L"javascript:") ||
+            !PageMayLoad(base_url, link) || NestedPageInBrowser(*item, r, page)) {
+          continue;
+        }
+        out->push_back({std::move(link), base_url, !PageNeedsFrames(item->nested.get())});
+      }
+      if (cur->step.empty()) break;
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<PageRequest> NestedPagesAhead(CTaskRunner& r, const CPageModel& page,
+                                          const std::wstring& base_url) {
+  std::vector<PageRequest> out;
+  if (!r.root) return out;
+  int budget = 5000;  // elements: a bound on the look-ahead's cost on a huge page
+  CollectNestedLinks(r, page, r.root.get(), page.DocumentElement(), base_url, &budget, &out);
+  return out;
+}
+
 void ExtractFromPage(CTaskRunner& r, const CPageModel& page, size_t limit) {
   CLocation* root = r.root.get();
   if (!root || limit == 0) return;
@@ -236,18 +280,26 @@ struct RunState {
   PagingPosition position;
   CAddressSource source;
   bool task_clicks = false;
-  std::optional<std::wstring> next;         // chosen ahead of time for a prefetch
-  std::unique_ptr<CPagePrefetch> prefetch;  // made with the first prefetch
+  // Top-level addresses taken from the source ahead of time for the pages in flight, and
+  // whether the source ended after them.
+  std::deque<std::wstring> ahead{};
+  bool sourceEnded = false;
+  std::unique_ptr<CPagePrefetch> pages{};  // the pages in flight; null: one page at a time
+  // The next page of the page in work (paging by next-page text), and whether its nested
+  // pages are asked ahead too.
+  std::wstring nextPage{};
+  bool lookedPast = false;
+  int slots = 1;         // how many (made with the pages in flight)
   bool claimed = false;  // the top-level address r.journal.index is in work
   // A shared run: the address in work, the one taken ahead for a prefetch, and how many
   // records the address in work has written.
-  std::optional<SharedAddress> shared, sharedNext;
+  std::optional<SharedAddress> shared{}, sharedNext{};
   int sharedWritten = 0;
 };
 
 bool BrowserMode(const CTaskRunner& r, const RunState& s) {
   return r.useBrowser || r.browserLink || r.loginOn || r.httpAuthOn || s.task_clicks ||
-         r.pagingType != 0;
+         r.pagingType == 2;
 }
 
 // Counts the page as loaded, or reports it as failed unless the run was stopped.
@@ -270,9 +322,7 @@ bool OpenedInBrowser(RunState& s, const std::wstring& url) {
 bool Downloaded(RunState& s, const std::wstring& url) {
   CTaskRunner& r = s.r;
   r.loadFailure.clear();
-  bool loaded = s.prefetch && s.prefetch->Holds(url)
-                    ? TakePrefetchedPage(r.root.get(), r, *s.prefetch, url)
-                    : DownloadPage(r.root.get(), r, url, r.previousUrl, false);
+  bool loaded = LoadPageForRunner(r.root.get(), r, url, r.previousUrl);
   std::wstring reason = L"could not be downloaded or analysed";
   if (!r.loadFailure.empty()) reason += L": " + r.loadFailure;
   return PageOutcome(r, url, loaded, reason);
@@ -296,37 +346,117 @@ std::optional<std::wstring> ChooseNextAddress(RunState& s) {
   return NextOtherAddress(s.source, r.currentUrl, [&r] { return !r.PumpMessages(); });
 }
 
-// The next address, looked up on a copy of the source for at most a few milliseconds so that
-// the records of the current page never wait for it; nothing when there is none or the look-up
-// takes longer (a long run of repeated addresses), and the run looks it up when it gets there.
-std::optional<std::wstring> PeekNextAddress(RunState& s) {
+// Takes up to `want` next addresses from the source ahead of time, for at most a few
+// milliseconds so that the records of the current page never wait for it (a long run of
+// repeated addresses is looked up by the run when it gets there).
+void PeekAddresses(RunState& s, size_t want) {
   constexpr int64_t kPeekMs = 20;
+  int type = s.source.Type();
+  if ((type != 1 && type != 2) || s.sourceEnded || s.ahead.size() >= want) return;
   CAddressSource probe = s.source;
   const int64_t until = TickMs() + kPeekMs;
-  std::optional<std::wstring> next =
-      NextOtherAddress(probe, s.r.currentUrl, [until] { return TickMs() >= until; });
-  if (next) s.source = std::move(probe);
-  return next;
+  bool late = false;
+  auto too_late = [until, &late] { return late = TickMs() >= until; };
+  while (s.ahead.size() < want) {
+    std::optional<std::wstring> next =
+        NextOtherAddress(probe, s.ahead.empty() ? s.r.currentUrl : s.ahead.back(), too_late);
+    if (!next) {
+      s.sourceEnded = !late;
+      break;
+    }
+    s.ahead.push_back(std::move(*next));
+  }
+  // What the probe passed over while it ran late were repeats of the last address it gave.
+  s.source = std::move(probe);
 }
 
-// Once a downloaded page has shown its records, the next address of the run is downloaded
-// (and analysed) while they are extracted, when nothing has to happen between the two: no
-// download interval and no browser.
-void PrefetchNextPage(RunState& s) {
+// The run's pages in flight, through which every page download of the run goes; none (one
+// page at a time, each asked when the run gets to it) with a download interval.
+void MakePagesInFlight(RunState& s) {
   CTaskRunner& r = s.r;
-  int type = s.source.Type();
-  if ((type != 1 && type != 2) || r.downloadInterval > 0 || !r.env().prefetchPages) return;
-  std::optional<std::wstring> next;
-  if (CSharedRun* shared = r.env().shared) {
-    if (!s.sharedNext) s.sharedNext = shared->Take(false);
-    if (s.sharedNext) next = s.sharedNext->address;
-  } else {
-    next = PeekNextAddress(s);
-    s.next = next;
+  if (r.downloadInterval > 0 || !r.env().prefetchPages || !r.root) return;
+  s.slots = r.env().pagesInFlight > 0 ? r.env().pagesInFlight
+            : r.env().config          ? ReadAppSettings(*r.env().config).pagesinflight
+                                      : AppSettings().pagesinflight;
+  s.pages = std::make_unique<CPagePrefetch>(s.slots, nullptr, r.userAgent);
+  r.pagesAhead = s.pages.get();
+}
+
+// The next top-level addresses, each with the address before it as referring page; those
+// from `first` on.
+std::vector<PageRequest> TopLevelAhead(RunState& s, size_t first, bool parse) {
+  CTaskRunner& r = s.r;
+  std::vector<PageRequest> out;
+  if (r.env().shared) {
+    if (s.sharedNext && first == 0) out.push_back({s.sharedNext->address, r.currentUrl, parse});
+    return out;
   }
-  if (!next) return;
-  if (!s.prefetch) s.prefetch = std::make_unique<CPagePrefetch>();
-  s.prefetch->Start(*next, r.currentUrl, r.userAgent, !PageNeedsFrames(r.root.get()));
+  for (size_t i = first; i < s.ahead.size(); ++i) {
+    out.push_back({s.ahead[i], i == 0 ? r.currentUrl : s.ahead[i - 1], parse});
+  }
+  return out;
+}
+
+// Once a downloaded page is loaded, before its walk, the pages the run will ask for after it
+// are asked ahead: its nested pages in the order the walk and the advances will ask for them,
+// its next page (paging by next-page text), then the top-level addresses asked already. With
+// more than one page in flight the next page goes within the first window, so that it arrives
+// while the nested pages are read and its own nested pages can follow (LookPastThePage).
+// Nothing without pages in flight (a download interval).
+void PlanAhead(RunState& s) {
+  CTaskRunner& r = s.r;
+  if (!s.pages) return;
+  const CPageModel& page = *PageOf(r.root.get());
+  const bool parse = !PageNeedsFrames(r.root.get());
+  std::vector<PageRequest> plan = NestedPagesAhead(r, page, r.currentUrl);
+  s.lookedPast = false;
+  s.nextPage.clear();
+  if (r.pagingType == 1 && s.paging) {
+    s.nextPage = page.LinkAddress(page.LinkShowingText(s.paging->nextlink));
+  }
+  if (!s.nextPage.empty()) {
+    const size_t at = s.slots > 1 ? std::min(plan.size(), static_cast<size_t>(s.slots - 1))
+                                  : plan.size();
+    plan.insert(plan.begin() + at, {s.nextPage, page.BaseAddress(), parse});
+  }
+  std::vector<PageRequest> top = TopLevelAhead(s, 0, parse);
+  plan.insert(plan.end(), top.begin(), top.end());
+  s.pages->Plan(plan);
+}
+
+// Once the walk has found something on a downloaded page, more top-level addresses are taken
+// from the source and asked ahead, after the others (a page on which the walk finds nothing
+// goes to the browser, which fetches for itself).
+void PlanMoreAddresses(RunState& s) {
+  CTaskRunner& r = s.r;
+  if (!s.pages) return;
+  const bool parse = !PageNeedsFrames(r.root.get());
+  if (CSharedRun* shared = r.env().shared) {
+    if (s.sharedNext) return;
+    s.sharedNext = shared->Take(false);
+    s.pages->Insert(TopLevelAhead(s, 0, parse), L"");
+    return;
+  }
+  const size_t had = s.ahead.size();
+  PeekAddresses(s, static_cast<size_t>(s.slots));
+  s.pages->Insert(TopLevelAhead(s, had, parse), L"");
+}
+
+// Once the next page (paging by next-page text) has arrived, its nested pages are asked ahead
+// too, right after those of the page in work, so that the pages in flight do not run dry at
+// the page turn. The page's text is read from the pages in flight (they keep it).
+void LookPastThePage(RunState& s) {
+  CTaskRunner& r = s.r;
+  if (!s.pages || s.lookedPast || s.nextPage.empty()) return;
+  std::optional<std::wstring> text = s.pages->ArrivedText(s.nextPage);
+  if (!text) return;
+  s.lookedPast = true;
+  std::unique_ptr<CDomDocument> tree = ParseHtml(*text);
+  if (!tree) return;
+  CPageModel next;
+  next.SetFilterHiddenText(r.filterHiddenText);
+  next.AdoptDocument(std::move(tree), s.nextPage);
+  s.pages->Insert(NestedPagesAhead(r, next, r.currentUrl), s.ahead.empty() ? L"" : s.ahead.front());
 }
 
 // Claims the top-level address in work; false when a continued run finished it before.
@@ -372,15 +502,18 @@ Step PageStep(RunState& s) {
     return r.pagingType != 0 ? Step::kPaging : Step::kNextAddress;
   }
   CXmlNode* task = r.task();
+  // A page without records still pages on, as it does in the browser.
+  const Step nothing = r.pagingType != 0 ? Step::kPaging : Step::kNextAddress;
   if (r.LoadMethod() == 0) {
     if (!Downloaded(s, url)) return Step::kNextAddress;
+    PlanAhead(s);
     if (Walk(root, r, &url, nullptr, nullptr)) {
-      PrefetchNextPage(s);
+      PlanMoreAddresses(s);
       return Step::kRecords;
     }
     if (r.Stopped()) return Step::kFinish;
     if (!OpenPageInBrowser(root, r, task, url) || !Walk(root, r, &url, nullptr, nullptr)) {
-      return Step::kNextAddress;
+      return nothing;
     }
     r.SetLoadMethod(1);
     return Step::kRecords;
@@ -389,7 +522,7 @@ Step PageStep(RunState& s) {
   if (Walk(root, r, &url, nullptr, nullptr)) return Step::kRecords;
   if (r.Stopped()) return Step::kFinish;
   if (!DownloadPage(root, r, url, r.previousUrl, false) || !Walk(root, r, &url, nullptr, nullptr)) {
-    return Step::kNextAddress;
+    return nothing;
   }
   r.SetLoadMethod(0);
   return Step::kRecords;
@@ -402,6 +535,7 @@ Step RecordsStep(RunState& s) {
     r.SetStatusText(L"DIGTHREAD_EXTRACTINGDATA", {std::to_wstring(n)});
     CommitRecord(r);
     if (r.Stopped() || !r.PumpMessages()) return Step::kFinish;
+    LookPastThePage(s);
     if (s.shared) r.env().shared->StillWorking(*s.shared);
     if (!NextRecordElements(r)) break;
   }
@@ -419,10 +553,12 @@ Step PagingStep(RunState& s) {
   CLocation* root = r.root.get();
   const std::wstring url = r.currentUrl;
   if (r.pagingType == 1) {
-    if (ClickNextLink(root, r, *s.paging) && Walk(root, r, &url, nullptr, nullptr)) {
-      return Step::kRecords;
-    }
-    return Step::kNextAddress;
+    if (!TurnToNextPage(root, r, *s.paging, r.task())) return Step::kNextAddress;
+    const bool downloaded = !PageOf(root)->Live();
+    if (downloaded) PlanAhead(s);
+    if (!Walk(root, r, &url, nullptr, nullptr)) return Step::kNextAddress;
+    if (downloaded) PlanMoreAddresses(s);
+    return Step::kRecords;
   }
   if (r.pagingType == 2) {
     for (;;) {
@@ -481,8 +617,13 @@ Step NextAddressStep(RunState& s) {
   s.position = {};
   int type = s.source.Type();
   if (type == 1 || type == 2) {
-    std::optional<std::wstring> next = s.next ? std::move(s.next) : ChooseNextAddress(s);
-    s.next.reset();
+    std::optional<std::wstring> next;
+    if (!s.ahead.empty()) {
+      next = std::move(s.ahead.front());
+      s.ahead.pop_front();
+    } else if (!s.sourceEnded) {
+      next = ChooseNextAddress(s);
+    }
     if (!next) return Step::kFinish;
     r.previousUrl = r.currentUrl;
     r.currentUrl = *next;
@@ -587,6 +728,7 @@ void RunTask(CTaskRunner& r) {
   if (r.pagingType == 2 && s.paging->scripts.empty()) r.pagingType = 0;
   if (r.pagingType != 1 && r.pagingType != 2) r.pagingType = 0;
   r.recordCount = 0;
+  MakePagesInFlight(s);
 
   // A task without locations has nothing to extract: the run ends at once. A worker of a shared
   // run (see shared_run.h) begins by taking its first address.
@@ -623,6 +765,8 @@ void RunTask(CTaskRunner& r) {
     if (s.shared && s.claimed) shared->GiveBack(*s.shared);
     if (s.sharedNext) shared->GiveBack(*s.sharedNext);
   }
+  r.pagesAhead = nullptr;
+  s.pages.reset();  // pages still in flight are cancelled
   for (CRecordOutput* out : r.env().outputs) out->Close();
   // A run that went through its whole address sequence leaves nothing to continue (once the
   // outputs hold every record).

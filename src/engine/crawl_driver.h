@@ -4,7 +4,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "engine/page_prefetch.h"
 #include "task/crawl_model.h"
 
 namespace gm {
@@ -37,6 +39,10 @@ bool RunLogin(CTaskRunner& runner);
 // Moves the located elements to those of the next record (nested trees first, then the levels
 // from the deepest); false when the page has no more.
 bool NextRecordElements(CTaskRunner& runner);
+// The nested pages the walk of the task's tree over `page` will download (base_url: the walk's
+// page address), in about the order it will ask for them; the pages in flight fetch them ahead.
+std::vector<PageRequest> NestedPagesAhead(CTaskRunner& runner, const CPageModel& page,
+                                          const std::wstring& base_url);
 // The records of an already built page: the walk and the commits of a run on that page, up to
 // `limit` records, without loading anything; the tree's run state is cleared afterwards.
 void ExtractFromPage(CTaskRunner& runner, const CPageModel& page, size_t limit);

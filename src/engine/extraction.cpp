@@ -97,6 +97,30 @@ void DownloadHtmlImages(CItemDef* item, CTaskRunner& r, const CDomNode* element,
   }
 }
 
+std::wstring NestedLinkAddress(const CItemDef& item, const CPageModel& page,
+                               const CDomNode* level_element, const std::wstring& base_url,
+                               const CDomNode** link_out) {
+  const CDomNode* link = ResolvePath(page, level_element, item.path);
+  if (link_out) *link_out = link;
+  if (!link) return {};
+  std::wstring value = AttributeValue(link, item.attr);
+  if (value.empty()) return {};
+  if (item.replace) value = ReplaceValue(value, item);
+  if (!StartsWithIgnoringAsciiCase(value, L"http://")) {
+    std::wstring combined;
+    if (CombineUrl(base_url, value, &combined)) value = combined;
+  }
+  return value;
+}
+
+bool NestedPageInBrowser(const CItemDef& item, const CTaskRunner& r, const CPageModel& parent) {
+  // A task that pages by next-page text keeps a page shown in the browser there; one that
+  // downloaded its page downloads the nested pages too.
+  return r.useBrowser || r.loginOn || r.httpAuthOn ||
+         (r.pagingType != 0 && (r.pagingType != 1 || parent.Live())) ||
+         (item.node && item.node->FindChild(L"autoclk"));
+}
+
 bool RunNestedTask(CItemDef* item, CTaskRunner& r, CLocation* root,
                    const std::shared_ptr<void>& level_element) {
   item->scriptIndex = 0;
@@ -106,15 +130,11 @@ bool RunNestedTask(CItemDef* item, CTaskRunner& r, CLocation* root,
   ClearRunState(nested);
   if (nested->page) PageOf(nested)->Release();
 
-  const CDomNode* link = ResolvePath(*PageOf(root), NodeOf(level_element), item->path);
-  if (!link) return false;
-  std::wstring value = AttributeValue(link, item->attr);
+  const CPageModel& parent = *PageOf(root);
+  const CDomNode* link = nullptr;
+  std::wstring value =
+      NestedLinkAddress(*item, parent, NodeOf(level_element), item->baseUrl, &link);
   if (value.empty()) return false;
-  if (item->replace) value = ReplaceValue(value, *item);
-  if (!StartsWithIgnoringAsciiCase(value, L"http://")) {
-    std::wstring combined;
-    if (CombineUrl(item->baseUrl, value, &combined)) value = combined;
-  }
   if (!r.IntervalWait()) return false;
 
   const CXmlNode* data = item->node;
@@ -123,13 +143,11 @@ bool RunNestedTask(CItemDef* item, CTaskRunner& r, CLocation* root,
     return Walk(nested, r, &value, nullptr, nullptr);
   }
   if (!PageMayLoad(item->baseUrl, value)) return false;  // a web page never opens a local file
-  bool browser_mode = r.useBrowser || r.loginOn || r.httpAuthOn || r.pagingType != 0 ||
-                      (data && data->FindChild(L"autoclk"));
-  if (browser_mode) {
+  if (NestedPageInBrowser(*item, r, parent)) {
     if (!OpenPageInBrowser(nested, r, data, value)) return false;
     return Walk(nested, r, &value, nullptr, nullptr);
   }
-  if (!DownloadPage(nested, r, value, item->baseUrl, false)) return false;
+  if (!LoadPageForRunner(nested, r, value, item->baseUrl)) return false;
   if (Walk(nested, r, &value, nullptr, nullptr)) return true;
   if (!OpenPageInBrowser(nested, r, data, value)) return false;
   return Walk(nested, r, &value, nullptr, nullptr);

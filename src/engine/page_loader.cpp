@@ -1,10 +1,12 @@
 #include "engine/page_loader.h"
 
 #include "doc/text_compare.h"
+#include "engine/browser_nav.h"
 #include "engine/crawl_driver.h"
 #include "engine/page_handles.h"
 #include "engine/page_prefetch.h"
 #include "engine/task_runner.h"
+#include "net/cookie_jar.h"
 #include "net/html_scan.h"
 #include "net/http_client.h"
 #include "net/page_cache.h"
@@ -14,8 +16,13 @@
 namespace gm {
 namespace {
 
-constexpr wchar_t kErrorSilencer[] =
-    L"<script type='text/javascript'>window.onerror=function(){return true;};</script>";
+// The script put in front of a downloaded page so that its script errors stay quiet.
+constexpr std::wstring_view kSilencerCode = L"window.onerror=function(){return true;};";
+const std::wstring& ErrorSilencer() {
+  static const std::wstring silencer =
+      L"<script type='text/javascript'>" + std::wstring(kSilencerCode) + L"</script>";
+  return silencer;
+}
 
 bool IsHtmlSpace(wchar_t c) {
   return c == L' ' || c == L'\t' || c == L'\n' || c == L'\f' || c == L'\r' || c == 0xFEFF;
@@ -150,8 +157,22 @@ bool ContainsFrameStep(const std::wstring& path) {
 }  // namespace
 
 std::wstring WithErrorSilencer(std::wstring page_text) {
-  page_text.insert(ErrorSilencerPosition(page_text), kErrorSilencer);
+  page_text.insert(ErrorSilencerPosition(page_text), ErrorSilencer());
   return page_text;
+}
+
+bool PageMayDifferInBrowser(const CPageModel& page) {
+  const CDomDocument* doc = page.Document();
+  if (!doc) return false;
+  for (const CDomNode* n = doc->Root(); n; n = NextInTree(n, doc->Root())) {
+    if (!n->IsElement()) continue;
+    if (n->Name() == L"FRAME" || n->Name() == L"IFRAME") return true;
+    if (n->Name() != L"SCRIPT") continue;
+    const CDomNode* code = n->FirstChild();
+    const bool ours = code && !code->Next() && code->Value() == kSilencerCode;
+    if (!ours) return true;
+  }
+  return false;
 }
 
 std::wstring DownloadFailure(const CHttpClient& client) {
@@ -192,6 +213,22 @@ bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url
   HttpWait result = WaitForTransaction(client, should_stop, true);
   *stopped = result == HttpWait::kStopped;
   return result == HttpWait::kReady;
+}
+
+bool FetchPolitely(const CHttpClient& client, const std::function<bool()>& fetch,
+                   const std::function<void(const std::wstring& note, int seconds)>& busy,
+                   const std::function<bool(int ms)>& sleep) {
+  for (int retry = 1;; ++retry) {
+    if (!fetch()) return false;
+    const int status = client.GetStatus();
+    const int seconds = RetryAfterSeconds(status, client.GetHeader(L"Retry-After"), UnixNow());
+    if (seconds < 0 || retry > kBusyRetries) return true;
+    busy(L"HTTP " + std::to_wstring(status) + L" from " + client.Address() + L": asked again in " +
+             std::to_wstring(seconds) + L" s (retry " + std::to_wstring(retry) + L" of " +
+             std::to_wstring(kBusyRetries) + L")",
+         seconds);
+    if (!sleep(seconds * 1000)) return false;
+  }
 }
 
 bool PageNeedsFrames(const CLocation* l) {
@@ -238,8 +275,11 @@ bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
   {
     CHttpClient client;
     bool stopped = false;
-    bool fetched = FetchForRunner(r, &client, url, referer, 60000, url, &stopped);
-    if (stopped) return false;
+    bool fetched = FetchPolitely(
+        client, [&] { return FetchForRunner(r, &client, url, referer, 60000, url, &stopped); },
+        [&r](const std::wstring& note, int) { r.SetStatus(note); },
+        [&r](int ms) { return PumpFor(r, ms); });
+    if (stopped || r.Stopped()) return false;
     if (!fetched || client.GetStatus() != 200) {
       DownloadFailed(r, url, DownloadFailure(client));
       return false;
@@ -251,7 +291,7 @@ bool DownloadPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
 }
 
 bool TakePrefetchedPage(CLocation* l, CTaskRunner& r, CPagePrefetch& prefetch,
-                        const std::wstring& url) {
+                        const std::wstring& url, const std::wstring& referer) {
   if (r.Stopped()) {
     prefetch.Abandon();
     return false;
@@ -272,18 +312,28 @@ bool TakePrefetchedPage(CLocation* l, CTaskRunner& r, CPagePrefetch& prefetch,
     return !r.PumpMessages();
   };
   PrefetchedPage page;
-  switch (prefetch.Take(should_stop, &page)) {
+  switch (prefetch.Take(url, should_stop, &page,
+                        [&r](const std::wstring& note) { r.SetStatus(note); })) {
     case CPagePrefetch::Result::kStopped:
       return false;
     case CPagePrefetch::Result::kFailed:
       DownloadFailed(r, url, page.failure);
       return false;
     case CPagePrefetch::Result::kStale:
-      return DownloadPage(l, r, url, r.previousUrl, false);
+      return DownloadPage(l, r, url, referer, false);
     case CPagePrefetch::Result::kReady:
       break;
   }
   return AnalysePage(l, r, url, page.text, std::move(page.document));
+}
+
+bool LoadPageForRunner(CLocation* l, CTaskRunner& r, const std::wstring& url,
+                       const std::wstring& referer) {
+  CPagePrefetch* ahead = r.pagesAhead;
+  if (!ahead) return DownloadPage(l, r, url, referer, false);
+  if (r.Stopped()) return false;
+  ahead->Ask({url, referer, !PageNeedsFrames(l)});
+  return TakePrefetchedPage(l, r, *ahead, url, referer);
 }
 
 int FetchLinkedFileForRunner(CTaskRunner& r, const std::wstring& address,

@@ -2,6 +2,7 @@
 // runner's message check) and linked files. Runner thread only.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -13,11 +14,17 @@ class CTaskRunner;
 class CHttpClient;
 class CPagePrefetch;
 class CLocation;
+class CPageModel;
 
 // The page text with the script that silences script errors, put where it changes neither the
 // document mode nor the tree that paths walk (after the doctype and the comments before it).
 // The text is taken (moved in) so that a large page is not held twice.
 std::wstring WithErrorSilencer(std::wstring page_text);
+
+// Whether the page a browser shows for this downloaded page may hold what the download does not:
+// it has scripts (besides the error silencer) or frames. A page without either shows the same
+// tree in the browser.
+bool PageMayDifferInBrowser(const CPageModel& page);
 
 // Why a transfer failed, in a few words: the client's error, or "HTTP <status>" for an answer
 // other than 200.
@@ -30,14 +37,30 @@ bool FetchForRunner(CTaskRunner& r, CHttpClient* client, const std::wstring& url
                     const std::wstring& referer, uint32_t timeout_ms,
                     const std::wstring& status_url, bool* stopped);
 
+// A page asked as `fetch` asks it (true when the transaction completed), and asked again when
+// the server answers 429 or 503: after the wait its Retry-After asks for, at most
+// kBusyRetries times. `busy(note, seconds)` is told before each wait, with a line for the status
+// text; `sleep(ms)` waits and answers false on a stop (which ends the retries). Returns the
+// last fetch's result; the client holds the last answer.
+constexpr int kBusyRetries = 3;
+bool FetchPolitely(const CHttpClient& client, const std::function<bool()>& fetch,
+                   const std::function<void(const std::wstring& note, int seconds)>& busy,
+                   const std::function<bool(int ms)>& sleep);
+
 // True when the location's paths reach into frames, so that its page loads them too.
 bool PageNeedsFrames(const CLocation* location);
 
 // DownloadPage for a page that `prefetch` holds: waits for it with the same status texts and
 // message check, reports a failure with the same text, and analyses it into the location's
-// page model. False on a stop (no failure text) or a failure.
+// page model (a page whose cookies changed since it was asked is downloaded again, with
+// `referer`). False on a stop (no failure text) or a failure.
 bool TakePrefetchedPage(CLocation* location, CTaskRunner& r, CPagePrefetch& prefetch,
-                        const std::wstring& url);
+                        const std::wstring& url, const std::wstring& referer);
+
+// DownloadPage without inlined scripts, through the run's pages in flight when it has them
+// (the page asked ahead is taken, or asked now); a direct download otherwise.
+bool LoadPageForRunner(CLocation* location, CTaskRunner& r, const std::wstring& url,
+                       const std::wstring& referer);
 
 // Downloads a linked file for a field (relative addresses are combined with page_url) and adds
 // it to the field's linked files; the index, or -1 on failure or stop.

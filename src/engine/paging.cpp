@@ -6,6 +6,7 @@
 #include "engine/browser_nav.h"
 #include "engine/crawl_driver.h"
 #include "engine/page_handles.h"
+#include "engine/page_loader.h"
 #include "engine/task_runner.h"
 #include "page/browser.h"
 #include "page/element_path.h"
@@ -88,6 +89,53 @@ bool ClickNextLink(CLocation* location, CTaskRunner& r, const CAutoPage& paging)
   return PageChanged(model, r);
 }
 
+namespace {
+
+enum class DownloadTurn { kTurned, kEnded, kNeedsBrowser };
+
+// The next-page step on a downloaded page: the link that the browser would click is followed
+// by downloading its address, and the new page is checked as a click's would be. A link that
+// needs the page's scripts, or none found on a page with scripts or frames, leaves the step to
+// the browser.
+DownloadTurn DownloadNextLink(CLocation* location, CTaskRunner& r, const CAutoPage& paging) {
+  CPageModel* model = PageOf(location);
+  if (!model->Document() || paging.nextlink.empty()) return DownloadTurn::kEnded;
+  const CDomNode* link = model->LinkShowingText(paging.nextlink);
+  // No link on a page whose scripts and frames cannot add one: the browser finds none either.
+  if (!link) {
+    return PageMayDifferInBrowser(*model) ? DownloadTurn::kNeedsBrowser : DownloadTurn::kEnded;
+  }
+  const std::wstring next = model->LinkAddress(link);
+  if (next.empty()) return DownloadTurn::kNeedsBrowser;
+  const std::string stored = model->StoredFingerprint();
+  const std::wstring here = model->BaseAddress();
+  if (!LoadPageForRunner(location, r, next, here)) return DownloadTurn::kEnded;
+  std::string f = model->Fingerprint();
+  if (f == stored) return DownloadTurn::kEnded;
+  model->SetStoredFingerprint(std::move(f));
+  return DownloadTurn::kTurned;
+}
+
+}  // namespace
+
+bool TurnToNextPage(CLocation* location, CTaskRunner& r, const CAutoPage& paging,
+                    const CXmlNode* click_node) {
+  CPageModel* model = PageOf(location);
+  if (model->Live()) return ClickNextLink(location, r, paging);
+  switch (DownloadNextLink(location, r, paging)) {
+    case DownloadTurn::kTurned:
+      return true;
+    case DownloadTurn::kEnded:
+      return false;
+    case DownloadTurn::kNeedsBrowser:
+      break;
+  }
+  // The page goes on in the browser: opened at its address, the next link clicked there.
+  const std::wstring here = model->BaseAddress();
+  return !r.Stopped() && OpenPageInBrowser(location, r, click_node, here) &&
+         ClickNextLink(location, r, paging);
+}
+
 bool RunPagingScript(CLocation* location, CTaskRunner& r, const std::wstring& script) {
   CPageModel* model = PageOf(location);
   if (!model->Document() || script.empty() || !model->Browser()) return false;
@@ -103,7 +151,8 @@ bool PageNested(CItemDef* item, CTaskRunner& r) {
   CLocation* nested = item->nested.get();
   const std::wstring base = item->baseUrl;
   if (paging.type == 1) {
-    return ClickNextLink(nested, r, paging) && Walk(nested, r, &base, nullptr, nullptr);
+    return TurnToNextPage(nested, r, paging, item->node) &&
+           Walk(nested, r, &base, nullptr, nullptr);
   }
   if (paging.type == 2 && !paging.scripts.empty()) {
     PagingPosition pos{item->pass, item->scriptIndex};

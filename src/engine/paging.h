@@ -28,6 +28,13 @@ bool OpenScriptLink(CLocation* location, CTaskRunner& runner, const CXmlNode* cl
                     const std::wstring& url, CLocation* main_page,
                     const std::shared_ptr<void>& link_element);
 bool ClickNextLink(CLocation* location, CTaskRunner& runner, const CAutoPage& paging);
+// A next-page step (type 1) of the location's page. A page shown in the browser clicks its
+// next link (ClickNextLink). A downloaded page downloads the address of the same link with the
+// same new-page check; when that link needs the page's scripts (or is not found on a page
+// that has scripts or frames), the page is opened in the browser at its address, with the
+// auto-clicks of `click_node`, and the link is clicked there.
+bool TurnToNextPage(CLocation* location, CTaskRunner& runner, const CAutoPage& paging,
+                    const CXmlNode* click_node);
 bool RunPagingScript(CLocation* location, CTaskRunner& runner, const std::wstring& script);
 bool PageNested(CItemDef* item, CTaskRunner& runner);
 

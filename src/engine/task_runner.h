@@ -64,6 +64,7 @@ class CTaskRunner;
 class CBrowserPage;
 class CPageModel;
 class CPageCache;
+class CPagePrefetch;
 class CTaskStore;
 class CSharedRun;
 
@@ -119,6 +120,11 @@ struct RunnerEnvironment {
   int settleWaitMs = 3000;
   // Download the next page of a list or template source while the current one is extracted.
   bool prefetchPages = true;
+  // Pages in flight: how many pages the download path fetches at once, ahead of the walk (the
+  // next top-level addresses, the nested links of the rows just analysed, the next-page link).
+  // 1 fetches one page at a time; 0 takes the configuration's "pagesinflight" (8 without
+  // one). The walk takes the pages in its own order, so the records do not depend on it.
+  int pagesInFlight = 0;
   // The task's part of the record store: kept records are written through and runs keep their
   // journal there. Null: results live in memory only. Not owned; outlives the runner.
   CTaskStore* store = nullptr;
@@ -270,6 +276,9 @@ class CTaskRunner {
   std::optional<ScheduleSettings> schedule;
   // Run state.
   int pagingType = 0;
+  // The run's pages fetched ahead (owned by RunTask; null outside a run or when pages are
+  // fetched one at a time).
+  CPagePrefetch* pagesAhead = nullptr;
   std::wstring currentUrl, previousUrl;
   // Why the last page download failed ("HTTP 404", "time-out", ...); runner thread only.
   std::wstring loadFailure;

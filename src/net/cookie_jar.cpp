@@ -52,8 +52,17 @@ bool PathMatches(std::string_view cookie_path, std::string_view request_path) {
   return cookie_path.ends_with('/') || request_path[cookie_path.size()] == '/';
 }
 
-// "Sun, 06 Nov 1994 08:49:37 GMT" and the other forms servers send; -1 when unreadable.
-int64_t ParseCookieDate(std::string_view s) {
+bool StatFile(const std::wstring& path, int64_t* mtime_ns, int64_t* size) {
+  struct stat st {};
+  if (stat(ToUtf8(path).c_str(), &st) != 0) return false;
+  *mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  *size = static_cast<int64_t>(st.st_size);
+  return true;
+}
+
+}  // namespace
+
+int64_t ParseHttpDate(std::string_view s) {
   static const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                   "jul", "aug", "sep", "oct", "nov", "dec"};
   int day = -1, month = -1, year = -1, hh = -1, mm = -1, ss = -1;
@@ -95,16 +104,6 @@ int64_t ParseCookieDate(std::string_view s) {
   tm.tm_sec = ss;
   return static_cast<int64_t>(timegm(&tm));
 }
-
-bool StatFile(const std::wstring& path, int64_t* mtime_ns, int64_t* size) {
-  struct stat st {};
-  if (stat(ToUtf8(path).c_str(), &st) != 0) return false;
-  *mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  *size = static_cast<int64_t>(st.st_size);
-  return true;
-}
-
-}  // namespace
 
 int64_t UnixNow() {
   return std::chrono::duration_cast<std::chrono::seconds>(
@@ -277,7 +276,7 @@ bool CCookieJar::SetFromHeader(std::wstring_view url, std::string_view set_cooki
       int64_t seconds = std::atoll(std::string(val).c_str());
       c.expires = seconds <= 0 ? 1 : now + seconds;
     } else if (key == "expires" && !have_max_age) {
-      int64_t t = ParseCookieDate(val);
+      int64_t t = ParseHttpDate(val);
       if (t >= 0) c.expires = t <= 0 ? 1 : t;
     }
   }

@@ -73,5 +73,8 @@ class CCookieJar {
 
 // Seconds since 1970 now.
 int64_t UnixNow();
+// An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT" and the other forms servers send, as in
+// cookie expiry dates and Retry-After) in seconds since 1970; -1 when unreadable.
+int64_t ParseHttpDate(std::string_view text);
 
 }  // namespace gm

@@ -733,6 +733,24 @@ CHttpClient::Redirect CHttpClient::RedirectTarget(std::wstring* target) const {
   return Redirect::kFollow;
 }
 
+int RetryAfterSeconds(int status, const std::optional<std::wstring>& retry_after,
+                      int64_t now_seconds) {
+  if (status != 429 && status != 503) return -1;
+  if (!retry_after) return 1;
+  std::string value = ToUtf8(*retry_after);
+  const size_t first = value.find_first_not_of(" \t");
+  if (first == std::string::npos) return 1;
+  value = value.substr(first, value.find_last_not_of(" \t") - first + 1);
+  int64_t seconds = -1;
+  if (value.find_first_not_of("0123456789") == std::string::npos) {
+    seconds = value.size() > 6 ? kMaxRetryAfter : std::stoll(value);
+  } else if (int64_t at = ParseHttpDate(value); at >= 0) {
+    seconds = std::max<int64_t>(0, at - now_seconds);
+  }
+  if (seconds < 0) return 1;
+  return static_cast<int>(std::min<int64_t>(seconds, kMaxRetryAfter));
+}
+
 bool CHttpClient::FollowRedirect() {
   std::wstring target;
   if (RedirectTarget(&target) != Redirect::kFollow) return false;

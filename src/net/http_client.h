@@ -201,6 +201,13 @@ class CHttpClient {
   bool is_file_ = false;
 };
 
+// A 429 (too many requests) or 503 (unavailable) answer asks to come back later: the seconds to
+// wait before asking again, from its Retry-After header (seconds, or an HTTP date measured from
+// now_seconds), at most kMaxRetryAfter; 1 without a readable one. -1 for any other status.
+constexpr int kMaxRetryAfter = 120;
+int RetryAfterSeconds(int status, const std::optional<std::wstring>& retry_after,
+                      int64_t now_seconds);
+
 // Waits for the client's transaction as every caller does: in slices of `slice_ms` (1 second
 // unless a caller must notice its stop sooner), asking `should_stop` between slices and before every redirection (a stop ends the client with
 // Stop()). With `follow_redirects`, redirections are followed up to `max_redirects` times;

@@ -98,6 +98,7 @@ void CPageModel::AdoptDocument(std::unique_ptr<CDomDocument> document, const std
   Release();
   base_ = base;
   live_frames_ = true;
+  live_ = false;
   document_ = std::move(document);
 }
 
@@ -106,6 +107,7 @@ void CPageModel::SetLiveDocument(std::unique_ptr<CDomDocument> document, const s
   frames_.clear();
   base_ = base;
   live_frames_ = true;
+  live_ = true;
   document_ = std::move(document);
 }
 
@@ -157,6 +159,37 @@ const CDomNode* CPageModel::LinkShowingText(std::wstring_view text) const {
   const CDomNode* e = FindTextElement(DocumentElement(), text);
   while (e && !(e->IsElement() && e->Name() == L"A")) e = e->ParentElement();
   return e;
+}
+
+std::wstring CPageModel::LinkAddress(const CDomNode* link) const {
+  // A link of a frame, or one that opens another window, does not change this page.
+  if (!link || !link->IsElement() || !document_ || link->Document() != document_.get() ||
+      link->FindAttribute(L"onclick")) {
+    return {};
+  }
+  if (const std::wstring_view* target = link->FindAttribute(L"target")) {
+    if (!target->empty() && *target != L"_self" && *target != L"_top" && *target != L"_parent") {
+      return {};
+    }
+  }
+  const std::wstring_view* href = link->FindAttribute(L"href");
+  if (!href) return {};
+  // The document's base: its first BASE element with an href, as browsers take it.
+  std::wstring doc_base = base_;
+  for (const CDomNode* b : ElementsByName(document_->Root(), L"BASE")) {
+    const std::wstring_view* base_href = b->FindAttribute(L"href");
+    if (!base_href) continue;
+    std::wstring resolved;
+    if (CombineUrl(base_, *base_href, &resolved)) doc_base = resolved;
+    break;
+  }
+  std::wstring target;
+  if (!CombineUrl(doc_base, *href, &target)) return {};
+  CHttpAddress parts;
+  if (!ParseHttpAddress(target, &parts) || (parts.scheme != L"http" && parts.scheme != L"https")) {
+    return {};
+  }
+  return target;
 }
 
 const CDomNode* CPageModel::FindInDocument(const CDomDocument* doc, std::wstring_view text,

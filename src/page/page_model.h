@@ -53,6 +53,9 @@ class CPageModel {
   const CDomNode* BodyNode() const;
   const std::wstring& BaseAddress() const { return base_; }
   bool LiveFrames() const { return live_frames_; }
+  // The document is a snapshot of the live page in the browser (SetLiveDocument), not a tree
+  // built from downloaded text.
+  bool Live() const { return live_; }
 
   // The fingerprint of the page after the last successful paging step; empty after Release.
   const std::string& StoredFingerprint() const { return stored_fingerprint_; }
@@ -90,6 +93,13 @@ class CPageModel {
   // The next-page link: the first A element at or above the element that shows `text` in the
   // page; null when there is none.
   const CDomNode* LinkShowingText(std::wstring_view text) const;
+  // Where following `link` (an A element of this page) goes when it is a plain navigation: its
+  // href resolved against the document's base (the first BASE element with an href, itself
+  // resolved against the page address) or else the page address. Empty when following it needs
+  // the page's scripts or does not lead this page on (no href, a "javascript:" href, an onclick
+  // handler, a link inside a frame, a target window other than this one, or an address that is
+  // not http or https).
+  std::wstring LinkAddress(const CDomNode* link) const;
 
   // MD5 (32 lower-case hex digits) of the outerHTML of the document element followed by that of
   // every frame document (recursively, in frame order), as UTF-16LE code units.
@@ -102,6 +112,7 @@ class CPageModel {
   std::wstring base_;
   std::string stored_fingerprint_;
   bool live_frames_ = false;
+  bool live_ = false;
   bool filter_hidden_text_ = false;
   std::unique_ptr<CDomDocument> document_;
   std::map<const CDomNode*, std::unique_ptr<CPageModel>> frames_;

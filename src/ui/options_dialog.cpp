@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "doc/config.h"
@@ -21,11 +22,14 @@ COptionsDialog::COptionsDialog(CXmlDocument* config, QWidget* parent)
   subfolder_ = new QCheckBox(LangText(*config, L"DLG_OPTIONS_SUBFOLDER"), this);
   filtertt_ = new QCheckBox(LangText(*config, L"DLG_OPTIONS_FILTERTT"), this);
   language_ = new QComboBox(this);
+  pagesInFlight_ = new QSpinBox(this);
+  pagesInFlight_->setRange(1, 64);
 
   autostart_->setChecked(AutostartEnabled());
   AppSettings settings = ReadAppSettings(*config);
   subfolder_->setChecked(settings.subfolder != 0);
   filtertt_->setChecked(settings.filtertt != 0);
+  pagesInFlight_->setValue(settings.pagesinflight);
   std::wstring current = CurrentLanguage(*config);
   for (const LanguageEntry& lang : Languages(*config)) {
     language_->addItem(QStr(lang.name));
@@ -34,6 +38,7 @@ COptionsDialog::COptionsDialog(CXmlDocument* config, QWidget* parent)
 
   auto* form = new QFormLayout;
   form->addRow(LangText(*config, L"DLG_OPTIONS_LANGUAGE"), language_);
+  form->addRow(LangText(*config, L"DLG_OPTIONS_PAGESINFLIGHT"), pagesInFlight_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -51,6 +56,7 @@ void COptionsDialog::accept() {
   AppSettings settings = ReadAppSettings(*config_);
   settings.subfolder = subfolder_->isChecked() ? 1 : 0;
   settings.filtertt = filtertt_->isChecked() ? 1 : 0;
+  settings.pagesinflight = pagesInFlight_->value();
   WriteAppSettings(settings, config_);
   if (language_->currentIndex() >= 0) SelectLanguageByName(config_, WStr(language_->currentText()));
   QDialog::accept();

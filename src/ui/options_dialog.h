@@ -1,5 +1,6 @@
 // COptionsDialog: the program's options: start with the desktop, linked files in a folder per
-// record, leave out invisible text, and the interface language.
+// record, leave out invisible text, the interface language, and how many pages a run downloads
+// at once.
 //
 // On OK the autostart entry and the configuration document are changed (the caller saves the
 // document and rebuilds its texts). Interface thread only.
@@ -11,6 +12,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QSpinBox;
 
 namespace gm::ui {
 
@@ -24,6 +26,7 @@ class COptionsDialog : public QDialog {
   QCheckBox* SubfolderBox() const { return subfolder_; }
   QCheckBox* FilterBox() const { return filtertt_; }
   QComboBox* LanguageBox() const { return language_; }
+  QSpinBox* PagesInFlightBox() const { return pagesInFlight_; }
 
   void accept() override;
 
@@ -33,6 +36,7 @@ class COptionsDialog : public QDialog {
   QCheckBox* subfolder_;
   QCheckBox* filtertt_;
   QComboBox* language_;
+  QSpinBox* pagesInFlight_;
 };
 
 }  // namespace gm::ui

@@ -157,6 +157,25 @@ TEST_F(EngineBrowserTest, NextPageClicksPageOnUntilTheLinkIsGone) {
   EXPECT_EQ(run.collector.Rows(), (Rows{{L"row 1"}, {L"row 2"}, {L"row 3"}}));
 }
 
+// Paging by next-page text downloaded gives the records the live browser gives, where it is
+// the browser that resolves the links: under a BASE element, relative with "..", and one that
+// a script writes (the download hands that page to the browser).
+TEST_F(EngineBrowserTest, DownloadedPagingFollowsTheLinksTheBrowserFollows) {
+  site_.Put("/dl/1", "<head><base href=\"/dl/sub/\"></head><body><p>one</p><a href=p2>Next</a>");
+  site_.Put("/dl/sub/p2", "<body><p>two</p><a href=\"../p3\">Next</a>");
+  site_.Put("/dl/p3",
+            "<body><p>three</p><script>document.write('<a href=\"4\">Next</a>')</script>");
+  site_.Put("/dl/4", "<body><p>four</p>");
+  for (const char* mode : {"useiectrl=\"1\"", "useiectrl=\"0\""}) {
+    SCOPED_TRACE(mode);
+    CBrowserRun run(
+        ParagraphTask("/dl/1", "<autopage type=\"1\" nextlink=\"Next\"></autopage>", mode),
+        site_);
+    ASSERT_TRUE(run.Run());
+    EXPECT_EQ(run.collector.Rows(), (Rows{{L"one"}, {L"two"}, {L"three"}, {L"four"}}));
+  }
+}
+
 TEST_F(EngineBrowserTest, PagingScriptsReplaceRowsAndAFailingScriptIsPassedOver) {
   site_.Put("/paged",
             "<body><p>A</p><script>function go(n){var rows={2:['B1','B2'],3:['C']}[n];"

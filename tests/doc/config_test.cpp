@@ -185,6 +185,13 @@ TEST(ConfigSettings, AutoupdateAttributes) {
   EXPECT_EQ(ReadAppSettings(config), s);
   EXPECT_FALSE(config.FindTop(L"autoupdate")->GetAttribute(L"codepage"));
   EXPECT_EQ(config.FindTop(L"autoupdate")->Next(), nullptr);  // not created twice
+  // Pages in flight: written once changed, kept at the default when out of range.
+  EXPECT_FALSE(config.FindTop(L"autoupdate")->GetAttribute(L"pagesinflight"));
+  s.pagesinflight = 3;
+  WriteAppSettings(s, &config);
+  EXPECT_EQ(ReadAppSettings(config).pagesinflight, 3);
+  config.FindTop(L"autoupdate")->SetAttributeInt(L"pagesinflight", 0);
+  EXPECT_EQ(ReadAppSettings(config).pagesinflight, AppSettings().pagesinflight);
 }
 
 // The configuration's code page applies unless the environment names one.

@@ -1,14 +1,18 @@
-// The next page of a list or template run is fetched while the current one is extracted: the
+// The next pages of a list or template run are fetched while the current one is extracted: the
 // run must look exactly as it does without that (records, status texts, requests, failures),
-// and a stop while the fetched page stalls must end the run at once.
+// and a stop while a fetched page stalls must end the run at once.
+#include "engine/page_prefetch.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
+#include <mutex>
 #include <regex>
 #include <thread>
 
 #include "doc/text_codec.h"
-#include "engine/page_prefetch.h"
 #include "net/cookie_jar.h"
 #include "support/site.h"
 
@@ -100,6 +104,9 @@ TEST(PagePrefetchTest, RunsLookTheSameWithAndWithoutIt) {
     EXPECT_EQ(before.rows.size(), static_cast<size_t>(c.rows));
     EXPECT_EQ(after.rows, before.rows);
     EXPECT_EQ(after.statuses, before.statuses);
+    // Pages in flight reach the site side by side, in no fixed order: the same pages, as often.
+    std::sort(before.requested.begin(), before.requested.end());
+    std::sort(after.requested.begin(), after.requested.end());
     EXPECT_EQ(after.requested, before.requested);
     EXPECT_EQ(after.loaded, before.loaded);
     EXPECT_EQ(after.failed, before.failed);
@@ -140,25 +147,75 @@ TEST(PagePrefetchTest, APageAskedBeforeItsCookiesChangedIsStale) {
     }
   });
   CCookieJar jar(L"");
-  CPagePrefetch prefetch(&jar);
+  CPagePrefetch prefetch(1, &jar);
   const std::wstring url = server.WUrl("/list2");
   auto never = [](int) { return false; };
   PrefetchedPage page;
 
-  prefetch.Start(url, L"", L"", false);
+  prefetch.Start(url, L"", false);
   ASSERT_TRUE(WaitFor([&] { return server.requests().size() == 1; }, 10s));
   CCookie seen;
   seen.domain = "127.0.0.1";
   seen.name = "seen";
   seen.value = "1";
   jar.Add(seen);
-  EXPECT_EQ(prefetch.Take(never, &page), CPagePrefetch::Result::kStale);
+  EXPECT_EQ(prefetch.Take(url, never, &page), CPagePrefetch::Result::kStale);
   EXPECT_FALSE(prefetch.Holds(url));
 
-  prefetch.Start(url, L"", L"", false);
-  ASSERT_EQ(prefetch.Take(never, &page), CPagePrefetch::Result::kReady);
+  prefetch.Start(url, L"", false);
+  ASSERT_EQ(prefetch.Take(url, never, &page), CPagePrefetch::Result::kReady);
   EXPECT_NE(page.text.find(L"with"), std::wstring::npos);
   EXPECT_EQ(page.text.find(L"without"), std::wstring::npos);
+}
+
+// A site that answers "429, come back in a second" to the first request of each page (and
+// always to one page): each page is asked again after the wait and its records arrive, the
+// status text says why the run waited, and a page still refused after three retries fails.
+// With pages in flight and one page at a time alike.
+TEST(PagePrefetchTest, ABusySiteIsAskedAgainAfterTheWaitItAsks) {
+  for (bool in_flight : {true, false}) {
+    SCOPED_TRACE(in_flight ? "pages in flight" : "one page at a time");
+    std::mutex mu;
+    std::map<std::string, int> asked;  // guarded by mu
+    CTestServer server([&](CTestConn& c) {
+      std::string req;
+      while (c.ReadRequest(&req)) {
+        const std::string path = req.substr(4, req.find(' ', 4) - 4);
+        int n;
+        {
+          std::lock_guard<std::mutex> lock(mu);
+          n = ++asked[path];
+        }
+        std::string reply;
+        if (path == "/refused") {
+          reply = "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 0\r\nContent-Length: 0\r\n\r\n";
+        } else if (n == 1 && path != "/p1") {
+          reply = "HTTP/1.1 429 Too Many Requests\r\nRetry-After: 1\r\nContent-Length: 0\r\n\r\n";
+        } else {
+          std::string body = Rows(path.substr(1), 2);
+          reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+                  body;
+        }
+        if (!c.Send(reply)) return;
+      }
+    });
+    CSite unused;
+    const std::string site = server.Url("");
+    CTaskHarness h(RowTask("<address type=\"2\"><url>" + site + "/p1</url><urllist>" + site +
+                           "/p2\n" + site + "/refused\n" + site + "/p3</urllist></address>"),
+                   unused, nullptr, in_flight);
+    ASSERT_TRUE(RunToEnd(*h.runner));
+    EXPECT_EQ(h.collector.Rows(),
+              (std::vector<std::vector<std::wstring>>{
+                  {L"p1 1"}, {L"p1 2"}, {L"p2 1"}, {L"p2 2"}, {L"p3 1"}, {L"p3 2"}}));
+    EXPECT_TRUE(h.collector.SawStatus(L"HTTP 429 from " + FromUtf8(site) +
+                                      L"/p2: asked again in 1 s (retry 1 of 3)"));
+    EXPECT_TRUE(h.collector.SawStatus(L"(retry 3 of 3)"));
+    EXPECT_EQ(h.runner->PagesFailed(), 1);
+    std::lock_guard<std::mutex> lock(mu);
+    EXPECT_EQ(asked["/p2"], 2);
+    EXPECT_EQ(asked["/refused"], 4);
+  }
 }
 
 }  // namespace

@@ -29,6 +29,32 @@ struct ClientFixture : ::testing::Test {
   CHttpClient client;
 };
 
+// What a busy server asks: the wait before the page may be asked again.
+TEST(RetryAfterTest, SecondsOrADateCappedAtTwoMinutes) {
+  const int64_t now = ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT");
+  ASSERT_GT(now, 0);
+  struct Case {
+    int status;
+    std::optional<std::wstring> header;
+    int seconds;
+  } cases[] = {
+      {429, L"1", 1},
+      {503, L" 7 ", 7},
+      {429, std::nullopt, 1},          // none: a short wait all the same
+      {429, L"soon", 1},               // unreadable: the same
+      {429, L"9999", kMaxRetryAfter},  // capped
+      {429, L"99999999999999999999", kMaxRetryAfter},
+      {503, L"Sun, 06 Nov 1994 08:50:07 GMT", 30},  // a date: measured from now
+      {503, L"Sun, 06 Nov 1994 08:00:00 GMT", 0},   // passed already
+      {200, L"5", -1},
+      {500, L"5", -1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RetryAfterSeconds(c.status, c.header, now), c.seconds)
+        << c.status << " " << (c.header ? ToUtf8(*c.header) : "none");
+  }
+}
+
 TEST_F(ClientFixture, GetRequestTextIsExact) {
   CTestServer server(CTestServer::Always(Ok("x")));
   CCookie c;

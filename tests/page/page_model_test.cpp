@@ -117,6 +117,45 @@ TEST(FindTextElement, SmallestElementThatShowsTheText) {
   EXPECT_EQ(unfiltered->FindTextElement(nullptr, L"Needle"), nullptr);
 }
 
+// Where a next-page link leads when it is downloaded instead of clicked; empty where only a
+// click in the browser does what the page means.
+TEST(LinkAddress, ResolvedAgainstTheBaseElementAndEmptyWhereOnlyAClickWillDo) {
+  struct Case {
+    const wchar_t* head;
+    const wchar_t* link;
+    const wchar_t* expected;
+  } cases[] = {
+      {L"", L"<a id=l href='p2?x=1'>", L"http://example.test/list/p2?x=1"},
+      {L"", L"<a id=l href=' /top '>", L"http://example.test/top"},
+      {L"<base href='/b/'>", L"<a id=l href='p2'>", L"http://example.test/b/p2"},
+      // The first BASE that has an href counts.
+      {L"<base target=_self><base href='http://other.test/x/'><base href='/no/'>",
+       L"<a id=l href='p2'>", L"http://other.test/x/p2"},
+      {L"", L"<a id=l href='https://example.test/s'>", L"https://example.test/s"},
+      {L"", L"<a id=l href='p2' target=_self>", L"http://example.test/list/p2"},
+      {L"", L"<a id=l href='JavaScript:next()'>", L""},
+      {L"", L"<a id=l href='p2' onclick='go()'>", L""},
+      {L"", L"<a id=l href='p2' target=_blank>", L""},
+      {L"", L"<a id=l href='mailto:a@example.test'>", L""},
+      {L"", L"<a id=l>", L""},
+  };
+  for (const Case& c : cases) {
+    CPageModel model;
+    model.LoadText(std::wstring(L"<html><head>") + c.head + L"</head><body>" + c.link +
+                       L"Next</a></body></html>",
+                   L"http://example.test/list/p1", false, nullptr);
+    EXPECT_EQ(model.LinkAddress(ById(model, L"l")), c.expected) << c.link;
+  }
+  // A link inside a frame leads the frame on, not the page.
+  FakeSite site;
+  site.pages = {{L"http://example.test/f", L"<a href='p2'>Next</a>"}};
+  CPageModel framed;
+  framed.LoadText(L"<iframe src=f></iframe>", L"http://example.test/", true, site.Loader());
+  const CDomNode* in_frame = framed.LinkShowingText(L"Next");
+  ASSERT_NE(in_frame, nullptr);
+  EXPECT_EQ(framed.LinkAddress(in_frame), L"");
+}
+
 TEST(FindTextElement, SearchesTheFramesInOrderWhenTheBodyHasNoMatch) {
   FakeSite site;
   site.pages = {{L"http://example.test/1", L"<p id=one>first only</p><p>both</p>"},

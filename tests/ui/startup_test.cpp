@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QProcess>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -214,12 +215,14 @@ TEST(StartupTest, TheOptionsDialogSwitchesTheLanguageAndTheAutostartEntry) {
     dialog.LanguageBox()->setCurrentText(QStringLiteral("English"));
     dialog.AutostartBox()->setChecked(true);
     dialog.FilterBox()->setChecked(true);
+    dialog.PagesInFlightBox()->setValue(3);
     dialog.accept();
   });
   frame->RunCommand(ui::kCmdOptions);
   // The element name, not the display name; saved; every text switched without a restart.
   EXPECT_EQ(CurrentLanguage(*config), L"en");
   EXPECT_EQ(ReadAppSettings(*config).filtertt, 1);
+  EXPECT_EQ(ReadAppSettings(*config).pagesinflight, 3);
   CXmlDocument saved;
   ASSERT_TRUE(saved.Load(config->Path(), ConfigurationKey()));
   EXPECT_EQ(CurrentLanguage(saved), L"en");

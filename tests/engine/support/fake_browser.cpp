@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "doc/text_codec.h"
+#include "net/url.h"
 #include "page/html_builder.h"
 
 namespace gm::test {
@@ -71,7 +72,7 @@ class CFakePage : public CBrowserPage {
     if (href->rfind(L"javascript:", 0) == 0) {
       Run(std::wstring(href->substr(11)));
     } else {
-      GoTo(std::wstring(*href));
+      GoTo(Resolve(doc.get(), std::wstring(*href)));
     }
     return true;
   }
@@ -111,6 +112,21 @@ class CFakePage : public CBrowserPage {
         .count();
   }
   bool Loading() const { return stalled_ || LoadedMs() < slow_ms_; }
+  // A link's target as a browser takes it: against the first BASE element with an href (itself
+  // against the page's address), else the page's address.
+  std::wstring Resolve(const CDomDocument* doc, const std::wstring& href) const {
+    std::wstring base = url_;
+    for (const CDomNode* n = doc->Root(); n; n = NextInTree(n, doc->Root())) {
+      const std::wstring_view* b =
+          n->IsElement() && n->Name() == L"BASE" ? n->FindAttribute(L"href") : nullptr;
+      if (!b) continue;
+      std::wstring resolved;
+      if (CombineUrl(url_, *b, &resolved)) base = resolved;
+      break;
+    }
+    std::wstring target;
+    return CombineUrl(base, href, &target) ? target : href;
+  }
   // A navigation the page makes by itself.
   void GoTo(const std::wstring& url) {
     if (forward_) {

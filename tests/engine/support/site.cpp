@@ -9,8 +9,19 @@ namespace gm::test {
 
 CSite::CSite() {
   server_ = std::make_unique<CTestServer>([this](CTestConn& c) {
+    // Counts this connection, and below each request, while it lasts.
+    struct Count {
+      Count(std::atomic<int>& n, std::atomic<int>& most) : n_(n) {
+        int now = ++n_;
+        for (int m = most.load(); now > m && !most.compare_exchange_weak(m, now);) {
+        }
+      }
+      ~Count() { --n_; }
+      std::atomic<int>& n_;
+    } connection(connections_, most_connections_);
     std::string req;
     while (c.ReadRequest(&req)) {
+      Count request(in_flight_, most_in_flight_);
       size_t sp = req.find(' '), sp2 = req.find(' ', sp + 1);
       std::string path = req.substr(sp + 1, sp2 - sp - 1);
       std::pair<std::string, std::string> page;

@@ -31,11 +31,16 @@ class CSite {
   void SlowDown(std::string prefix, std::chrono::milliseconds delay);
   // While held, answers to those paths wait (until released or the server stops).
   void Hold(bool hold) { held_ = hold; }
+  // The most requests the site has been answering at once, and the most connections it has had
+  // open at once.
+  int MostInFlight() const { return most_in_flight_.load(); }
+  int MostConnections() const { return most_connections_.load(); }
 
  private:
   // Waits as SlowDown and Hold say before answering `path`.
   void Linger(const std::string& path, CTestConn& c);
   std::atomic<bool> held_{false};
+  std::atomic<int> in_flight_{0}, most_in_flight_{0}, connections_{0}, most_connections_{0};
   std::mutex mu_;  // guards the members below
   std::string slow_prefix_;
   std::chrono::milliseconds slow_delay_{0};
