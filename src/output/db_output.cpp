@@ -123,10 +123,11 @@ void CDbOutput::Open(const OutputRun& run) {
   last_rowid_ = -1;
   // A continued run on an SQLite table finds its own rows after the checkpoint by their values
   // among the rows added since (other tasks may write the same table): see WriteRow.
+  // A MariaDB table has no row position: there they find their rows by value.
   const SqliteCheckpoint at = ParseSqliteCheckpoint(run.checkpoint);
-  match_after_ = run.continuing && key_.empty() && kind_ == DbKind::kSqlite && at.rowid >= 0
-                     ? at.rowid
-                     : -1;
+  const bool searching = run.continuing && key_.empty();
+  match_after_ = searching && kind_ == DbKind::kSqlite && at.rowid >= 0 ? at.rowid : -1;
+  by_value_ = searching && kind_ == DbKind::kMySql && !all_entries_.insertUnlessHeld.empty();
   // The rows already there, for a continued run to come back to; a table that cannot be
   // counted only makes the run unable to continue exactly.
   auto count = [this](CDbConnection& db) {
@@ -140,7 +141,7 @@ void CDbOutput::Open(const OutputRun& run) {
   if (!writer_.Start(mode, DbParamsOf(settings_, user_given), count, write, run.stopRequested,
                      &error))
     Report(L"MSGBOX_DBDLG_CONNECTFAILED", error);
-  if (!run.continuing || !key_.empty() || match_after_ >= 0)
+  if (!run.continuing || !key_.empty() || Searching())
     replay_.Open(run, 0);
   else if (at.count >= 0 && rows_at_open_ >= at.count)
     replay_.Open(run, rows_at_open_ - at.count);
@@ -164,6 +165,24 @@ void CDbOutput::ReadLastRowid(CDbConnection& db) {
     last_rowid_ = std::wcstoll(n[0]->c_str(), nullptr, 10);
   else
     last_rowid_ = -1;
+}
+
+CDbOutput::OwnRow CDbOutput::FindOwnRow(CDbConnection& db, const CDbWriter::Row& row) {
+  if (kind_ == DbKind::kSqlite) return MatchesOwnRow(db, row) ? OwnRow::kHeld : OwnRow::kNone;
+  // MariaDB: the row is inserted unless the table holds one with its values.
+  long long inserted = 0;
+  if (!InsertUnlessHeld(db, row, &inserted)) return OwnRow::kFailed;
+  return inserted > 0 ? OwnRow::kInserted : OwnRow::kHeld;
+}
+
+bool CDbOutput::InsertUnlessHeld(CDbConnection& db, const CDbWriter::Row& values,
+                                 long long* inserted) {
+  CDbWriter::Row params(values);
+  params.insert(params.end(), values.begin(), values.end());
+  if (!db.Execute(all_entries_.insertUnlessHeld, params, inserted)) return false;
+  inserted_ += *inserted;
+  if (*inserted > 0) NoteInsert(db);
+  return true;
 }
 
 bool CDbOutput::MatchesOwnRow(CDbConnection& db, const CDbWriter::Row& row) {
@@ -300,18 +319,23 @@ bool CDbOutput::WriteRow(CDbConnection& db, const CDbWriter::Row& row) {
   // A continued run: its rows written after the checkpoint come first, in order; each record
   // that finds its row (the first one after the last found, with the same values) is passed
   // over, and the first that finds none ends the search.
-  if (match_after_ >= 0 && !UnlessHeld(row)) {
-    if (MatchesOwnRow(db, row)) return true;
-    match_after_ = -1;
+  if (Searching() && !UnlessHeld(row)) {
+    switch (FindOwnRow(db, row)) {
+      case OwnRow::kHeld:
+        return true;
+      case OwnRow::kFailed:
+        return false;
+      case OwnRow::kInserted:
+        EndSearch();
+        return true;
+      case OwnRow::kNone:
+        EndSearch();
+        break;
+    }
   }
   if (UnlessHeld(row)) {
-    CDbWriter::Row params(row.begin(), row.end() - 1);
-    params.insert(params.end(), row.begin(), row.end() - 1);
     long long inserted = 0;
-    if (!db.Execute(all_entries_.insertUnlessHeld, params, &inserted)) return false;
-    inserted_ += inserted;
-    if (inserted > 0) NoteInsert(db);
-    return true;
+    return InsertUnlessHeld(db, CDbWriter::Row(row.begin(), row.end() - 1), &inserted);
   }
   const Statements* st = &all_entries_;
   const CDbWriter::Row* values = &row;

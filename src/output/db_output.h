@@ -70,9 +70,11 @@ class CDbOutput : public CRecordOutput {
   int LostRecords() override { return Failures(); }
   int Reconnections() override { return writer_.Reconnections(); }
   // The number of rows in the table once every record handed over is written (empty when it
-  // cannot be counted or a row failed). A continued run passes over as many replayed records as
-  // the table holds rows beyond it; in replace mode it writes them all again (by key, as
-  // updates).
+  // cannot be counted or a row failed); SQLITE adds the position of this run's last row. A
+  // continued run never takes rows of other writers for its own: SQLITE and MYSQL find the
+  // rows it wrote after the checkpoint by their values (see FindOwnRow); SQLSERVER and ACCESS
+  // pass over as many replayed records as the table holds rows beyond the count. In replace
+  // mode it writes them all again (by key, as updates).
   std::string Checkpoint() override;
 
  private:
@@ -105,9 +107,21 @@ class CDbOutput : public CRecordOutput {
   // moves it to each row this run inserts.
   void ReadLastRowid(CDbConnection& db);
   void NoteInsert(CDbConnection& db);
-  // Writer's thread: whether the row is one of this run's own after match_after_ (which then
-  // moves to it).
+  // Writer's thread, while a continued run still looks for the rows it wrote after its
+  // checkpoint before it was interrupted (Searching()): whether the table holds the row.
+  // SQLITE: the first row after match_after_ with the row's values (match_after_ then moves to
+  // it). MYSQL (no row position): any row with the row's values; the row is inserted when there
+  // is none.
+  enum class OwnRow { kHeld, kNone, kInserted, kFailed };
+  OwnRow FindOwnRow(CDbConnection& db, const CDbWriter::Row& row);
   bool MatchesOwnRow(CDbConnection& db, const CDbWriter::Row& row);
+  bool Searching() const { return match_after_ >= 0 || by_value_; }
+  void EndSearch() {
+    match_after_ = -1;
+    by_value_ = false;
+  }
+  // Inserts `values` unless a row has them all; *inserted: the rows inserted (0 or 1).
+  bool InsertUnlessHeld(CDbConnection& db, const CDbWriter::Row& values, long long* inserted);
   // With `first_only_in`, the UPDATE changes only the first row with the key, in the form
   // that database product takes.
   Statements StatementsFor(const std::vector<size_t>& entries,
@@ -142,6 +156,9 @@ class CDbOutput : public CRecordOutput {
   // searching).
   std::atomic<long long> last_rowid_{-1};
   std::atomic<long long> match_after_{-1};
+  // MYSQL, cleared by the writer's thread (which is the runner's): a continued run still finds
+  // its rows by value.
+  std::atomic<bool> by_value_{false};
   CReplaySkip replay_;
   bool reported_ = false;
   int reconnections_reported_ = 0;
