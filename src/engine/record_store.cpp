@@ -77,7 +77,7 @@ class StatementUse {
 
 CRecordStore::CRecordStore(const std::wstring& path) : path_(path) {
   std::lock_guard<std::mutex> hold(mu_);
-  ok_ = Open();
+  ok_ = opened_ = Open();
   writer_ = std::thread([this] { Serve(); });
 }
 
@@ -191,6 +191,19 @@ bool CRecordStore::Open() {
   }
   if (version == 0 && !Exec("pragma user_version=1")) return false;
   return Exec("commit");
+}
+
+bool CRecordStore::WriteDespiteFailure(const Write& write) {
+  Drain();
+  std::lock_guard<std::mutex> hold(mu_);
+  if (ok_ || !opened_) return false;
+  // The error stays on record (a second failure is not told again), and the store stays off.
+  ok_ = true;
+  const bool written = Exec("begin immediate") && write() && Exec("commit");
+  if (!written && !sqlite3_get_autocommit(db_))
+    sqlite3_exec(db_, "rollback", nullptr, nullptr, nullptr);
+  ok_ = false;
+  return written;
 }
 
 bool CRecordStore::Ok() const {
@@ -599,12 +612,16 @@ bool CTaskStore::ForgetRun() {
 }
 
 void CTaskStore::Complete() {
-  store_->Post([this, definition = definition_] {
-    // What ended is on record, so that a continuation asked for after the end finds nothing
-    // left rather than starting over.
+  // What ended is on record, so that a continuation asked for after the end finds nothing left
+  // rather than starting over.
+  auto end = [this, definition = definition_] {
     return ForgetRun() && WriteNote("ended", definition.empty() ? "?" : definition);
-  });
+  };
+  store_->Post(end);
   store_->Drain();
+  // A store that switched itself off during the run (locked for too long, a failed write) is
+  // asked once more, so that a run that went to its end is not taken for an interrupted one.
+  if (!store_->Ok()) store_->WriteDespiteFailure(end);
 }
 
 void CTaskStore::ClearJournal() {

@@ -117,6 +117,10 @@ class CRecordStore {
   bool Exec(const char* sql);
   // Prepared once per text and kept; null (switched off) on failure. Caller holds mu_.
   sqlite3_stmt* Statement(const char* sql);
+  // Once the store switched itself off after it had opened: runs `write` in a transaction of its
+  // own all the same (the store stays off, its message stays). False when it fails again, or the
+  // store is on or never opened. For a write that must not be lost to a passing failure.
+  bool WriteDespiteFailure(const Write& write);
   // Switches the store off with a message (caller holds mu_).
   void Fail(const std::wstring& what);
   void FailSql(const std::wstring& what);
@@ -126,6 +130,7 @@ class CRecordStore {
   sqlite3* db_ = nullptr;  // guarded by mu_
   std::vector<std::pair<const char*, sqlite3_stmt*>> statements_;
   bool ok_ = false;
+  bool opened_ = false;  // the file opened as a store (constant after the constructor)
   std::wstring error_;
   std::function<void(const std::wstring&)> on_failure_;
 

@@ -286,6 +286,20 @@ void CutAfterLines(const RunFolder& f, size_t lines) {
   ::waitpid(pid, nullptr, 0);
 }
 
+// Holds an exclusive lock on the store's file for `seconds` in a process of its own.
+pid_t LockStore(const RunFolder& f, int seconds) {
+  const std::string db = f.dir + "/data/GMK/records.db";
+  pid_t holder = fork();
+  if (holder == 0) {
+    execl("/usr/bin/python3", "python3", "-c",
+          "import sqlite3,sys,time\nc=sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+          "c.execute('begin exclusive')\ntime.sleep(float(sys.argv[2]))",
+          db.c_str(), std::to_string(seconds).c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  return holder;
+}
+
 // A continuation that cannot be exact is refused before anything changes: another --out or
 // --format, an --out file cut shorter, a store that is locked; a second run while one runs is
 // refused at once. The run is then continued as it should be.
@@ -325,15 +339,7 @@ TEST_F(ResumeCliTest, ContinuationsThatCannotBeExactAreRefused) {
   }
   {
     SCOPED_TRACE("the store locked by another process");
-    const std::string db = f.dir + "/data/GMK/records.db";
-    pid_t holder = fork();
-    if (holder == 0) {
-      execl("/usr/bin/python3", "python3", "-c",
-            "import sqlite3,sys,time\nc=sqlite3.connect(sys.argv[1], isolation_level=None)\n"
-            "c.execute('begin exclusive')\ntime.sleep(8)",
-            db.c_str(), (char*)nullptr);
-      _exit(127);
-    }
+    pid_t holder = LockStore(f, 8);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     auto r = RunCli({"run", f.task, "--out", out, "--resume"}, f.Env());
     ::kill(holder, SIGKILL);
@@ -355,6 +361,30 @@ TEST_F(ResumeCliTest, ContinuationsThatCannotBeExactAreRefused) {
     ::waitpid(first, &st, 0);
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
   }
+  ExpectSameAsReference(f);
+}
+
+// The store switches itself off in the middle of a run (another process holds its file longer
+// than it waits) and the run goes on to its end: the run is on record as ended, not as one to
+// continue.
+TEST_F(ResumeCliTest, ARunThatWentToItsEndIsNotContinuedAfterTheStoreWentOff) {
+  RunFolder f(*site_);
+  pid_t run = Spawn(f, false);
+  for (int i = 0; i < 2000 && testing::Lines(Slurp(f.dir + "/out.csv")).size() < 40; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  pid_t holder = LockStore(f, 6);
+  int st = 0;
+  ::waitpid(run, &st, 0);
+  ::waitpid(holder, nullptr, 0);
+  ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+  const std::string log = Slurp(f.dir + "/stderr.log");
+  ASSERT_NE(log.find("results are kept in memory only"), std::string::npos) << log;
+  const std::string before = Slurp(f.dir + "/out.csv");
+  EXPECT_NE(RunCli({"results", "list"}, f.Env()).out.find("\tended"), std::string::npos);
+  auto r = RunCli({"run", f.task, "--out", f.dir + "/out.csv", "--resume"}, f.Env());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("went to its end: nothing to continue"), std::string::npos) << r.err;
+  EXPECT_EQ(Slurp(f.dir + "/out.csv"), before);
   ExpectSameAsReference(f);
 }
 
