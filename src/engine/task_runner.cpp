@@ -298,7 +298,7 @@ void CTaskRunner::DoLogin(bool from_command) {
   busy_ = false;
   if (from_command && state_ == kLogin) SetState(kStopped);
   // Options are changed outside a run only with the run lock, which the controller may hold.
-  if (reload_pending_ && run_lock_.try_acquire()) {
+  if (reload_pending_ && TakeRunLock()) {
     ApplyPendingReload();
     ReleaseRunLock();
   }
@@ -339,7 +339,33 @@ void CTaskRunner::StartedRun(long long& last_run) {
     if (Stopped()) return;
     if (state_ == kLogin) SetState(kRunning);
   }
-  if (run_lock_.try_acquire()) RunOnce(last_run);
+  if (TakeRunLockForRun()) RunOnce(last_run);
+}
+
+bool CTaskRunner::TakeRunLock() {
+  if (!run_lock_.try_acquire()) return false;
+  lock_holder_ = 0;
+  if (env_.runLockFolder.empty()) return true;
+  long holder = -1;
+  std::string error;
+  other_processes_ = CTaskRunLock::Take(env_.runLockFolder, env_.runLockId, &holder, &error);
+  // A lock file that cannot be made leaves only this process's lock.
+  if (other_processes_ || holder < 0) return true;
+  lock_holder_ = holder;
+  run_lock_.release();
+  return false;
+}
+
+std::wstring RunLockHeldText(long holder) {
+  return L"This task is running already in another process" +
+         (holder > 0 ? L" (process " + std::to_wstring(holder) + L")" : std::wstring()) +
+         L": one run of a task at a time";
+}
+
+bool CTaskRunner::TakeRunLockForRun() {
+  if (TakeRunLock()) return true;
+  if (const long holder = lock_holder_.load()) SetStatus(RunLockHeldText(holder));
+  return false;
 }
 
 void CTaskRunner::EndStartRequests() {
@@ -417,7 +443,7 @@ void CTaskRunner::ScheduleCheck(long long& last_run) {
     localtime_r(&t, &b);
     due = a.tm_hour == b.tm_hour && a.tm_min == b.tm_min && a.tm_sec == b.tm_sec;
   }
-  if (!due || !run_lock_.try_acquire()) return;
+  if (!due || !TakeRunLockForRun()) return;
   continueRun = true;  // a scheduled run continues an interrupted one without asking
   SetState(kRunning);
   RunOnce(last_run);

@@ -55,6 +55,7 @@
 #include "doc/xml_node.h"
 #include "engine/record.h"
 #include "engine/record_output.h"
+#include "engine/run_lock.h"
 #include "task/crawl_model.h"
 #include "task/task_settings.h"
 
@@ -137,6 +138,11 @@ struct RunnerEnvironment {
   // outlives the runner. `workerTag` ("host-pid-random") names the files this worker writes alone.
   CSharedRun* shared = nullptr;
   std::wstring workerTag;
+  // The data folder whose cross-process run lock (engine/run_lock.h) the runner takes with its
+  // own, under the task's store identity `runLockId`, so that no other process (gleanmark-cli)
+  // runs the task at the same time. Empty: the lock is this process's only.
+  std::wstring runLockFolder;
+  std::wstring runLockId;
 };
 
 class CTaskRunner {
@@ -173,14 +179,21 @@ class CTaskRunner {
 
   // The controller's only way to the run lock (for a command that changes the task or its
   // records): false while a run or login is going on or a start command waits to be taken,
-  // since the lock is then the run's (taking it would make that run not happen at all).
+  // since the lock is then the run's (taking it would make that run not happen at all); and
+  // while another process runs the task (RunLockHolder() then names it).
   bool TryAcquireRunLock() {
     if (starts_taken_.load() != starts_posted_.load()) return false;
     const int state = state_.load();
     if (state == kRunning || state == kPaused || state == kLogin) return false;
-    return run_lock_.try_acquire();
+    return TakeRunLock();
   }
-  void ReleaseRunLock() { run_lock_.release(); }
+  void ReleaseRunLock() {
+    other_processes_.reset();
+    run_lock_.release();
+  }
+  // The process id of the other process that held the task's run lock when it was last refused
+  // (0: it was not refused for another process).
+  long RunLockHolder() const { return lock_holder_.load(); }
 
   TaskState State() const { return static_cast<TaskState>(state_.load()); }
   std::mutex& RecordsLock() const { return records_.Lock(); }
@@ -341,7 +354,14 @@ class CTaskRunner {
   std::wstring status_;        // guarded by the records lock
   std::wstring page_failure_;  // guarded by the records lock
   CRecordList records_;
+  // The run lock: this process's, then (env_.runLockFolder) the other processes'; the
+  // controller's TryAcquireRunLock and the runner thread take both through TakeRunLock.
+  bool TakeRunLock();
+  // Runner thread, for a run: the same, and a refusal for another process is told in the status.
+  bool TakeRunLockForRun();
   std::binary_semaphore run_lock_{1};
+  std::unique_ptr<CTaskRunLock> other_processes_;  // guarded by run_lock_
+  std::atomic<long> lock_holder_{0};
 
   // Runner thread only.
   bool busy_ = false;            // a run or a login is in progress
@@ -368,5 +388,8 @@ class CTaskRunner {
 
   std::thread thread_;
 };
+
+// What a refused run is told when process `holder` (0: not known) runs the task already.
+std::wstring RunLockHeldText(long holder);
 
 }  // namespace gm

@@ -220,8 +220,12 @@ class CMainFrame : public QMainWindow {
   void Exit();
   // Ends every runner and tells the program to end; the caller closes the window.
   void CarryOutExit();
-  // The run lock of the displayed task, or the *TIP message `tip_key` and false.
+  // The run lock of the displayed task, or the *TIP message `tip_key` (the running process when
+  // another one runs the task) and false.
   bool TakeRunLockOrTell(CTaskRunner* runner, const wchar_t* tip_key);
+  // True after telling which other process (gleanmark-cli) runs the task, when that refused
+  // the last try for the run lock of `runner`.
+  bool TellRunningElsewhere(CTaskRunner* runner);
   QMessageBox::StandardButton Tell(const wchar_t* key, QMessageBox::Icon icon,
                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok);
   // A failure of a file operation: the message of `key`, then the file and the system's reason.

@@ -152,8 +152,16 @@ QMessageBox::StandardButton CMainFrame::Tell(const wchar_t* key, QMessageBox::Ic
 bool CMainFrame::TakeRunLockOrTell(CTaskRunner* runner, const wchar_t* tip_key) {
   // The runner refuses while a run is started, even before its thread took the lock.
   if (runner && runner->TryAcquireRunLock()) return true;
-  Tell(tip_key, QMessageBox::Information);
+  if (!runner || !TellRunningElsewhere(runner)) Tell(tip_key, QMessageBox::Information);
   return false;
+}
+
+bool CMainFrame::TellRunningElsewhere(CTaskRunner* runner) {
+  const long holder = runner->RunLockHolder();
+  if (holder <= 0) return false;
+  ShowMessage(this, LangText(*config_, L"APP_TITLE"), QStr(RunLockHeldText(holder)),
+              QMessageBox::Information);
+  return true;
 }
 
 void CMainFrame::TellFileFailure(const wchar_t* key, const QString& path, const QString& reason) {
@@ -291,6 +299,11 @@ void CMainFrame::StartTasks() {
       runner->Resume();
       continue;
     }
+    // Another process (gleanmark-cli) running the task refuses the start at once.
+    if (runner->TryAcquireRunLock())
+      runner->ReleaseRunLock();
+    else if (TellRunningElsewhere(runner))
+      continue;
     int answer = runner->CanContinue() ? AskContinue(task) : 0;
     if (answer == 1)
       runner->StartContinuing();

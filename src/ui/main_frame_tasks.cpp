@@ -8,6 +8,7 @@
 #include <QStyle>
 #include <QTimer>
 
+#include "doc/app_paths.h"
 #include "doc/config.h"
 #include "task/task_settings.h"
 #include "ui/fixed_label.h"
@@ -56,6 +57,9 @@ CTaskRunner* CMainFrame::CreateRunner(CXmlNode* task) {
     std::unique_ptr<CTaskStore>& part = task_stores_[task];
     part = store_->ForTask(EnsureTaskStoreId(task));
     env.store = part.get();
+    // The run lock that gleanmark-cli takes for a task file with the same store identity.
+    env.runLockFolder = DataFolder();
+    env.runLockId = TaskStoreId(*task);
   }
   if (services_.task_outputs) {
     std::unique_ptr<CRecordOutput>& outputs = outputs_[task];

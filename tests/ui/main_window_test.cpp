@@ -24,8 +24,12 @@
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QUrl>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <set>
 
 #include "doc/config.h"
@@ -243,6 +247,45 @@ TEST_F(MainWindowTest, ResultsSurviveARestartAndAStoppedRunCanBeContinued) {
   Settle();
   EXPECT_EQ(Rows(), 24);
   EXPECT_EQ(Item(0)->text(0), "A");
+}
+
+// A task that gleanmark-cli runs (its task file carries the task's store identity) is not
+// started by the window at the same time: Start names the process that runs it and starts
+// nothing; once that process ended, Start runs the task.
+TEST_F(MainWindowTest, ATaskThatTheCommandLineRunsIsNotStartedTwice) {
+  PutListPages(site, "A", 3, 2);
+  AddTask(config.get(), ListTask("A", 3, "dlinterval=\"1\""), &site);
+  Open();
+  std::wstring text;
+  CXmlNode::WriteText(ui::CTaskTree::TaskOf(Item(0)), &text, 0);
+  const std::string file = Folder() + "/a.xml";
+  std::ofstream(file) << ToUtf8(text);
+  const pid_t cli = fork();
+  if (cli == 0) {
+    freopen("/dev/null", "w", stdout);
+    freopen("/dev/null", "w", stderr);
+    execl(GM_CLI, GM_CLI, "run", file.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  CTaskRunner* runner = Runner(0);
+  ASSERT_TRUE(WaitUntil([&] {
+    if (!runner->TryAcquireRunLock()) return runner->RunLockHolder() == cli;
+    runner->ReleaseRunLock();
+    return false;
+  }));
+  Trigger(ui::kCmdStart);
+  Settle();
+  ASSERT_FALSE(prompts.messages.isEmpty());
+  EXPECT_TRUE(prompts.messages.last().contains(QStringLiteral("(process %1)").arg(cli)))
+      << WStr(prompts.messages.last());
+  SaveScreenshot(frame.get(), QStringLiteral("run-refused-for-another-process"));
+  EXPECT_EQ(runner->State(), kStopped);
+  EXPECT_EQ(runner->RunsCompleted(), 0);
+  int status = -1;
+  ::waitpid(cli, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  Trigger(ui::kCmdStart);
+  ASSERT_TRUE(WaitUntil([&] { return runner->RunsCompleted() == 1 && Rows() == 6; }, 20000));
 }
 
 TEST_F(MainWindowTest, PauseResumeAndStop) {
