@@ -76,13 +76,15 @@ std::string RunKey(CTaskRunner& runner, const CRecord& record, const std::string
   return CountedOnAddress(runner, std::to_string(runner.journal.index) + ":" + hex);
 }
 
-// The record's key in a shared run, the same on every machine. With key columns it is their
-// values alone, so that the duplicate rule holds across the whole run; without, the record is
-// told apart as a one-process run tells it apart: by the address, all its values and how often
-// they came before there.
+// The record's key in a shared run, the same on every machine. With key columns and a rule
+// that drops ("k:") or replaces ("r:", see SharedKeyVerdict) a duplicate, it is their values
+// alone, so that the rule holds across the whole run; otherwise (no key columns, or a rule that
+// adds duplicates) the record is told apart as a one-process run tells it apart: by the
+// address, its key material and how often that came before there.
 std::string SharedKey(CTaskRunner& runner, const CRecord& record) {
   std::string material = Md5Hex(KeyMaterial(runner, record, CTaskStore::EncodeFields(record)));
-  if (!runner.keyColumns.empty()) return "k:" + material;
+  if (!runner.keyColumns.empty() && runner.ignoreNewRecord != 0)
+    return (runner.ignoreNewRecord == 1 ? "r:" : "k:") + material;
   return CountedOnAddress(runner, "f:" + std::to_string(runner.journal.index) + ":" + material);
 }
 
@@ -160,7 +162,7 @@ int CommitSharedRecords(CTaskRunner& runner, const SharedAddress& page) {
     if (!stored) continue;
     const int number = ListSize(runner);
     for (CRecordOutput* out : runner.env().outputs) {
-      if (verdicts[i] == SharedKeyVerdict::kNew)
+      if (verdicts[i] != SharedKeyVerdict::kMetBefore)
         out->Write(*stored, number);
       else
         out->WriteUnlessHeld(*stored, number);

@@ -295,6 +295,7 @@ struct RunState {
   // records the address in work has written.
   std::optional<SharedAddress> shared{}, sharedNext{};
   int sharedWritten = 0;
+  int lostBefore = 0;  // records the outputs had lost when the address in work was taken
 };
 
 bool BrowserMode(const CTaskRunner& r, const RunState& s) {
@@ -575,19 +576,34 @@ Step PagingStep(RunState& s) {
   return Step::kNextAddress;
 }
 
+// Records the outputs were meant to write in this run and could not, so far.
+int LostRecords(CTaskRunner& r) {
+  int lost = 0;
+  for (CRecordOutput* out : r.env().outputs) lost += out->LostRecords();
+  return lost;
+}
+
 // A shared run: the address in work is done once its records are committed; the next one comes
 // from the shared run.
 Step NextSharedAddress(RunState& s) {
   CTaskRunner& r = s.r;
   CSharedRun& shared = *r.env().shared;
   if (s.shared && s.claimed) {
-    s.claimed = false;
     OutputCheckpoint(r);  // waits until the outputs hold every record handed to them
+    // An address whose records did not all reach the outputs is not done: it stays with this
+    // worker, which gives it back as it stops, and another worker writes it again.
+    if (LostRecords(r) > s.lostBefore) {
+      r.SetStatus(L"Records of " + s.shared->address +
+                  L" could not be written: the page is given back and this worker stops");
+      return Step::kFinish;
+    }
+    s.claimed = false;
     if (!shared.Done(*s.shared, s.sharedWritten)) return Step::kFinish;
   }
   s.shared = s.sharedNext ? std::move(s.sharedNext) : shared.Take(true);
   s.sharedNext.reset();
   s.sharedWritten = 0;
+  s.lostBefore = LostRecords(r);
   r.sharedPending.clear();
   if (!s.shared) return Step::kFinish;
   r.previousUrl = r.currentUrl;

@@ -23,10 +23,16 @@ struct SharedAddress {
   std::string ticket;    // what the shared run knows this hand-out by (stable across hand-outs)
 };
 
-// What the shared run says about a record's run key.
+// What the shared run says about a record's run key. A key says itself how it is judged: one
+// that starts with "r:" (the task's rule replaces an earlier record with the same key) belongs
+// to the address latest in the sequence that gave it, any other one to the first address that
+// claimed it.
 enum class SharedKeyVerdict {
   kNew,        // first met: the record is written
   kDuplicate,  // another address's record had the key: the record is dropped
+  // An "r:" key that an address earlier in the sequence had: the record is written, replacing
+  // that one's.
+  kReplace,
   // An earlier hand-out of the same address met it (its worker died before the address was
   // done): it may or may not have reached the outputs, which write it unless they hold it.
   kMetBefore,
@@ -49,8 +55,9 @@ class CSharedRun {
   // Every record of `page` is committed and written (`written` of them were new): the address is
   // done and is not handed out again.
   virtual bool Done(const SharedAddress& page, int written) = 0;
-  // The worker is still at `page` (a long page with many nested pages): its lease starts again.
-  // Called often; the implementation decides how often it tells the others.
+  // The worker is still at `page` (a long page with many nested pages): the lease of every
+  // address it holds (`page` and the one taken ahead) starts again. Called often; the
+  // implementation decides how often it tells the others.
   virtual void StillWorking(const SharedAddress& page) = 0;
   // The worker stops without finishing `page`: the others may take it at once.
   virtual void GiveBack(const SharedAddress& page) = 0;

@@ -79,6 +79,10 @@ class CDbConnection {
   // True when the connection broke (the server went away, the link failed, a wait was given
   // up): nothing more can be done with it, but a new connection may work.
   virtual bool Lost() const { return false; }
+  // True when the last statement lost a lock conflict with another connection (a deadlock, a
+  // lock wait that timed out): the server undid it whole, and the same statement may work when
+  // it is sent again.
+  virtual bool Conflicted() const { return false; }
   // The database product as the driver names it ("SQLite", "Microsoft SQL Server"); empty
   // when unknown. ODBC connections only.
   virtual std::wstring Product() const { return std::wstring(); }

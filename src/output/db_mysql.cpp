@@ -159,6 +159,8 @@ class CMySqlConnection : public CDbConnection {
 
   std::wstring Error() const override { return error_; }
   bool Lost() const override { return io_.Aborted() || IsLinkError(code_); }
+  // ER_LOCK_DEADLOCK, ER_LOCK_WAIT_TIMEOUT.
+  bool Conflicted() const override { return code_ == 1213 || code_ == 1205; }
 
  private:
   MYSQL* db() const { return io_.db(); }

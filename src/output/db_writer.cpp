@@ -111,6 +111,7 @@ bool CDbWriter::Reconnect(std::wstring* error) {
 }
 
 bool CDbWriter::WriteOne(const Row& row, std::wstring* error) {
+  int conflict_delay = kConflictDelayMs;
   for (int attempt = 0;; ++attempt) {
     if (given_up_) {
       *error = kStopped;
@@ -119,6 +120,13 @@ bool CDbWriter::WriteOne(const Row& row, std::wstring* error) {
     if (!db_ && !Reconnect(error)) return false;
     if (write_(*db_, row)) return true;
     *error = db_->Error();
+    if (db_->Conflicted()) {
+      // The server undid the statement: the row is sent again once the other side moved on.
+      if (!Pause(conflict_delay)) return false;
+      conflict_delay = std::min(conflict_delay * 2, kMaxConflictDelayMs);
+      --attempt;
+      continue;
+    }
     if (!db_->Lost()) return false;
     db_.reset();  // a new connection for this row (once) or the next ones
     if (attempt > 0) return false;

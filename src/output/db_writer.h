@@ -25,6 +25,11 @@
 // made again. A row whose statement was cut off by the loss may be written twice when the
 // server had already committed it.
 //
+// A row whose statement lost a lock conflict (a deadlock with another writer of the table, a
+// lock wait that timed out) is sent again after a pause (kConflictDelayMs, doubled up to
+// kMaxConflictDelayMs) for as long as it takes: the server undid it whole, so nothing is written
+// twice, and giving it up would lose the row. Only the stop check ends these tries.
+//
 // Failures are counted per row, and the first error is kept for one report by the owner.
 //
 // Threads: Start, Push, Drain, Finish and the accessors are called by one thread, the owner
@@ -66,6 +71,8 @@ class CDbWriter {
   static constexpr size_t kBatchRows = 64;  // rows the writer takes from the queue at once
   static constexpr std::array<int, 7> kReconnectDelaysMs = {250, 500, 1000, 2000, 4000, 4000, 4000};
   static constexpr int kRetryAfterMs = 5000;
+  static constexpr int kConflictDelayMs = 20;
+  static constexpr int kMaxConflictDelayMs = 1000;
 
   CDbWriter() = default;
   ~CDbWriter() {

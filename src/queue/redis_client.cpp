@@ -182,6 +182,7 @@ CRedisClient::Try CRedisClient::Connect() {
   redisSetTimeout(c, Timeval(kIoTimeoutMs));
   redisEnableKeepAlive(c);
   context_ = c;
+  ++connections_;
   if (address_.password.empty()) return Try::kDone;
   Command auth{"AUTH"};
   if (!address_.user.empty()) auth.push_back(address_.user);

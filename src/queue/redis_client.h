@@ -87,6 +87,9 @@ class CRedisClient {
 
   const RedisQueueAddress& Address() const { return address_; }
   const std::string& Error() const { return error_; }
+  // Connections made so far (the first one, then one after each break): a caller learns from it
+  // that the server may have done a command whose reply was lost.
+  int Connections() const { return connections_; }
 
  private:
   // What one try came to.
@@ -114,6 +117,7 @@ class CRedisClient {
   std::string waitingFor_;  // why the last try must wait: "the server" or a reply's code
   std::string reported_;    // the waitingFor_ last reported; empty when not waiting
   std::string error_;
+  int connections_ = 0;
 };
 
 }  // namespace gm

@@ -4,10 +4,16 @@
 //               named by NewWorkerName(). An entry is acknowledged (XACK) once the records of
 //               its page are committed; entries pending with a worker for longer than the lease
 //               are claimed by the others (XAUTOCLAIM).
-//   NAME:keys   a hash from each written record's key to the entry that first met it: the
-//               duplicate rule across workers (a page done twice writes its records once).
+//   NAME:keys   a hash from each written record's key to the entry that owns it ("INDEX
+//               TICKET"): the duplicate rule across workers (a page done twice writes its
+//               records once).
 //   NAME:meta   a hash: "filled" (how many addresses were put in), "definition" (the task's
-//               fingerprint), "done" (entries acknowledged), "written" (records written).
+//               fingerprint), "run" (a random id of this run, made by the fill), "done"
+//               (entries acknowledged), "written" (records of acknowledged entries: an entry
+//               is acknowledged only once the outputs committed every record of it).
+// The scripts that claim keys and acknowledge entries do so only for the run whose id the
+// worker read at its start: after a reset (and a new fill) a worker of the old run is refused,
+// and what it still sends never reaches the new run's keys.
 // Nothing else is kept: a worker can die at any moment and the run goes on without it.
 //
 // Anyone who can write to the server can add entries: only http and https addresses are taken
@@ -23,6 +29,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -90,6 +97,13 @@ class CRedisSharedRun : public CSharedRun {
   bool Admitted(const SharedAddress& entry);
   // Whether the queue was filled; checks that it holds this task's run.
   std::optional<bool> Filled();
+  // Notes that this worker holds `entry` (for the lease renewal); answers it.
+  std::optional<SharedAddress> Held(std::optional<SharedAddress> entry);
+  // An entry pending with this worker that it does not hold (handed out by a command whose
+  // reply was lost with the connection); nothing when there is none.
+  std::optional<SharedAddress> OwnPending();
+  // OwnPending() (held) once after each new connection of the client; nothing otherwise.
+  std::optional<SharedAddress> OwnPendingAfterReconnect();
   // One entry from a reply of XREADGROUP or XAUTOCLAIM (a list of [id, [field, value, ...]]).
   static std::optional<SharedAddress> EntryOf(const RedisReply& entries);
   // Whether every address was handed out and none is pending any more.
@@ -98,6 +112,9 @@ class CRedisSharedRun : public CSharedRun {
   CRedisClient* const client_;
   const Options options_;
   std::string failure_;
+  std::string run_;  // the run id the queue held when this worker filled or joined it
+  std::set<std::string> held_;  // entries taken and not yet done or given back
+  int connectionsSeen_ = 0;     // the client's Connections() when own pending entries were read
   long long pagesDone_ = 0;
   int64_t leaseRenewedMs_ = 0;  // when StillWorking last renewed the lease
 };

@@ -192,6 +192,7 @@ TEST_F(RedisSharedRunTest, AQuietWorkersPageIsTakenOverAndItsKeysAreRecognised) 
   auto c1 = Client(), c2 = Client();
   CRedisSharedRun dead(c1.get(), Worker("dead", 1)), alive(c2.get(), Worker("alive", 1));
   ASSERT_TRUE(dead.Fill([] { return Addresses(1); }));
+  ASSERT_TRUE(alive.Fill([] { return Addresses(1); }));  // joins the run
   std::optional<SharedAddress> page = dead.Take(true);
   ASSERT_TRUE(page);
   // The dead worker met two records of its page before it went quiet.
@@ -239,6 +240,69 @@ TEST_F(RedisSharedRunTest, APageGivenBackIsTakenAtOnce) {
   std::optional<SharedAddress> taken = other.Take(false);
   ASSERT_TRUE(taken);
   EXPECT_EQ(taken->ticket, page->ticket);
+}
+
+// Keys of the rule that replaces belong to the page latest in the sequence; the others to
+// the first page that claimed them. A worker of a run that was reset is refused and leaves
+// no key behind.
+TEST_F(RedisSharedRunTest, KeysAreJudgedByTheirRuleAndOnlyForTheRunThatHoldsThem) {
+  auto c = Client();
+  CRedisSharedRun w(c.get(), Worker("w"));
+  ASSERT_TRUE(w.Fill([] { return Addresses(3); }));
+  std::vector<SharedAddress> pages;
+  while (std::optional<SharedAddress> p = w.Take(false)) pages.push_back(*p);
+  ASSERT_EQ(pages.size(), 3u);
+  using V = SharedKeyVerdict;
+  struct Case {
+    int page;
+    std::vector<std::string> keys;
+    std::vector<V> want;
+  } cases[] = {
+      {1, {"r:x", "k:y"}, {V::kNew, V::kNew}},
+      {0, {"r:x", "k:y"}, {V::kDuplicate, V::kDuplicate}},  // a later page has "r:x"
+      {2, {"r:x", "r:x", "k:y"}, {V::kReplace, V::kMetBefore, V::kDuplicate}},
+      {1, {"r:x", "k:z", "k:z"}, {V::kDuplicate, V::kNew, V::kDuplicate}},
+      {2, {"r:x"}, {V::kMetBefore}},
+  };
+  for (const Case& k : cases)
+    EXPECT_EQ(w.ClaimKeys(pages[k.page], k.keys), k.want) << "page " << k.page;
+
+  ASSERT_TRUE(CRedisSharedRun::Reset(c.get()));
+  CRedisSharedRun next(c.get(), Worker("next"));
+  ASSERT_TRUE(next.Fill([] { return Addresses(3); }));
+  EXPECT_TRUE(w.ClaimKeys(pages[0], {"r:late"}).empty());
+  EXPECT_NE(w.Failure().find("was reset"), std::string::npos) << w.Failure();
+  EXPECT_EQ(c->Run({"HLEN", "t:keys"})->integer, 0);
+  std::optional<SharedAddress> fresh = next.Take(false);
+  ASSERT_TRUE(fresh);
+  EXPECT_EQ(next.ClaimKeys(*fresh, {"r:late"}), std::vector<V>{V::kNew});
+}
+
+// A worker at a long page keeps the lease of the page it took ahead too; after a new connection
+// it first takes what was handed to it by a command whose reply it never read.
+TEST_F(RedisSharedRunTest, EveryPageAWorkerHoldsIsItsOwn) {
+  auto c1 = Client(), c2 = Client();
+  CRedisSharedRun slow(c1.get(), Worker("slow", 1)), other(c2.get(), Worker("other", 1));
+  ASSERT_TRUE(slow.Fill([] { return Addresses(3); }));
+  std::optional<SharedAddress> in_work = slow.Take(true), ahead = slow.Take(false);
+  ASSERT_TRUE(in_work && ahead);
+  for (int i = 0; i < 25; ++i) {
+    slow.StillWorking(*in_work);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  std::optional<SharedAddress> third = other.Take(false);
+  ASSERT_TRUE(third);
+  EXPECT_EQ(third->index, 2);
+  EXPECT_FALSE(other.Take(false));  // both of the slow worker's pages are still its own
+
+  // The last page goes to the slow worker without its knowing (the reply was lost).
+  other.GiveBack(*third);
+  ASSERT_TRUE(c2->Run({"XCLAIM", "t:pages", "workers", "slow", "0", third->ticket}));
+  server_.Stop();
+  ASSERT_TRUE(server_.Start());
+  std::optional<SharedAddress> own = slow.Take(false);
+  ASSERT_TRUE(own);
+  EXPECT_EQ(own->index, 2);
 }
 
 TEST_F(RedisSharedRunTest, AServerThatGoesAwayIsWaitedForUntilTheWaitRunsOut) {

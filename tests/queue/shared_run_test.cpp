@@ -329,5 +329,126 @@ TEST_F(SharedRunTest, AForgedFileEntryIsNeverRead) {
   EXPECT_EQ(Queue("status").out, "pages: 400 done, 0 pending, 0 left\nrecords written: 1200\n");
 }
 
+// MariaDB killed for longer than the output's reconnection: the page whose records could not be
+// written is not done. Its worker stops with status 3 and gives it back, the queue does not
+// count it, and a later worker writes what the table lacks.
+TEST_F(SharedRunTest, APageWhoseRecordsWereLostIsNotDone) {
+  pid_t worker = StartWorker(0, {"--lease", "2"});
+  ASSERT_TRUE(test::WaitFor([&] { return RowCount("shared") >= 30; }, 120s));
+  db_.Kill();
+  EXPECT_EQ(Wait(worker), 3) << Slurp(Err(0));
+  EXPECT_NE(Slurp(Err(0)).find("could not be written: the page is given back"), std::string::npos)
+      << Slurp(Err(0));
+  long long done = -1, written = -1;
+  const std::string status = Queue("status").out;
+  const size_t records = status.find("records written: ");
+  ASSERT_NE(records, std::string::npos) << status;
+  ASSERT_EQ(std::sscanf(status.c_str(), "pages: %lld done", &done), 1) << status;
+  ASSERT_EQ(std::sscanf(status.c_str() + records, "records written: %lld", &written), 1) << status;
+  EXPECT_LT(done, kListPages);
+  EXPECT_EQ(written, done * kRowsPerPage);
+
+  ASSERT_TRUE(db_.Restart());
+  EXPECT_EQ(Wait(StartWorker(1, {"--lease", "2"})), 0) << Slurp(Err(1));
+  EXPECT_EQ(Rows("shared"), Want());
+  EXPECT_EQ(Queue("status").out, "pages: 400 done, 0 pending, 0 left\nrecords written: 1200\n");
+}
+
+// Another client holds a lock on the whole table for longer than the server lets a statement
+// wait for it: the rows that timed out are sent again and written once it is released.
+TEST_F(SharedRunTest, ARowThatTimedOutOnALockIsWrittenLater) {
+  ASSERT_EQ(db_.Client("set global innodb_lock_wait_timeout=1"), "");
+  pid_t worker = StartWorker(0);
+  ASSERT_TRUE(test::WaitFor([&] { return RowCount("shared") >= 30; }, 120s));
+  EXPECT_EQ(db_.Client("begin; select count(*) into @n from shared for update; do sleep(3); "
+                       "commit;"),
+            "");
+  EXPECT_EQ(Wait(worker), 0) << Slurp(Err(0));
+  EXPECT_EQ(Rows("shared"), Want());
+}
+
+// `queue reset` while workers are at pages, then a new run: what the old workers still send
+// after the reset is refused (they stop, saying so), and the new run writes what one plain run
+// writes.
+TEST_F(SharedRunTest, AResetDuringARunLeavesNothingForTheNextRun) {
+  std::vector<pid_t> workers;
+  for (int i = 0; i < 2; ++i) workers.push_back(StartWorker(i));
+  ASSERT_TRUE(test::WaitFor([&] { return RowCount("shared") >= 30; }, 120s));
+  // Slow detail pages: a worker with two pages (the one in work and the next, taken to download
+  // it ahead) has walked its page and writes the page's records after the reset.
+  site_.SlowDown("/item/", 3s);
+  ASSERT_TRUE(test::WaitFor(
+      [&] {
+        for (const auto& [worker, pages] : Pending())
+          if (pages == 2) return true;
+        return false;
+      },
+      60s))
+      << Queue("status").out;
+  ASSERT_EQ(Queue("reset").status, 0);
+  site_.SlowDown("/list/", 50ms);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(Wait(workers[i]), 4) << Slurp(Err(i));
+    EXPECT_NE(Slurp(Err(i)).find("was reset"), std::string::npos) << Slurp(Err(i));
+  }
+  EXPECT_EQ(redis_.Cli({"--scan"}), "");
+
+  ASSERT_EQ(db_.Client("delete from shared"), "");
+  ExpectAllDone({StartWorker(2), StartWorker(3)});
+  EXPECT_EQ(Rows("shared"), Want());
+}
+
+// Records whose key columns repeat across pages with other values: shared workers follow the
+// task's duplicate rule as one plain run does (0 adds, 1 replaces, 2 drops), table for table.
+TEST_F(SharedRunTest, TheDuplicateRuleIsThePlainRuns) {
+  constexpr int kPages = 12;
+  for (int n = 1; n <= kPages; ++n) {
+    const std::string p = std::to_string(n);
+    site_.Put("/dup/" + p, "<html><body><table><tr><td>k" + std::to_string(n % 4) + "</td><td>v" +
+                               p + "</td></tr><tr><td>u" + p + "</td><td>w" + p +
+                               "</td></tr></table></body></html>");
+  }
+  site_.SlowDown("/dup/", 30ms);
+  auto task = [&](int rule, const std::string& table) {
+    const std::string base = site_.Url("");
+    std::string item;
+    for (const char* name : {"k", "v"})
+      item += std::string("<location path=\"HTML@HEAD#BODY@TABLE@TBODY@TR\" step=\"#TR\">") +
+              "<data name=\"" + name + "\" type=\"INNERTEXT\" path=\"" +
+              (name[0] == 'k' ? "@TD" : "@TD#TD") + "\"></data></location>";
+    const std::string path = dir_.File(table + ".xml");
+    std::ofstream(path)
+        << "<task name=\"dup\" useiectrl=\"0\" ignorenewrecord=\"" << rule
+        << "\"><address type=\"1\"><url>" << base << "/dup/1</url><urlpattern>" << base
+        << "/dup/{N}</urlpattern><pattern name=\"{N}\" value=\"[1-" << kPages
+        << "-1]\"></pattern></address>" << item << "<keycolumn>k</keycolumn>"
+        << "<savetodb enable=\"1\"><dbms>MYSQL</dbms><dbserver>" << db_.Socket()
+        << "</dbserver><dbname>gm</dbname><username>root</username><tablename>" << table
+        << "</tablename><datamap field=\"k\" value=\"&lt;$k$&gt;\"></datamap>"
+        << "<datamap field=\"v\" value=\"&lt;$v$&gt;\"></datamap></savetodb></task>";
+    EXPECT_EQ(db_.Client("create table " + table + "(k varchar(20), v varchar(20))"), "");
+    return path;
+  };
+  for (int rule : {0, 1, 2}) {
+    SCOPED_TRACE("rule " + std::to_string(rule));
+    const std::string plain = "plain" + std::to_string(rule), shared = "work" + plain;
+    testing::CliResult one = RunCli({"run", task(rule, plain)}, Env());
+    ASSERT_EQ(one.status, 0) << one.err;
+    const std::string path = task(rule, shared);
+    const std::string queue = redis_.Url("dup" + std::to_string(rule));
+    std::vector<pid_t> workers;
+    for (int i = 0; i < 2; ++i)
+      workers.push_back(testing::StartProgram(GM_CLI, {"work", path, "--queue", queue}, Env(),
+                                              Err(10 + i)));
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(Wait(workers[i]), 0) << Slurp(Err(10 + i));
+    const std::string select = "select k, v from ";
+    EXPECT_EQ(Sorted(Lines(db_.Client(select + shared))), Sorted(Lines(db_.Client(select + plain))));
+  }
+  // The plain runs themselves: every record, the last per key, the first per key.
+  EXPECT_EQ(RowCount("plain0"), 2 * kPages);
+  EXPECT_EQ(db_.Client("select v from plain1 where k='k1'"), "v9\n");
+  EXPECT_EQ(db_.Client("select v from plain2 where k='k1'"), "v1\n");
+}
+
 }  // namespace
 }  // namespace gm
