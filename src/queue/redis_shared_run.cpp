@@ -215,6 +215,7 @@ bool CRedisSharedRun::Done(const SharedAddress& page, int written) {
   if (!r) return Fail(client_->Error());
   if (r->IsError()) return FailOn(*r, "to mark a page done");
   ++pagesDone_;
+  recordsWritten_ += written;
   return true;
 }
 
