@@ -184,16 +184,24 @@ std::string PagedList(int page) {
   return body + "</body></html>";
 }
 
+// The three pages of PagedList on `pages`, and a browser-mode task "P" over them in a new
+// configuration; `paging` ends the task's definition.
+CXmlNode* AddPagedTask(CSite* pages, std::unique_ptr<CXmlDocument>* frame_config,
+                       const std::string& paging = "") {
+  for (int p = 1; p <= 3; ++p) pages->Put("/paged-" + std::to_string(p), PagedList(p));
+  *frame_config = TestConfig(FromUtf8(MakeTempFolder() + "/gmk.cfg"), L"zh");
+  return AddTask(frame_config->get(),
+                 "<task name=\"P\" useiectrl=\"1\"><address><url>@SITE@/paged-1</url></address>"
+                 "<location path=\"HTML@HEAD#BODY@BUTTON#UL@LI\" step=\"#LI\">"
+                 "<data name=\"Title\" type=\"INNERTEXT\" path=\"@B\"></data></location>" +
+                     paging + "</task>",
+                 pages);
+}
+
 TEST_F(BrowserWindowsTest, PagingAndAutoClickMadeInTheirDialogsAreCarriedOutByARun) {
   CSite pages;
-  for (int p = 1; p <= 3; ++p) pages.Put("/paged-" + std::to_string(p), PagedList(p));
-  auto frame_config = TestConfig(FromUtf8(MakeTempFolder() + "/gmk.cfg"), L"zh");
-  CXmlNode* task = AddTask(
-      frame_config.get(),
-      "<task name=\"P\" useiectrl=\"1\"><address><url>@SITE@/paged-1</url></address>"
-      "<location path=\"HTML@HEAD#BODY@BUTTON#UL@LI\" step=\"#LI\">"
-      "<data name=\"Title\" type=\"INNERTEXT\" path=\"@B\"></data></location></task>",
-      &pages);
+  std::unique_ptr<CXmlDocument> frame_config;
+  CXmlNode* task = AddPagedTask(&pages, &frame_config);
   // The picked button of the start page, as the picking browser hands it over.
   CPageModel model;
   model.LoadText(FromUtf8(PagedList(1)), FromUtf8(pages.Url("/paged-1")), false, {});
@@ -269,15 +277,9 @@ std::map<QString, QString> ShownTopLevelWindows() {
 TEST_F(BrowserWindowsTest, ABrowserModeRunShowsNoWindowOfTheBrowser) {
   ASSERT_TRUE(WindowManagerRunning()) << "install openbox (scripts/install-deps.sh)";
   CSite pages;
-  for (int p = 1; p <= 3; ++p) pages.Put("/paged-" + std::to_string(p), PagedList(p));
-  auto frame_config = TestConfig(FromUtf8(MakeTempFolder() + "/gmk.cfg"), L"zh");
-  CXmlNode* task = AddTask(
-      frame_config.get(),
-      "<task name=\"P\" useiectrl=\"1\"><address><url>@SITE@/paged-1</url></address>"
-      "<location path=\"HTML@HEAD#BODY@BUTTON#UL@LI\" step=\"#LI\">"
-      "<data name=\"Title\" type=\"INNERTEXT\" path=\"@B\"></data></location>"
-      "<autopage type=\"1\" nextlink=\"Next page\"></autopage></task>",
-      &pages);
+  std::unique_ptr<CXmlDocument> frame_config;
+  CXmlNode* task =
+      AddPagedTask(&pages, &frame_config, "<autopage type=\"1\" nextlink=\"Next page\"></autopage>");
   ui::FrameServices services;
   services.runner_env = [&frame_config](CXmlNode*) {
     RunnerEnvironment env;
@@ -317,7 +319,8 @@ TEST_F(BrowserWindowsTest, ABrowserModeRunShowsNoWindowOfTheBrowser) {
   for (const auto& [id, about] : ShownTopLevelWindows()) {
     if (!before.count(id)) strays[id] = about;
   }
-  for (const auto& [id, about] : strays) ADD_FAILURE() << "a window was shown: " << id.toStdString() << " " << about.toStdString();
+  for (const auto& [id, about] : strays)
+    ADD_FAILURE() << "a window was shown: " << id.toStdString() << " " << about.toStdString();
   EXPECT_TRUE(grabbed);
   EXPECT_EQ(QApplication::activeWindow(), frame.get());
   // The start page and the two pages the next link led to.
