@@ -19,6 +19,7 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 sed "s|@SITE@|http://127.0.0.1:$port|g" resources/examples/example-task.xml >"$work/example-task.xml"
-# The data folder (page cache, copied configuration) stays inside the scratch folder.
-XDG_DATA_HOME="$work/data" ./build/bin/gleanmark-cli run "$work/example-task.xml" \
-  --config build/bin/gmk.cfg --format csv
+# The data folder (page cache, configuration) stays inside the scratch folder. The program
+# copies its default configuration there on this first start, in the language of the user's
+# locale, so the status texts speak it too.
+XDG_DATA_HOME="$work/data" ./build/bin/gleanmark-cli run "$work/example-task.xml" --format csv

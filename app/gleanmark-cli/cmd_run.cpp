@@ -375,15 +375,15 @@ struct SharedWorker {
   }
 
   // The worker's last line.
-  void Summary(const WorkerOptions& worker, size_t kept) const {
+  void Summary(const WorkerOptions& worker) const {
     if (fillOnly) {
       SharedRunStatus figures;
       if (fillOnly->Filled() && CRedisSharedRun::Status(redis.get(), &figures))
         std::fprintf(stderr, "gleanmark-cli: the queue holds %lld pages\n", figures.filled);
       return;
     }
-    std::fprintf(stderr, "gleanmark-cli: worker %s: %lld pages done, %zu records written\n",
-                 worker.tag.c_str(), run->PagesDone(), kept);
+    std::fprintf(stderr, "gleanmark-cli: worker %s: %lld pages done, %lld records written\n",
+                 worker.tag.c_str(), run->PagesDone(), run->RecordsWritten());
   }
 };
 
@@ -602,7 +602,7 @@ int RunCommand(const Args& in, RunMode mode) {
     const size_t kept = Drive(runner, printer, continuing, outputs.stream);
     std::fprintf(stderr, "gleanmark-cli: %d pages loaded, %d failed, %zu records kept\n",
                  runner.PagesLoaded(), runner.PagesFailed(), kept);
-    if (!shared)
+    if (!shared && runner.PagesSkipped() > 0)
       std::fprintf(stderr, "gleanmark-cli: %d pages skipped as already done\n",
                    runner.PagesSkipped());
     const bool outputs_complete = ReportTaskOutputs(task_outputs);
@@ -610,7 +610,7 @@ int RunCommand(const Args& in, RunMode mode) {
     const bool interrupted = g_interrupted && !runner.LastRunWhole();
     status = RunStatus(o, outputs, out, shared ? &*shared : nullptr, interrupted, kept > 0,
                        runner.PagesFailed(), outputs_complete);
-    if (shared) shared->Summary(*o.worker, kept);
+    if (shared) shared->Summary(*o.worker);
   }
   // The runner and its pages are gone; the browser may end.
   EndBrowser();

@@ -1,9 +1,11 @@
 #include "browser/browser_host.h"
 
 #include <QAuthenticator>
+#include <QChildEvent>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTimer>
 #include <QWebEngineHttpRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -126,8 +128,12 @@ CBrowserHost::CBrowserHost(QWebEngineProfile* profile, std::shared_ptr<CLiveStat
   s->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, true);
   view_->setPage(page_);
   if (!visible) {
+    // The engine gives the view its rendering widget when the page first loads. Shown before
+    // that, the view's window is made again for that widget, and the window made again is put
+    // on screen whatever its attributes say: a blank window over the program. Shown once the
+    // widget is there, the window is made once, for it, and stays off screen.
     view_->resize(kViewWidth, kViewHeight);
-    view_->show();
+    view_->installEventFilter(this);
   }
 
   QObject::connect(page_, &QWebEnginePage::loadStarted, this, [this] { OnLoadStarted(); });
@@ -155,6 +161,21 @@ CBrowserHost::~CBrowserHost() {
   if (view_) view_->setPage(nullptr);
   delete page_;
   delete view_.data();
+}
+
+bool CBrowserHost::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == view_ && event->type() == QEvent::ChildAdded &&
+      static_cast<QChildEvent*>(event)->child()->isWidgetType()) {
+    // Once the child is in place (its parent learns what it renders with after this event).
+    QTimer::singleShot(0, this, [this] { ShowHiddenView(); });
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void CBrowserHost::ShowHiddenView() {
+  if (!view_ || view_->isVisible()) return;
+  view_->removeEventFilter(this);
+  view_->show();
 }
 
 QWebEngineView* CBrowserHost::View() const {

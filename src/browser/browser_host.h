@@ -1,6 +1,7 @@
 // CBrowserHost: one hidden browser page on Qt WebEngine. A QWebEngineView of 800 x 600 pixels
 // with Qt::WA_DontShowOnScreen (shown, so that the page has a viewport for geometry and hit
-// tests, but never on screen) and its page, which answers HTTP authentication with the host's
+// tests and runs its scripts at full pace as a visible page, but never on screen) and its page,
+// which answers HTTP authentication with the host's
 // credentials, reports the host's user agent on every request, absorbs alert, confirm and
 // prompt without a dialog, refuses pop-ups unless a forward target is set, and forwards top-level
 // navigations to that target.
@@ -83,10 +84,16 @@ class CBrowserHost : public QObject {
   void OpenPopup(const QUrl& url);
   void OnAuthentication(QAuthenticator* authenticator);
 
+ protected:
+  // Shows a hidden host's view once the engine has given it its rendering widget (see the
+  // constructor).
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void OnLoadStarted();
   void OnLoadProgress(int percent);
   void OnLoadFinished(bool ok);
+  void ShowHiddenView();
 
   std::shared_ptr<CLiveState> state_;
   const bool visible_;

@@ -303,30 +303,14 @@ bool BrowserMode(const CTaskRunner& r, const RunState& s) {
          r.pagingType == 2;
 }
 
-// Counts the page as loaded, or reports it as failed unless the run was stopped.
-bool PageOutcome(CTaskRunner& r, const std::wstring& url, bool loaded, const std::wstring& reason) {
-  if (loaded) {
-    r.PageLoaded();
-  } else if (!r.Stopped()) {
-    r.PageFailed(url, reason);
-  }
-  return loaded;
-}
-
 bool OpenedInBrowser(RunState& s, const std::wstring& url) {
   CTaskRunner& r = s.r;
-  return PageOutcome(r, url, OpenPageInBrowser(r.root.get(), r, r.task(), url),
-                     BrowserAvailable(r) ? L"could not be opened in the browser"
-                                         : L"needs a browser, and none is available");
+  return OpenCountedPageInBrowser(r.root.get(), r, r.task(), url);
 }
 
 bool Downloaded(RunState& s, const std::wstring& url) {
   CTaskRunner& r = s.r;
-  r.loadFailure.clear();
-  bool loaded = LoadPageForRunner(r.root.get(), r, url, r.previousUrl);
-  std::wstring reason = L"could not be downloaded or analysed";
-  if (!r.loadFailure.empty()) reason += L": " + r.loadFailure;
-  return PageOutcome(r, url, loaded, reason);
+  return LoadCountedPage(r.root.get(), r, url, r.previousUrl);
 }
 
 // The next address of a list or template source that differs from the current one; nothing

@@ -139,15 +139,18 @@ bool RunNestedTask(CItemDef* item, CTaskRunner& r, CLocation* root,
 
   const CXmlNode* data = item->node;
   if (StartsWithIgnoringAsciiCase(value, L"javascript:")) {
-    if (!OpenScriptLink(nested, r, data, value, root, ElementHandle(link))) return false;
+    if (!r.CountPage(value, OpenScriptLink(nested, r, data, value, root, ElementHandle(link)),
+                     L"could not be opened in the browser")) {
+      return false;
+    }
     return Walk(nested, r, &value, nullptr, nullptr);
   }
   if (!PageMayLoad(item->baseUrl, value)) return false;  // a web page never opens a local file
   if (NestedPageInBrowser(*item, r, parent)) {
-    if (!OpenPageInBrowser(nested, r, data, value)) return false;
+    if (!OpenCountedPageInBrowser(nested, r, data, value)) return false;
     return Walk(nested, r, &value, nullptr, nullptr);
   }
-  if (!LoadPageForRunner(nested, r, value, item->baseUrl)) return false;
+  if (!LoadCountedPage(nested, r, value, item->baseUrl)) return false;
   if (Walk(nested, r, &value, nullptr, nullptr)) return true;
   if (!OpenPageInBrowser(nested, r, data, value)) return false;
   return Walk(nested, r, &value, nullptr, nullptr);

@@ -336,6 +336,19 @@ bool LoadPageForRunner(CLocation* l, CTaskRunner& r, const std::wstring& url,
   return TakePrefetchedPage(l, r, *ahead, url, referer);
 }
 
+std::wstring LoadFailureReason(const CTaskRunner& r) {
+  std::wstring reason = L"could not be downloaded or analysed";
+  if (!r.loadFailure.empty()) reason += L": " + r.loadFailure;
+  return reason;
+}
+
+bool LoadCountedPage(CLocation* l, CTaskRunner& r, const std::wstring& url,
+                     const std::wstring& referer) {
+  r.loadFailure.clear();
+  const bool loaded = LoadPageForRunner(l, r, url, referer);
+  return r.CountPage(url, loaded, LoadFailureReason(r));
+}
+
 int FetchLinkedFileForRunner(CTaskRunner& r, const std::wstring& address,
                              const std::wstring& page_url, CFieldValue* field) {
   // An element without the attribute links to nothing (resolved, an empty address would name

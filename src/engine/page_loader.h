@@ -62,6 +62,13 @@ bool TakePrefetchedPage(CLocation* location, CTaskRunner& r, CPagePrefetch& pref
 bool LoadPageForRunner(CLocation* location, CTaskRunner& r, const std::wstring& url,
                        const std::wstring& referer);
 
+// Why the last LoadPageForRunner of the run failed, as a failed page is reported.
+std::wstring LoadFailureReason(const CTaskRunner& r);
+// LoadPageForRunner for a page of the run's own (top-level or nested): counted as loaded, or
+// reported as failed with LoadFailureReason.
+bool LoadCountedPage(CLocation* location, CTaskRunner& r, const std::wstring& url,
+                     const std::wstring& referer);
+
 // Downloads a linked file for a field (relative addresses are combined with page_url) and adds
 // it to the field's linked files; the index, or -1 on failure or stop.
 int FetchLinkedFileForRunner(CTaskRunner& r, const std::wstring& address,

@@ -69,6 +69,13 @@ bool OpenPageInBrowser(CLocation* location, CTaskRunner& r, const CXmlNode* clic
   return RunClicks(location, r, click_node, ClickCut::kByLength);
 }
 
+bool OpenCountedPageInBrowser(CLocation* location, CTaskRunner& r, const CXmlNode* click_node,
+                              const std::wstring& url) {
+  return r.CountPage(url, OpenPageInBrowser(location, r, click_node, url),
+                     BrowserAvailable(r) ? L"could not be opened in the browser"
+                                         : L"needs a browser, and none is available");
+}
+
 bool OpenScriptLink(CLocation* location, CTaskRunner& r, const CXmlNode* click_node,
                     const std::wstring& url, CLocation* main_page,
                     const std::shared_ptr<void>& link_element) {
@@ -86,7 +93,8 @@ bool ClickNextLink(CLocation* location, CTaskRunner& r, const CAutoPage& paging)
   if (!PumpFor(r, r.env().settleWaitMs)) return false;
   WaitIdle(model, r);
   if (!PumpFor(r, r.env().settleWaitMs)) return false;
-  return PageChanged(model, r);
+  // A new page is one more page loaded; no new page is the end of paging, not a failure.
+  return PageChanged(model, r) && r.CountPage(model->BaseAddress(), true, {});
 }
 
 namespace {
@@ -109,10 +117,16 @@ DownloadTurn DownloadNextLink(CLocation* location, CTaskRunner& r, const CAutoPa
   if (next.empty()) return DownloadTurn::kNeedsBrowser;
   const std::string stored = model->StoredFingerprint();
   const std::wstring here = model->BaseAddress();
-  if (!LoadPageForRunner(location, r, next, here)) return DownloadTurn::kEnded;
+  r.loadFailure.clear();
+  if (!LoadPageForRunner(location, r, next, here)) {
+    r.CountPage(next, false, LoadFailureReason(r));
+    return DownloadTurn::kEnded;
+  }
+  // The same page again ends paging and is no new page, as after a click in the browser.
   std::string f = model->Fingerprint();
   if (f == stored) return DownloadTurn::kEnded;
   model->SetStoredFingerprint(std::move(f));
+  r.PageLoaded();
   return DownloadTurn::kTurned;
 }
 
@@ -142,7 +156,7 @@ bool RunPagingScript(CLocation* location, CTaskRunner& r, const std::wstring& sc
   if (!model->Browser()->RunScript(script, -1)) return false;
   if (!PumpFor(r, r.env().settleWaitMs)) return false;
   WaitIdle(model, r);
-  return PageChanged(model, r);
+  return PageChanged(model, r) && r.CountPage(model->BaseAddress(), true, {});
 }
 
 bool PageNested(CItemDef* item, CTaskRunner& r) {

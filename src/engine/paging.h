@@ -24,6 +24,10 @@ bool WasLastScript(const CAutoPage& paging, const PagingPosition& position);
 
 bool OpenPageInBrowser(CLocation* location, CTaskRunner& runner, const CXmlNode* click_node,
                        const std::wstring& url);
+// OpenPageInBrowser for a page of the run's own (top-level or nested): counted as loaded, or
+// reported as failed.
+bool OpenCountedPageInBrowser(CLocation* location, CTaskRunner& runner,
+                              const CXmlNode* click_node, const std::wstring& url);
 bool OpenScriptLink(CLocation* location, CTaskRunner& runner, const CXmlNode* click_node,
                     const std::wstring& url, CLocation* main_page,
                     const std::shared_ptr<void>& link_element);

@@ -148,6 +148,15 @@ void CTaskRunner::PageFailed(const std::wstring& url, const std::wstring& reason
   if (listener_) listener_->OnRunnerNotice(this, kNoticePageFailed);
 }
 
+bool CTaskRunner::CountPage(const std::wstring& url, bool loaded, const std::wstring& reason) {
+  if (loaded) {
+    PageLoaded();
+  } else if (!Stopped()) {
+    PageFailed(url, reason);
+  }
+  return loaded;
+}
+
 void CTaskRunner::SetState(TaskState s) {
   // Ended is final: nothing that happens after a quit may start another step.
   if (state_ == kEnded) return;

@@ -223,7 +223,8 @@ class CTaskRunner {
   // for this.
   int StartsHandled() const { return starts_handled_.load(); }
   // Pages of the runs so far whose loading succeeded or failed (a page that could not be
-  // downloaded, opened or analysed); for the command line's summary.
+  // downloaded, opened or analysed): top-level, paged and nested pages alike, each once (a
+  // page opened again in the browser after its download is the same page).
   int PagesLoaded() const { return pages_loaded_.load(); }
   int PagesFailed() const { return pages_failed_.load(); }
   // Top-level addresses that continued runs skipped as finished before.
@@ -254,6 +255,9 @@ class CTaskRunner {
   void PageLoaded() { pages_loaded_++; }
   void PageSkipped() { pages_skipped_++; }
   void PageFailed(const std::wstring& url, const std::wstring& reason);
+  // Counts a page of the run as loaded, or reports it as failed with `reason` unless the run
+  // was stopped; returns `loaded`.
+  bool CountPage(const std::wstring& url, bool loaded, const std::wstring& reason);
   // Takes pending commands; false when the run must end (stop or quit). Blocks while paused.
   bool PumpMessages();
   // Waits downloadInterval seconds in slices, checking messages; false on stop.

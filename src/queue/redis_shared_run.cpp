@@ -284,6 +284,7 @@ bool CRedisSharedRun::Done(const SharedAddress& page, int written) {
   if (r->IsError()) return FailOn(*r, "to mark a page done");
   held_.erase(page.ticket);
   ++pagesDone_;
+  recordsWritten_ += written;
   return true;
 }
 

@@ -80,6 +80,8 @@ class CRedisSharedRun : public CSharedRun {
   const std::string& Failure() const { return failure_; }
   // Pages this worker finished.
   long long PagesDone() const { return pagesDone_; }
+  // Records this worker wrote for the pages it finished.
+  long long RecordsWritten() const { return recordsWritten_; }
 
   // For the queue command: the run's figures (zeros for a queue not filled); false when Redis
   // could not be asked or refused the question, with the reason in *error (when given).
@@ -116,6 +118,7 @@ class CRedisSharedRun : public CSharedRun {
   std::set<std::string> held_;  // entries taken and not yet done or given back
   int connectionsSeen_ = 0;     // the client's Connections() when own pending entries were read
   long long pagesDone_ = 0;
+  long long recordsWritten_ = 0;
   int64_t leaseRenewedMs_ = 0;  // when StillWorking last renewed the lease
 };
 

@@ -349,10 +349,13 @@ void CMainFrame::BuildClient() {
   connect(tree_, &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* item) { SetDisplayed(CTaskTree::TaskOf(item)); });
   connect(tree_, &QTreeWidget::itemSelectionChanged, this, &CMainFrame::UpdateCommands);
-  connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+  // A double click, or Enter, opens a stopped task in the editor.
+  auto open_task = [this](QTreeWidgetItem* item) {
     CTaskRunner* runner = RunnerOf(CTaskTree::TaskOf(item));
     if (runner && runner->State() == kStopped) RunCommand(kCmdModifyTask);
-  });
+  };
+  connect(tree_, &QTreeWidget::itemDoubleClicked, this, open_task);
+  connect(tree_, &CTaskTree::OpenKeyPressed, this, open_task);
   connect(tree_, &CTaskTree::ContextMenuAt, this,
           [this](const QPoint& pos) { tree_menu_->popup(pos); });
   connect(tree_, &CTaskTree::FilesDropped, this, &CMainFrame::ImportFiles);

@@ -9,8 +9,10 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "doc/app_paths.h"
 #include "doc/config.h"
@@ -422,6 +424,18 @@ void CMainFrame::ClearResults() {
   CTaskRunner* runner = displayed_runner_;
   if (!runner) return;
   if (!TakeRunLockOrTell(runner, L"MSGBOX_MAINFRM_CLEARRESULTTIP")) return;
+  // The records cannot come back: the user says so first.
+  size_t records;
+  {
+    std::lock_guard<std::mutex> hold(runner->RecordsLock());
+    records = runner->Records().Size();
+  }
+  if (records > 0 &&
+      Tell(L"MSGBOX_MAINFRM_CONFIRMCLEARRESULT", QMessageBox::Question,
+           QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+    runner->ReleaseRunLock();
+    return;
+  }
   runner->ClearRecords();
   RebuildList();
   runner->ReleaseRunLock();
@@ -524,6 +538,12 @@ void CMainFrame::OnHintLink(const QString& link) {
 }
 
 bool CMainFrame::ConfirmExit() {
+  // The question warns that running tasks will be stopped: with none running there is nothing
+  // to ask.
+  const bool any_running = std::any_of(runners_.begin(), runners_.end(), [](const auto& entry) {
+    return entry.second && entry.second->State() != kStopped && entry.second->State() != kEnded;
+  });
+  if (!any_running) return true;
   return Tell(L"MSGBOX_MAINFRM_APPEXIT", QMessageBox::Question,
               QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }

@@ -14,7 +14,8 @@ namespace {
 constexpr int kImageArea = 128;
 
 // Paints a cell: the selection or window colour, the text on one line with an ellipsis, inset
-// 4 pixels across and 2 down, and a downloaded image centred in the lowest 128 pixels.
+// 4 pixels across and 2 down, a downloaded image centred in the lowest 128 pixels, and the
+// focus frame of the current cell.
 class CResultDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
@@ -44,6 +45,12 @@ class CResultDelegate : public QStyledItemDelegate {
         target.moveCenter(area.center());
         painter->drawImage(target, image);
       }
+    }
+    // The keyboard's place: a dotted frame inside the current cell while the list has focus.
+    if (option.state & QStyle::State_HasFocus) {
+      painter->setPen(QPen(painter->pen().color(), 1, Qt::DotLine));
+      painter->setBrush(Qt::NoBrush);
+      painter->drawRect(option.rect.adjusted(1, 1, -2, -2));
     }
     painter->restore();
   }

@@ -90,6 +90,12 @@ void CTaskTree::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem() &&
+      state() != QAbstractItemView::EditingState) {
+    emit OpenKeyPressed(currentItem());
+    event->accept();
+    return;
+  }
   QTreeWidget::keyPressEvent(event);
 }
 

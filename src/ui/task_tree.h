@@ -34,6 +34,8 @@ class CTaskTree : public QTreeWidget {
  signals:
   void FilesDropped(const QStringList& paths);
   void DeleteKeyPressed();
+  // Enter or Return on the current item: the keyboard's double click.
+  void OpenKeyPressed(QTreeWidgetItem* item);
   void ContextMenuAt(const QPoint& global_pos);
   void HintLink(const QString& link);
 

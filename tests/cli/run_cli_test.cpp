@@ -371,6 +371,52 @@ TEST_F(RunCliTest, FailedPagesAreReportedAndARunWithoutRecordsFails) {
           rows);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("1 pages loaded, 1 failed, 2 records kept"), std::string::npos) << r.err;
+  // Detail pages count as pages too: the list, the detail page that loaded, the one that did
+  // not (reported as the list's pages are).
+  site.Put("/n", "<html><body><p><a href=\"d\">one</a></p><p><a href=\"gone\">two</a></p>"
+                 "</body></html>");
+  site.Put("/d", "<html><body><h1>detail</h1></body></html>");
+  r = run("<task name=\"f\" useiectrl=\"0\"><address type=\"0\"><url>@SITE@/n</url></address>"
+          "<location path=\"HTML@HEAD#BODY@P\" step=\"#P\">"
+          "<data name=\"name\" type=\"INNERTEXT\" path=\"@A\"></data>"
+          "<data name=\"link\" type=\"LINKTASK\" attr=\"href\" path=\"@A\">"
+          "<location path=\"HTML@HEAD#BODY@H1\" step=\"#H1\">"
+          "<data name=\"title\" type=\"INNERTEXT\" path=\"\"></data></location></data>"
+          "</location></task>");
+  EXPECT_NE(r.err.find("page skipped: " + site.Url("/gone") +
+                       ": could not be downloaded or analysed: HTTP 404\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("gleanmark-cli: 2 pages loaded, 1 failed, "), std::string::npos) << r.err;
+}
+
+// A first run without --config copies the default configuration into the data folder in the
+// language of the user's locale: its status texts speak it. (The example script runs so.) A
+// fresh run has no pages to skip and does not mention any.
+TEST_F(RunCliTest, AFirstRunSpeaksTheLocalesLanguage) {
+  test::CSite site;
+  Serve(&site);
+  const std::string task = Write(dir_, "task.xml", SiteTask(site, SlowPage::kLeftOut));
+  struct Case {
+    const char* locale;
+    const char* status;  // a status text of a page download
+  };
+  const Case cases[] = {
+      {"C", "Downloading (0): "},
+      {"en_US.UTF-8", "Downloading (0): "},
+      {"", "Downloading (0): "},
+      {"zh_CN.UTF-8", "\xE6\xAD\xA3\xE5\x9C\xA8\xE4\xB8\x8B\xE8\xBD\xBD"},  // 正在下载
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.locale);
+    const std::string data = dir_ + "/data-" + std::to_string(&c - cases);
+    auto r = RunCli({"run", task, "--format", "csv"},
+                    {"XDG_DATA_HOME=" + data, std::string("LC_ALL=") + c.locale,
+                     std::string("LANG=") + c.locale});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(c.status), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("skipped as already done"), std::string::npos) << r.err;
+  }
 }
 
 }  // namespace

@@ -46,13 +46,14 @@ struct TwoWaySite {
 struct RunResult {
   Rows rows;
   std::vector<std::string> opened;  // addresses the browser was asked to open, site removed
+  int loaded = 0, failed = 0;       // the runner's page counts
 };
 
 RunResult RunOn(const TwoWaySite& s, const std::string& task) {
   std::unique_ptr<CFakeWeb> web = s.NewWeb();
   CTaskHarness h(task, s.site, web.get());
   EXPECT_TRUE(RunToEnd(*h.runner));
-  RunResult out{h.collector.Rows(), {}};
+  RunResult out{h.collector.Rows(), {}, h.runner->PagesLoaded(), h.runner->PagesFailed()};
   const std::string site = s.site.Url("");
   for (std::string line : web->LogWith(" navigate ")) {
     line = line.substr(line.find(" navigate ") + 10);
@@ -93,6 +94,9 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
     Rows rows;
     // Where the download run handed a page to the browser.
     std::vector<std::string> opened;
+    // Pages loaded, each once: list, next and nested pages alike (a page opened again in the
+    // browser counts once, an unchanged next page not at all).
+    int pages;
   } cases[] = {
       {"relative links",
        [](TwoWaySite& s) {
@@ -104,7 +108,8 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
        "/r/1",
        ParagraphTask,
        {{L"r1"}, {L"r2a"}, {L"r2b"}, {L"r3"}},
-       {}},
+       {},
+       3},
       {"base element",
        [](TwoWaySite& s) {
          s.Put("/b/1", Html("<p>b1</p><a href=\"p2\">Next</a>", "<base href=\"/b/list/\">"));
@@ -115,7 +120,8 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
        "/b/1",
        ParagraphTask,
        {{L"b1"}, {L"b2"}, {L"b3"}},
-       {}},
+       {},
+       3},
       {"script link",
        [](TwoWaySite& s) {
          s.Put("/j/1", Html("<p>j1</p><a href=\"javascript:next()\">Next</a>"));
@@ -125,7 +131,8 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
        "/j/1",
        ParagraphTask,
        {{L"j1"}, {L"j2"}},
-       {"/j/1"}},
+       {"/j/1"},
+       2},
       // The page's handler goes elsewhere than the href says.
       {"link with a click handler",
        [](TwoWaySite& s) {
@@ -137,14 +144,16 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
        "/o/1",
        ParagraphTask,
        {{L"o1"}, {L"o3"}},
-       {"/o/1"}},
+       {"/o/1"},
+       2},
       // The first step is always new; the unchanged page then ends paging.
       {"link to the same page",
        [](TwoWaySite& s) { s.Put("/same", Html("<p>same</p><a href=\"same\">Next</a>")); },
        "/same",
        ParagraphTask,
        {{L"same"}, {L"same"}},
-       {}},
+       {},
+       2},
       // No link to click, in the browser either (the page's handler makes it go on there).
       {"button in a form",
        [](TwoWaySite& s) {
@@ -155,7 +164,8 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
        "/f/1",
        ParagraphTask,
        {{L"f1"}},
-       {"/f/1"}},
+       {"/f/1"},
+       1},
       {"link written by a script",
        [](TwoWaySite& s) {
          s.Put("/w/1", Html("<p>w1</p><script>document.write('<a href=2>Next</a>')</script>"),
@@ -165,7 +175,8 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
        "/w/1",
        ParagraphTask,
        {{L"w1"}, {L"w2"}},
-       {"/w/1"}},
+       {"/w/1"},
+       2},
       {"nested pages with their own paging",
        [](TwoWaySite& s) {
          s.Put("/n/list", Html("<p><a href=\"d1\">one</a></p><p><a href=\"d2\">two</a></p>"));
@@ -176,7 +187,8 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
        "/n/list",
        NestedTask,
        {{L"one", L"d1a"}, {L"one", L"d1b"}, {L"one", L"d1c"}, {L"two", L"d2"}},
-       {}},
+       {},
+       4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -187,6 +199,9 @@ TEST(DownloadPagingTest, DownloadedPagesPageAsTheBrowserDoes) {
     EXPECT_EQ(browser.rows, c.rows);
     EXPECT_EQ(download.rows, browser.rows);
     EXPECT_EQ(download.opened, c.opened);
+    EXPECT_EQ(browser.loaded, c.pages);
+    EXPECT_EQ(download.loaded, c.pages);
+    EXPECT_EQ(browser.failed + download.failed, 0);
   }
 }
 

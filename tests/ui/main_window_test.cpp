@@ -152,10 +152,24 @@ TEST_F(MainWindowTest, RowsArriveAndTheCountPaneFollows) {
   EXPECT_TRUE(frame->ResultCaption().endsWith(Text(L"MAINFRAME_TASKSTATE_STOPPED")));
   EXPECT_EQ(Item(0)->text(0), "A");
 
-  // Clear results: all records go, and the list with them.
-  Trigger(ui::kCmdClearResults);
-  EXPECT_EQ(Rows(), 0);
-  EXPECT_EQ(Runner(0)->Records().Size(), 0u);
+  // Clear results asks first: "no" keeps every record, "yes" clears them and the list; an
+  // empty list has nothing to ask about.
+  struct Clear {
+    QMessageBox::StandardButton answer;
+    int rows_after;
+    bool asked;
+  };
+  for (const Clear& c : {Clear{QMessageBox::No, 12, true}, Clear{QMessageBox::Yes, 0, true},
+                         Clear{QMessageBox::Yes, 0, false}}) {
+    SCOPED_TRACE(c.answer == QMessageBox::No ? "no" : c.asked ? "yes" : "empty");
+    prompts.messages.clear();
+    prompts.answer = c.answer;
+    Trigger(ui::kCmdClearResults);
+    EXPECT_EQ(prompts.messages,
+              c.asked ? QStringList{Text(L"MSGBOX_MAINFRM_CONFIRMCLEARRESULT")} : QStringList{});
+    EXPECT_EQ(Rows(), c.rows_after);
+    EXPECT_EQ(Runner(0)->Records().Size(), static_cast<size_t>(c.rows_after));
+  }
   EXPECT_EQ(frame->CountText(), QStringLiteral("         0"));
 }
 
@@ -376,8 +390,11 @@ TEST_F(MainWindowTest, ARunningTaskKeepsItsDefinitionAndRecords) {
   Trigger(ui::kCmdStart);
   ASSERT_TRUE(WaitUntil([&] { return Rows() >= 2 && Runner(0)->State() == kRunning; }));
 
-  // Modify, clear, and a header click on the running task: the tip, and nothing changes.
+  // Modify (the command, and Enter on the task), clear, and a header click on the running
+  // task: the tip, and nothing changes.
   EXPECT_FALSE(frame->Action(ui::kCmdModifyTask)->isEnabled());
+  QTest::keyClick(frame->Tree(), Qt::Key_Return);
+  EXPECT_TRUE(prompts.messages.isEmpty());
   frame->RunCommand(ui::kCmdModifyTask);
   EXPECT_EQ(editor_calls, 0);
   frame->RunCommand(ui::kCmdClearResults);

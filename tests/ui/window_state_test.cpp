@@ -151,11 +151,13 @@ TEST_F(WindowStateTest, KeysOfTheUsualCommandsAndTheFocusOrder) {
   EXPECT_EQ(editor_calls, 1);
   prompts.answer = QMessageBox::No;
   QTest::keyClick(tree, Qt::Key_Delete);
-  QTest::keyClick(tree, Qt::Key_Q, Qt::ControlModifier);
-  ASSERT_EQ(prompts.messages.size(), 2);
+  ASSERT_EQ(prompts.messages.size(), 1);
   EXPECT_EQ(prompts.messages[0], Text(L"MSGBOX_MAINFRM_CONFIRMDELTASK"));
-  EXPECT_EQ(prompts.messages[1], Text(L"MSGBOX_MAINFRM_APPEXIT"));
   EXPECT_EQ(frame->Tree()->topLevelItemCount(), 2);
+  // Enter opens the current (stopped) task as a double click does; Return too.
+  QTest::keyClick(tree, Qt::Key_Return);
+  QTest::keyClick(tree, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(editor_calls, 3);
   QTest::keyClick(tree, Qt::Key_F1);
   ASSERT_EQ(prompts.opened.size(), 1);
   EXPECT_TRUE(prompts.opened[0].endsWith("manual/index.html"));
@@ -169,8 +171,24 @@ TEST_F(WindowStateTest, KeysOfTheUsualCommandsAndTheFocusOrder) {
   EXPECT_TRUE(tree->hasFocus());
   QTest::keyClick(tree, Qt::Key_Tab);
   ASSERT_TRUE(WaitUntil([&] { return view->hasFocus(); }, 3000));
+  // With the focus, the result list marks its current cell; without it, not.
+  ASSERT_TRUE(view->currentIndex().isValid());
+  const QRect cell = view->visualRect(view->currentIndex());
+  view->viewport()->repaint();
+  const QImage focused = view->viewport()->grab(cell).toImage();
+  SaveScreenshot(frame.get(), QStringLiteral("result-list-focus"));
   QTest::keyClick(view, Qt::Key_Backtab, Qt::ShiftModifier);
   EXPECT_TRUE(WaitUntil([&] { return tree->hasFocus(); }, 3000));
+  view->viewport()->repaint();
+  EXPECT_NE(view->viewport()->grab(cell).toImage(), focused);
+
+  // Nothing runs: Ctrl+Q exits without asking about running tasks.
+  prompts.messages.clear();
+  bool exited = false;
+  QObject::connect(frame.get(), &ui::CMainFrame::Exited, [&] { exited = true; });
+  QTest::keyClick(tree, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_TRUE(exited);
+  EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
 // The real program as the desktop sees it: the window manager gets the title APP_TITLE alone,

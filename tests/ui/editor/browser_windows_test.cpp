@@ -7,7 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QRadioButton>
 #include <algorithm>
 #include <QPushButton>
@@ -15,6 +21,7 @@
 #include <QTreeWidget>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <map>
 #include <mutex>
 
 #include "browser/browser_service.h"
@@ -177,16 +184,24 @@ std::string PagedList(int page) {
   return body + "</body></html>";
 }
 
+// The three pages of PagedList on `pages`, and a browser-mode task "P" over them in a new
+// configuration; `paging` ends the task's definition.
+CXmlNode* AddPagedTask(CSite* pages, std::unique_ptr<CXmlDocument>* frame_config,
+                       const std::string& paging = "") {
+  for (int p = 1; p <= 3; ++p) pages->Put("/paged-" + std::to_string(p), PagedList(p));
+  *frame_config = TestConfig(FromUtf8(MakeTempFolder() + "/gmk.cfg"), L"zh");
+  return AddTask(frame_config->get(),
+                 "<task name=\"P\" useiectrl=\"1\"><address><url>@SITE@/paged-1</url></address>"
+                 "<location path=\"HTML@HEAD#BODY@BUTTON#UL@LI\" step=\"#LI\">"
+                 "<data name=\"Title\" type=\"INNERTEXT\" path=\"@B\"></data></location>" +
+                     paging + "</task>",
+                 pages);
+}
+
 TEST_F(BrowserWindowsTest, PagingAndAutoClickMadeInTheirDialogsAreCarriedOutByARun) {
   CSite pages;
-  for (int p = 1; p <= 3; ++p) pages.Put("/paged-" + std::to_string(p), PagedList(p));
-  auto frame_config = TestConfig(FromUtf8(MakeTempFolder() + "/gmk.cfg"), L"zh");
-  CXmlNode* task = AddTask(
-      frame_config.get(),
-      "<task name=\"P\" useiectrl=\"1\"><address><url>@SITE@/paged-1</url></address>"
-      "<location path=\"HTML@HEAD#BODY@BUTTON#UL@LI\" step=\"#LI\">"
-      "<data name=\"Title\" type=\"INNERTEXT\" path=\"@B\"></data></location></task>",
-      &pages);
+  std::unique_ptr<CXmlDocument> frame_config;
+  CXmlNode* task = AddPagedTask(&pages, &frame_config);
   // The picked button of the start page, as the picking browser hands it over.
   CPageModel model;
   model.LoadText(FromUtf8(PagedList(1)), FromUtf8(pages.Url("/paged-1")), false, {});
@@ -225,6 +240,95 @@ TEST_F(BrowserWindowsTest, PagingAndAutoClickMadeInTheirDialogsAreCarriedOutByAR
   // The click added its row on the start page; the next-page link led through all three pages.
   EXPECT_EQ(titles, (std::vector<std::wstring>{L"item 1", L"item 2", L"extra", L"item 3",
                                                L"item 4", L"item 5", L"item 6"}));
+}
+
+// The top-level windows the X server shows: mapped children of the root window (a managed
+// window's frame, or a window that bypasses the window manager), by id, each with what
+// xwininfo says of it.
+std::map<QString, QString> ShownTopLevelWindows() {
+  auto xwininfo = [](const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral("xwininfo"), args);
+    p.waitForFinished();
+    return QString::fromUtf8(p.readAllStandardOutput());
+  };
+  std::map<QString, QString> shown;
+  const QRegularExpression child(QStringLiteral("^\\s+(0x[0-9a-f]+) (.*)$"),
+                                 QRegularExpression::MultilineOption);
+  auto children = child.globalMatch(xwininfo({QStringLiteral("-root"), QStringLiteral("-children")}));
+  while (children.hasNext()) {
+    QRegularExpressionMatch m = children.next();
+    const QString about = xwininfo({QStringLiteral("-id"), m.captured(1)});
+    if (about.contains(QLatin1String("Map State: IsViewable"))) {
+      // A managed window's own name is on its child, inside the frame.
+      shown[m.captured(1)] = m.captured(2) + QLatin1Char(' ') +
+                             xwininfo({QStringLiteral("-id"), m.captured(1),
+                                       QStringLiteral("-children")})
+                                 .section(QLatin1Char('\n'), -3)
+                                 .simplified();
+    }
+  }
+  return shown;
+}
+
+// A browser-mode run from the main window: the hidden browser pages never show a window of
+// their own (none appears on the X server beside the program's window, none takes the focus),
+// every page turned counts, and the task's item drops its running mark as the run ends.
+TEST_F(BrowserWindowsTest, ABrowserModeRunShowsNoWindowOfTheBrowser) {
+  ASSERT_TRUE(WindowManagerRunning()) << "install openbox (scripts/install-deps.sh)";
+  CSite pages;
+  std::unique_ptr<CXmlDocument> frame_config;
+  CXmlNode* task =
+      AddPagedTask(&pages, &frame_config, "<autopage type=\"1\" nextlink=\"Next page\"></autopage>");
+  ui::FrameServices services;
+  services.runner_env = [&frame_config](CXmlNode*) {
+    RunnerEnvironment env;
+    env.config = frame_config.get();
+    env.newBrowserPage = NewBrowserPage;
+    env.settleWaitMs = 300;
+    return env;
+  };
+  auto frame = ui::CMainFrame::Create(frame_config.get(), std::move(services));
+  ASSERT_NE(frame, nullptr);
+  frame->resize(1000, 650);
+  frame->show();
+  frame->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+  const std::map<QString, QString> before = ShownTopLevelWindows();
+  ASSERT_FALSE(before.empty());
+
+  CTaskRunner* runner = frame->RunnerOf(task);
+  frame->RunCommand(ui::kCmdStart);
+  std::map<QString, QString> strays;
+  bool grabbed = false;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        for (const auto& [id, about] : ShownTopLevelWindows()) {
+          if (!before.count(id)) strays[id] = about;
+        }
+        if (!grabbed && runner->PagesLoaded() >= 1) {
+          // The whole screen while the run goes on.
+          QDir().mkpath(QStringLiteral(GM_BUILD_DIR "/ui-screenshots"));
+          QGuiApplication::primaryScreen()->grabWindow(0).save(
+              QStringLiteral(GM_BUILD_DIR "/ui-screenshots/browser-run-screen.png"));
+          grabbed = true;
+        }
+        return runner->RunsCompleted() == 1;
+      },
+      90000));
+  for (const auto& [id, about] : ShownTopLevelWindows()) {
+    if (!before.count(id)) strays[id] = about;
+  }
+  for (const auto& [id, about] : strays)
+    ADD_FAILURE() << "a window was shown: " << id.toStdString() << " " << about.toStdString();
+  EXPECT_TRUE(grabbed);
+  EXPECT_EQ(QApplication::activeWindow(), frame.get());
+  // The start page and the two pages the next link led to.
+  EXPECT_EQ(runner->PagesLoaded(), 3);
+  EXPECT_EQ(runner->PagesFailed(), 0);
+  QTreeWidgetItem* item = frame->Tree()->topLevelItem(0);
+  EXPECT_TRUE(WaitUntil([&] { return item->text(0) == QLatin1String("P"); }, 1000))
+      << item->text(0).toStdString();
 }
 
 TEST_F(BrowserWindowsTest, PagingTestsRunOnALiveBrowserPage) {
