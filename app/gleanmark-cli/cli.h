@@ -28,7 +28,7 @@ int CmdResults(const Args& args);
 int FillQueue(const Args& args);
 
 inline constexpr const char* kRunUsage =
-    "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE] [--resume]\n"
+    "run TASK [--config FILE] [--format csv|jsonl|xls|xlsx|sqlite] [--out FILE] [--resume]\n"
     "  [--parallel N]";
 inline constexpr const char* kWorkUsage =
     "work TASK --queue redis://[USER[:PASSWORD]@]HOST[:PORT]/NAME [--config FILE] [--format csv|jsonl] [--out FILE]\n"

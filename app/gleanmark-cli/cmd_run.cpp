@@ -1,5 +1,5 @@
 // run: one run of a task, records streamed to CSV or JSON lines as they are committed (or
-// written to an .xls workbook or an SQLite file), and the task's own outputs written too.
+// written to an .xls or .xlsx workbook or an SQLite file), and the task's own outputs written too.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,6 +30,7 @@
 #include "output/sqlite_stream.h"
 #include "output/task_outputs.h"
 #include "output/xls_export.h"
+#include "output/xlsx_export.h"
 #include "queue/redis_shared_run.h"
 #include "page/browser.h"
 #include "task_check.h"
@@ -237,7 +238,7 @@ struct RunOptions {
   bool resume = false;
   int parallel = 0;                     // --parallel: pages in flight (0: the configuration's)
   std::optional<WorkerOptions> worker;  // work and queue fill
-  bool ToFileOnly() const { return format == "xls" || format == "sqlite"; }
+  bool ToFileOnly() const { return format == "xls" || format == "xlsx" || format == "sqlite"; }
 };
 
 // The worker's options; false after the failure was printed.
@@ -284,8 +285,8 @@ bool ParseRunOptions(Args* args, RunMode mode, RunOptions* o) {
     error = "unknown format '" + o->format + "'";
   else if (o->worker && o->ToFileOnly())
     error = "a worker writes csv or jsonl (each worker a file of its own)";
-  else if (o->resume && o->format == "xls")
-    error = "--resume cannot continue an .xls workbook (it is written whole at the end); "
+  else if (o->resume && (o->format == "xls" || o->format == "xlsx"))
+    error = "--resume cannot continue an ." + o->format + " workbook (it is completed at the end); "
             "use csv, jsonl or sqlite";
   else if (o->ToFileOnly() && !o->outPath)
     error = "--format " + o->format + " needs --out FILE";
@@ -391,15 +392,18 @@ struct SharedWorker {
 struct CliOutputs {
   CRecordStream stream;
   std::unique_ptr<CXlsOutput> xls;
+  std::unique_ptr<CXlsxOutput> xlsx;
   std::unique_ptr<CSqliteStream> sqlite;
 
   CliOutputs(const RunOptions& o, FILE* out)
       : stream(out, o.format == "csv" ? CRecordStream::kCsv : CRecordStream::kJsonLines) {
     if (o.format == "xls") xls = std::make_unique<CXlsOutput>(FromUtf8(*o.outPath));
+    if (o.format == "xlsx") xlsx = std::make_unique<CXlsxOutput>(FromUtf8(*o.outPath));
     if (o.format == "sqlite") sqlite = std::make_unique<CSqliteStream>(FromUtf8(*o.outPath));
   }
   CRecordOutput* Main() {
     if (xls) return xls.get();
+    if (xlsx) return xlsx.get();
     if (sqlite) return sqlite.get();
     return &stream;
   }
@@ -451,7 +455,8 @@ int RunStatus(const RunOptions& o, CliOutputs& outputs, FILE* out, const SharedW
   }
   if (stream.Failed())
     return Fail(std::string("writing the records failed: ") + std::strerror(stream.Error()));
-  if (outputs.xls && !outputs.xls->Saved()) return Fail("cannot write " + *o.outPath);
+  if ((outputs.xls && !outputs.xls->Saved()) || (outputs.xlsx && !outputs.xlsx->Saved()))
+    return Fail("cannot write " + *o.outPath);
   if (outputs.sqlite && outputs.sqlite->Failed())
     return Fail("writing the records to " + *o.outPath + " failed: " +
                 ToUtf8(outputs.sqlite->Error()));

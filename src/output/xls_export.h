@@ -14,6 +14,7 @@
 
 namespace gm {
 
+template <class Book>
 class CSheetFiller;
 
 inline constexpr int kXlsRecordsPerSheet = CXlsWorkbook::kMaxRows - 1;
@@ -43,7 +44,7 @@ class CXlsOutput : public CRecordOutput {
   std::wstring folder_;
   std::vector<OutputColumn> columns_;
   std::unique_ptr<CXlsWorkbook> book_;
-  std::unique_ptr<CSheetFiller> filler_;
+  std::unique_ptr<CSheetFiller<CXlsWorkbook>> filler_;
   bool saved_ = false;
 };
 

@@ -184,7 +184,7 @@ TEST_F(RunCliTest, AnUnwritableWorkbookOrDatabaseFailsBeforeTheFirstPage) {
   Serve(&site);
   std::string task = SiteTask(site, SlowPage::kKept);
   std::string task_path = Write(dir_, "task.xml", task);
-  for (const char* format : {"xls", "sqlite"}) {
+  for (const char* format : {"xls", "xlsx", "sqlite"}) {
     auto r = RunCli({"run", task_path, "--format", format, "--out", dir_ + "/no/such/dir/out"},
                     {"XDG_DATA_HOME=" + dir_});
     EXPECT_EQ(r.status, 1) << format;
