@@ -100,7 +100,8 @@ TEST_F(OutputCliTest, EveryOutputOfTheTaskAndUniqueJsonKeys) {
 TEST_F(OutputCliTest, WorkbookAndSqliteFormats) {
   std::string task = Task("http://127.0.0.1:1/");
   auto x =
-      RunCli({"run", task, "--format", "xls", "--out", dir_ + "/r.xls"}, {"XDG_DATA_HOME=" + dir_});
+      RunCli({"run", task, "--format", "xls", "--out", dir_ + "/r.xls", "--verbose"},
+             {"XDG_DATA_HOME=" + dir_});
   // The web output and the database table of the task fail: the workbook is written, and the
   // run says which outputs lost how many records and ends with status 3.
   ASSERT_EQ(x.status, 3) << x.err;
@@ -111,7 +112,7 @@ TEST_F(OutputCliTest, WorkbookAndSqliteFormats) {
                    "print([s.row_values(i) for i in range(s.nrows)])",
                    dir_ + "/r.xls"),
             "[['name', 'price', 'name'], ['alpha', '1', 'x'], ['beta', '2', 'y']]\n");
-  EXPECT_NE(x.err.find("Web output"), std::string::npos) << x.err;
+  EXPECT_NE(x.err.find("Web output"), std::string::npos) << x.err;  // a status text
   auto w = RunCli({"run", task, "--format", "xlsx", "--out", dir_ + "/r.xlsx"},
                   {"XDG_DATA_HOME=" + dir_});
   ASSERT_EQ(w.status, 3) << w.err;
