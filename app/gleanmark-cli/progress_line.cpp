@@ -29,29 +29,38 @@ int Columns(FILE* out) {
 }  // namespace
 
 std::string ProgressText(const ProgressFigures& f, int64_t elapsed_ms, bool bar) {
-  std::string text;
   const bool known = f.addressesPlanned > 0;
   const long long done = std::min(f.addressesDone, f.addressesPlanned);
   const int percent = known ? static_cast<int>(done * 100 / f.addressesPlanned) : 0;
-  if (known && bar) {
-    constexpr int kWidth = 20;
-    const int filled = static_cast<int>(done * kWidth / f.addressesPlanned);
-    text = "[" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] " +
-           std::to_string(percent) + "% ";
-  } else if (known) {
-    text = std::to_string(percent) + "% of " + std::to_string(f.addressesPlanned) + " addresses, ";
-  }
   const double seconds = elapsed_ms / 1000.0;
   char rate[32];
   std::snprintf(rate, sizeof rate, "%.1f",
                 seconds > 0 ? (f.pagesLoaded + f.pagesFailed) / seconds : 0.0);
-  text += std::to_string(f.pagesLoaded) + " pages loaded, " + std::to_string(f.pagesFailed) +
-          " failed, " + std::to_string(f.records) + " records, " + rate + " pages/s, " +
-          Clock(elapsed_ms) + " elapsed";
   // The time left from the pace of the addresses so far.
+  std::string left;
   if (known && done > 0 && done < f.addressesPlanned)
-    text += ", " + Clock(elapsed_ms * (f.addressesPlanned - done) / done) + " left";
-  return text;
+    left = Clock(elapsed_ms * (f.addressesPlanned - done) / done) + " left";
+  const std::string pages = std::to_string(f.pagesLoaded), failed = std::to_string(f.pagesFailed),
+                    records = std::to_string(f.records);
+  if (bar) {
+    // Short enough for an 80-column terminal.
+    std::string text;
+    if (known) {
+      constexpr int kWidth = 10;
+      const int filled = static_cast<int>(done * kWidth / f.addressesPlanned);
+      text = "[" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] " +
+             std::to_string(percent) + "% ";
+    }
+    text += pages + " pages (" + failed + " failed), " + records + " records, " + rate + "/s, " +
+            Clock(elapsed_ms);
+    return left.empty() ? text : text + " (" + left + ")";
+  }
+  std::string text;
+  if (known)
+    text = std::to_string(percent) + "% of " + std::to_string(f.addressesPlanned) + " addresses, ";
+  text += pages + " pages loaded, " + failed + " failed, " + records + " records, " + rate +
+          " pages/s, " + Clock(elapsed_ms) + " elapsed";
+  return left.empty() ? text : text + ", " + left;
 }
 
 CProgressLine::CProgressLine(FILE* out, bool terminal, bool shown, int64_t start_ms)

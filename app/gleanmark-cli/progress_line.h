@@ -23,8 +23,9 @@ struct ProgressFigures {
   long long addressesPlanned = 0, addressesDone = 0;
 };
 
-// The line's text: with `bar` a bar and the share done first, otherwise the share in words.
-// The share, the bar and the time left are shown only where the addresses are known.
+// The line's text: with `bar` the terminal's short form (a bar and the share done first),
+// otherwise a sentence. The share, the bar and the time left are shown only where the
+// addresses are known.
 std::string ProgressText(const ProgressFigures& f, int64_t elapsed_ms, bool bar);
 
 class CProgressLine {
