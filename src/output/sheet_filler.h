@@ -3,12 +3,15 @@
 // ...), which begins with the header row again.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "engine/record.h"
 #include "engine/record_output.h"
+#include "output/linked_files.h"
 
 namespace gm {
 
@@ -73,5 +76,52 @@ void FillWithRecords(Book* book, int records_per_sheet, const std::wstring& numb
     filler.Row(row);
   }
 }
+
+// An output that lays a run's kept records out on the sheets of a `Book` (header row of column
+// names, no number column) and saves the workbook at `path` when the run closes. A book made
+// from the path (a streaming one) has Save(); one made empty has Save(path). Thread: the
+// runner's thread.
+template <class Book, int kRecordsPerSheet>
+class CWorkbookOutput : public CRecordOutput {
+ public:
+  explicit CWorkbookOutput(std::wstring path) : path_(std::move(path)) {}
+  void Open(const OutputRun& run) override {
+    columns_ = run.columns;
+    folder_ = FolderOf(path_);
+    filler_.reset();
+    if constexpr (kStreams)
+      book_ = std::make_unique<Book>(path_);
+    else
+      book_ = std::make_unique<Book>();
+    std::vector<std::wstring> header;
+    for (const OutputColumn& c : columns_) header.push_back(c.name);
+    filler_ = std::make_unique<CSheetFiller<Book>>(book_.get(), header, kRecordsPerSheet);
+    saved_ = false;
+  }
+  void Write(const CRecord& record, int) override {
+    if (filler_) filler_->Row(RecordCellTexts(columns_, record, folder_, false));
+  }
+  void Close() override {
+    if (!book_) return;
+    filler_->EnsureSheet();
+    if constexpr (kStreams)
+      saved_ = book_->Save();
+    else
+      saved_ = book_->Save(path_);
+    filler_.reset();
+    book_.reset();
+  }
+  // False when the last Close could not write the file.
+  bool Saved() const { return saved_; }
+
+ private:
+  static constexpr bool kStreams = std::is_constructible_v<Book, const std::wstring&>;
+  const std::wstring path_;
+  std::wstring folder_;
+  std::vector<OutputColumn> columns_;
+  std::unique_ptr<Book> book_;
+  std::unique_ptr<CSheetFiller<Book>> filler_;
+  bool saved_ = false;
+};
 
 }  // namespace gm

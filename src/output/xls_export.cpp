@@ -29,29 +29,4 @@ bool ExportXls(const std::wstring& path, const std::wstring& number_header,
   return book.Save(path);
 }
 
-CXlsOutput::CXlsOutput(std::wstring path) : path_(std::move(path)) {}
-CXlsOutput::~CXlsOutput() = default;
-
-void CXlsOutput::Open(const OutputRun& run) {
-  columns_ = run.columns;
-  folder_ = FolderOf(path_);
-  book_ = std::make_unique<CXlsWorkbook>();
-  std::vector<std::wstring> header;
-  for (const OutputColumn& c : columns_) header.push_back(c.name);
-  filler_ = std::make_unique<CSheetFiller<CXlsWorkbook>>(book_.get(), header, kXlsRecordsPerSheet);
-  saved_ = false;
-}
-
-void CXlsOutput::Write(const CRecord& record, int) {
-  if (filler_) filler_->Row(RecordCellTexts(columns_, record, folder_, false));
-}
-
-void CXlsOutput::Close() {
-  if (!book_) return;
-  filler_->EnsureSheet();
-  saved_ = book_->Save(path_);
-  filler_.reset();
-  book_.reset();
-}
-
 }  // namespace gm

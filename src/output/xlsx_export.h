@@ -6,17 +6,14 @@
 // sheets ("Sheet1", "Sheet2", ...), each beginning with the header row again.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/record_output.h"
+#include "output/sheet_filler.h"
 #include "output/xlsx_workbook.h"
 
 namespace gm {
-
-template <class Book>
-class CSheetFiller;
 
 inline constexpr int kXlsxRecordsPerSheet = CXlsxWorkbook::kMaxRows - 1;
 
@@ -28,23 +25,6 @@ bool ExportXlsx(const std::wstring& path, const std::wstring& number_header,
 
 // Streams each kept record into the workbook (header row of column names, no number column)
 // and completes the file at `path` when the run closes. Thread: the runner's thread.
-class CXlsxOutput : public CRecordOutput {
- public:
-  explicit CXlsxOutput(std::wstring path);
-  ~CXlsxOutput() override;
-  void Open(const OutputRun& run) override;
-  void Write(const CRecord& record, int record_number) override;
-  void Close() override;
-  // False when the last Close could not write the file.
-  bool Saved() const { return saved_; }
-
- private:
-  const std::wstring path_;
-  std::wstring folder_;
-  std::vector<OutputColumn> columns_;
-  std::unique_ptr<CXlsxWorkbook> book_;
-  std::unique_ptr<CSheetFiller<CXlsxWorkbook>> filler_;
-  bool saved_ = false;
-};
+using CXlsxOutput = CWorkbookOutput<CXlsxWorkbook, kXlsxRecordsPerSheet>;
 
 }  // namespace gm
