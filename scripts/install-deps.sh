@@ -9,8 +9,8 @@ PACKAGES=(
   libboost-regex-dev libgumbo-dev libicu-dev liburiparser-dev libssl-dev openssl zlib1g-dev
   libmariadb-dev mariadb-server unixodbc-dev tdsodbc libsqliteodbc libsqlite3-dev sqlite3
   qt6-base-dev qt6-qpa-plugins qt6-webengine-dev libgl-dev fonts-wqy-microhei qt6-translations-l10n
-  python3 python3-xlrd python3-lxml python3-scrapy nginx-light curl ca-certificates xauth xvfb
-  openbox x11-utils redis-server libhiredis-dev iproute2
+  python3 python3-xlrd python3-openpyxl python3-lxml python3-scrapy nginx-light curl ca-certificates
+  xauth xvfb openbox x11-utils redis-server libhiredis-dev iproute2 libxlsxwriter-dev lintian file
 )
 
 missing=()

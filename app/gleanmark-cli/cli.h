@@ -28,11 +28,11 @@ int CmdResults(const Args& args);
 int FillQueue(const Args& args);
 
 inline constexpr const char* kRunUsage =
-    "run TASK [--config FILE] [--format csv|jsonl|xls|sqlite] [--out FILE] [--resume]\n"
-    "  [--parallel N]";
+    "run TASK [--config FILE] [--format csv|jsonl|xls|xlsx|sqlite] [--out FILE] [--resume]\n"
+    "  [--parallel N] [--quiet|--verbose]";
 inline constexpr const char* kWorkUsage =
     "work TASK --queue redis://[USER[:PASSWORD]@]HOST[:PORT]/NAME [--config FILE] [--format csv|jsonl] [--out FILE]\n"
-    "       [--lease SECONDS] [--redis-wait SECONDS]";
+    "       [--lease SECONDS] [--redis-wait SECONDS] [--quiet|--verbose]";
 inline constexpr const char* kResultsUsage = "results list | results clear TASK|ID";
 inline constexpr const char* kQueueUsage =
     "queue status|reset --queue redis://[USER[:PASSWORD]@]HOST[:PORT]/NAME\n"

@@ -1,5 +1,5 @@
 // run: one run of a task, records streamed to CSV or JSON lines as they are committed (or
-// written to an .xls workbook or an SQLite file), and the task's own outputs written too.
+// written to an .xls or .xlsx workbook or an SQLite file), and the task's own outputs written too.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "cli.h"
@@ -30,8 +32,10 @@
 #include "output/sqlite_stream.h"
 #include "output/task_outputs.h"
 #include "output/xls_export.h"
+#include "output/xlsx_export.h"
 #include "queue/redis_shared_run.h"
 #include "page/browser.h"
+#include "progress_line.h"
 #include "task_check.h"
 
 namespace gm::cli {
@@ -50,9 +54,24 @@ void OnInterrupt(int) {
   g_interrupted = true;
 }
 
-// Status texts on standard error, each once, and every page that was skipped. When standard
+// How much a run says on standard error besides its errors and summary.
+enum class Verbosity { kQuiet, kNormal, kVerbose };
+
+// The progress line of the run in work, for the lines that other threads print meanwhile.
+std::atomic<CProgressLine*> g_progress{nullptr};
+
+// A message line on standard error that does not mix with the progress line.
+void PrintLine(const std::string& line) {
+  if (CProgressLine* progress = g_progress.load())
+    progress->Message(line);
+  else
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+// The run's progress and messages on standard error: every page that was skipped, the status
+// texts each once with --verbose, and the progress line (none with --quiet). When standard
 // error is not a terminal, the lines are buffered; the waiting loop of the run flushes them
-// (FlushIfDue) a few times a second.
+// (ShowProgress) a few times a second.
 class StatusPrinter : public CRunnerListener {
  public:
   // Before anything is written to standard error.
@@ -60,7 +79,19 @@ class StatusPrinter : public CRunnerListener {
     static char buffer[1 << 16];  // stays the stream's buffer until the program ends
     if (buffered_) std::setvbuf(stderr, buffer, _IOFBF, sizeof buffer);
   }
-  ~StatusPrinter() override { std::fflush(stderr); }
+  ~StatusPrinter() override {
+    g_progress = nullptr;
+    std::fflush(stderr);
+  }
+
+  // Before the run starts (main thread).
+  void Begin(Verbosity verbosity) {
+    verbose_ = verbosity == Verbosity::kVerbose;
+    const char* term = std::getenv("TERM");
+    const bool redraw = !buffered_ && !(term && std::strcmp(term, "dumb") == 0);
+    progress_.emplace(stderr, redraw, verbosity != Verbosity::kQuiet, TickMs());
+    g_progress = &*progress_;
+  }
 
   void OnRunnerNotice(CTaskRunner* runner, RunnerNotice notice) override {
     if (notice == kNoticeState) {
@@ -70,15 +101,14 @@ class StatusPrinter : public CRunnerListener {
       return;
     }
     if (notice == kNoticePageFailed) {
-      std::fprintf(stderr, "gleanmark-cli: page skipped: %s\n",
-                   ToUtf8(runner->PageFailure()).c_str());
+      PrintLine("gleanmark-cli: page skipped: " + ToUtf8(runner->PageFailure()));
       return;
     }
-    if (notice != kNoticeStatus) return;
+    if (notice != kNoticeStatus || !verbose_) return;
     std::wstring text = runner->StatusText();
     if (text == last_) return;
     last_ = text;
-    std::fprintf(stderr, "%s\n", ToUtf8(text).c_str());
+    PrintLine(ToUtf8(text));
   }
 
   // Waits up to `ms` for the runner's next change of state (so that the end of a run is seen
@@ -89,17 +119,38 @@ class StatusPrinter : public CRunnerListener {
     state_cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return state_changes_ != seen; });
   }
 
-  // Any thread (stdio locks the stream).
-  void FlushIfDue() {
-    int64_t now = TickMs();
+  // The waiting loop: the progress line when due, and the buffered lines.
+  void ShowProgress(const CTaskRunner& runner) {
+    const int64_t now = TickMs();
+    if (progress_) {
+      progress_->Update(
+          [&runner] {
+            ProgressFigures f;
+            f.pagesLoaded = runner.PagesLoaded();
+            f.pagesFailed = runner.PagesFailed();
+            f.addressesPlanned = runner.AddressesPlanned();
+            f.addressesDone = runner.AddressesDone();
+            std::lock_guard<std::mutex> lock(runner.RecordsLock());
+            f.records = runner.Records().Size();
+            return f;
+          },
+          now);
+    }
     if (!buffered_ || now - flushed_ < kFlushMs) return;
     std::fflush(stderr);
     flushed_ = now;
   }
 
+  // Takes the progress line away before the summary (main thread).
+  void EndProgress() {
+    if (progress_) progress_->Finish();
+  }
+
  private:
   static constexpr int64_t kFlushMs = 100;
   const bool buffered_;
+  bool verbose_ = false;                   // set before the run
+  std::optional<CProgressLine> progress_;  // made before the run
   std::mutex state_mu_;
   std::condition_variable state_cv_;
   uint64_t state_changes_ = 0;  // guarded by state_mu_
@@ -236,8 +287,9 @@ struct RunOptions {
   std::string format = "csv";
   bool resume = false;
   int parallel = 0;                     // --parallel: pages in flight (0: the configuration's)
+  Verbosity verbosity = Verbosity::kNormal;  // --quiet, --verbose
   std::optional<WorkerOptions> worker;  // work and queue fill
-  bool ToFileOnly() const { return format == "xls" || format == "sqlite"; }
+  bool ToFileOnly() const { return format == "xls" || format == "xlsx" || format == "sqlite"; }
 };
 
 // The worker's options; false after the failure was printed.
@@ -266,6 +318,8 @@ bool ParseRunOptions(Args* args, RunMode mode, RunOptions* o) {
   o->format = TakeOption(args, "--format", &missing).value_or("csv");
   o->outPath = TakeOption(args, "--out", &missing);
   const std::optional<std::string> parallel = TakeOption(args, "--parallel", &missing);
+  const bool quiet = TakeFlag(args, "--quiet"), verbose = TakeFlag(args, "--verbose");
+  o->verbosity = quiet ? Verbosity::kQuiet : verbose ? Verbosity::kVerbose : Verbosity::kNormal;
   if (mode == RunMode::kRun) {
     o->resume = TakeFlag(args, "--resume");
   } else if (!ParseWorkerOptions(args, &o->worker.emplace())) {
@@ -273,6 +327,7 @@ bool ParseRunOptions(Args* args, RunMode mode, RunOptions* o) {
   }
   std::string error;
   if (missing) error = "option without a value";
+  else if (quiet && verbose) error = "--quiet and --verbose exclude each other";
   else if (parallel && (!Seconds(parallel, &o->parallel) || o->parallel > 64))
     error = "--parallel takes a number of pages from 1 to 64";
   else if (args->size() != 1)
@@ -284,8 +339,8 @@ bool ParseRunOptions(Args* args, RunMode mode, RunOptions* o) {
     error = "unknown format '" + o->format + "'";
   else if (o->worker && o->ToFileOnly())
     error = "a worker writes csv or jsonl (each worker a file of its own)";
-  else if (o->resume && o->format == "xls")
-    error = "--resume cannot continue an .xls workbook (it is written whole at the end); "
+  else if (o->resume && (o->format == "xls" || o->format == "xlsx"))
+    error = "--resume cannot continue an ." + o->format + " workbook (it is completed at the end); "
             "use csv, jsonl or sqlite";
   else if (o->ToFileOnly() && !o->outPath)
     error = "--format " + o->format + " needs --out FILE";
@@ -341,7 +396,7 @@ std::unique_ptr<CTaskStore> OpenTaskStore(CRecordStore* store, const CXmlNode& t
     return nullptr;
   }
   store->SetFailureListener(
-      [](const std::wstring& e) { std::fprintf(stderr, "gleanmark-cli: %s\n", ToUtf8(e).c_str()); });
+      [](const std::wstring& e) { PrintLine("gleanmark-cli: " + ToUtf8(e)); });
   return store->ForTask(CliTaskId(task, task_path));
 }
 
@@ -353,9 +408,7 @@ struct SharedWorker {
 
   SharedWorker(const WorkerOptions& worker, const CXmlNode& task, RunMode mode,
                RunnerEnvironment* env) {
-    auto report = [](const std::string& text) {
-      std::fprintf(stderr, "gleanmark-cli: %s\n", text.c_str());
-    };
+    auto report = [](const std::string& text) { PrintLine("gleanmark-cli: " + text); };
     redis = std::make_unique<CRedisClient>(
         worker.queue, worker.redisWaitSeconds, [] { return g_interrupted.load(); }, report);
     CRedisSharedRun::Options options;
@@ -391,15 +444,18 @@ struct SharedWorker {
 struct CliOutputs {
   CRecordStream stream;
   std::unique_ptr<CXlsOutput> xls;
+  std::unique_ptr<CXlsxOutput> xlsx;
   std::unique_ptr<CSqliteStream> sqlite;
 
   CliOutputs(const RunOptions& o, FILE* out)
       : stream(out, o.format == "csv" ? CRecordStream::kCsv : CRecordStream::kJsonLines) {
     if (o.format == "xls") xls = std::make_unique<CXlsOutput>(FromUtf8(*o.outPath));
+    if (o.format == "xlsx") xlsx = std::make_unique<CXlsxOutput>(FromUtf8(*o.outPath));
     if (o.format == "sqlite") sqlite = std::make_unique<CSqliteStream>(FromUtf8(*o.outPath));
   }
   CRecordOutput* Main() {
     if (xls) return xls.get();
+    if (xlsx) return xlsx.get();
     if (sqlite) return sqlite.get();
     return &stream;
   }
@@ -416,12 +472,13 @@ size_t Drive(CTaskRunner& runner, StatusPrinter& printer, bool continuing,
   // The start ends in a run, or without one when a stop comes during the login.
   while (runner.StartsHandled() == 0 || runner.State() != kStopped) {
     PollBrowser(20, [&printer](int ms) { printer.WaitForStateChange(ms); });
-    printer.FlushIfDue();
+    printer.ShowProgress(runner);
     if ((g_interrupted || stream.Failed()) && !stop_sent) {
       runner.Stop();
       stop_sent = true;
     }
   }
+  printer.EndProgress();
   std::lock_guard<std::mutex> lock(runner.RecordsLock());
   return runner.Records().Size();
 }
@@ -451,7 +508,8 @@ int RunStatus(const RunOptions& o, CliOutputs& outputs, FILE* out, const SharedW
   }
   if (stream.Failed())
     return Fail(std::string("writing the records failed: ") + std::strerror(stream.Error()));
-  if (outputs.xls && !outputs.xls->Saved()) return Fail("cannot write " + *o.outPath);
+  if ((outputs.xls && !outputs.xls->Saved()) || (outputs.xlsx && !outputs.xlsx->Saved()))
+    return Fail("cannot write " + *o.outPath);
   if (outputs.sqlite && outputs.sqlite->Failed())
     return Fail("writing the records to " + *o.outPath + " failed: " +
                 ToUtf8(outputs.sqlite->Error()));
@@ -580,6 +638,7 @@ int RunCommand(const Args& in, RunMode mode) {
   // The workbook and the database file are written later: a path that cannot take them is
   // refused before the first page, not after the whole crawl.
   if (o.ToFileOnly() && !CanCreate(*o.outPath, &error)) return Fail(error);
+  printer.Begin(o.verbosity);
   CliOutputs outputs(o, out);
   RunnerEnvironment env;
   env.config = config.get();

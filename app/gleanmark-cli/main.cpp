@@ -31,7 +31,7 @@ const Command kCommands[] = {
 };
 
 void Usage(FILE* out) {
-  std::fprintf(out, "usage: gleanmark-cli COMMAND ...\n");
+  std::fprintf(out, "usage: gleanmark-cli COMMAND ... | --help | --version\n");
   for (const Command& c : kCommands) std::fprintf(out, "  %s\n", c.usage);
 }
 
@@ -41,6 +41,10 @@ int main(int argc, char** argv) {
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     Usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 1 : 0;
+  }
+  if (!std::strcmp(argv[1], "--version")) {
+    std::printf("gleanmark-cli %s\n", GM_VERSION);
+    return 0;
   }
   std::string ignored = gm::IgnoredCodePageVariable();
   if (!ignored.empty()) {

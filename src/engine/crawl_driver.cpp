@@ -742,7 +742,10 @@ void RunTask(CTaskRunner& r) {
                                                                         : Step::kFinish;
     }
   }
+  // A worker of a shared run does not know how many addresses the run holds.
+  r.NoteAddressProgress(0, r.env().shared ? 0 : s.source.Planned());
   while (step != Step::kFinish) {
+    r.NoteAddressProgress(r.journal.index, -1);
     switch (step) {
       case Step::kPage:
         step = PageStep(s);
@@ -771,6 +774,7 @@ void RunTask(CTaskRunner& r) {
   // A run that went through its whole address sequence leaves nothing to continue (once the
   // outputs hold every record).
   r.runWhole = !r.Stopped();
+  if (r.runWhole) r.NoteAddressProgress(-1, -1);
   if (r.journal.store && r.runWhole) r.journal.store->Complete();
   r.journal = {};
   r.continueRun = false;

@@ -229,6 +229,10 @@ class CTaskRunner {
   int PagesFailed() const { return pages_failed_.load(); }
   // Top-level addresses that continued runs skipped as finished before.
   int PagesSkipped() const { return pages_skipped_.load(); }
+  // The run's top-level addresses: how many its sequence holds at most (0 when not known, as
+  // for a worker of a shared run) and how many of them are behind it (any thread).
+  long long AddressesPlanned() const { return addresses_planned_.load(); }
+  long long AddressesDone() const { return addresses_done_.load(); }
   // The last page that failed, as "<address>: <reason>" (takes the records lock).
   std::wstring PageFailure() const;
   // The page-loading method the runner keeps for the task: 0 download first, 1 browser first.
@@ -254,6 +258,11 @@ class CTaskRunner {
   // Counts a page that was loaded; reports one that failed to load (kNoticePageFailed).
   void PageLoaded() { pages_loaded_++; }
   void PageSkipped() { pages_skipped_++; }
+  // Sets the addresses behind the run (-1: all it planned) and, unless -1, how many it plans.
+  void NoteAddressProgress(long long done, long long planned) {
+    if (planned >= 0) addresses_planned_ = planned;
+    addresses_done_ = done >= 0 ? done : addresses_planned_.load();
+  }
   void PageFailed(const std::wstring& url, const std::wstring& reason);
   // Counts a page of the run as loaded, or reports it as failed with `reason` unless the run
   // was stopped; returns `loaded`.
@@ -351,6 +360,7 @@ class CTaskRunner {
   std::atomic<int> starts_taken_{0};   // ... and taken by the runner thread, once it is running
   bool start_asked_ = false;  // runner thread: a start command taken and not yet dealt with
   std::atomic<int> pages_loaded_{0}, pages_failed_{0}, pages_skipped_{0};
+  std::atomic<long long> addresses_planned_{0}, addresses_done_{0};  // written by the runner thread
   std::once_flag records_loaded_;
   std::atomic<bool> can_continue_{false};
   void NoteJournal();  // runner thread: reads can_continue_ from the journal

@@ -5,16 +5,14 @@
 // sheets ("Sheet1", "Sheet2", ...), each beginning with the header row again.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/record_output.h"
+#include "output/sheet_filler.h"
 #include "output/xls_workbook.h"
 
 namespace gm {
-
-class CSheetFiller;
 
 inline constexpr int kXlsRecordsPerSheet = CXlsWorkbook::kMaxRows - 1;
 
@@ -28,23 +26,6 @@ bool ExportXls(const std::wstring& path, const std::wstring& number_header,
 
 // Collects each kept record and writes the workbook (header row of column names, no number
 // column) to `path` when the run closes. Thread: the runner's thread.
-class CXlsOutput : public CRecordOutput {
- public:
-  explicit CXlsOutput(std::wstring path);
-  ~CXlsOutput() override;
-  void Open(const OutputRun& run) override;
-  void Write(const CRecord& record, int record_number) override;
-  void Close() override;
-  // False when the last Close could not write the file.
-  bool Saved() const { return saved_; }
-
- private:
-  const std::wstring path_;
-  std::wstring folder_;
-  std::vector<OutputColumn> columns_;
-  std::unique_ptr<CXlsWorkbook> book_;
-  std::unique_ptr<CSheetFiller> filler_;
-  bool saved_ = false;
-};
+using CXlsOutput = CWorkbookOutput<CXlsWorkbook, kXlsRecordsPerSheet>;
 
 }  // namespace gm

@@ -1,5 +1,7 @@
 #include "task/address_source.h"
 
+#include <algorithm>
+
 #include "doc/text_codec.h"
 #include "doc/text_compare.h"
 #include "task/task_settings.h"
@@ -159,6 +161,45 @@ std::optional<std::wstring> CAddressSource::NextAddress(const std::function<bool
     next = NextListLine();
   if (next) Advance(*next);
   return next;
+}
+
+namespace {
+
+// How many values a parameter value text gives (ParameterValue at 0, 1, ...).
+long long ValueCount(const std::wstring& text) {
+  long long start, end, step;
+  if (ParseRange(text, &start, &end, &step)) {
+    if (step == 0) return 1;
+    if ((step > 0 && start > end) || (step < 0 && start < end)) return 0;
+    return (end - start) / step + 1;
+  }
+  return static_cast<long long>(std::count(text.begin(), text.end(), L';')) + 1;
+}
+
+}  // namespace
+
+long long CAddressSource::Planned() const {
+  constexpr long long kMany = 1LL << 50;  // beyond any run; keeps the product from overflowing
+  if (type_ == 1) {
+    long long combinations = 1;
+    for (const std::wstring& v : values_) {
+      const long long n = ValueCount(v);
+      combinations = n != 0 && combinations > kMany / n ? kMany : combinations * n;
+    }
+    return 1 + combinations;
+  }
+  if (type_ == 2) {
+    long long lines = 0;
+    for (size_t pos = 0; pos < list_.size();) {
+      size_t nl = std::min(list_.find(L'\n', pos), list_.size());
+      if (std::all_of(list_.begin() + pos, list_.begin() + nl, IsSpace)) break;
+      ++lines;
+      pos = nl + 1;
+    }
+    return 1 + lines;
+  }
+  if (type_ == 3) return static_cast<long long>(scripts_.size());
+  return 1;
 }
 
 std::optional<std::wstring> CAddressSource::NextScript() {

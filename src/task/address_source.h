@@ -41,6 +41,11 @@ class CAddressSource {
   // The next script (type 3); nullopt when all have been used.
   std::optional<std::wstring> NextScript();
   bool HasMoreScripts() const { return next_script_ < scripts_.size(); }
+  // How many top-level addresses the sequence holds at most, counted from the settings without
+  // walking it: the start address, then each combination of the template's parameter values,
+  // each list line up to the first empty one, or each script. Addresses that NextAddress skips
+  // as repeats are counted, so a run may end a little before this number.
+  long long Planned() const;
 
  private:
   std::optional<std::wstring> NextCombination(const std::function<bool()>& should_stop);

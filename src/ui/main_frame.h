@@ -93,9 +93,9 @@ struct FrameServices {
   // when the task's export settings changed, and the configuration is saved).
   std::function<void(QWidget* parent)> login;
   std::function<bool(QWidget* parent, CTaskRunner& runner)> export_files;
-  // Result writers: all records of a runner to an .xls file, or to a CSV file in one of the
-  // encodings "ANSI", "Unicode", "Unicode big endian", "UTF-8" (*loss: what ANSI could not
-  // hold). True on success.
+  // Result writers: all records of a runner to an .xlsx or .xls file (by the name's suffix),
+  // or to a CSV file in one of the encodings "ANSI", "Unicode", "Unicode big endian", "UTF-8"
+  // (*loss: what ANSI could not hold). True on success.
   std::function<bool(const CTaskRunner& runner, const std::wstring& path)> write_xls;
   std::function<bool(const CTaskRunner& runner, const std::wstring& path,
                      const std::wstring& encoding, CsvLoss* loss)>

@@ -366,7 +366,7 @@ void CMainFrame::SaveResults(int id) {
   r.suggested = QStr(ProposedTaskFileName(*displayed_task_));
   if (xls) {
     r.filter = QtFileFilter(LangText(*config_, L"APP_RESULTXLSEXT"));
-    r.default_suffix = QStringLiteral("xls");
+    r.default_suffix = QStringLiteral("xlsx");
   } else {
     r.filter = QtFileFilter(LangText(*config_, L"APP_RESULTCSVEXT"));
     r.default_suffix = QStringLiteral("csv");

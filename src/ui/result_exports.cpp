@@ -3,11 +3,13 @@
 #include <mutex>
 
 #include "doc/config.h"
+#include "doc/text_compare.h"
 #include "engine/lang_text.h"
 #include "output/csv_output.h"
 #include "output/output_columns.h"
 #include "output/task_outputs.h"
 #include "output/xls_export.h"
+#include "output/xlsx_export.h"
 
 namespace gm::ui {
 
@@ -19,7 +21,12 @@ void AddResultOutputs(const CXmlDocument* config, FrameServices* services) {
     std::wstring header = LangTextOrKey(config, L"DATALIST_NUMBER");
     std::vector<OutputColumn> columns = ColumnsOf(runner.items);
     std::lock_guard<std::mutex> hold(runner.RecordsLock());
-    return ExportXls(path, header, columns, runner.Records(), subfolder);
+    // A name ending in ".xls" asks for the older format; any other gets .xlsx.
+    const bool old_format =
+        path.size() >= 4 &&
+        EqualsIgnoringAsciiCase(std::wstring_view(path).substr(path.size() - 4), L".xls");
+    return old_format ? ExportXls(path, header, columns, runner.Records(), subfolder)
+                      : ExportXlsx(path, header, columns, runner.Records(), subfolder);
   };
   services->write_csv = [config](const CTaskRunner& runner, const std::wstring& path,
                                  const std::wstring& encoding, CsvLoss* loss) {

@@ -1,6 +1,6 @@
 // The result writers and automatic outputs of the desktop program, handed to the main window:
 // each runner gets the task's own outputs (CSV file, text files, web, database), and the
-// by-hand commands write .xls and CSV files.
+// by-hand commands write .xlsx, .xls and CSV files.
 #pragma once
 
 #include "ui/main_frame.h"

@@ -1,5 +1,5 @@
 // gleanmark-cli run with every output a task can enable, and the other --format choices, read
-// back by Python's json, csv, sqlite3 and xlrd; gleanmark-cli db test.
+// back by Python's json, csv, sqlite3, xlrd and openpyxl; gleanmark-cli db test.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -97,10 +97,11 @@ TEST_F(OutputCliTest, EveryOutputOfTheTaskAndUniqueJsonKeys) {
             "[('alpha', '1'), ('beta', '2')]\n");
 }
 
-TEST_F(OutputCliTest, XlsAndSqliteFormats) {
+TEST_F(OutputCliTest, WorkbookAndSqliteFormats) {
   std::string task = Task("http://127.0.0.1:1/");
   auto x =
-      RunCli({"run", task, "--format", "xls", "--out", dir_ + "/r.xls"}, {"XDG_DATA_HOME=" + dir_});
+      RunCli({"run", task, "--format", "xls", "--out", dir_ + "/r.xls", "--verbose"},
+             {"XDG_DATA_HOME=" + dir_});
   // The web output and the database table of the task fail: the workbook is written, and the
   // run says which outputs lost how many records and ends with status 3.
   ASSERT_EQ(x.status, 3) << x.err;
@@ -111,7 +112,15 @@ TEST_F(OutputCliTest, XlsAndSqliteFormats) {
                    "print([s.row_values(i) for i in range(s.nrows)])",
                    dir_ + "/r.xls"),
             "[['name', 'price', 'name'], ['alpha', '1', 'x'], ['beta', '2', 'y']]\n");
-  EXPECT_NE(x.err.find("Web output"), std::string::npos) << x.err;
+  EXPECT_NE(x.err.find("Web output"), std::string::npos) << x.err;  // a status text
+  auto w = RunCli({"run", task, "--format", "xlsx", "--out", dir_ + "/r.xlsx"},
+                  {"XDG_DATA_HOME=" + dir_});
+  ASSERT_EQ(w.status, 3) << w.err;
+  EXPECT_EQ(Python(dir_,
+                   "import openpyxl,sys\ns = openpyxl.load_workbook(sys.argv[1]).active\n"
+                   "print(list(s.iter_rows(values_only=True)))",
+                   dir_ + "/r.xlsx"),
+            "[('name', 'price', 'name'), ('alpha', '1', 'x'), ('beta', '2', 'y')]\n");
   auto q = RunCli({"run", task, "--format", "sqlite", "--out", dir_ + "/r.db"},
                   {"XDG_DATA_HOME=" + dir_});
   ASSERT_EQ(q.status, 3) << q.err;
@@ -121,6 +130,7 @@ TEST_F(OutputCliTest, XlsAndSqliteFormats) {
                    dir_ + "/r.db"),
             "[('alpha', '1', 'x'), ('beta', '2', 'y')]\n");
   EXPECT_EQ(RunCli({"run", task, "--format", "xls"}).status, 1);  // needs --out
+  EXPECT_EQ(RunCli({"run", task, "--format", "xlsx", "--resume"}).status, 1);
 }
 
 // A task over six records with one output (`output`, in task text form).

@@ -149,5 +149,44 @@ TEST(AddressSource, ListLinesAndTypes) {
   EXPECT_EQ(CAddressSource(empty).Type(), 0);  // scripts on a query page without scripts
 }
 
+// How many addresses a run plans, counted from the settings: the start address and every
+// combination or list line up to the first empty one; skipped repeats are counted too.
+TEST(AddressSource, PlannedAddresses) {
+  struct Case {
+    int type;
+    std::vector<std::pair<std::wstring, std::wstring>> patterns;
+    std::wstring list;
+    std::vector<std::wstring> scripts;
+    long long planned;
+  };
+  const Case cases[] = {
+      {0, {}, L"", {}, 1},
+      {1, {{L"A", L"x;y"}, {L"B", L"[1-10-3]"}}, L"", {}, 1 + 2 * 4},
+      {1, {{L"A", L"[10-1--2]"}}, L"", {}, 1 + 5},
+      {1, {{L"A", L"[5-1-1]"}, {L"B", L"a;b"}}, L"", {}, 1},  // a parameter without values
+      {1, {{L"A", L"[7-7-0]"}}, L"", {}, 1 + 1},
+      {1,
+       {{L"A", L"[1-99999999-1]"}, {L"B", L"[1-99999999-1]"}, {L"C", L"[1-99999999-1]"}},
+       L"",
+       {},
+       1 + (1LL << 50)},  // beyond any run, without overflowing
+      {2, {}, L" a \r\nb\nb\n  \nafter-empty\n", {}, 1 + 3},
+      {2, {}, L"", {}, 1},
+      {3, {}, L"", {L"go(1)", L"go(2)"}, 2},
+  };
+  for (const Case& c : cases) {
+    AddressSettings s;
+    s.type = c.type;
+    s.url = L"http://h/start";
+    s.urlpattern = L"http://h/AB";
+    s.patterns = c.patterns;
+    s.urllist = c.list;
+    s.postvars = c.scripts;
+    CXmlNode task(L"task", XmlElement);
+    WriteAddressSettings(s, EnsureChild(&task, L"address"));
+    EXPECT_EQ(CAddressSource(task).Planned(), c.planned) << c.type << " " << c.list;
+  }
+}
+
 }  // namespace
 }  // namespace gm

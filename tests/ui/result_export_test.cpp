@@ -36,6 +36,11 @@ if enc == 'xls':
     sheet = book.sheet_by_index(0)
     rows = [[sheet.name]] + [[str(c.value) if not isinstance(c.value, float) else
                               ('%g' % c.value) for c in sheet.row(r)] for r in range(sheet.nrows)]
+elif enc == 'xlsx':
+    import openpyxl
+    sheet = openpyxl.load_workbook(path).worksheets[0]
+    rows = [[sheet.title]] + [['' if v is None else str(v) for v in r]
+                              for r in sheet.iter_rows(values_only=True)]
 else:
     with open(path, newline='', encoding=enc) as f:
         rows = list(csv.reader(f))
@@ -106,15 +111,21 @@ TEST_F(ResultExportTest, SpreadsheetAndCsvInEveryEncodingReadBack) {
   ASSERT_EQ(automatic.size(), 1 + 6);
   EXPECT_EQ(Row(automatic, 6), (QStringList{"书 item 6", "994"}));
 
-  QString xls = folder_ + "/书.xls";
-  prompts.save_answer = {xls};
-  frame->Action(ui::kCmdSaveXls)->trigger();
-  QJsonArray rows = ReadBack(xls, "xls");
-  ASSERT_EQ(rows.size(), 1 + 1 + 6);
-  EXPECT_EQ(Row(rows, 0), QStringList{"Sheet1"});
-  EXPECT_EQ(Row(rows, 1), (QStringList{Text(L"DATALIST_NUMBER"), "Title", "Price"}));
-  EXPECT_EQ(Row(rows, 2), (QStringList{"1", "书 item 1", "999"}));
-  EXPECT_EQ(Row(rows, 7), (QStringList{"6", "书 item 6", "994"}));
+  // The dialog offers .xlsx first; the file's suffix says which workbook is written.
+  QJsonArray rows;
+  for (const char* format : {"xlsx", "xls"}) {
+    SCOPED_TRACE(format);
+    QString book = folder_ + "/书." + format;
+    prompts.save_answer = {book};
+    frame->Action(ui::kCmdSaveXls)->trigger();
+    EXPECT_EQ(prompts.suffix, QStringLiteral("xlsx"));
+    rows = ReadBack(book, format);
+    ASSERT_EQ(rows.size(), 1 + 1 + 6);
+    EXPECT_EQ(Row(rows, 0), QStringList{"Sheet1"});
+    EXPECT_EQ(Row(rows, 1), (QStringList{Text(L"DATALIST_NUMBER"), "Title", "Price"}));
+    EXPECT_EQ(Row(rows, 2), (QStringList{"1", "书 item 1", "999"}));
+    EXPECT_EQ(Row(rows, 7), (QStringList{"6", "书 item 6", "994"}));
+  }
 
   struct Case {
     int choice;  // in the dialog's list: ANSI, Unicode, Unicode big endian, UTF-8
@@ -150,6 +161,7 @@ TEST_F(ResultExportTest, SpreadsheetAndCsvInEveryEncodingReadBack) {
     int error;
   };
   for (const Failure& f : {Failure{ui::kCmdSaveXls, folder_ + "/no such folder/x.xls", ENOENT},
+                           Failure{ui::kCmdSaveXls, folder_ + "/no such folder/x.xlsx", ENOENT},
                            Failure{ui::kCmdSaveCsv, folder_ + "/plain/x.csv", ENOTDIR}}) {
     SCOPED_TRACE(f.path.toStdString());
     prompts.messages.clear();

@@ -97,6 +97,7 @@ CPromptRecorder::CPromptRecorder() : saved_(ui::Prompts()) {
   };
   p.save_file = [this](const ui::FileRequest& r) {
     offered = r.choices.isEmpty() ? -1 : r.choice;
+    suffix = r.default_suffix;
     ui::FileAnswer a;
     a.files = save_answer;
     a.choice = choice;

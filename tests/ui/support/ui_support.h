@@ -46,6 +46,7 @@ class CPromptRecorder {
   QString folder_answer;    // the folder a folder chooser returns (empty: cancel)
   int choice = 0;           // the encoding chosen
   int offered = -1;         // the encoding the last save chooser offered first
+  QString suffix;           // the default suffix of the last save chooser
   QStringList opened;       // addresses handed to the desktop
   bool open_result = true;  // whether the desktop could open them
 
