@@ -394,7 +394,7 @@ TEST_F(RunCliTest, FailedPagesAreReportedAndARunWithoutRecordsFails) {
 }
 
 // A first run without --config copies the default configuration into the data folder in the
-// language of the user's locale: its status texts speak it. (The example script runs so.) A
+// language of the user's locale: its status texts (shown with --verbose) speak it. (The example script runs so.) A
 // fresh run has no pages to skip and does not mention any.
 TEST_F(RunCliTest, AFirstRunSpeaksTheLocalesLanguage) {
   test::CSite site;
@@ -413,7 +413,7 @@ TEST_F(RunCliTest, AFirstRunSpeaksTheLocalesLanguage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.locale);
     const std::string data = dir_ + "/data-" + std::to_string(&c - cases);
-    auto r = RunCli({"run", task, "--format", "csv"},
+    auto r = RunCli({"run", task, "--format", "csv", "--verbose"},
                     {"XDG_DATA_HOME=" + data, std::string("LC_ALL=") + c.locale,
                      std::string("LANG=") + c.locale});
     ASSERT_EQ(r.status, 0) << r.err;
