@@ -297,8 +297,10 @@ struct RunState {
   int sharedWritten = 0;
 };
 
+// A login by web form leaves its cookies in the jar, which downloads send; HTTP authentication
+// answers challenges the HTTP client cannot.
 bool BrowserMode(const CTaskRunner& r, const RunState& s) {
-  return r.useBrowser || r.browserLink || r.loginOn || r.httpAuthOn || s.task_clicks ||
+  return r.useBrowser || r.browserLink || r.httpAuthOn || s.task_clicks ||
          r.pagingType == 2;
 }
 
