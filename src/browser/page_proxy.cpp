@@ -223,6 +223,11 @@ bool CQtBrowserPage::LoadFailed() {
   return !state_->loading && state_->failed;
 }
 
+int64_t CQtBrowserPage::LoadsStarted() {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->load_serial;
+}
+
 bool CQtBrowserPage::IsBusy() {
   std::lock_guard<std::mutex> lock(state_->mu);
   return state_->loading;

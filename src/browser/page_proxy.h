@@ -45,6 +45,7 @@ class CQtBrowserPage final : public CBrowserPage {
                 const std::string* post_body) override;
   bool WaitLoaded(int32_t timeout_ms, const StopCheck& should_stop) override;
   bool SettleCookies(const StopCheck& should_stop) override;
+  int64_t LoadsStarted() override;
   void SetForwardTarget(CBrowserPage* target) override;
   bool IsBusy() override;
   bool LoadFailed() override;

@@ -1,11 +1,16 @@
 #include "engine/browser_nav.h"
 
+#include <algorithm>
+
 #include "engine/task_runner.h"
 
 namespace gm {
 
 namespace {
 constexpr int32_t kBrowserPollMs = 100;
+// How long a click's navigation may take to start (its script may run a moment later).
+constexpr int kClickLoadStartMs = 1000;
+constexpr int kLoadStartPollMs = 5;
 }  // namespace
 
 CBrowserPage::StopCheck StopCheckOf(CTaskRunner& r) {
@@ -48,6 +53,16 @@ bool PumpFor(CTaskRunner& r, int ms) {
     if (left <= 0) return r.PumpMessages();
     if (!r.SleepAndPump(static_cast<int>(left < 100 ? left : 100))) return false;
   }
+}
+
+bool WaitLoadStart(CBrowserPage* page, int64_t loads_before, CTaskRunner& r, int limit_ms) {
+  const long long until = TickMs() + limit_ms;
+  while (page->LoadsStarted() == loads_before) {
+    const long long left = until - TickMs();
+    if (left <= 0) return r.PumpMessages();
+    if (!r.SleepAndPump(static_cast<int>(std::min<long long>(left, kLoadStartPollMs)))) return false;
+  }
+  return r.PumpMessages();
 }
 
 namespace {
@@ -110,8 +125,9 @@ bool FollowClick(CPageModel* target, CPageModel* source, const CDomNode* element
   if (!ready || r.Stopped()) return false;
   CBrowserPage* from = source->Browser();
   from->SetForwardTarget(to);
+  const int64_t loads = to->LoadsStarted();
   bool clicked = from->Click(element->SnapshotId());
-  bool go_on = clicked && PumpFor(r, 1000);
+  bool go_on = clicked && WaitLoadStart(to, loads, r, kClickLoadStartMs);
   // A time-out of the second wait takes the page as it is.
   if (go_on) to->WaitLoaded(timeout_ms, StopCheckOf(r));
   from->SetForwardTarget(nullptr);

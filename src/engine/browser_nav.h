@@ -27,6 +27,9 @@ CBrowserPage* BrowserOf(CPageModel* model, CTaskRunner& runner);
 bool Resnapshot(CPageModel* model, CTaskRunner& runner);
 // Waits ms milliseconds, checking messages every 100 ms at most; false on a stop.
 bool PumpFor(CTaskRunner& runner, int ms);
+// Waits until the page has started a load since it counted `loads_before` (LoadsStarted), at
+// most limit_ms; false on a stop only.
+bool WaitLoadStart(CBrowserPage* page, int64_t loads_before, CTaskRunner& runner, int limit_ms);
 
 // Empties the page (about:blank) so that nothing of the previous page can be read for the next.
 bool ClearDocument(CBrowserPage* page, CTaskRunner& runner);

@@ -61,6 +61,9 @@ class CBrowserPage {
     (void)should_stop;
     return true;
   }
+  // How many top-level loads the page has started so far (a navigation, a followed link, a
+  // script that set the location), so that a caller can tell whether an action started one.
+  virtual int64_t LoadsStarted() { return 0; }
   // While a target is set, every top-level navigation of this page (a followed link, a script
   // that sets the location, a submitted form) is cancelled here and started in the target
   // instead, with the navigation's headers and without its POST body; addresses that begin
