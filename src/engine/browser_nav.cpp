@@ -94,20 +94,13 @@ bool WaitPageLoad(CBrowserPage* b, CTaskRunner& r, const std::wstring& url) {
 
 }  // namespace
 
-bool ClearDocument(CBrowserPage* b, CTaskRunner& r) {
-  if (b->LocationUrl().empty()) return true;  // nothing shown yet
-  if (!b->Navigate(L"about:blank", L"", nullptr)) return false;
-  return b->WaitLoaded(r.downloadTimeout * 1000, StopCheckOf(r)) && !r.Stopped();
-}
-
 bool OpenInBrowser(CPageModel* model, CTaskRunner& r, const std::wstring& url) {
   if (r.Stopped()) return false;
   model->Release();
   CBrowserPage* b = BrowserOf(model, r);
   if (!b) return false;
-  // An answer that is no document (204, a download) leaves the page as it was: it must not
-  // show the previous address's document then.
-  if (!ClearDocument(b, r)) return false;
+  // An answer that is no document (204, a download) ends its load as failed, and the page
+  // then fails (WaitPageLoad) instead of showing the previous address's document.
   if (!b->Navigate(url, UserAgentHeader(r), nullptr)) return false;
   if (!WaitPageLoad(b, r, url)) return false;
   return Resnapshot(model, r);

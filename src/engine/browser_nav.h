@@ -31,10 +31,8 @@ bool PumpFor(CTaskRunner& runner, int ms);
 // most limit_ms; false on a stop only.
 bool WaitLoadStart(CBrowserPage* page, int64_t loads_before, CTaskRunner& runner, int limit_ms);
 
-// Empties the page (about:blank) so that nothing of the previous page can be read for the next.
-bool ClearDocument(CBrowserPage* page, CTaskRunner& runner);
-// Releases the model and loads the address in its browser page, emptied first; false on
-// failure (a failed load included) or a stop.
+// Releases the model and loads the address in its browser page; false on failure (a failed
+// load included, as an answer that is no document) or a stop.
 bool OpenInBrowser(CPageModel* model, CTaskRunner& runner, const std::wstring& url);
 // Clicks `element` of the source page with the source's navigations forwarded into the
 // target's browser page, waits for the target to load and snapshots it. The source page and its
