@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "doc/text_codec.h"
+#include "engine/page_prefetch.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ void Usage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  gm::KeepFreedMemoryForPages();
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
     Usage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 1 : 0;

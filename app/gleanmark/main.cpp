@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/gleanmark/services.h"
+#include "engine/page_prefetch.h"
 #include "ui/desktop_app.h"
 
 #ifdef GM_HAVE_BROWSER
@@ -14,6 +15,7 @@
 #endif
 
 int main(int argc, char** argv) {
+  gm::KeepFreedMemoryForPages();
   // The browser set-up below would pick the invisible "offscreen" platform where there is no
   // display; a desktop program started there must say so instead of running unseen.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&

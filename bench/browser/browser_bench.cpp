@@ -1,7 +1,8 @@
-// Browser mode against the bare browser engine, in one process: 50 list pages opened by a
-// browser-mode task (hidden pages, load waits, snapshots, path work, records), then the same 50
-// pages loaded one after the other by a bare QWebEnginePage; and the snapshot of the largest
-// fixture page (time, JSON size, nodes). Pages are served by nginx on loopback.
+// Browser mode against the bare browser engine, in one process: 100 small list pages opened by
+// a browser-mode task (hidden pages, load waits, snapshots, path work, records), the same pages
+// reached by clicking their "Next" links (paging by next-page text in the browser), then the
+// same pages loaded one after the other by a bare QWebEnginePage; and the snapshot of the
+// largest fixture page (time, JSON size, nodes). Pages are served by nginx on loopback.
 //
 // Run: build with -DGLEANMARK_BENCH=ON, then ./build/bench/browser_bench
 #include <benchmark/benchmark.h>
@@ -28,7 +29,7 @@
 namespace gm {
 namespace {
 
-constexpr int kPages = 50;
+constexpr int kPages = 100;
 constexpr int kRows = 20;
 
 std::string g_root;
@@ -66,7 +67,9 @@ void WriteSite() {
            std::to_string(row * 3) + ".99</td><td>A short description of item " + n +
            " with a few words.</td></tr>";
     }
-    s += "</table></body></html>";
+    s += "</table>";
+    if (page < kPages) s += "<p><a href=\"list" + std::to_string(page + 1) + ".html\">Next</a></p>";
+    s += "</body></html>";
     std::ofstream(g_root + "/list" + std::to_string(page) + ".html") << s;
   }
   std::ifstream big(std::string(GM_FIXTURES) + "/pages/nodejs-fs.html", std::ios::binary);
@@ -83,16 +86,15 @@ class CCount : public CRecordOutput {
   int records = 0;
 };
 
-// The task: the 50 pages as an address list, rows by path, browser mode.
-void BM_BrowserModeTask(benchmark::State& state) {
-  std::string list;
-  for (int page = 2; page <= kPages; ++page) list += Url(page) + "\n";
+// Runs a browser-mode task over the pages: `address` is its address element, `extra` what
+// follows its location.
+void RunBrowserTask(benchmark::State& state, const std::string& address, const std::string& extra) {
   std::string text =
-      "<task name=\"bench\" useiectrl=\"1\"><address type=\"2\"><url>" + Url(1) +
-      "</url><urllist>" + list +
-      "</urllist></address><location path=\"HTML@HEAD#BODY@H1#TABLE@TBODY@TR\" step=\"#TR\">"
+      "<task name=\"bench\" useiectrl=\"1\">" + address +
+      "<location path=\"HTML@HEAD#BODY@H1#TABLE@TBODY@TR\" step=\"#TR\">"
       "<data name=\"name\" type=\"INNERTEXT\" path=\"@TD\"></data>"
-      "<data name=\"price\" type=\"INNERTEXT\" path=\"@TD#TD\"></data></location></task>";
+      "<data name=\"price\" type=\"INNERTEXT\" path=\"@TD#TD\"></data></location>" +
+      extra + "</task>";
   CXmlDocument doc;
   doc.Parse(FromUtf8(text));
   int records = 0;
@@ -112,7 +114,24 @@ void BM_BrowserModeTask(benchmark::State& state) {
   state.counters["records"] = records;
   state.counters["ms_per_page"] = MsPerPage(state, started);
 }
-BENCHMARK(BM_BrowserModeTask)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// The pages as an address list.
+void BM_BrowserModeTask(benchmark::State& state) {
+  std::string list;
+  for (int page = 2; page <= kPages; ++page) list += Url(page) + "\n";
+  RunBrowserTask(state,
+                 "<address type=\"2\"><url>" + Url(1) + "</url><urllist>" + list +
+                     "</urllist></address>",
+                 "");
+}
+BENCHMARK(BM_BrowserModeTask)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+// The pages reached by clicking "Next" in the browser (the last page's turn finds no link).
+void BM_BrowserPageTurns(benchmark::State& state) {
+  RunBrowserTask(state, "<address type=\"0\"><url>" + Url(1) + "</url></address>",
+                 "<autopage type=\"1\" nextlink=\"Next\"></autopage>");
+}
+BENCHMARK(BM_BrowserPageTurns)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 // The same pages, loaded one after the other by a bare page of the engine (no cache, as the
 // task's profile).
@@ -133,7 +152,7 @@ void BM_BareWebEnginePage(benchmark::State& state) {
   state.counters["pages"] = kPages;
   state.counters["ms_per_page"] = MsPerPage(state, started);
 }
-BENCHMARK(BM_BareWebEnginePage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_BareWebEnginePage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 // The snapshot of the largest fixture page: through the page interface (agent, JSON, our DOM)
 // and the agent alone (JSON text only).

@@ -82,6 +82,8 @@ class CBrowserService : public QObject {
   }
   void PushCookies() { cookies_->PushJarCookies(); }
   bool CookiesPending() const { return cookies_->HasPendingPushes(); }
+  uint64_t MarkCookies() { return cookies_->SetMark(); }
+  bool CookieMarkPassed(uint64_t mark) const { return cookies_->MarkPassed(mark); }
   QWebEngineProfile* Profile() const { return profile_; }
 
  private:
@@ -219,15 +221,16 @@ void DestroyBrowserHost(int id) {
   if (g_service) g_service->DestroyHost(id);
 }
 
-void PushJarCookiesThen(std::function<void()> then) {
-  if (!g_service) return then();
-  g_service->PushCookies();
-  // The request waits (at most a moment) until the profile holds the jar's cookies.
+namespace {
+
+// Runs `then` once `done` answers true (asked every few milliseconds while the event loop runs)
+// or kCookiePushLimitMs have passed.
+void WhenCookiesThen(std::function<bool()> done, std::function<void()> then) {
   auto deadline = std::make_shared<QElapsedTimer>();
   deadline->start();
   auto check = std::make_shared<std::function<void()>>();
-  *check = [then = std::move(then), deadline, check]() mutable {
-    if (!g_service || !g_service->CookiesPending() || deadline->elapsed() >= kCookiePushLimitMs) {
+  *check = [done = std::move(done), then = std::move(then), deadline, check]() mutable {
+    if (done() || deadline->elapsed() >= kCookiePushLimitMs) {
       auto run = std::move(then);
       *check = nullptr;  // ends the cycle between the function and its own copy
       run();
@@ -238,6 +241,22 @@ void PushJarCookiesThen(std::function<void()> then) {
     });
   };
   (*check)();
+}
+
+}  // namespace
+
+void PushJarCookiesThen(std::function<void()> then) {
+  if (!g_service) return then();
+  g_service->PushCookies();
+  // The request waits (at most a moment) until the profile holds the jar's cookies.
+  WhenCookiesThen([] { return !g_service || !g_service->CookiesPending(); }, std::move(then));
+}
+
+void SettleProfileCookiesThen(std::function<void()> then) {
+  if (!g_service) return then();
+  const uint64_t mark = g_service->MarkCookies();
+  WhenCookiesThen([mark] { return !g_service || g_service->CookieMarkPassed(mark); },
+                  std::move(then));
 }
 
 }  // namespace gm

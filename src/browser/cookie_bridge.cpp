@@ -1,5 +1,7 @@
 #include "browser/cookie_bridge.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QNetworkCookie>
 #include <QUrl>
@@ -8,6 +10,14 @@
 namespace gm {
 
 namespace {
+
+// The host of the marks (a reserved name no site has) and the name of their cookie.
+constexpr char kMarkHost[] = "cookie-mark.gleanmark.invalid";
+constexpr char kMarkName[] = "gleanmark-mark";
+
+QUrl MarkOrigin() {
+  return QUrl(QStringLiteral("http://") + QLatin1String(kMarkHost) + QStringLiteral("/"));
+}
 
 CCookie FromQt(const QNetworkCookie& q) {
   CCookie c;
@@ -53,8 +63,19 @@ void CCookieBridge::PushJarCookies() {
   }
 }
 
+uint64_t CCookieBridge::SetMark() {
+  QNetworkCookie mark(kMarkName, QByteArray::number(static_cast<qulonglong>(++marks_set_)));
+  store_->setCookie(mark, MarkOrigin());
+  return marks_set_;
+}
+
 void CCookieBridge::OnAdded(const QNetworkCookie& cookie) {
   CCookie c = FromQt(cookie);
+  if (c.domain == kMarkHost) {
+    marks_seen_ = std::max<uint64_t>(marks_seen_, cookie.value().toULongLong());
+    store_->deleteCookie(cookie, MarkOrigin());
+    return;
+  }
   if (c.domain.empty() || c.name.empty()) return;
   Key key{c.domain, c.path, c.name};
   const std::pair<std::string, int64_t> now_held{c.value, c.expires};
@@ -69,6 +90,7 @@ void CCookieBridge::OnAdded(const QNetworkCookie& cookie) {
 
 void CCookieBridge::OnRemoved(const QNetworkCookie& cookie) {
   CCookie c = FromQt(cookie);
+  if (c.domain == kMarkHost) return;
   Key key{c.domain, c.path, c.name};
   auto it = known_.find(key);
   // A cookie that was replaced meanwhile keeps its new value.

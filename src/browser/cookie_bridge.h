@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QObject>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <tuple>
@@ -27,6 +28,13 @@ class CCookieBridge : public QObject {
   void PushJarCookies();
   // Cookies pushed and not yet reported back by the profile.
   bool HasPendingPushes() const { return !pending_.empty(); }
+  // Marks the profile's stream of cookie reports: the mark is a session cookie of a reserved
+  // host (never a site's, never written to the jar), reported after every cookie the profile
+  // took before it. Returns the mark's number.
+  uint64_t SetMark();
+  // Mark `n`, and with it every cookie the profile took before it, has been reported (the
+  // jar holds those cookies).
+  bool MarkPassed(uint64_t n) const { return marks_seen_ >= n; }
 
  private:
   using Key = std::tuple<std::string, std::string, std::string>;  // domain, path, name
@@ -39,6 +47,7 @@ class CCookieBridge : public QObject {
   std::map<Key, std::pair<std::string, int64_t>> known_;
   // Pushed, not yet reported: key -> value and expiry.
   std::map<Key, std::pair<std::string, int64_t>> pending_;
+  uint64_t marks_set_ = 0, marks_seen_ = 0;  // the last mark set, the last one reported
 };
 
 }  // namespace gm

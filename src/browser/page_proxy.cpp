@@ -204,6 +204,12 @@ bool CQtBrowserPage::WaitLoaded(int32_t timeout_ms, const StopCheck& should_stop
   return done && !failed;
 }
 
+bool CQtBrowserPage::SettleCookies(const StopCheck& should_stop) {
+  return Call(
+      [](CBrowserHost*, Reply reply) { SettleProfileCookiesThen([reply] { reply(true); }); },
+      nullptr, should_stop, kQuickBoundMs);
+}
+
 void CQtBrowserPage::SetForwardTarget(CBrowserPage* target) {
   auto* qt_target = dynamic_cast<CQtBrowserPage*>(target);
   const int target_id = qt_target ? qt_target->id() : 0;
@@ -215,6 +221,11 @@ void CQtBrowserPage::SetForwardTarget(CBrowserPage* target) {
 bool CQtBrowserPage::LoadFailed() {
   std::lock_guard<std::mutex> lock(state_->mu);
   return !state_->loading && state_->failed;
+}
+
+int64_t CQtBrowserPage::LoadsStarted() {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->load_serial;
 }
 
 bool CQtBrowserPage::IsBusy() {

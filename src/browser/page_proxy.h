@@ -30,6 +30,8 @@ void DestroyBrowserHost(int id);
 // Puts the jar's new cookies into the browser profile, then runs `then` once the profile holds
 // them (or after a short limit).
 void PushJarCookiesThen(std::function<void()> then);
+// Runs `then` once every cookie the profile took so far is in the jar (or after a short limit).
+void SettleProfileCookiesThen(std::function<void()> then);
 
 class CQtBrowserPage final : public CBrowserPage {
  public:
@@ -42,6 +44,8 @@ class CQtBrowserPage final : public CBrowserPage {
   bool Navigate(const std::wstring& url, const std::wstring& headers,
                 const std::string* post_body) override;
   bool WaitLoaded(int32_t timeout_ms, const StopCheck& should_stop) override;
+  bool SettleCookies(const StopCheck& should_stop) override;
+  int64_t LoadsStarted() override;
   void SetForwardTarget(CBrowserPage* target) override;
   bool IsBusy() override;
   bool LoadFailed() override;

@@ -1,11 +1,16 @@
 #include "engine/browser_nav.h"
 
+#include <algorithm>
+
 #include "engine/task_runner.h"
 
 namespace gm {
 
 namespace {
 constexpr int32_t kBrowserPollMs = 100;
+// How long a click's navigation may take to start (its script may run a moment later).
+constexpr int kClickLoadStartMs = 1000;
+constexpr int kLoadStartPollMs = 5;
 }  // namespace
 
 CBrowserPage::StopCheck StopCheckOf(CTaskRunner& r) {
@@ -50,6 +55,16 @@ bool PumpFor(CTaskRunner& r, int ms) {
   }
 }
 
+bool WaitLoadStart(CBrowserPage* page, int64_t loads_before, CTaskRunner& r, int limit_ms) {
+  const long long until = TickMs() + limit_ms;
+  while (page->LoadsStarted() == loads_before) {
+    const long long left = until - TickMs();
+    if (left <= 0) return r.PumpMessages();
+    if (!r.SleepAndPump(static_cast<int>(std::min<long long>(left, kLoadStartPollMs)))) return false;
+  }
+  return r.PumpMessages();
+}
+
 namespace {
 
 // The load wait of a page opened in the browser: it ends when the page has loaded, or when its
@@ -79,20 +94,13 @@ bool WaitPageLoad(CBrowserPage* b, CTaskRunner& r, const std::wstring& url) {
 
 }  // namespace
 
-bool ClearDocument(CBrowserPage* b, CTaskRunner& r) {
-  if (b->LocationUrl().empty()) return true;  // nothing shown yet
-  if (!b->Navigate(L"about:blank", L"", nullptr)) return false;
-  return b->WaitLoaded(r.downloadTimeout * 1000, StopCheckOf(r)) && !r.Stopped();
-}
-
 bool OpenInBrowser(CPageModel* model, CTaskRunner& r, const std::wstring& url) {
   if (r.Stopped()) return false;
   model->Release();
   CBrowserPage* b = BrowserOf(model, r);
   if (!b) return false;
-  // An answer that is no document (204, a download) leaves the page as it was: it must not
-  // show the previous address's document then.
-  if (!ClearDocument(b, r)) return false;
+  // An answer that is no document (204, a download) ends its load as failed, and the page
+  // then fails (WaitPageLoad) instead of showing the previous address's document.
   if (!b->Navigate(url, UserAgentHeader(r), nullptr)) return false;
   if (!WaitPageLoad(b, r, url)) return false;
   return Resnapshot(model, r);
@@ -110,8 +118,9 @@ bool FollowClick(CPageModel* target, CPageModel* source, const CDomNode* element
   if (!ready || r.Stopped()) return false;
   CBrowserPage* from = source->Browser();
   from->SetForwardTarget(to);
+  const int64_t loads = to->LoadsStarted();
   bool clicked = from->Click(element->SnapshotId());
-  bool go_on = clicked && PumpFor(r, 1000);
+  bool go_on = clicked && WaitLoadStart(to, loads, r, kClickLoadStartMs);
   // A time-out of the second wait takes the page as it is.
   if (go_on) to->WaitLoaded(timeout_ms, StopCheckOf(r));
   from->SetForwardTarget(nullptr);

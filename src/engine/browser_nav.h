@@ -27,11 +27,12 @@ CBrowserPage* BrowserOf(CPageModel* model, CTaskRunner& runner);
 bool Resnapshot(CPageModel* model, CTaskRunner& runner);
 // Waits ms milliseconds, checking messages every 100 ms at most; false on a stop.
 bool PumpFor(CTaskRunner& runner, int ms);
+// Waits until the page has started a load since it counted `loads_before` (LoadsStarted), at
+// most limit_ms; false on a stop only.
+bool WaitLoadStart(CBrowserPage* page, int64_t loads_before, CTaskRunner& runner, int limit_ms);
 
-// Empties the page (about:blank) so that nothing of the previous page can be read for the next.
-bool ClearDocument(CBrowserPage* page, CTaskRunner& runner);
-// Releases the model and loads the address in its browser page, emptied first; false on
-// failure (a failed load included) or a stop.
+// Releases the model and loads the address in its browser page; false on failure (a failed
+// load included, as an answer that is no document) or a stop.
 bool OpenInBrowser(CPageModel* model, CTaskRunner& runner, const std::wstring& url);
 // Clicks `element` of the source page with the source's navigations forwarded into the
 // target's browser page, waits for the target to load and snapshots it. The source page and its

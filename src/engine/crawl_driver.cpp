@@ -298,8 +298,10 @@ struct RunState {
   int lostBefore = 0;  // records the outputs had lost when the address in work was taken
 };
 
+// A login by web form leaves its cookies in the jar, which downloads send; HTTP authentication
+// answers challenges the HTTP client cannot.
 bool BrowserMode(const CTaskRunner& r, const RunState& s) {
-  return r.useBrowser || r.browserLink || r.loginOn || r.httpAuthOn || s.task_clicks ||
+  return r.useBrowser || r.browserLink || r.httpAuthOn || s.task_clicks ||
          r.pagingType == 2;
 }
 

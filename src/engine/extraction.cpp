@@ -116,7 +116,7 @@ std::wstring NestedLinkAddress(const CItemDef& item, const CPageModel& page,
 bool NestedPageInBrowser(const CItemDef& item, const CTaskRunner& r, const CPageModel& parent) {
   // A task that pages by next-page text keeps a page shown in the browser there; one that
   // downloaded its page downloads the nested pages too.
-  return r.useBrowser || r.loginOn || r.httpAuthOn ||
+  return r.useBrowser || r.httpAuthOn ||
          (r.pagingType != 0 && (r.pagingType != 1 || parent.Live())) ||
          (item.node && item.node->FindChild(L"autoclk"));
 }

@@ -29,7 +29,8 @@ bool LoginWith(CTaskRunner& r, bool http_auth) {
     if (!page->Navigate(r.loginUrl, header, &body)) return false;
     if (!page->WaitLoaded(kNoLimit, stop) && r.Stopped()) return false;
   }
-  return true;
+  // The pages that follow may be downloaded: the login's cookies must be in the jar first.
+  return page->SettleCookies(stop) || !r.Stopped();
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "engine/page_prefetch.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <chrono>
 #include <unordered_map>
@@ -47,6 +49,12 @@ constexpr auto kWidenAfter = std::chrono::milliseconds(10);
 // The page download's time-out, as DownloadPage has it.
 constexpr uint32_t kPageTimeoutMs = 60000;
 }  // namespace
+
+void KeepFreedMemoryForPages() {
+  mallopt(M_TOP_PAD, 16 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+}
 
 CPagePrefetch::CPagePrefetch(int slots, CCookieJar* jar, std::wstring user_agent)
     : slots_(slots < 1 ? 1 : slots),

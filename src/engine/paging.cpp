@@ -14,6 +14,10 @@
 namespace gm {
 namespace {
 
+// How often a page turn looks at the page, and how long a changed page must stay unchanged.
+constexpr int kTurnPollMs = 40;
+constexpr long long kTurnSteadyMs = 200;
+
 bool ClickNode(CPageModel* model, const CDomNode* node) {
   return node && model->Browser() && model->Browser()->Click(node->SnapshotId());
 }
@@ -47,18 +51,46 @@ bool RunClicks(CLocation* location, CTaskRunner& r, const CXmlNode* click_node, 
   return WaitForLocations(location, r);
 }
 
-// After a click or script: wait, then compare the page's fingerprint with the stored one.
-bool PageChanged(CPageModel* model, CTaskRunner& r) {
-  if (!Resnapshot(model, r)) return false;
-  std::string f = model->Fingerprint();
-  if (f == model->StoredFingerprint()) return false;
-  model->SetStoredFingerprint(f);
-  return true;
-}
-
 bool WaitIdle(CPageModel* model, CTaskRunner& r) {
   if (CBrowserPage* b = model->Browser()) b->WaitLoaded(r.downloadTimeout * 1000, StopCheckOf(r));
   return !r.Stopped();
+}
+
+// After a next-page click or a paging script: the page has turned once its content differs
+// from the stored fingerprint and has stayed the same for kTurnSteadyMs with no load running
+// (a script that rewrites a list in steps settles first); a load the action started is waited
+// for. When nothing changes for the settle wait after the action or its last load, the page
+// did not turn.
+bool PageChanged(CPageModel* model, CTaskRunner& r) {
+  CBrowserPage* b = model->Browser();
+  if (!b) return false;
+  const std::string& stored = model->StoredFingerprint();
+  long long quiet_since = TickMs();
+  std::string seen;
+  long long seen_since = 0;
+  for (;;) {
+    if (b->IsBusy()) {
+      if (!WaitIdle(model, r)) return false;
+      quiet_since = TickMs();
+      seen.clear();
+    }
+    const bool snapped = Resnapshot(model, r);
+    if (r.Stopped()) return false;
+    const long long now = TickMs();
+    std::string f = snapped ? model->Fingerprint() : std::string();
+    if (snapped && f != stored) {
+      if (f != seen) {
+        seen = std::move(f);
+        seen_since = now;
+      } else if (now - seen_since >= kTurnSteadyMs && !b->IsBusy()) {
+        model->SetStoredFingerprint(std::move(seen));
+        return true;
+      }
+    } else if (now - quiet_since >= r.env().settleWaitMs) {
+      return false;
+    }
+    if (!r.SleepAndPump(kTurnPollMs)) return false;
+  }
 }
 
 }  // namespace
@@ -90,9 +122,6 @@ bool ClickNextLink(CLocation* location, CTaskRunner& r, const CAutoPage& paging)
   CPageModel* model = PageOf(location);
   if (!model->Document() || paging.nextlink.empty()) return false;
   if (!ClickNode(model, model->LinkShowingText(paging.nextlink))) return false;
-  if (!PumpFor(r, r.env().settleWaitMs)) return false;
-  WaitIdle(model, r);
-  if (!PumpFor(r, r.env().settleWaitMs)) return false;
   // A new page is one more page loaded; no new page is the end of paging, not a failure.
   return PageChanged(model, r) && r.CountPage(model->BaseAddress(), true, {});
 }
@@ -154,8 +183,7 @@ bool RunPagingScript(CLocation* location, CTaskRunner& r, const std::wstring& sc
   CPageModel* model = PageOf(location);
   if (!model->Document() || script.empty() || !model->Browser()) return false;
   if (!model->Browser()->RunScript(script, -1)) return false;
-  if (!PumpFor(r, r.env().settleWaitMs)) return false;
-  WaitIdle(model, r);
+  // A new page is one more page loaded; no new page is the end of paging, not a failure.
   return PageChanged(model, r) && r.CountPage(model->BaseAddress(), true, {});
 }
 

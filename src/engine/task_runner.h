@@ -116,8 +116,8 @@ struct RunnerEnvironment {
   // run's stop check for its waits; empty: such values stay as they are.
   std::function<std::wstring(const std::wstring& value, const std::function<bool()>& should_stop)>
       resolveQuery;
-  // The fixed waits of a next-page click or paging script before and after the page's load
-  // wait, in milliseconds (tests shorten them).
+  // How long a next-page click or paging script that changes nothing (no load, no new content)
+  // is given before paging ends, in milliseconds (tests shorten it).
   int settleWaitMs = 3000;
   // Download the next page of a list or template source while the current one is extracted.
   bool prefetchPages = true;

@@ -54,6 +54,16 @@ class CBrowserPage {
   // False on time-out, on a failed load or when should_stop answered true. A page that has
   // never navigated, or whose last load has completed, answers true at once.
   virtual bool WaitLoaded(int32_t timeout_ms, const StopCheck& should_stop) = 0;
+  // Returns once every cookie the page's loads received so far is in the HTTP client's jar
+  // (the cookie store both modes share), or after a few seconds; false when should_stop
+  // answered true first or the browser is gone.
+  virtual bool SettleCookies(const StopCheck& should_stop) {
+    (void)should_stop;
+    return true;
+  }
+  // How many top-level loads the page has started so far (a navigation, a followed link, a
+  // script that set the location), so that a caller can tell whether an action started one.
+  virtual int64_t LoadsStarted() { return 0; }
   // While a target is set, every top-level navigation of this page (a followed link, a script
   // that sets the location, a submitted form) is cancelled here and started in the target
   // instead, with the navigation's headers and without its POST body; addresses that begin

@@ -224,6 +224,72 @@ TEST_F(EngineBrowserTest, WebFormLoginCookieCarriesOverToDownloadedPages) {
   EXPECT_EQ(members[0].find("Sec-Fetch-Mode"), std::string::npos);  // not a browser's request
 }
 
+// A task whose only reason for the browser is its web-form login logs in there and downloads
+// its pages (a list paged by its next link, a detail page per row) with the login's cookie. The
+// site accepts only the session of the latest login, so each run must use its own login's
+// cookie, in the jar before the first download.
+TEST_F(EngineBrowserTest, AWebFormLoginTaskDownloadsItsPagesWithTheLoginsCookie) {
+  struct Counts {
+    std::atomic<int> logins{0}, browser{0}, download{0}, refused{0};
+  };
+  auto counts = std::make_shared<Counts>();  // the handlers may answer after this body
+  site_.Put("/login", "<form method=post action=/do-login><input name=u></form>");
+  site_.Handle("/do-login", [counts](const std::string&, test::CTestConn& c) {
+    const int session = ++counts->logins;
+    return c.Send(CWebSite::Response("<p>welcome</p>", "200 OK",
+                                     "Set-Cookie: session=s" + std::to_string(session) +
+                                         "; Path=/\r\n"));
+  });
+  auto club = [counts](const std::string& request, test::CTestConn& c) {
+    const std::string path = test::RequestPath(request);
+    const std::string session = "session=s" + std::to_string(counts->logins.load());
+    if (request.find(session) == std::string::npos) {
+      ++counts->refused;
+      return c.Send(CWebSite::Response("<body><p>please log in</p>"));
+    }
+    ++(request.find("Sec-Fetch-Mode") != std::string::npos ? counts->browser : counts->download);
+    const std::string n = path.substr(path.find('=') + 1);
+    if (path.find("/club/item") == 0) return c.Send(CWebSite::Response("<h1>detail " + n + "</h1>"));
+    const bool first = n == "1";
+    return c.Send(CWebSite::Response(
+        "<body><ul><li><a href=\"/club/item?n=" + n + "a\">row " + n + "a</a>"
+        "<li><a href=\"item?n=" + n + "b\">row " + n + "b</a></ul>" +
+        (first ? "<a href=\"/club/list?p=2\">Next</a>" : "")));
+  };
+  site_.Handle("/club/list", club);
+  site_.Handle("/club/item", club);
+  const std::string task_tail =
+      "><address type=\"0\" loginpage=\"1\"><url>@SITE@/club/list?p=1</url>"
+      "<loginpage>@SITE@/login</loginpage><loginurl>@SITE@/do-login</loginurl>"
+      "<logindata>u=me</logindata></address>"
+      "<location path=\"HTML@HEAD#BODY@UL@LI\" step=\"#LI\">"
+      "<data name=\"name\" type=\"INNERTEXT\" path=\"@A\"></data>"
+      "<data name=\"link\" type=\"LINKTASK\" attr=\"href\" path=\"@A\">"
+      "<location path=\"HTML@HEAD#BODY@H1\"><data name=\"title\" type=\"INNERTEXT\" "
+      "path=\"\"></data></location></data></location>"
+      "<autopage type=\"1\" nextlink=\"Next\"></autopage></task>";
+  const Rows expected{{L"row 1a", L"detail 1a"},
+                      {L"row 1b", L"detail 1b"},
+                      {L"row 2a", L"detail 2a"},
+                      {L"row 2b", L"detail 2b"}};
+  for (bool browser : {true, false}) {
+    SCOPED_TRACE(browser ? "browser mode" : "download mode");
+    counts->browser = counts->download = counts->refused = 0;
+    const int logins = counts->logins;
+    CBrowserRun run(std::string("<task name=\"club\" useiectrl=\"") + (browser ? "1" : "0") +
+                        "\"" + task_tail,
+                    site_);
+    ASSERT_TRUE(run.WaitLogin());
+    EXPECT_EQ(counts->logins, logins + 1);
+    ASSERT_TRUE(run.Run());
+    EXPECT_EQ(run.collector.Rows(), expected);
+    EXPECT_EQ(counts->refused, 0);
+    // Two list pages and four detail pages, each asked by the mode's own client.
+    EXPECT_EQ((browser ? counts->browser : counts->download).load(), 6);
+    EXPECT_EQ((browser ? counts->download : counts->browser).load(), 0);
+  }
+}
+
 TEST_F(EngineBrowserTest, HttpAuthenticationLoginWithTheTasksCredentials) {
   // The handler may answer after this body (the site ends later): it shares the counter.
   auto authorized = std::make_shared<std::atomic<int>>(0);

@@ -39,6 +39,7 @@ class CFakePage : public CBrowserPage {
     }
   }
   bool IsBusy() override { return Loading(); }
+  int64_t LoadsStarted() override { return loads_; }
   // A stalled page stays at 0; a slow one moves from 0 to 99 over its load time.
   int32_t Progress() override {
     if (!Loading()) return 100;
@@ -105,6 +106,7 @@ class CFakePage : public CBrowserPage {
     slow_ms_ = web_->SlowLoadMs(url);
     shown_at_ = std::chrono::steady_clock::now();
     ++version_;
+    ++loads_;
   }
   long long LoadedMs() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -165,6 +167,7 @@ class CFakePage : public CBrowserPage {
   int slow_ms_ = 0;
   std::chrono::steady_clock::time_point shown_at_;
   int32_t version_ = 1;
+  int64_t loads_ = 0;  // navigations shown
   CBrowserPage* forward_ = nullptr;
 };
 
