@@ -133,6 +133,24 @@ TEST_F(MaskHtmlTest, ArrowsMoveThePickAndAChainFramesEveryRow) {
   mask->SetChains(nullptr);
 }
 
+// The page lays itself out anew when the view is resized: the frames follow it.
+TEST_F(MaskHtmlTest, FramesFollowAResize) {
+  site.Put("/wide", "<html><body><p>first</p><p>second</p></body></html>");
+  Open("/wide");
+  std::vector<CItemChain> chains(1);
+  mask->SetChains(&chains);
+  ASSERT_TRUE(AddElement(&chains[0], BuildPath(Find(L"first"))));
+  ASSERT_TRUE(AddElement(&chains[0], BuildPath(Find(L"second"))));
+  mask->SelectChain(0);
+  ASSERT_EQ(mask->HighlightRects().size(), 2u);
+  const int wide = mask->HighlightRects()[0].width();
+  window.resize(500, 600);
+  EXPECT_TRUE(WaitUntil([&] {
+    return mask->HighlightRects().size() == 2u && mask->HighlightRects()[0].width() < wide - 300;
+  })) << wide;
+  mask->SetChains(nullptr);
+}
+
 TEST_F(MaskHtmlTest, ShiftClickFollowsALinkAndBrowserModeLetsTheMouseThrough) {
   Open("/list");
   ClickOn(Find(L"more 1"), Qt::ShiftModifier);

@@ -420,6 +420,22 @@ TEST_F(TaskEditorTest, ANewItemInARepeatedCardRepeatsOverTheCards) {
       EXPECT_EQ(cell->toolTip(), cell->text());  // the whole value
     }
     SaveScreenshot(sheet, QStringLiteral("editor-cards-en"));
+    // Enter on the button that opened the item dialog does not open it again.
+    bool reopened = false;
+    QTimer guard;
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() != "itemDialog" || !w->isVisible()) continue;
+        reopened = true;
+        static_cast<QDialog*>(w)->reject();
+      }
+    });
+    guard.start(20);
+    Find(panel, "newItem")->setFocus();
+    QTest::keyClick(Find(panel, "newItem"), Qt::Key_Return);
+    QTest::qWait(200);
+    guard.stop();
+    EXPECT_FALSE(reopened);
     done = true;
     sheet->accept();
   });
