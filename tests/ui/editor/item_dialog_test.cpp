@@ -4,6 +4,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QScreen>
+#include <QToolTip>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -182,6 +185,17 @@ TEST_F(ItemDialogTest, ChineseScreenshot) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
   Choose(d, QStringLiteral("LINKTASK"));
   SaveScreenshot(&d, QStringLiteral("item-dialog-zh"));
+  // The replacement's fields explain the pattern and the output's $0, $1.
+  auto* output = Child<QLineEdit>(&d, "itemOutput");
+  EXPECT_EQ(output->toolTip(), TextIn(*config, L"zh", L"DLG_ITEM_OUTPUT_TIP"));
+  EXPECT_TRUE(output->toolTip().contains("$0") && output->toolTip().contains("$1"));
+  EXPECT_EQ(Child<QLineEdit>(&d, "itemRegreg")->toolTip(),
+            TextIn(*config, L"zh", L"DLG_ITEM_REGREG_TIP"));
+  QToolTip::showText(output->mapToGlobal(QPoint(4, 4)), output->toolTip(), output);
+  QTest::qWait(300);
+  QDir dir(QStringLiteral(GM_BUILD_DIR "/ui-screenshots"));
+  d.screen()->grabWindow(0).save(dir.filePath("item-dialog-output-tip-zh.png"));
+  QToolTip::hideText();
   EXPECT_EQ(d.windowTitle(), TextIn(*config, L"zh", L"DLG_ITEM_TITLE_C"));
 }
 
