@@ -103,7 +103,11 @@ std::wstring NestedLinkAddress(const CItemDef& item, const CPageModel& page,
   const CDomNode* link = ResolvePath(page, level_element, item.path);
   if (link_out) *link_out = link;
   if (!link) return {};
-  std::wstring value = AttributeValue(link, item.attr);
+  return LinkTaskAddress(item, AttributeValue(link, item.attr), base_url);
+}
+
+std::wstring LinkTaskAddress(const CItemDef& item, std::wstring value,
+                             const std::wstring& base_url) {
   if (value.empty()) return {};
   if (item.replace) value = ReplaceValue(value, item);
   if (!StartsWithIgnoringAsciiCase(value, L"http://")) {

@@ -23,6 +23,10 @@ void ExtractValue(CItemDef* item, CTaskRunner& runner, CFieldValue* field);
 std::wstring FormatNow(const std::wstring& format);
 // Rewrites text with item.regreg / item.output; unchanged when the expression does not compile.
 std::wstring ReplaceValue(const std::wstring& text, const CItemDef& item);
+// The address a LINKTASK item's link value leads to: rewritten when the item replaces,
+// combined with `base_url` unless it is an http address; empty for an empty value.
+std::wstring LinkTaskAddress(const CItemDef& item, std::wstring value,
+                             const std::wstring& base_url);
 // The address a LINKTASK item's link leads to from its level's element: the attribute,
 // rewritten when the item replaces, combined with `base_url` unless it is an http address.
 // Empty when the link or its attribute is missing. *link_out (may be null) gets the link.

@@ -180,6 +180,49 @@ bool Reanchor(const CItemDef& item, const CPageModel& model, std::wstring* full,
 
 }  // namespace
 
+namespace {
+
+// `path` moved into the first element of each level of `chain` it lies in (outermost first);
+// `levels` gets the indexes of those levels.
+std::wstring IntoFirstRepetition(std::wstring path, const CItemChain& chain,
+                                 std::vector<size_t>* levels) {
+  for (size_t j = chain.levelPaths.size(); j-- > 0;) {
+    const std::wstring& level = chain.levelPaths[j];
+    const std::wstring& step = chain.steps[j];
+    if (!path.starts_with(level)) continue;
+    std::wstring_view rest = std::wstring_view(path).substr(level.size());
+    while (!step.empty() && rest.starts_with(step)) rest.remove_prefix(step.size());
+    if (!rest.empty() && rest.front() != L'@') continue;  // beside the level, not in it
+    path = level + std::wstring(rest);
+    levels->push_back(j);
+  }
+  return path;
+}
+
+}  // namespace
+
+CItemChain NewChainAt(std::wstring_view path, const std::vector<CItemChain>& existing) {
+  CItemChain chain;
+  const CItemChain* around = nullptr;
+  std::vector<size_t> levels;
+  std::wstring first(path);
+  for (const CItemChain& other : existing) {
+    std::vector<size_t> found;
+    std::wstring moved = IntoFirstRepetition(std::wstring(path), other, &found);
+    if (found.size() > levels.size()) {
+      around = &other;
+      levels = std::move(found);
+      first = std::move(moved);
+    }
+  }
+  if (!AddElement(&chain, first)) return chain;
+  for (size_t j : levels) {
+    const std::wstring& level = around->levelPaths[j];
+    AddElement(&chain, level + around->steps[j] + first.substr(level.size()));
+  }
+  return chain;
+}
+
 std::vector<std::wstring> ElementList(const CItemChain& chain, const CPageModel& model,
                                       size_t limit) {
   std::wstring full = chain.fullPath;

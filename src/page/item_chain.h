@@ -71,6 +71,12 @@ bool AddElement(CItemChain* chain, std::wstring_view path);
 // chain (no path, no levels). False (chain unchanged) when the element is not in the chain.
 bool RemoveElement(CItemChain* chain, std::wstring_view path);
 
+// A new item on the element at `path`, taking the repeated levels of the existing chain that
+// repeats around it (the one with most such levels; the first of equals): an element picked
+// in any row that another item repeats over gives an item repeated over the same rows, starting
+// at the same first row. Without such a chain: a chain of the element alone.
+CItemChain NewChainAt(std::wstring_view path, const std::vector<CItemChain>& existing);
+
 // Paths of every element of the item on the page: the item's own element first, then those of
 // each repetition of the levels, without duplicates. A level repeats while its next element
 // resolves on `model`; a level with an empty step does not repeat. An item located by marker

@@ -134,6 +134,48 @@ TEST(ItemChain, ElementListRepeatsEveryLevelOnThePage) {
   EXPECT_EQ(ElementList(chain, *other), std::vector<std::wstring>{expected[0]});
 }
 
+// A new item picked in a row another item repeats over repeats over the same rows, from the
+// first one; picked elsewhere it is a single element.
+TEST(ItemChain, ANewChainTakesTheRepetitionAroundIt) {
+  auto page = LoadPage(kTables);
+  // The first cell of a row: the row's second cell without its last step.
+  auto first_cell = [&](const wchar_t* id) {
+    std::wstring p = P(*page, id);
+    return p.substr(0, p.size() - std::wstring(L"#TD").size());
+  };
+  CItemChain rows;  // the second cells of the first table's rows
+  ASSERT_TRUE(AddElement(&rows, P(*page, L"c11")));
+  ASSERT_TRUE(AddElement(&rows, P(*page, L"c12")));
+  CItemChain tables = rows;  // ... and of the second table's
+  ASSERT_TRUE(AddElement(&tables, P(*page, L"c21")));
+  CItemChain single;
+  ASSERT_TRUE(AddElement(&single, P(*page, L"c22")));
+
+  struct Case {
+    const char* what;
+    std::vector<CItemChain> existing;
+    std::wstring picked;
+    std::vector<std::wstring> elements;
+  } cases[] = {
+      {"second row, rows repeated", {single, rows}, first_cell(L"c12"),
+       {first_cell(L"c11"), first_cell(L"c12"), first_cell(L"c13")}},
+      {"first row", {rows}, first_cell(L"c11"),
+       {first_cell(L"c11"), first_cell(L"c12"), first_cell(L"c13")}},
+      {"both levels win over one", {rows, tables}, first_cell(L"c22"),
+       {first_cell(L"c11"), first_cell(L"c12"), first_cell(L"c13"), first_cell(L"c21"),
+        first_cell(L"c22")}},
+      {"outside the repeated rows", {rows}, first_cell(L"c22"), {first_cell(L"c22")}},
+      {"no items yet", {}, first_cell(L"c12"), {first_cell(L"c12")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CItemChain chain = NewChainAt(c.picked, c.existing);
+    EXPECT_TRUE(ChainHolds(chain));
+    EXPECT_EQ(ElementList(chain, *page), c.elements);
+  }
+  EXPECT_TRUE(NewChainAt(L"", {rows}).fullPath.empty());
+}
+
 TEST(ItemChain, ElementListReanchorsAMarkerItem) {
   // Picked where the value was the fourth P; on this page the marker has moved up by one.
   auto page = LoadPage(

@@ -22,7 +22,18 @@ namespace gm::ui {
 CAutoClickDialog::CAutoClickDialog(const CXmlDocument& config, CXmlNode* owner,
                                    const CPageModel* model, const CDomNode* target,
                                    QWidget* parent)
-    : QDialog(parent), config_(config), owner_(owner), model_(model), target_(target) {
+    : CAutoClickDialog(config, owner, [model] { return model; },
+                       target ? BuildPath(target) : std::wstring(), parent) {}
+
+CAutoClickDialog::CAutoClickDialog(const CXmlDocument& config, CXmlNode* owner,
+                                   PageModelSource model, std::wstring target_path,
+                                   QWidget* parent)
+    : QDialog(parent),
+      config_(config),
+      owner_(owner),
+      model_(std::move(model)),
+      target_path_(std::move(target_path)) {
+  const CDomNode* target = Target();
   setObjectName(QStringLiteral("autoClickDialog"));
   setWindowTitle(Tx(config, "模拟点击"));
   const CXmlDocument& c = config;
@@ -74,7 +85,7 @@ CAutoClickDialog::CAutoClickDialog(const CXmlDocument& config, CXmlNode* owner,
   connect(method_, &QComboBox::currentIndexChanged, this, &CAutoClickDialog::UpdateEnabling);
   connect(list_, &QTreeWidget::itemSelectionChanged, this, &CAutoClickDialog::UpdateEnabling);
   connect(test_, &QPushButton::clicked, this, [this] {
-    ShowLocationTest(config_, this, model_, WStr(pattern_->text()), submatch_->value());
+    ShowLocationTest(config_, this, model_(), WStr(pattern_->text()), submatch_->value());
   });
   connect(add_, &QPushButton::clicked, this, &CAutoClickDialog::Add);
   connect(remove_, &QPushButton::clicked, this, &CAutoClickDialog::Remove);
@@ -85,14 +96,21 @@ QString CAutoClickDialog::MethodText(int method) const {
   return method == 1 ? Tx(config_, "标志定位") : Tx(config_, "直接定位");
 }
 
+const CDomNode* CAutoClickDialog::Target() const {
+  const CPageModel* model = model_();
+  if (!model || target_path_.empty()) return nullptr;
+  return ResolvePath(*model, model->DocumentElement(), target_path_);
+}
+
 void CAutoClickDialog::UpdateEnabling() {
   // Marker location needs the picked element; so does adding a target.
-  bool marker = method_->currentIndex() == 1 && target_;
-  method_->setEnabled(target_ != nullptr);
+  const bool target = !target_path_.empty();
+  bool marker = method_->currentIndex() == 1 && target;
+  method_->setEnabled(target);
   pattern_->setEnabled(marker);
   submatch_->setEnabled(marker);
   test_->setEnabled(marker);
-  add_->setEnabled(target_ != nullptr);
+  add_->setEnabled(target);
   remove_->setEnabled(!list_->selectedItems().isEmpty());
 }
 
@@ -103,18 +121,24 @@ void CAutoClickDialog::AddRow(const CXmlNode* click) {
 }
 
 void CAutoClickDialog::Add() {
-  if (!target_) return;
-  QString tag = object_->text();
-  for (int i = 0; i < list_->topLevelItemCount(); ++i) {
-    if (list_->topLevelItem(i)->text(0) == tag) return;  // that target object is listed
-  }
+  // The page may have changed since the dialog opened: the target is looked up on it now.
+  const CDomNode* target = Target();
+  if (!target) return;
+  QString tag = QStr(target->Name());
   int method = method_->currentIndex();
   std::wstring pattern = WStr(pattern_->text());
   CMarkerFragments paths;
-  if (method == 1 && model_) {
-    paths = MarkerPaths(*model_, pattern, submatch_->value(), target_);
+  if (method == 1) {
+    paths = MarkerPaths(*model_(), pattern, submatch_->value(), target);
   } else {
-    paths.marker = BuildPath(target_);
+    paths.marker = BuildPath(target);
+  }
+  // A target is listed once: the same element located the same way.
+  for (const CXmlNode* n = owner_->FirstChild(); n; n = n->Next()) {
+    if (n->Type() == XmlElement && n->Name() == L"autoclk" &&
+        ReadInt(*n, L"method", 0) == method && ReadString(*n, L"objpath") == paths.marker &&
+        ReadString(*n, L"relpath") == paths.target)
+      return;
   }
   auto click = std::make_unique<CXmlNode>(L"autoclk", XmlElement);
   click->SetAttribute(L"tag", WStr(tag));

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
+#include <string>
 
 #include "doc/xml_node.h"
 #include "page/page_model.h"
@@ -20,8 +22,15 @@ namespace gm::ui {
 class CAutoClickDialog : public QDialog {
   Q_OBJECT
  public:
-  // `model`: the page shown in the picking browser (null: none); `target`: the picked element
-  // of that page (null: none). Neither is owned; both stay valid while the dialog is open.
+  // The page the dialog works on, asked at each use (null: none): a load in the picking
+  // browser replaces its page while the dialog is open.
+  using PageModelSource = std::function<const CPageModel*()>;
+
+  // `target_path`: the path of the picked element on the page (empty: none); it is looked up
+  // on the page shown when a target is added.
+  CAutoClickDialog(const CXmlDocument& config, CXmlNode* owner, PageModelSource model,
+                   std::wstring target_path, QWidget* parent = nullptr);
+  // Over a fixed page (null: none) that outlives the dialog, and an element of it (or null).
   CAutoClickDialog(const CXmlDocument& config, CXmlNode* owner, const CPageModel* model,
                    const CDomNode* target, QWidget* parent = nullptr);
   bool Changed() const { return changed_; }
@@ -36,6 +45,7 @@ class CAutoClickDialog : public QDialog {
   QTreeWidget* Targets() const { return list_; }
 
  private:
+  const CDomNode* Target() const;
   void UpdateEnabling();
   void AddRow(const CXmlNode* click);
   void Add();
@@ -44,8 +54,8 @@ class CAutoClickDialog : public QDialog {
 
   const CXmlDocument& config_;
   CXmlNode* owner_;
-  const CPageModel* model_;
-  const CDomNode* target_;
+  PageModelSource model_;
+  const std::wstring target_path_;
   QLineEdit* object_;
   QComboBox* method_;
   QLineEdit* pattern_;

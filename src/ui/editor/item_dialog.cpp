@@ -49,12 +49,16 @@ bool ReadsAttribute(const QString& code) {
 
 }  // namespace
 
-CItemDialog::CItemDialog(const CXmlDocument& config, CMaskHtml* browser, const CDomNode* target,
-                         CXmlNode* data, bool create, QWidget* parent)
-    : QDialog(parent), config_(config), browser_(browser), target_(target), data_(data) {
+CItemDialog::CItemDialog(const CXmlDocument& config, CMaskHtml* browser,
+                         std::wstring_view target_path, CXmlNode* data, bool create,
+                         QWidget* parent)
+    : QDialog(parent), config_(config), browser_(browser), target_path_(target_path),
+      data_(data) {
   setObjectName(QStringLiteral("itemDialog"));
   setWindowTitle(EditorText(config, create ? L"DLG_ITEM_TITLE_C" : L"DLG_ITEM_TITLE_M"));
   Build();
+  // Enter after the nested-task dialog or a test message closes is OK, not that button again.
+  for (QPushButton* b : {loc_test_, rep_test_, nested_button_}) b->setAutoDefault(false);
   Load();
   UpdateEnabling();
   name_->setFocus();
@@ -123,6 +127,12 @@ void CItemDialog::Build() {
   regreg_ = new QLineEdit(result_box);
   output_ = new QLineEdit(result_box);
   rep_test_ = new QPushButton(text(L"DLG_ITEM_TEST"), result_box);
+  replace_->setObjectName(QStringLiteral("itemReplace"));
+  regreg_->setObjectName(QStringLiteral("itemRegreg"));
+  output_->setObjectName(QStringLiteral("itemOutput"));
+  rep_test_->setObjectName(QStringLiteral("replaceTest"));
+  regreg_->setToolTip(text(L"DLG_ITEM_REGREG_TIP"));
+  output_->setToolTip(text(L"DLG_ITEM_OUTPUT_TIP"));
   auto* result_form = new QFormLayout(result_box);
   result_form->addRow(replace_);
   result_form->addRow(first_only_);
@@ -164,8 +174,15 @@ void CItemDialog::Build() {
   connect(nested_button_, &QPushButton::clicked, this, [this] { OnNestedTask(); });
 }
 
+const CDomNode* CItemDialog::Target() const {
+  const CPageModel* model = browser_ ? browser_->Model() : nullptr;
+  if (!model || target_path_.empty()) return nullptr;
+  return ResolvePath(*model, model->DocumentElement(), target_path_);
+}
+
 void CItemDialog::Load() {
-  target_name_->setText(target_ ? QStr(target_->Name()) : QString());
+  const CDomNode* target = Target();
+  target_name_->setText(target ? QStr(target->Name()) : QString());
   method_->setCurrentIndex(data_->GetAttributeInt(L"method", 0) != 0 ? kMethodMarker : kMethodPath);
   pattern_->setText(Attr(*data_, L"pattern"));
   submatch_->setValue(data_->GetAttributeInt(L"submatch", 0));
@@ -188,8 +205,9 @@ void CItemDialog::Load() {
 
 void CItemDialog::FillAttributes() {
   attr_->clear();
-  if (target_) {
-    for (const CDomAttribute& a : target_->Attributes())
+  const CDomNode* target = Target();
+  if (target) {
+    for (const CDomAttribute& a : target->Attributes())
       if (!a.value.empty()) attr_->addItem(QStr(a.name));
     attr_->addItems({QStringLiteral("innerhtml"), QStringLiteral("outerhtml"),
                      QStringLiteral("pageurl")});
@@ -197,7 +215,7 @@ void CItemDialog::FillAttributes() {
   QString stored = Attr(*data_, L"attr");
   if (!stored.isEmpty() && attr_->findText(stored) < 0) attr_->addItem(stored);
   // A new item on a link or an image reads its address by default.
-  if (stored.isEmpty() && target_) {
+  if (stored.isEmpty() && target) {
     for (const wchar_t* likely : {L"href", L"src"}) {
       if (attr_->findText(QStr(likely)) >= 0) {
         stored = QStr(likely);
@@ -223,14 +241,15 @@ void CItemDialog::UpdateEnabling() {
   const bool marker = method_->currentIndex() == kMethodMarker;
   pattern_->setEnabled(marker);
   submatch_->setEnabled(marker);
-  loc_test_->setEnabled(marker && target_);
+  const bool target = !target_path_.empty();
+  loc_test_->setEnabled(marker && target);
   attr_->setEnabled(ReadsAttribute(type));
   time_format_->setEnabled(IsType(type, kTypeSysTime));
   const bool html = IsType(type, kTypeInnerHtml) || IsType(type, kTypeOuterHtml);
   dl_image_->setEnabled(html);
   dl_media_->setEnabled(html);
-  nested_button_->setEnabled(IsType(type, kTypeLinkTask) && target_);
-  replace_->setEnabled(target_ && !IsType(type, kTypeSysTime));
+  nested_button_->setEnabled(IsType(type, kTypeLinkTask) && target);
+  replace_->setEnabled(target && !IsType(type, kTypeSysTime));
   const bool replacing = replace_->isEnabled() && replace_->isChecked();
   first_only_->setEnabled(replacing);
   regreg_->setEnabled(replacing);
@@ -245,33 +264,32 @@ void CItemDialog::Message(const wchar_t* key, int icon, const QString& arg) {
 }
 
 QString CItemDialog::RawValue() const {
-  if (!target_) return QString();
+  const CDomNode* target = Target();
+  if (!target) return QString();
   const QString type = ChosenType();
   if (IsType(type, kTypeSysTime)) return QStr(FormatNow(WStr(ChosenTimeFormat())));
-  if (IsType(type, kTypeInnerText) || IsType(type, kTypeAnyText)) {
-    const CPageModel* model = browser_ ? browser_->Model() : nullptr;
-    return model ? QStr(model->NodeText(target_)) : QStr(InnerText(target_));
-  }
-  if (IsType(type, kTypeInnerHtml)) return QStr(AttributeValue(target_, L"innerhtml"));
-  if (IsType(type, kTypeOuterHtml)) return QStr(AttributeValue(target_, L"outerhtml"));
-  return QStr(AttributeValue(target_, WStr(attr_->currentText())));
+  if (IsType(type, kTypeInnerText) || IsType(type, kTypeAnyText))
+    return QStr(browser_->Model()->NodeText(target));
+  if (IsType(type, kTypeInnerHtml)) return QStr(AttributeValue(target, L"innerhtml"));
+  if (IsType(type, kTypeOuterHtml)) return QStr(AttributeValue(target, L"outerhtml"));
+  return QStr(AttributeValue(target, WStr(attr_->currentText())));
+}
+
+void CItemDialog::Replacement(CItemDef* item) const {
+  item->replace = replace_->isEnabled() && replace_->isChecked() ? 1 : 0;
+  item->regreg = WStr(regreg_->text());
+  item->output = WStr(output_->text());
+  item->firstonly = first_only_->isChecked() ? kFirstOnlyFlag : 0;
 }
 
 QString CItemDialog::LinkValue() const {
-  if (!target_) return QString();
-  std::wstring value = AttributeValue(target_, WStr(attr_->currentText()));
-  if (replace_->isEnabled() && replace_->isChecked()) {
-    CItemDef item;
-    item.regreg = WStr(regreg_->text());
-    item.output = WStr(output_->text());
-    item.firstonly = first_only_->isChecked() ? kFirstOnlyFlag : 0;
-    value = ReplaceValue(value, item);
-  }
-  if (!StartsWithIgnoringAsciiCase(value, L"javascript:") && browser_) {
-    std::wstring absolute;
-    if (CombineUrl(WStr(browser_->LocationUrl()), value, &absolute)) value = absolute;
-  }
-  return QStr(value);
+  const CDomNode* target = Target();
+  if (!target) return QString();
+  // The address a run follows from this link.
+  CItemDef item;
+  Replacement(&item);
+  return QStr(LinkTaskAddress(item, AttributeValue(target, WStr(attr_->currentText())),
+                              WStr(browser_->LocationUrl())));
 }
 
 void CItemDialog::OnLocationTest() {
@@ -286,19 +304,11 @@ void CItemDialog::OnLocationTest() {
 
 void CItemDialog::OnReplaceTest() {
   if (regreg_->text().isEmpty()) return;
+  // The value as a run rewrites it (a pattern that does not compile leaves it as it is).
   CItemDef item;
-  item.regreg = WStr(regreg_->text());
-  item.output = WStr(output_->text());
-  item.firstonly = first_only_->isChecked() ? kFirstOnlyFlag : 0;
-  if (IsType(ChosenType(), kTypeLinkFile) &&
-      (item.output.ends_with(L"/s") || item.output.ends_with(L"/r")))
-    item.output.resize(item.output.size() - 2);
-  // A pattern that does not compile gives an empty result here.
-  std::wstring result;
-  RegexReplace(item.regreg, WStr(RawValue()), item.output,
-               kReplaceBaseFlags | static_cast<unsigned>(item.firstonly & kFirstOnlyFlag), &result);
-  ShowMessage(this, EditorText(config_, L"MSGBOX_ITEMDLG_REPRESULT"), QStr(result),
-              QMessageBox::Information);
+  Replacement(&item);
+  ShowMessage(this, EditorText(config_, L"MSGBOX_ITEMDLG_REPRESULT"),
+              QStr(ReplaceValue(WStr(RawValue()), item)), QMessageBox::Information);
 }
 
 void CItemDialog::OnNestedTask() {
@@ -358,18 +368,19 @@ void CItemDialog::accept() {
   Put(L"regreg", regreg_->text());
   Put(L"output", output_->text());
   const CPageModel* model = browser_ ? browser_->Model() : nullptr;
-  if (marker && target_ && model) {
+  const CDomNode* target = Target();
+  if (marker && target && model) {
     CMarkerTest test = TestMarker(*model, WStr(pattern_->text()), submatch_->value());
     CMarkerFragments fragments;
     if (test.matches >= 1 && model->BodyNode()) {
       std::optional<std::wstring> text =
           MarkerText(*model, WStr(pattern_->text()), submatch_->value());
-      if (text) fragments = MarkerFragments(model->FindTextElement(model->BodyNode(), *text), target_);
+      if (text) fragments = MarkerFragments(model->FindTextElement(model->BodyNode(), *text), target);
     }
     Put(L"locpath", QStr(fragments.marker));
     Put(L"relpath", QStr(fragments.target));
   }
-  if (IsType(type, kTypeLinkTask) && target_) {
+  if (IsType(type, kTypeLinkTask) && target) {
     bool script = LinkValue().startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive);
     int option = data_->GetAttributeInt(L"option", 0);
     Put(L"option", QString::number(script ? (option | 1) : (option & ~1)));

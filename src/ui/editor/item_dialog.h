@@ -9,9 +9,12 @@
 
 #include <QDialog>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "doc/xml_node.h"
 #include "page/dom.h"
+#include "task/crawl_model.h"
 
 class QCheckBox;
 class QComboBox;
@@ -28,9 +31,11 @@ class CItemDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // `browser` is the picking browser whose page the tests run on; `target` an element of its
-  // current model, or null. `data` must outlive the dialog.
-  CItemDialog(const CXmlDocument& config, CMaskHtml* browser, const CDomNode* target,
+  // `browser` is the picking browser whose page the tests run on; `target_path` the path of
+  // the target element on its page (empty: none). The element is looked up on the page shown
+  // at each use, since a load in the browser replaces the page while the dialog is open.
+  // `data` must outlive the dialog.
+  CItemDialog(const CXmlDocument& config, CMaskHtml* browser, std::wstring_view target_path,
               CXmlNode* data, bool create, QWidget* parent = nullptr);
   ~CItemDialog() override;
 
@@ -39,12 +44,16 @@ class CItemDialog : public QDialog {
   void accept() override;
 
  private:
+  // The target on the page shown now (null: none, or not on that page).
+  const CDomNode* Target() const;
   void Build();
   void Load();
   void UpdateEnabling();
   void FillAttributes();
   QString ChosenType() const;  // the stored code of the chosen type
   QString ChosenTimeFormat() const;
+  // The replacement as the fields define it now (replace off when it cannot apply).
+  void Replacement(CItemDef* item) const;
   // The link the target gives for the chosen attribute (replaced, made absolute).
   QString LinkValue() const;
   // The raw value of the target for the chosen type, as the replacement test uses it.
@@ -58,7 +67,7 @@ class CItemDialog : public QDialog {
 
   const CXmlDocument& config_;
   CMaskHtml* browser_;
-  const CDomNode* target_;
+  const std::wstring target_path_;
   CXmlNode* data_;
   bool changed_ = false;
   std::unique_ptr<CXmlNode> nested_;  // the nested task as its dialog left it (until OK)

@@ -19,6 +19,7 @@
 #include "page/element_path.h"
 #include "page/html_serializer.h"
 #include "page/item_chain.h"
+#include "page/task_draft.h"
 #include "task/crawl_model.h"
 #include "task/task_settings.h"
 #include "ui/editor/editor_support.h"
@@ -65,10 +66,14 @@ CEditorDialogs& EditorDialogs() {
   return dialogs;
 }
 
-CItemsPanel::CItemsPanel(const CXmlDocument& config, CXmlNode* owner, QWidget* parent)
-    : QWidget(parent), config_(config), owner_(owner) {
+CItemsPanel::CItemsPanel(const CXmlDocument& config, CXmlNode* owner, CTaskDraft* draft,
+                         QWidget* parent)
+    : QWidget(parent), config_(config), owner_(owner), draft_(draft) {
   Build();
-  UpdateButtons();
+  // Enter after a dialog closes must not press the button that opened it again.
+  for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
+  browser_->SetChains(&draft_->Chains());
+  Load();
 }
 
 CItemsPanel::~CItemsPanel() = default;
@@ -144,7 +149,8 @@ QWidget* CItemsPanel::BuildBrowserButtons() {
   });
   connect(autoclick_, &QPushButton::clicked, this, [this] {
     if (EditorDialogs().autoclick &&
-        EditorDialogs().autoclick(this, config_, owner_, browser_, browser_->PickedNode()))
+        EditorDialogs().autoclick(this, config_, owner_, browser_,
+                                  browser_->PickedNode() ? browser_->PickedPath() : L""))
       emit OwnerChanged();
   });
   connect(autopage_, &QPushButton::clicked, this, [this] {
@@ -239,7 +245,6 @@ QWidget* CItemsPanel::BuildItemList() {
 // ---- The item list ----
 
 void CItemsPanel::Load() {
-  browser_->LoadChains(*owner_);
   list_->clear();
   for (int i = 0; i < ItemCount(); ++i) {
     list_->addTopLevelItem(new QTreeWidgetItem);
@@ -248,21 +253,17 @@ void CItemsPanel::Load() {
   UpdateButtons();
 }
 
-bool CItemsPanel::SaveChains() {
-  return browser_->SaveChains(owner_);
-}
-
 std::unique_ptr<CXmlNode> CItemsPanel::OwnerWithChains() const {
-  return TaskWithChains(*owner_, browser_->Chains());
+  return draft_->WorkingTask(*owner_);
 }
 
 int CItemsPanel::ItemCount() const {
-  return static_cast<int>(browser_->Chains().size());
+  return static_cast<int>(draft_->Chains().size());
 }
 
 void CItemsPanel::FillRow(int index) {
   QTreeWidgetItem* row = list_->topLevelItem(index);
-  const CXmlNode& data = browser_->Chains()[static_cast<size_t>(index)].Data();
+  const CXmlNode& data = draft_->Chains()[static_cast<size_t>(index)].Data();
   ItemTypeList types(WStr(EditorText(config_, L"DIGDAT_ITEMTYPE")));
   std::wstring type = ItemTypeFromStored(data.GetAttribute(L"type").value_or(L"INNERTEXT"));
   std::wstring shown = types.DisplayOf(type);
@@ -289,7 +290,7 @@ void CItemsPanel::SelectRow(int index) {
 }
 
 void CItemsPanel::MarkItemsChanged() {
-  items_changed_ = true;
+  draft_->MarkItemsChanged();
   RefreshPreview();
   emit ItemListChanged();
 }
@@ -300,7 +301,7 @@ void CItemsPanel::OnRowSelected() {
   browser_->SelectChain(row);
   const CDomNode* first = nullptr;
   if (row >= 0 && browser_->Model()) {
-    const std::wstring& path = browser_->Chains()[static_cast<size_t>(row)].fullPath;
+    const std::wstring& path = draft_->Chains()[static_cast<size_t>(row)].fullPath;
     first = ResolvePath(*browser_->Model(), browser_->Model()->DocumentElement(), path);
   }
   ShowObject(first);
@@ -308,12 +309,12 @@ void CItemsPanel::OnRowSelected() {
 }
 
 void CItemsPanel::NewItem() {
-  const CDomNode* picked = browser_->PickedNode();
-  CItemChain chain;
-  if (picked) AddElement(&chain, BuildPath(picked));
+  const std::wstring picked = browser_->PickedNode() ? browser_->PickedPath() : std::wstring();
+  // Picked inside a row another item repeats over, the item repeats over the same rows.
+  CItemChain chain = NewChainAt(picked, draft_->Chains());
   CItemDialog dialog(config_, browser_, picked, &chain.Data(), true, this);
   if (dialog.exec() != QDialog::Accepted) return;
-  browser_->Chains().push_back(std::move(chain));
+  draft_->Chains().push_back(std::move(chain));
   list_->addTopLevelItem(new QTreeWidgetItem);
   FillRow(ItemCount() - 1);
   SelectRow(ItemCount() - 1);
@@ -323,15 +324,11 @@ void CItemsPanel::NewItem() {
 void CItemsPanel::ModifyItem() {
   int row = SelectedRow();
   if (row < 0) return;
-  CItemChain& chain = browser_->Chains()[static_cast<size_t>(row)];
-  const CDomNode* first = browser_->Model() ? ResolvePath(*browser_->Model(),
-                                                          browser_->Model()->DocumentElement(),
-                                                          chain.fullPath)
-                                            : nullptr;
-  CXmlNode data(chain.Data());
-  CItemDialog dialog(config_, browser_, first, &data, false, this);
+  const std::wstring path = draft_->Chains()[static_cast<size_t>(row)].fullPath;
+  CXmlNode data(draft_->Chains()[static_cast<size_t>(row)].Data());
+  CItemDialog dialog(config_, browser_, path, &data, false, this);
   if (dialog.exec() != QDialog::Accepted || !dialog.Changed()) return;
-  chain.SetData(std::make_unique<CXmlNode>(data));
+  draft_->Chains()[static_cast<size_t>(row)].SetData(std::make_unique<CXmlNode>(data));
   FillRow(row);
   MarkItemsChanged();
 }
@@ -342,7 +339,8 @@ void CItemsPanel::DeleteItem() {
   if (Tell(config_, this, L"MSGBOX_TASKDLG_CONFIRMDELETE", QMessageBox::Question, nullptr,
            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return;
-  browser_->Chains().erase(browser_->Chains().begin() + row);
+  draft_->Chains().erase(draft_->Chains().begin() + row);
+  browser_->SelectChain(-1);
   delete list_->takeTopLevelItem(row);
   RenumberFrom(row);
   SelectRow(row < ItemCount() ? row : row - 1);
@@ -354,8 +352,8 @@ void CItemsPanel::MoveItem(int delta) {
   int row = SelectedRow();
   int other = row + delta;
   if (row < 0 || other < 0 || other >= ItemCount()) return;
-  std::swap(browser_->Chains()[static_cast<size_t>(row)],
-            browser_->Chains()[static_cast<size_t>(other)]);
+  std::swap(draft_->Chains()[static_cast<size_t>(row)],
+            draft_->Chains()[static_cast<size_t>(other)]);
   FillRow(row);
   FillRow(other);
   SelectRow(other);
@@ -374,7 +372,7 @@ int CItemsPanel::PickedIndexInChain() const {
 void CItemsPanel::AddToItem() {
   int row = SelectedRow();
   if (row < 0 || browser_->PickedPath().empty()) return;
-  CItemChain& chain = browser_->Chains()[static_cast<size_t>(row)];
+  CItemChain& chain = draft_->Chains()[static_cast<size_t>(row)];
   if (!AddElement(&chain, browser_->PickedPath())) {
     Tell(config_, this, L"MSGBOX_TASKDLG_UNCOMPATIBLEOBJ", QMessageBox::Information);
     return;
@@ -388,7 +386,7 @@ void CItemsPanel::AddToItem() {
 void CItemsPanel::RemoveFromItem() {
   int row = SelectedRow();
   if (row < 0 || browser_->PickedPath().empty()) return;
-  CItemChain& chain = browser_->Chains()[static_cast<size_t>(row)];
+  CItemChain& chain = draft_->Chains()[static_cast<size_t>(row)];
   if (!RemoveElement(&chain, browser_->PickedPath())) {
     Tell(config_, this, L"MSGBOX_TASKDLG_OBJNOTFOUND", QMessageBox::Information);
     return;
@@ -528,7 +526,7 @@ void CItemsPanel::RefreshPreview() {
   preview_->setRowCount(0);
   preview_->setColumnCount(0);
   const CPageModel* model = browser_->Model();
-  if (!model || browser_->Chains().empty()) return;
+  if (!model || draft_->Chains().empty()) return;
   std::unique_ptr<CXmlNode> task = OwnerWithChains();
   if (!task) return;
   CPreviewTable table = PreviewRecords(*task, *model);

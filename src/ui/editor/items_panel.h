@@ -3,9 +3,9 @@
 // context menu, the views of the current object, the item list with its commands, and a live
 // preview of the records that the items give on the page now open.
 //
-// It edits the item chains of one owner element (a task, or the temporary task of a nested
-// definition); the chains are written to the owner only by SaveChains. The auto-click and
-// paging dialogs edit the owner directly, as their callers expect.
+// It edits the item chains of a draft (of a task, or of the temporary task of a nested
+// definition); the draft's owner writes them. The auto-click and paging dialogs edit the owner
+// element directly, as their callers expect.
 //
 // Interface thread only.
 #pragma once
@@ -16,6 +16,7 @@
 
 #include "doc/xml_node.h"
 #include "page/dom.h"
+#include "page/task_draft.h"
 
 class QLabel;
 class QMenu;
@@ -32,18 +33,19 @@ class CMaskHtml;
 // Dialogs that the items page opens but that live with the other pages of the editor. Each
 // returns true when it changed something. Unset ones leave their buttons disabled.
 struct CEditorDialogs {
-  // Auto-click targets of `owner`, with the picked element (may be null) as the target.
+  // Auto-click targets of `owner`, with the picked element (its path; empty: none) as the
+  // target.
   std::function<bool(QWidget* parent, const CXmlDocument& config, CXmlNode* owner,
-                     CMaskHtml* browser, const CDomNode* target)>
+                     CMaskHtml* browser, const std::wstring& target_path)>
       autoclick;
   // Paging of `owner`.
   std::function<bool(QWidget* parent, const CXmlDocument& config, CXmlNode* owner,
                      CMaskHtml* browser)>
       autopage;
-  // Advanced options of a working copy of the task's "address" element; `login_changed` set
-  // when the login settings changed.
+  // Advanced options of a working copy of the task's "address" element, with the picking
+  // browser's page for the script test; `login_changed` set when the login settings changed.
   std::function<bool(QWidget* parent, const CXmlDocument& config, CXmlNode* address,
-                     bool* login_changed)>
+                     CMaskHtml* browser, bool* login_changed)>
       advanced;
 };
 CEditorDialogs& EditorDialogs();
@@ -54,17 +56,17 @@ class CItemsPanel : public QWidget {
  public:
   enum ObjectView { kText, kLink, kInnerHtml, kOuterHtml, kDescription };
 
-  CItemsPanel(const CXmlDocument& config, CXmlNode* owner, QWidget* parent = nullptr);
+  // `owner` is the element `draft` was read from; both must outlive the panel.
+  CItemsPanel(const CXmlDocument& config, CXmlNode* owner, CTaskDraft* draft,
+              QWidget* parent = nullptr);
   ~CItemsPanel() override;
 
-  // Reads the owner's location trees into chains and fills the item list.
+  // Fills the item list from the draft's chains (done on construction).
   void Load();
-  // Writes the chains as the owner's location trees; false when a chain is broken.
-  bool SaveChains();
   // The owner with the chains as they are now (for the other pages and the recovery file).
   std::unique_ptr<CXmlNode> OwnerWithChains() const;
   int ItemCount() const;
-  bool ItemsChanged() const { return items_changed_; }
+  bool ItemsChanged() const { return draft_->ItemsChanged(); }
 
   CMaskHtml* Browser() const { return browser_; }
   QTreeWidget* ItemList() const { return list_; }
@@ -114,7 +116,7 @@ class CItemsPanel : public QWidget {
 
   const CXmlDocument& config_;
   CXmlNode* owner_;
-  bool items_changed_ = false;
+  CTaskDraft* draft_;
   QString object_views_[5];
 
   CMaskHtml* browser_ = nullptr;

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QWheelEvent>
@@ -68,6 +69,15 @@ CMaskHtml::~CMaskHtml() = default;
 void CMaskHtml::resizeEvent(QResizeEvent* event) {
   CHtmlCtrl::resizeEvent(event);
   LayoutLayer();
+  // The page lays itself out again for the new width: the frames are read anew once it has.
+  if (!Model()) return;
+  if (!reframe_) {
+    reframe_ = new QTimer(this);
+    reframe_->setSingleShot(true);
+    reframe_->setInterval(kReframeDelayMs);
+    connect(reframe_, &QTimer::timeout, this, [this] { RefreshHighlight(); });
+  }
+  reframe_->start();
 }
 
 void CMaskHtml::LayoutLayer() {
@@ -131,25 +141,26 @@ bool CMaskHtml::ClickPicked() {
 
 // ---- Chains ----
 
-void CMaskHtml::LoadChains(const CXmlNode& owner) {
-  chains_ = gm::LoadChains(owner);
+const std::vector<CItemChain>& CMaskHtml::Chains() const {
+  static const std::vector<CItemChain> kNone;
+  return chains_ ? *chains_ : kNone;
+}
+
+void CMaskHtml::SetChains(const std::vector<CItemChain>* chains) {
+  chains_ = chains;
   selected_ = -1;
   UpdateHighlight();
 }
 
-bool CMaskHtml::SaveChains(CXmlNode* owner) const {
-  return gm::SaveChains(chains_, owner);
-}
-
 void CMaskHtml::SelectChain(int index) {
-  selected_ = index >= 0 && index < static_cast<int>(chains_.size()) ? index : -1;
+  selected_ = index >= 0 && index < static_cast<int>(Chains().size()) ? index : -1;
   UpdateHighlight();
   layer_->update();
 }
 
 std::vector<std::wstring> CMaskHtml::ChainElements(int index) const {
-  if (!Model() || index < 0 || index >= static_cast<int>(chains_.size())) return {};
-  return ElementList(chains_[static_cast<size_t>(index)], *Model(), kMostHighlighted);
+  if (!Model() || index < 0 || index >= static_cast<int>(Chains().size())) return {};
+  return ElementList(Chains()[static_cast<size_t>(index)], *Model(), kMostHighlighted);
 }
 
 void CMaskHtml::RefreshHighlight() {

@@ -8,8 +8,8 @@
 // the paths a browser-mode run resolves. The element under a point and element boxes come from
 // the snapshot agent of the browser layer.
 //
-// Holds the item chains of the page being edited, in item-list order; they are written to the
-// task only when the editor saves.
+// Draws the item chains of the task being edited (held by the editor's draft, in item-list
+// order); it never changes them.
 //
 // Interface thread only.
 #pragma once
@@ -23,6 +23,7 @@
 #include "page/item_chain.h"
 #include "ui/editor/html_ctrl.h"
 
+class QTimer;
 class QWebEngineView;
 
 namespace gm::ui {
@@ -35,6 +36,9 @@ class CMaskHtml : public CHtmlCtrl {
   Q_OBJECT
 
  public:
+  // After a resize, the frames are read again once the size has settled this long.
+  static constexpr int kReframeDelayMs = 150;
+
   // progress_text: the load progress text with one "%d" for the percentage.
   CMaskHtml(const QString& progress_text, QWidget* parent = nullptr);
   ~CMaskHtml() override;
@@ -57,10 +61,10 @@ class CMaskHtml : public CHtmlCtrl {
   bool ClickPicked();
 
   // --- Chains ---
-  std::vector<CItemChain>& Chains() { return chains_; }
-  const std::vector<CItemChain>& Chains() const { return chains_; }
-  void LoadChains(const CXmlNode& owner);
-  bool SaveChains(CXmlNode* owner) const;
+  // The chains drawn (empty when none were given).
+  const std::vector<CItemChain>& Chains() const;
+  // The chains to draw; they must outlive the view or be replaced. Clears the selection.
+  void SetChains(const std::vector<CItemChain>* chains);
   // Highlights the chain's elements (-1: none).
   void SelectChain(int index);
   int SelectedChain() const { return selected_; }
@@ -102,9 +106,10 @@ class CMaskHtml : public CHtmlCtrl {
   QRect picked_rect_;
   QColor pick_colour_{0, 0, 255};
   std::vector<QRect> highlight_;
-  std::vector<CItemChain> chains_;
+  const std::vector<CItemChain>* chains_ = nullptr;
   int selected_ = -1;
   bool picking_ = true;
+  QTimer* reframe_ = nullptr;  // reads the frames again after the view was resized
   bool busy_ = false;  // a pick is waiting for the page: mouse presses meanwhile are dropped
 };
 

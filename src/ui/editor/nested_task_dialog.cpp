@@ -32,7 +32,8 @@ CNestedTaskDialog::CNestedTaskDialog(const CXmlDocument& config, CXmlNode* task,
   top->addWidget(new QLabel(EditorText(config, L"DLG_TASK_URL"), this));
   top->addWidget(address_, 1);
   top->addWidget(open);
-  panel_ = new CItemsPanel(config, task, this);
+  draft_ = std::make_unique<CTaskDraft>(*task);
+  panel_ = new CItemsPanel(config, task, draft_.get(), this);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   for (QAbstractButton* b : buttons->buttons())
     if (auto* push = qobject_cast<QPushButton*>(b)) push->setAutoDefault(false);
@@ -46,9 +47,11 @@ CNestedTaskDialog::CNestedTaskDialog(const CXmlDocument& config, CXmlNode* task,
   layout->addWidget(panel_, 1);
   layout->addWidget(buttons);
   FitEditorWindow(this);
-  panel_->Load();
   OpenAddress();
 }
+
+// The panel draws the draft's chains: it goes first.
+CNestedTaskDialog::~CNestedTaskDialog() { delete panel_; }
 
 void CNestedTaskDialog::OpenAddress() {
   if (address_->text().trimmed().isEmpty()) return;
@@ -62,7 +65,7 @@ void CNestedTaskDialog::accept() {
     Tell(config_, this, L"MSGBOX_TASKDLG_NOITEMDEFINE", QMessageBox::Critical);
     return;
   }
-  if (panel_->ItemsChanged()) panel_->SaveChains();
+  draft_->SaveTo(task_);
   QDialog::accept();
 }
 

@@ -1,12 +1,14 @@
 // CNestedTaskDialog: the items page as a dialog, for the nested task of a nested-task item. It
 // works on a temporary task element whose address is the item's link (opened at once) and
-// whose locations, auto-click targets and paging are copies of the item's; OK writes the item
-// chains back into that element. Interface thread only.
+// whose locations, auto-click targets and paging are copies of the item's; the items are edited
+// in a draft of that element, which OK writes back. Interface thread only.
 #pragma once
 
 #include <QDialog>
+#include <memory>
 
 #include "doc/xml_node.h"
+#include "page/task_draft.h"
 
 class QLineEdit;
 
@@ -20,6 +22,7 @@ class CNestedTaskDialog : public QDialog {
  public:
   // `task` must outlive the dialog.
   CNestedTaskDialog(const CXmlDocument& config, CXmlNode* task, QWidget* parent = nullptr);
+  ~CNestedTaskDialog() override;
 
   CItemsPanel* Panel() const { return panel_; }
   QLineEdit* Address() const { return address_; }
@@ -34,6 +37,7 @@ class CNestedTaskDialog : public QDialog {
 
   const CXmlDocument& config_;
   CXmlNode* task_;
+  std::unique_ptr<CTaskDraft> draft_;  // the nested task's items as edited
   QLineEdit* address_ = nullptr;
   CItemsPanel* panel_ = nullptr;
 };

@@ -61,8 +61,10 @@ class CMaskEditorPage : public CEditorPage {
 void RegisterDialogs() {
   CEditorDialogs& d = EditorDialogs();
   d.autoclick = [](QWidget* parent, const CXmlDocument& config, CXmlNode* owner,
-                   CMaskHtml* browser, const CDomNode* target) {
-    CAutoClickDialog dialog(config, owner, browser ? browser->Model() : nullptr, target, parent);
+                   CMaskHtml* browser, const std::wstring& target_path) {
+    CAutoClickDialog dialog(
+        config, owner, [browser] { return browser ? browser->Model() : nullptr; }, target_path,
+        parent);
     dialog.exec();
     return dialog.Changed();
   };
@@ -73,8 +75,9 @@ void RegisterDialogs() {
     return dialog.exec() == QDialog::Accepted && dialog.Changed();
   };
   d.advanced = [](QWidget* parent, const CXmlDocument& config, CXmlNode* address,
-                  bool* login_changed) {
-    CAdvancedDialog dialog(config, address, nullptr, parent);
+                  CMaskHtml* browser, bool* login_changed) {
+    CMaskEditorPage page(browser);
+    CAdvancedDialog dialog(config, address, browser ? &page : nullptr, parent);
     if (dialog.exec() != QDialog::Accepted || !dialog.Changed()) return false;
     *login_changed = dialog.LoginChanged();
     return true;

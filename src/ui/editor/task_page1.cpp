@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "page/item_chain.h"
+#include "page/task_draft.h"
 #include "ui/editor/editor_support.h"
 #include "ui/editor/editor_text.h"
 #include "ui/editor/items_panel.h"
@@ -15,35 +15,8 @@
 
 namespace gm::ui {
 
-namespace {
-
-// Makes `target` a copy of `source` in place (attributes and children), keeping its position.
-void AssignElement(CXmlNode* target, const CXmlNode& source) {
-  std::vector<std::wstring> names;
-  for (const auto& [name, value] : target->Attributes()) names.push_back(name);
-  for (const std::wstring& name : names) target->RemoveAttribute(name);
-  for (const auto& [name, value] : source.Attributes()) target->SetAttribute(name, value);
-  while (CXmlNode* child = target->FirstChild()) target->RemoveChild(child);
-  for (const CXmlNode* c = source.FirstChild(); c; c = c->Next())
-    target->AppendChild(std::make_unique<CXmlNode>(*c));
-}
-
-// The task's "address" element replaced by the working copy with `url`.
-void WriteAddress(CXmlNode* task, const CXmlNode& working, const QString& url) {
-  CXmlNode* address = task->FindChild(L"address");
-  if (!address) address = task->AppendChild(std::make_unique<CXmlNode>(L"address", XmlElement));
-  AssignElement(address, working);
-  address->SetChildText(L"url", WStr(url.trimmed()));
-}
-
-std::wstring StoredUrl(const CXmlNode& task) {
-  const CXmlNode* address = task.FindChild(L"address");
-  return address ? address->GetChildText(L"url").value_or(L"") : std::wstring();
-}
-
-}  // namespace
-
-CTaskPage1::CTaskPage1(CTaskSheetHost& host, QWidget* parent) : CTaskPage(host, parent) {
+CTaskPage1::CTaskPage1(CTaskSheetHost& host, CTaskDraft& draft, QWidget* parent)
+    : CTaskPage(host, parent), draft_(draft) {
   setObjectName(QStringLiteral("taskPage1"));
   const CXmlDocument& config = host_.Config();
   name_ = new QLineEdit(this);
@@ -54,8 +27,11 @@ CTaskPage1::CTaskPage1(CTaskSheetHost& host, QWidget* parent) : CTaskPage(host, 
   open_->setAutoDefault(false);
   advanced_ = new QPushButton(EditorText(config, L"DLG_TASK_ADVANCED"), this);
   advanced_->setAutoDefault(false);
+  advanced_->setObjectName(QStringLiteral("advancedOptions"));
   advanced_->setEnabled(static_cast<bool>(EditorDialogs().advanced));
-  panel_ = new CItemsPanel(config, host_.Task(), this);
+  panel_ = new CItemsPanel(config, host_.Task(), &draft_, this);
+  name_->setText(QStr(draft_.Name()));
+  address_->setText(QStr(draft_.Url()));
 
   auto* rows = new QGridLayout;
   rows->addWidget(new QLabel(EditorText(config, L"DLG_TASK_NAME"), this), 0, 0);
@@ -75,6 +51,10 @@ CTaskPage1::CTaskPage1(CTaskSheetHost& host, QWidget* parent) : CTaskPage(host, 
   connect(panel_, &CItemsPanel::ItemListChanged, this, [this] { host_.BroadcastItemsChanged(); });
   connect(panel_, &CItemsPanel::OwnerChanged, this, [this] { SetChanged(); });
   connect(panel_, &CItemsPanel::CopyAddressRequested, address_, &QLineEdit::setText);
+  connect(name_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { draft_.SetName(WStr(text)); });
+  connect(address_, &QLineEdit::textChanged, this,
+          [this](const QString& text) { draft_.SetUrl(WStr(text.trimmed())); });
 }
 
 CTaskPage1::~CTaskPage1() = default;
@@ -84,13 +64,6 @@ QString CTaskPage1::Caption() const {
 }
 
 void CTaskPage1::Load() {
-  const CXmlNode& task = *host_.Task();
-  name_->setText(QStr(task.GetAttribute(L"name").value_or(L"")));
-  address_->setText(QStr(StoredUrl(task)));
-  const CXmlNode* address = task.FindChild(L"address");
-  address_copy_ = address ? std::make_unique<CXmlNode>(*address)
-                          : std::make_unique<CXmlNode>(L"address", XmlElement);
-  panel_->Load();
   OpenAddress();
   name_->setFocus();
   name_->selectAll();
@@ -105,49 +78,24 @@ void CTaskPage1::OpenAddress() {
 
 void CTaskPage1::OnAdvanced() {
   if (!EditorDialogs().advanced) return;
-  address_copy_->SetChildText(L"url", WStr(address_->text()));
   bool login_changed = false;
-  if (!EditorDialogs().advanced(this, host_.Config(), address_copy_.get(), &login_changed)) return;
-  address_->setText(QStr(address_copy_->GetChildText(L"url").value_or(L"")));
-  address_changed_ = true;
+  if (!EditorDialogs().advanced(this, host_.Config(), &draft_.Address(), panel_->Browser(),
+                               &login_changed))
+    return;
+  address_->setText(QStr(draft_.Url()));
+  draft_.MarkAddressChanged();
   SetChanged();
   if (login_changed) OpenAddress();
 }
 
 bool CTaskPage1::CanLeave() {
-  if (panel_->ItemCount() > 0) return true;
+  if (!draft_.Chains().empty()) return true;
   Tell(host_.Config(), this, L"MSGBOX_TASKDLG_NOITEMDEFINE", QMessageBox::Critical);
   return false;
 }
 
-bool CTaskPage1::ItemsChanged() const {
-  return panel_->ItemsChanged();
-}
-
-std::unique_ptr<CXmlNode> CTaskPage1::WorkingTask() const {
-  std::unique_ptr<CXmlNode> task = panel_->OwnerWithChains();
-  if (!task) return nullptr;
-  task->SetAttribute(L"name", WStr(name_->text()));
-  WriteAddress(task.get(), *address_copy_, address_->text());
-  return task;
-}
-
-std::vector<CSheetItem> CTaskPage1::CurrentItems() const {
-  std::vector<CSheetItem> items;
-  for (CChainItem& item : ChainItems(panel_->Browser()->Chains()))
-    items.push_back({std::move(item.name), std::move(item.type)});
-  return items;
-}
-
 void CTaskPage1::Save() {
-  CXmlNode& task = *host_.Task();
-  const bool differs = WStr(name_->text()) != task.GetAttribute(L"name").value_or(L"") ||
-                       WStr(address_->text().trimmed()) != StoredUrl(task);
-  if (!panel_->ItemsChanged() && !differs && !address_changed_) return;
-  SetChanged();
-  WriteAddress(&task, *address_copy_, address_->text());
-  task.SetAttribute(L"name", WStr(name_->text()));
-  panel_->SaveChains();
+  if (draft_.SaveTo(host_.Task())) SetChanged();
 }
 
 }  // namespace gm::ui

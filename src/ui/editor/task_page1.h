@@ -1,10 +1,10 @@
 // CTaskPage1: the items page of the task editor: the task's name and address, and the items
-// panel (picking browser, item list, preview) on the task's location trees. Keeps a working
-// copy of the task's "address" element for the advanced options. Interface thread only.
+// panel (picking browser, item list, preview). Every edit goes to the sheet's draft at once, so
+// the other pages and the recovery file see it whether or not this page was ever shown; Load
+// only opens the address in the picking browser. Interface thread only.
 #pragma once
 
-#include <memory>
-
+#include "page/task_draft.h"
 #include "ui/editor/task_page.h"
 
 class QLineEdit;
@@ -18,19 +18,15 @@ class CTaskPage1 : public CTaskPage {
   Q_OBJECT
 
  public:
-  explicit CTaskPage1(CTaskSheetHost& host, QWidget* parent = nullptr);
+  // `draft` (the sheet's) must outlive the page.
+  CTaskPage1(CTaskSheetHost& host, CTaskDraft& draft, QWidget* parent = nullptr);
   ~CTaskPage1() override;
 
   QString Caption() const override;
   void Load() override;
   bool CanLeave() override;
+  // Writes the draft into the task (called on OK whether or not the page was shown).
   void Save() override;
-
-  // The task as OK would write this page now (for the other pages and the recovery file).
-  std::unique_ptr<CXmlNode> WorkingTask() const;
-  // The chains' items, flattened (query code 2).
-  std::vector<CSheetItem> CurrentItems() const;
-  bool ItemsChanged() const;
 
   CItemsPanel* Panel() const { return panel_; }
   QLineEdit* NameBox() const { return name_; }
@@ -45,8 +41,7 @@ class CTaskPage1 : public CTaskPage {
   QPushButton* open_ = nullptr;
   QPushButton* advanced_ = nullptr;
   CItemsPanel* panel_ = nullptr;
-  std::unique_ptr<CXmlNode> address_copy_;  // the working copy of the task's "address"
-  bool address_changed_ = false;
+  CTaskDraft& draft_;
 };
 
 }  // namespace gm::ui

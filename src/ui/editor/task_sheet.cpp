@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "doc/recovery_file.h"
+#include "ui/editor/editor_support.h"
 #include "ui/editor/editor_window.h"
 #include "ui/editor/task_page1.h"
 
@@ -21,13 +22,13 @@ std::vector<SheetPageFactory>& SheetPageFactories() {
 
 CTaskSheet::CTaskSheet(const CXmlDocument& config, CXmlNode* task, const QString& title,
                        int start_page, QWidget* parent)
-    : QDialog(parent), config_(config), task_(task) {
+    : QDialog(parent), config_(config), task_(task), draft_(*task) {
   setObjectName(QStringLiteral("taskSheet"));
   setWindowTitle(title);
   setSizeGripEnabled(true);
   tabs_ = new QTabWidget(this);
   pages_.assign(kPageCount, nullptr);
-  page1_ = new CTaskPage1(*this, tabs_);
+  page1_ = new CTaskPage1(*this, draft_, tabs_);
   pages_[0] = page1_;
   for (int i = 1; i < kPageCount; ++i) {
     const SheetPageFactory& make = SheetPageFactories()[static_cast<size_t>(i)];
@@ -60,7 +61,8 @@ CTaskSheet::CTaskSheet(const CXmlDocument& config, CXmlNode* task, const QString
   recovery_timer_->start();
 }
 
-CTaskSheet::~CTaskSheet() = default;
+// The pages edit the draft: they go first.
+CTaskSheet::~CTaskSheet() { delete tabs_; }
 
 CTaskPage* CTaskSheet::PageAt(int index) const {
   return index >= 0 && index < kPageCount ? pages_[static_cast<size_t>(index)] : nullptr;
@@ -87,7 +89,10 @@ void CTaskSheet::OnTabChanged(int tab) {
 }
 
 std::vector<CSheetItem> CTaskSheet::CurrentItems() {
-  return page1_->CurrentItems();
+  std::vector<CSheetItem> items;
+  for (CChainItem& item : draft_.Items())
+    items.push_back({std::move(item.name), std::move(item.type)});
+  return items;
 }
 
 void CTaskSheet::BroadcastItemsChanged() {
@@ -102,11 +107,11 @@ bool CTaskSheet::Changed() const {
 }
 
 bool CTaskSheet::ItemsChanged() const {
-  return page1_->ItemsChanged();
+  return draft_.ItemsChanged();
 }
 
 void CTaskSheet::WriteRecovery() {
-  if (std::unique_ptr<CXmlNode> working = page1_->WorkingTask())
+  if (std::unique_ptr<CXmlNode> working = draft_.WorkingTask(*task_))
     WriteRecoveryFile(RecoveryFilePath(), *working);
 }
 
@@ -118,14 +123,23 @@ void CTaskSheet::accept() {
     tabs_->setCurrentWidget(page1_);
     return;
   }
+  // The items page writes the draft even when it was never shown.
   for (CTaskPage* page : pages_)
-    if (page && page->Loaded()) page->Save();
+    if (page && (page == page1_ || page->Loaded())) page->Save();
   recovery_timer_->stop();
   RemoveRecoveryFile(RecoveryFilePath());
   QDialog::accept();
 }
 
+bool CTaskSheet::Unsaved() const {
+  return draft_.Changed() || Changed();
+}
+
 void CTaskSheet::reject() {
+  // Cancel and Esc throw away what was edited: only when the user says so.
+  if (Unsaved() && Tell(config_, this, L"MSGBOX_TASKDLG_DISCARDCHANGES", QMessageBox::Question,
+                        nullptr, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+    return;
   recovery_timer_->stop();
   RemoveRecoveryFile(RecoveryFilePath());
   QDialog::reject();

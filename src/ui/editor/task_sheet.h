@@ -1,11 +1,14 @@
 // CTaskSheet: the task editor, a modal sheet of pages over one task element. Page 0 is the items
 // page; pages 1..6 (options, schedule, CSV, text files, web, database) come from the page
 // factories registered in SheetPageFactories, in that order, and are left out while none is
-// registered. A page reads the task the first time it is shown; OK runs the current page's leave
-// check and then lets every page that was shown write what changed, in page order. Cancel
-// writes nothing.
+// registered. The sheet reads the task's name, address and items into its draft when it is built;
+// the items page and every other page read them from the draft, whichever page is shown first.
+// The other pages read the rest of the task the first time they are shown. OK runs the current
+// page's leave check and the items page's, then writes the draft and lets every other page that
+// was shown write what changed, in page order. Cancel writes nothing; with unsaved edits it
+// asks first.
 //
-// While the sheet is open, the task as OK would write the items page is written to the recovery
+// While the sheet is open, the task as OK would write the draft is written to the recovery
 // file every few seconds, so that a crash loses at most those seconds; OK and Cancel remove it.
 //
 // Interface thread only.
@@ -16,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+#include "page/task_draft.h"
 #include "ui/editor/task_page.h"
 
 class QTabWidget;
@@ -52,8 +56,11 @@ class CTaskSheet : public QDialog, public CTaskSheetHost {
   // After OK: some page changed; the items changed.
   bool Changed() const;
   bool ItemsChanged() const;
+  // Before OK: something was edited that Cancel would throw away.
+  bool Unsaved() const;
 
   CTaskPage1* ItemsPage() const { return page1_; }
+  const CTaskDraft& Draft() const { return draft_; }
   // The page at a sheet index (null when it is left out).
   CTaskPage* PageAt(int index) const;
   QTabWidget* Tabs() const { return tabs_; }
@@ -61,11 +68,11 @@ class CTaskSheet : public QDialog, public CTaskSheetHost {
   void WriteRecovery();
 
   void accept() override;
+  void reject() override;
 
  protected:
   // Enter in a box (an address) acts on the box, not on the sheet's OK.
   void keyPressEvent(QKeyEvent* event) override;
-  void reject() override;
 
  private:
   void ShowPage(int tab);
@@ -73,6 +80,7 @@ class CTaskSheet : public QDialog, public CTaskSheetHost {
 
   const CXmlDocument& config_;
   CXmlNode* task_;
+  CTaskDraft draft_;  // the task's name, address and items as edited
   CTaskPage1* page1_ = nullptr;
   std::vector<CTaskPage*> pages_;  // by sheet index; null where left out
   QTabWidget* tabs_ = nullptr;

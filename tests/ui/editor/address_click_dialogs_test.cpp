@@ -209,6 +209,50 @@ TEST_F(AutoClickTest, TargetsAreAddedOnceAndRemovedAtOnce) {
   EXPECT_EQ(task->FindChild(L"autoclk")->GetAttribute(L"tag"), L"B");
 }
 
+// Two links are two targets, though both are "A"; picking the first again adds nothing.
+TEST_F(AutoClickTest, TwoDifferentLinksAreTwoTargets) {
+  CPageModel links;
+  links.LoadText(L"<html><body><p><a href=\"/1\">one</a></p><p><a href=\"/2\">two</a></p>"
+                 L"</body></html>",
+                 L"http://page/", false, {});
+  for (const wchar_t* path : {L"HTML@HEAD#BODY@P@A", L"HTML@HEAD#BODY@P#P@A",
+                              L"HTML@HEAD#BODY@P@A"}) {
+    ui::CAutoClickDialog d(*config, task, &links,
+                           ResolvePath(links, links.DocumentElement(), path));
+    QTest::mouseClick(d.AddTarget(), Qt::LeftButton);
+  }
+  std::vector<std::wstring> paths;
+  for (const CXmlNode* n = task->FirstChild(); n; n = n->Next())
+    if (n->Name() == L"autoclk") paths.push_back(n->GetAttribute(L"objpath").value_or(L""));
+  EXPECT_EQ(paths, (std::vector<std::wstring>{L"HTML@HEAD#BODY@P@A", L"HTML@HEAD#BODY@P#P@A"}));
+}
+
+// The picking browser's page is replaced while the dialog is open (a reload, a meta refresh):
+// the target is looked up on the page shown when it is added, never on the freed one.
+TEST_F(AutoClickTest, APageReplacedWhileOpenIsTheOneTheTargetComesFrom) {
+  auto page = std::make_unique<CPageModel>();
+  page->LoadText(L"<html><body><p><a href=\"/1\">one</a></p></body></html>", L"http://page/",
+                 false, {});
+  const CPageModel* shown = page.get();
+  ui::CAutoClickDialog d(*config, task, [&shown] { return shown; },
+                         L"HTML@HEAD#BODY@P@A");
+  EXPECT_EQ(d.TargetObject()->text(), "A");
+  auto next = std::make_unique<CPageModel>();
+  next->LoadText(L"<html><body><p><a href=\"/2\">again</a></p></body></html>", L"http://page/",
+                 false, {});
+  shown = next.get();
+  page.reset();
+  QTest::mouseClick(d.AddTarget(), Qt::LeftButton);
+  ASSERT_EQ(d.Targets()->topLevelItemCount(), 1);
+  // A page without the element: nothing is added.
+  auto empty = std::make_unique<CPageModel>();
+  empty->LoadText(L"<html><body></body></html>", L"http://page/", false, {});
+  shown = empty.get();
+  task->RemoveChild(task->FindChild(L"autoclk"));
+  QTest::mouseClick(d.AddTarget(), Qt::LeftButton);
+  EXPECT_EQ(task->FindChild(L"autoclk"), nullptr);
+}
+
 TEST_F(AutoClickTest, TheLocationTestReportsEachOutcome) {
   const CDomNode* price = At(L"HTML@HEAD#BODY@DIV@SPAN#B");
   struct Case {

@@ -4,6 +4,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QScreen>
+#include <QToolTip>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -12,6 +15,7 @@
 
 #include "doc/config.h"
 #include "doc/text_codec.h"
+#include "page/element_path.h"
 #include "ui/editor/item_dialog.h"
 #include "ui/editor/mask_html.h"
 #include "ui_support.h"
@@ -66,7 +70,7 @@ TEST_F(ItemDialogTest, EnablingFollowsTheTypeAndOkChecksAndStoresOnlyChanges) {
   data.SetAttribute(L"method", L"0");
   const CDomNode* link = Shown(L"next");
   ASSERT_NE(link, nullptr);
-  CItemDialog d(*config, browser, link, &data, false);
+  CItemDialog d(*config, browser, BuildPath(link), &data, false);
   d.show();
   auto* attr = Child<QComboBox>(&d, "itemAttr");
   auto* nested = Child<QPushButton>(&d, "nestedTask");
@@ -103,7 +107,7 @@ TEST_F(ItemDialogTest, EnablingFollowsTheTypeAndOkChecksAndStoresOnlyChanges) {
 
   // Unchanged: OK reports no change.
   CXmlNode again(data);
-  CItemDialog same(*config, browser, link, &again, false);
+  CItemDialog same(*config, browser, BuildPath(link), &again, false);
   same.accept();
   EXPECT_FALSE(same.Changed());
 }
@@ -113,7 +117,7 @@ TEST_F(ItemDialogTest, MarkerTestAndMarkerPaths) {
   data.SetAttribute(L"name", L"code");
   const CDomNode* code = Shown(L"A-17");
   ASSERT_NE(code, nullptr);
-  CItemDialog d(*config, browser, code, &data, true);
+  CItemDialog d(*config, browser, BuildPath(code), &data, true);
   d.show();
   auto* test = Child<QPushButton>(&d, "locationTest");
   auto* pattern = Child<QLineEdit>(&d, "itemPattern");
@@ -146,14 +150,52 @@ TEST_F(ItemDialogTest, MarkerTestAndMarkerPaths) {
   EXPECT_EQ(data.GetAttribute(L"relpath"), L"@B");
 }
 
+// A load finishes in the picking browser while the dialog is open: the page it was opened on is
+// gone. The tests and OK use the target's element on the page shown now.
+TEST_F(ItemDialogTest, ALoadWhileTheDialogIsOpenUsesTheNewPage) {
+  site.Put("/q", "<html><body><p>Code: <b>B-22</b></p><p>Price: 11 yuan</p></body></html>");
+  CXmlNode data(L"data", XmlElement);
+  CItemDialog d(*config, browser, BuildPath(Shown(L"A-17")), &data, true);
+  d.show();
+  Child<QLineEdit>(&d, "itemName")->setText("code");
+  Child<QCheckBox>(&d, "itemReplace")->setChecked(true);
+  Child<QLineEdit>(&d, "itemRegreg")->setText("(\\w)-(\\d+)");
+  Child<QLineEdit>(&d, "itemOutput")->setText("$2$1");
+  browser->Navigate(QString::fromStdString(site.Url("/q")));
+  ASSERT_TRUE(WaitUntil([&] {
+    return browser->Progress() == 100 && browser->Model() &&
+           browser->LocationUrl().endsWith("/q") && Shown(L"B-22");
+  }));
+  CPromptRecorder prompts;
+  Child<QPushButton>(&d, "replaceTest")->click();
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_EQ(prompts.messages[0], QStringLiteral("22B"));
+  Child<QComboBox>(&d, "itemMethod")->setCurrentIndex(1);
+  Child<QLineEdit>(&d, "itemPattern")->setText("Code:");
+  d.accept();
+  EXPECT_EQ(d.result(), QDialog::Accepted);
+  EXPECT_EQ(data.GetAttribute(L"relpath"), L"@B");
+}
+
 TEST_F(ItemDialogTest, ChineseScreenshot) {
   config = TestConfig(FromUtf8(folder_ + "/gmk.cfg"), L"zh");
   CXmlNode data(L"data", XmlElement);
-  CItemDialog d(*config, browser, Shown(L"next"), &data, true);
+  CItemDialog d(*config, browser, BuildPath(Shown(L"next")), &data, true);
   d.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
   Choose(d, QStringLiteral("LINKTASK"));
   SaveScreenshot(&d, QStringLiteral("item-dialog-zh"));
+  // The replacement's fields explain the pattern and the output's $0, $1.
+  auto* output = Child<QLineEdit>(&d, "itemOutput");
+  EXPECT_EQ(output->toolTip(), TextIn(*config, L"zh", L"DLG_ITEM_OUTPUT_TIP"));
+  EXPECT_TRUE(output->toolTip().contains("$0") && output->toolTip().contains("$1"));
+  EXPECT_EQ(Child<QLineEdit>(&d, "itemRegreg")->toolTip(),
+            TextIn(*config, L"zh", L"DLG_ITEM_REGREG_TIP"));
+  QToolTip::showText(output->mapToGlobal(QPoint(4, 4)), output->toolTip(), output);
+  QTest::qWait(300);
+  QDir dir(QStringLiteral(GM_BUILD_DIR "/ui-screenshots"));
+  d.screen()->grabWindow(0).save(dir.filePath("item-dialog-output-tip-zh.png"));
+  QToolTip::hideText();
   EXPECT_EQ(d.windowTitle(), TextIn(*config, L"zh", L"DLG_ITEM_TITLE_C"));
 }
 

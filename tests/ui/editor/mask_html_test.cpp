@@ -121,14 +121,34 @@ TEST_F(MaskHtmlTest, ArrowsMoveThePickAndAChainFramesEveryRow) {
 
   // An item on the first row's cell, then the same cell of the next row: a repeated level,
   // and all three rows are framed.
-  mask->Chains().emplace_back();
-  ASSERT_TRUE(AddElement(&mask->Chains()[0], first));
+  std::vector<CItemChain> chains(1);
+  mask->SetChains(&chains);
+  ASSERT_TRUE(AddElement(&chains[0], first));
   ClickOn(Find(L"name 2"));
-  ASSERT_TRUE(AddElement(&mask->Chains()[0], mask->PickedPath()));
+  ASSERT_TRUE(AddElement(&chains[0], mask->PickedPath()));
   mask->SelectChain(0);
   EXPECT_EQ(mask->ChainElements(0).size(), 3u);
   EXPECT_EQ(mask->HighlightRects().size(), 3u);
   SaveScreenshot(&window, QStringLiteral("mask-chain"));
+  mask->SetChains(nullptr);
+}
+
+// The page lays itself out anew when the view is resized: the frames follow it.
+TEST_F(MaskHtmlTest, FramesFollowAResize) {
+  site.Put("/wide", "<html><body><p>first</p><p>second</p></body></html>");
+  Open("/wide");
+  std::vector<CItemChain> chains(1);
+  mask->SetChains(&chains);
+  ASSERT_TRUE(AddElement(&chains[0], BuildPath(Find(L"first"))));
+  ASSERT_TRUE(AddElement(&chains[0], BuildPath(Find(L"second"))));
+  mask->SelectChain(0);
+  ASSERT_EQ(mask->HighlightRects().size(), 2u);
+  const int wide = mask->HighlightRects()[0].width();
+  window.resize(500, 600);
+  EXPECT_TRUE(WaitUntil([&] {
+    return mask->HighlightRects().size() == 2u && mask->HighlightRects()[0].width() < wide - 300;
+  })) << wide;
+  mask->SetChains(nullptr);
 }
 
 TEST_F(MaskHtmlTest, ShiftClickFollowsALinkAndBrowserModeLetsTheMouseThrough) {

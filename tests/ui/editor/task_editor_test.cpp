@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -26,11 +28,16 @@
 #include "doc/recovery_file.h"
 #include "doc/text_codec.h"
 #include "page/element_path.h"
+#include "page/task_draft.h"
 #include "task/task_settings.h"
+#include "page_host.h"
+#include "ui/editor/advanced_dialog.h"
 #include "ui/editor/item_dialog.h"
+#include "ui/editor/script_dialogs.h"
 #include "ui/editor/items_panel.h"
 #include "ui/editor/mask_html.h"
 #include "ui/editor/nested_task_dialog.h"
+#include "ui/editor/sheet_pages.h"
 #include "ui/editor/task_editor.h"
 #include "ui/editor/task_page1.h"
 #include "ui/editor/task_sheet.h"
@@ -320,6 +327,202 @@ TEST_F(TaskEditorTest, ANewTaskNeedsAnItemAndAnUnchangedTaskReportsNoChange) {
   EXPECT_FALSE(result.accepted);
   ASSERT_EQ(prompts.messages.size(), 1);
   EXPECT_EQ(prompts.messages[0], TextIn(*config, L"en", L"MSGBOX_TASKDLG_NOITEMDEFINE"));
+}
+
+// Opened at any page first, the sheet knows the task's items from the start: the other pages list
+// them, the recovery timer (which asks for the task as OK would write it) finds them, visiting
+// the options keeps the stored sort item, and OK after the timer has run keeps them.
+TEST_F(TaskEditorTest, TheSheetOpenedAtAnyPageSeesTheItemsAndOkKeepsTheTask) {
+  OpenFrame(L"en");
+  AddTask(config.get(),
+          "<task name=\"Kept\" useiectrl=\"0\" sortitem=\"name\"><address><url>@SITE@/list"
+          "</url></address><schedule type=\"0\"></schedule>"
+          "<location path=\"HTML@HEAD#BODY@H1#TABLE@TBODY@TR\" step=\"#TR\">"
+          "<data name=\"name\" type=\"INNERTEXT\" path=\"@TD\"></data></location></task>",
+          &site);
+  CXmlNode* task = TaskElements(*config)[0];
+  ui::RegisterSheetPages();
+  for (int start = 0; start < CTaskSheet::kPageCount; ++start) {
+    SCOPED_TRACE(start);
+    CTaskSheet sheet(*config, task, QStringLiteral("Modify"), start, frame.get());
+    ASSERT_NE(sheet.PageAt(start), nullptr);
+    bool checked = false;
+    WhenModal(QStringLiteral("taskSheet"), [&](QDialog* d) {
+      EXPECT_EQ(sheet.Tabs()->currentWidget(), sheet.PageAt(start));
+      std::vector<ui::CSheetItem> items = sheet.CurrentItems();
+      ASSERT_EQ(items.size(), 1u);
+      EXPECT_EQ(items[0].name, L"name");
+      // The lists of the page shown first name the item (options, web, database).
+      if (start == 1 || start == 5 || start == 6) {
+        bool listed = false;
+        for (QComboBox* box : sheet.PageAt(start)->findChildren<QComboBox*>())
+          for (int i = 0; i < box->count(); ++i) listed |= box->itemText(i).contains("name");
+        EXPECT_TRUE(listed);
+      }
+      // Past the recovery timer's first round, which writes the working task.
+      QTest::qWait(CTaskSheet::kRecoveryIntervalMs + 1000);
+      std::unique_ptr<CXmlNode> saved = ReadRecoveryFile(RecoveryFilePath());
+      ASSERT_NE(saved, nullptr);
+      EXPECT_EQ(saved->GetAttribute(L"name"), L"Kept");
+      checked = true;
+      d->accept();
+      EXPECT_FALSE(d->isVisible()) << "OK refused";
+      if (d->isVisible()) d->reject();
+    });
+    EXPECT_EQ(sheet.exec(), QDialog::Accepted);
+    EXPECT_TRUE(checked);
+    // What the page writes of its own may differ; the name, items and sort item stay.
+    EXPECT_FALSE(sheet.ItemsChanged());
+    EXPECT_EQ(task->GetAttribute(L"name"), L"Kept");
+    EXPECT_EQ(task->GetAttribute(L"sortitem"), L"name");
+    std::vector<CChainItem> items = CTaskDraft(*task).Items();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].name, L"name");
+  }
+}
+
+// Cards (a title, an author, a price each): an item picked in the second card, while another
+// item already repeats over the cards, repeats over them too. The preview shows every card
+// and the run gives each card its own author.
+TEST_F(TaskEditorTest, ANewItemInARepeatedCardRepeatsOverTheCards) {
+  std::string cards;
+  for (int i = 1; i <= kRows; ++i) {
+    std::string n = std::to_string(i);
+    cards += "<div class=\"card\"><h3>Book " + n + "</h3><p><span>by Author " + n +
+             "</span> <b>" + n + ".50</b></p></div>\n";
+  }
+  site.Put("/cards", "<html><head><title>cards</title></head><body><h1>Books</h1><div id=grid>" +
+                         cards + "</div></body></html>");
+  OpenFrame(L"en");
+  bool done = false;
+  WhenModal(QStringLiteral("taskSheet"), [&](QDialog* d) {
+    auto* sheet = static_cast<CTaskSheet*>(d);
+    ui::CTaskPage1* page = sheet->ItemsPage();
+    page->NameBox()->setText("Cards");
+    page->AddressBox()->setText(QString::fromStdString(site.Url("/cards")));
+    QTest::keyClick(page->AddressBox(), Qt::Key_Return);
+    CItemsPanel* panel = page->Panel();
+    CMaskHtml* b = panel->Browser();
+    ASSERT_TRUE(WaitPage(b, QStringLiteral("/cards")));
+    Pick(b, L"Book 1");
+    NewItem(panel, QStringLiteral("title"));
+    Pick(b, L"Book 2");
+    Find(panel, "addToItem")->click();
+    // The author of the second card: no second pick needed.
+    Pick(b, L"by Author 2");
+    NewItem(panel, QStringLiteral("author"));
+    EXPECT_EQ(b->HighlightRects().size(), static_cast<size_t>(kRows));
+    ASSERT_EQ(panel->Preview()->rowCount(), kRows);
+    for (int r = 0; r < kRows; ++r) {
+      QTableWidgetItem* cell = panel->Preview()->item(r, 1);
+      ASSERT_NE(cell, nullptr);
+      EXPECT_EQ(cell->text(), QStringLiteral("by Author ") + QString::number(r + 1));
+      EXPECT_EQ(cell->toolTip(), cell->text());  // the whole value
+    }
+    SaveScreenshot(sheet, QStringLiteral("editor-cards-en"));
+    // Enter on the button that opened the item dialog does not open it again.
+    bool reopened = false;
+    QTimer guard;
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() != "itemDialog" || !w->isVisible()) continue;
+        reopened = true;
+        static_cast<QDialog*>(w)->reject();
+      }
+    });
+    guard.start(20);
+    Find(panel, "newItem")->setFocus();
+    QTest::keyClick(Find(panel, "newItem"), Qt::Key_Return);
+    QTest::qWait(200);
+    guard.stop();
+    EXPECT_FALSE(reopened);
+    done = true;
+    sheet->accept();
+  });
+  frame->Action(ui::kCmdNewTask)->trigger();
+  ASSERT_TRUE(done);
+  std::vector<CXmlNode*> tasks = TaskElements(*config);
+  ASSERT_EQ(tasks.size(), 1u);
+  frame->Tree()->setCurrentItem(frame->Tree()->topLevelItem(0));
+  CTaskRunner* runner = frame->RunnerOf(tasks[0]);
+  ASSERT_NE(runner, nullptr);
+  frame->Action(ui::kCmdStart)->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return frame->ResultModel()->rowCount() == kRows; }, 30000));
+  ASSERT_TRUE(WaitUntil([&] { return runner->State() == kStopped; }, 30000));
+  for (int r = 0; r < kRows; ++r) {
+    QString n = QString::number(r + 1);
+    EXPECT_EQ(frame->ResultModel()->index(r, 1).data().toString(), "Book " + n);
+    EXPECT_EQ(frame->ResultModel()->index(r, 2).data().toString(), "by Author " + n);
+  }
+}
+
+// Cancel (and Esc) on an edited task asks before throwing the edits away; on an untouched one
+// it closes at once.
+TEST_F(TaskEditorTest, CancelWithChangesAsks) {
+  OpenFrame(L"en");
+  AddTask(config.get(),
+          "<task name=\"Kept\" useiectrl=\"0\"><address><url>@SITE@/list</url></address>"
+          "<location path=\"HTML@HEAD#BODY@H1#TABLE@TBODY@TR\" step=\"#TR\">"
+          "<data name=\"name\" type=\"INNERTEXT\" path=\"@TD\"></data></location></task>",
+          &site);
+  CXmlNode* task = TaskElements(*config)[0];
+  ui::RegisterSheetPages();
+  CPromptRecorder prompts;
+  {
+    CTaskSheet sheet(*config, task, QStringLiteral("Modify"), 0, frame.get());
+    sheet.show();
+    sheet.reject();
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_TRUE(prompts.messages.isEmpty());
+  }
+  CTaskSheet sheet(*config, task, QStringLiteral("Modify"), 0, frame.get());
+  sheet.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&sheet));
+  sheet.ItemsPage()->NameBox()->setText("Renamed");
+  prompts.answer = QMessageBox::No;
+  QTest::keyClick(sheet.Tabs(), Qt::Key_Escape);
+  EXPECT_TRUE(sheet.isVisible());
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_EQ(prompts.messages[0], TextIn(*config, L"en", L"MSGBOX_TASKDLG_DISCARDCHANGES"));
+  prompts.answer = QMessageBox::Yes;
+  sheet.reject();
+  EXPECT_FALSE(sheet.isVisible());
+  EXPECT_EQ(task->GetAttribute(L"name"), L"Kept");
+}
+
+// The advanced options opened from the items page test a script on the page shown there.
+TEST_F(TaskEditorTest, TheAdvancedScriptTestRunsOnTheItemsPagesPage) {
+  OpenFrame(L"en");
+  ui::RegisterSheetPages();
+  CXmlNode task(L"task", XmlElement);
+  CTaskSheet sheet(*config, &task, QStringLiteral("New"), 0, frame.get());
+  bool ran = false;
+  WhenModal(QStringLiteral("taskSheet"), [&](QDialog* d) {
+    StartTask(&sheet, QStringLiteral("Scripted"));
+    CMaskHtml* b = sheet.ItemsPage()->Panel()->Browser();
+    OnNextDialog<ui::CAdvancedDialog>([&](ui::CAdvancedDialog* advanced) {
+      advanced->Type(3)->setChecked(true);  // the address by query scripts
+      OnNextDialog<ui::CBatchScriptDialog>([](ui::CBatchScriptDialog* batch) {
+        batch->Editor()->setPlainText("document.querySelector('h1').textContent = 'Ran here'");
+        batch->accept();
+      });
+      QTest::mouseClick(advanced->Scripts()->BatchButton(), Qt::LeftButton);
+      advanced->Scripts()->List()->setCurrentItem(advanced->Scripts()->List()->topLevelItem(0));
+      CPromptRecorder prompts;
+      QTest::mouseClick(advanced->ScriptTest(), Qt::LeftButton);
+      EXPECT_TRUE(prompts.messages.isEmpty()) << prompts.messages.join(' ').toStdString();
+      ran = WaitUntil([&] {
+        b->RefreshHighlight();
+        return b->Model() && Shown(b, L"Ran here");
+      });
+      advanced->reject();
+    });
+    Find(sheet.ItemsPage(), "advancedOptions")->click();
+    CPromptRecorder prompts;  // the name was typed: Cancel asks
+    d->reject();
+  });
+  sheet.exec();
+  EXPECT_TRUE(ran);
 }
 
 // The child half of the crash test: builds part of a task, waits for the recovery file, and
