@@ -69,9 +69,9 @@ void PrintLine(const std::string& line) {
 }
 
 // The run's progress and messages on standard error: every page that was skipped, the status
-// texts each once with --verbose, and the progress line (none with --quiet). When standard
-// error is not a terminal, the lines are buffered; the waiting loop of the run flushes them
-// (ShowProgress) a few times a second.
+// texts each once with --verbose (without it, the last one after a failed run), and the
+// progress line (none with --quiet). When standard error is not a terminal, the lines are
+// buffered; the waiting loop of the run flushes them (ShowProgress) a few times a second.
 class StatusPrinter : public CRunnerListener {
  public:
   // Before anything is written to standard error.
@@ -104,11 +104,22 @@ class StatusPrinter : public CRunnerListener {
       PrintLine("gleanmark-cli: page skipped: " + ToUtf8(runner->PageFailure()));
       return;
     }
-    if (notice != kNoticeStatus || !verbose_) return;
+    if (notice != kNoticeStatus) return;
     std::wstring text = runner->StatusText();
-    if (text == last_) return;
-    last_ = text;
-    PrintLine(ToUtf8(text));
+    {
+      std::lock_guard<std::mutex> lock(last_mu_);
+      if (text == last_) return;
+      last_ = text;
+    }
+    if (verbose_) PrintLine(ToUtf8(text));
+  }
+
+  // A run that failed ends with its last status text, which often says why (a connection that
+  // was refused, records that could not be written); --verbose printed it already.
+  void ExplainFailure() {
+    if (verbose_) return;
+    std::lock_guard<std::mutex> lock(last_mu_);
+    if (!last_.empty()) PrintLine("gleanmark-cli: the run's last status: " + ToUtf8(last_));
   }
 
   // Waits up to `ms` for the runner's next change of state (so that the end of a run is seen
@@ -155,7 +166,8 @@ class StatusPrinter : public CRunnerListener {
   std::condition_variable state_cv_;
   uint64_t state_changes_ = 0;  // guarded by state_mu_
   int64_t flushed_ = 0;         // waiting loop only
-  std::wstring last_;           // runner thread only
+  std::mutex last_mu_;
+  std::wstring last_;  // the latest status text; guarded by last_mu_
 };
 
 // Whether a file can be made at `path` (a file already there is left as it is); the reason in
@@ -669,6 +681,7 @@ int RunCommand(const Args& in, RunMode mode) {
     const bool interrupted = g_interrupted && !runner.LastRunWhole();
     status = RunStatus(o, outputs, out, shared ? &*shared : nullptr, interrupted, kept > 0,
                        runner.PagesFailed(), outputs_complete);
+    if (status != 0 && !interrupted) printer.ExplainFailure();
     if (shared) shared->Summary(*o.worker);
   }
   // The runner and its pages are gone; the browser may end.

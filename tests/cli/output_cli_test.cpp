@@ -116,6 +116,8 @@ TEST_F(OutputCliTest, WorkbookAndSqliteFormats) {
   auto w = RunCli({"run", task, "--format", "xlsx", "--out", dir_ + "/r.xlsx"},
                   {"XDG_DATA_HOME=" + dir_});
   ASSERT_EQ(w.status, 3) << w.err;
+  // Without --verbose a failed run still ends with its last status text.
+  EXPECT_NE(w.err.find("gleanmark-cli: the run's last status: "), std::string::npos) << w.err;
   EXPECT_EQ(Python(dir_,
                    "import openpyxl,sys\ns = openpyxl.load_workbook(sys.argv[1]).active\n"
                    "print(list(s.iter_rows(values_only=True)))",
