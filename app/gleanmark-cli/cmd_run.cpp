@@ -238,13 +238,14 @@ struct WorkerOptions {
   std::string tag;  // NewWorkerName()
 };
 
-// A whole number of seconds from an option; false when it is not one.
-bool Seconds(const std::optional<std::string>& text, int* seconds) {
+// A positive whole number from an option (seconds, a count; at most a week in seconds); false
+// when it is not one. An option not given leaves `*value` as it is.
+bool PositiveNumber(const std::optional<std::string>& text, int* value) {
   if (!text) return true;
   char* end = nullptr;
   long n = std::strtol(text->c_str(), &end, 10);
   if (text->empty() || *end || n <= 0 || n > 86400 * 7) return false;
-  *seconds = static_cast<int>(n);
+  *value = static_cast<int>(n);
   return true;
 }
 
@@ -314,8 +315,8 @@ bool ParseWorkerOptions(Args* args, WorkerOptions* worker) {
   if (missing) error = "option without a value";
   else if (!queue) error = "work needs --queue redis://HOST[:PORT]/NAME";
   else if (!ParseQueueAddress(*queue, &worker->queue, &error)) {}
-  else if (!Seconds(lease, &worker->leaseSeconds)) error = "--lease takes a number of seconds";
-  else if (!Seconds(wait, &worker->redisWaitSeconds)) error = "--redis-wait takes a number of seconds";
+  else if (!PositiveNumber(lease, &worker->leaseSeconds)) error = "--lease takes a number of seconds";
+  else if (!PositiveNumber(wait, &worker->redisWaitSeconds)) error = "--redis-wait takes a number of seconds";
   if (!error.empty()) return Fail(error), false;
   worker->tag = NewWorkerName();
   return true;
@@ -340,7 +341,7 @@ bool ParseRunOptions(Args* args, RunMode mode, RunOptions* o) {
   std::string error;
   if (missing) error = "option without a value";
   else if (quiet && verbose) error = "--quiet and --verbose exclude each other";
-  else if (parallel && (!Seconds(parallel, &o->parallel) || o->parallel > 64))
+  else if (parallel && (!PositiveNumber(parallel, &o->parallel) || o->parallel > 64))
     error = "--parallel takes a number of pages from 1 to 64";
   else if (args->size() != 1)
     error = "usage: " + std::string(mode == RunMode::kRun    ? kRunUsage
