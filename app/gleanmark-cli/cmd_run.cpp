@@ -7,10 +7,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,12 +18,12 @@
 #include <thread>
 
 #include "cli.h"
+#include "doc/app_paths.h"
 #include "doc/config.h"
 #include "doc/file_util.h"
 #include "doc/task_file.h"
 #include "doc/text_codec.h"
 #include "doc/tick_clock.h"
-#include "doc/app_paths.h"
 #include "engine/record_store.h"
 #include "engine/run_lock.h"
 #include "engine/task_runner.h"
@@ -33,9 +33,9 @@
 #include "output/task_outputs.h"
 #include "output/xls_export.h"
 #include "output/xlsx_export.h"
-#include "queue/redis_shared_run.h"
 #include "page/browser.h"
 #include "progress_line.h"
+#include "queue/redis_shared_run.h"
 #include "task_check.h"
 
 namespace gm::cli {
@@ -299,9 +299,9 @@ struct RunOptions {
   std::optional<std::string> configPath, outPath;
   std::string format = "csv";
   bool resume = false;
-  int parallel = 0;                     // --parallel: pages in flight (0: the configuration's)
+  int parallel = 0;                          // --parallel: pages in flight (0: the configuration's)
   Verbosity verbosity = Verbosity::kNormal;  // --quiet, --verbose
-  std::optional<WorkerOptions> worker;  // work and queue fill
+  std::optional<WorkerOptions> worker;       // work and queue fill
   bool ToFileOnly() const { return format == "xls" || format == "xlsx" || format == "sqlite"; }
 };
 
@@ -312,11 +312,15 @@ bool ParseWorkerOptions(Args* args, WorkerOptions* worker) {
   std::optional<std::string> lease = TakeOption(args, "--lease", &missing);
   std::optional<std::string> wait = TakeOption(args, "--redis-wait", &missing);
   std::string error;
-  if (missing) error = "option without a value";
-  else if (!queue) error = "work needs --queue redis://HOST[:PORT]/NAME";
-  else if (!ParseQueueAddress(*queue, &worker->queue, &error)) {}
-  else if (!PositiveNumber(lease, &worker->leaseSeconds)) error = "--lease takes a number of seconds";
-  else if (!PositiveNumber(wait, &worker->redisWaitSeconds)) error = "--redis-wait takes a number of seconds";
+  if (missing)
+    error = "option without a value";
+  else if (!queue)
+    error = "work needs --queue redis://HOST[:PORT]/NAME";
+  else if (!ParseQueueAddress(*queue, &worker->queue, &error)) {
+  } else if (!PositiveNumber(lease, &worker->leaseSeconds))
+    error = "--lease takes a number of seconds";
+  else if (!PositiveNumber(wait, &worker->redisWaitSeconds))
+    error = "--redis-wait takes a number of seconds";
   if (!error.empty()) return Fail(error), false;
   worker->tag = NewWorkerName();
   return true;
@@ -339,21 +343,25 @@ bool ParseRunOptions(Args* args, RunMode mode, RunOptions* o) {
     return false;
   }
   std::string error;
-  if (missing) error = "option without a value";
-  else if (quiet && verbose) error = "--quiet and --verbose exclude each other";
+  if (missing)
+    error = "option without a value";
+  else if (quiet && verbose)
+    error = "--quiet and --verbose exclude each other";
   else if (parallel && (!PositiveNumber(parallel, &o->parallel) || o->parallel > 64))
     error = "--parallel takes a number of pages from 1 to 64";
   else if (args->size() != 1)
     error = "usage: " + std::string(mode == RunMode::kRun    ? kRunUsage
                                     : mode == RunMode::kWork ? kWorkUsage
                                                              : kQueueUsage);
-  else if (mode == RunMode::kFill && o->outPath) error = "queue fill writes no records";
+  else if (mode == RunMode::kFill && o->outPath)
+    error = "queue fill writes no records";
   else if (o->format != "csv" && o->format != "jsonl" && !o->ToFileOnly())
     error = "unknown format '" + o->format + "'";
   else if (o->worker && o->ToFileOnly())
     error = "a worker writes csv or jsonl (each worker a file of its own)";
   else if (o->resume && (o->format == "xls" || o->format == "xlsx"))
-    error = "--resume cannot continue an ." + o->format + " workbook (it is completed at the end); "
+    error = "--resume cannot continue an ." + o->format +
+            " workbook (it is completed at the end); "
             "use csv, jsonl or sqlite";
   else if (o->ToFileOnly() && !o->outPath)
     error = "--format " + o->format + " needs --out FILE";
@@ -524,8 +532,8 @@ int RunStatus(const RunOptions& o, CliOutputs& outputs, FILE* out, const SharedW
   if ((outputs.xls && !outputs.xls->Saved()) || (outputs.xlsx && !outputs.xlsx->Saved()))
     return Fail("cannot write " + *o.outPath);
   if (outputs.sqlite && outputs.sqlite->Failed())
-    return Fail("writing the records to " + *o.outPath + " failed: " +
-                ToUtf8(outputs.sqlite->Error()));
+    return Fail("writing the records to " + *o.outPath +
+                " failed: " + ToUtf8(outputs.sqlite->Error()));
   if (interrupted) return 130;
   if (shared && !shared->run->Failure().empty())
     return Fail(shared->run->Failure()), kSharedRunFailed;
@@ -559,7 +567,8 @@ Continuation DecideContinue(CRecordStore* store, CTaskStore* task_store, const C
   if (!resume) return Continuation::kFresh;
   if (!task_store) {
     Fail("cannot continue: " +
-         (store ? ToUtf8(store->Error()) : std::string("the record store is off (GLEANMARK_NO_STORE)")) +
+         (store ? ToUtf8(store->Error())
+                : std::string("the record store is off (GLEANMARK_NO_STORE)")) +
          "; nothing was changed");
     return Continuation::kRefused;
   }
@@ -579,13 +588,14 @@ Continuation DecideContinue(CRecordStore* store, CTaskStore* task_store, const C
     return Continuation::kFresh;
   }
   if (last.definition != TaskDefinitionFingerprint(task)) {
-    std::fprintf(stderr,
-                 "gleanmark-cli: the task changed since the interrupted run: the run starts over\n");
+    std::fprintf(
+        stderr, "gleanmark-cli: the task changed since the interrupted run: the run starts over\n");
     return Continuation::kFresh;
   }
   if (!last.outputs.empty() && last.outputs != outputs) {
     Fail("cannot continue: the interrupted run wrote " + last.outputs + ", this one would write " +
-         outputs + "; continue it with the same --out and --format, or run without --resume to "
+         outputs +
+         "; continue it with the same --out and --format, or run without --resume to "
          "start over");
     return Continuation::kRefused;
   }
