@@ -69,9 +69,10 @@ void PrintLine(const std::string& line) {
 }
 
 // The run's progress and messages on standard error: every page that was skipped, the status
-// texts each once with --verbose (without it, the last one after a failed run), and the
-// progress line (none with --quiet). When standard error is not a terminal, the lines are
-// buffered; the waiting loop of the run flushes them (ShowProgress) a few times a second.
+// texts each once with --verbose (without it, those that report a problem, and the last one
+// after a failed run), and the progress line (none with --quiet). When standard error is not a
+// terminal, the lines are buffered; the waiting loop of the run flushes them (ShowProgress) a few
+// times a second.
 class StatusPrinter : public CRunnerListener {
  public:
   // Before anything is written to standard error.
@@ -105,21 +106,24 @@ class StatusPrinter : public CRunnerListener {
       return;
     }
     if (notice != kNoticeStatus) return;
-    std::wstring text = runner->StatusText();
+    bool problem = false;
+    std::wstring text = runner->StatusText(&problem);
+    const bool show = verbose_ || problem;
     {
       std::lock_guard<std::mutex> lock(last_mu_);
       if (text == last_) return;
       last_ = text;
+      last_shown_ = show;
     }
-    if (verbose_) PrintLine(ToUtf8(text));
+    if (show) PrintLine(ToUtf8(text));
   }
 
-  // A run that failed ends with its last status text, which often says why (a connection that
-  // was refused, records that could not be written); --verbose printed it already.
+  // A run that failed ends with its last status text, which often says why, unless it was
+  // printed already.
   void ExplainFailure() {
-    if (verbose_) return;
     std::lock_guard<std::mutex> lock(last_mu_);
-    if (!last_.empty()) PrintLine("gleanmark-cli: the run's last status: " + ToUtf8(last_));
+    if (!last_.empty() && !last_shown_)
+      PrintLine("gleanmark-cli: the run's last status: " + ToUtf8(last_));
   }
 
   // Waits up to `ms` for the runner's next change of state (so that the end of a run is seen
@@ -167,7 +171,8 @@ class StatusPrinter : public CRunnerListener {
   uint64_t state_changes_ = 0;  // guarded by state_mu_
   int64_t flushed_ = 0;         // waiting loop only
   std::mutex last_mu_;
-  std::wstring last_;  // the latest status text; guarded by last_mu_
+  std::wstring last_;        // the latest status text; guarded by last_mu_
+  bool last_shown_ = false;  // last_ was printed; guarded by last_mu_
 };
 
 // Whether a file can be made at `path` (a file already there is left as it is); the reason in

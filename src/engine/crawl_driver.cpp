@@ -579,7 +579,7 @@ Step NextSharedAddress(RunState& s) {
     // An address whose records did not all reach the outputs is not done: it stays with this
     // worker, which gives it back as it stops, and another worker writes it again.
     if (LostRecords(r) > s.lostBefore) {
-      r.SetStatus(L"Records of " + s.shared->address +
+      r.ReportProblem(L"Records of " + s.shared->address +
                   L" could not be written: the page is given back and this worker stops");
       return Step::kFinish;
     }
@@ -673,7 +673,7 @@ void OpenOutputs(CTaskRunner& r, const JournalStart& start) {
   for (const CItemDef* item : r.items) run.columns.push_back({item->name, item->type});
   run.keyColumns = r.keyColumns;
   run.ignoreNewRecord = r.ignoreNewRecord;
-  run.report = [&r](const std::wstring& text) { r.SetStatus(text); };
+  run.report = [&r](const std::wstring& text) { r.ReportProblem(text); };
   run.stopRequested = StopCheckOf(r);
   run.continuing = start.continuing;
   run.replayed = start.committedInWork;

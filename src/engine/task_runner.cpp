@@ -134,6 +134,12 @@ std::wstring CTaskRunner::StatusText() const {
   return status_;
 }
 
+std::wstring CTaskRunner::StatusText(bool* problem) const {
+  std::lock_guard<std::mutex> guard(records_.Lock());
+  *problem = status_problem_;
+  return status_;
+}
+
 std::wstring CTaskRunner::PageFailure() const {
   std::lock_guard<std::mutex> guard(records_.Lock());
   return page_failure_;
@@ -165,9 +171,18 @@ void CTaskRunner::SetState(TaskState s) {
 }
 
 void CTaskRunner::SetStatus(const std::wstring& text) {
+  SetStatusOf(text, false);
+}
+
+void CTaskRunner::ReportProblem(const std::wstring& text) {
+  SetStatusOf(text, true);
+}
+
+void CTaskRunner::SetStatusOf(const std::wstring& text, bool problem) {
   {
     std::lock_guard<std::mutex> guard(records_.Lock());
     status_ = text;
+    status_problem_ = problem;
   }
   if (listener_) listener_->OnRunnerNotice(this, kNoticeStatus);
 }

@@ -202,6 +202,8 @@ class CTaskRunner {
   // For sorting and clearing (which take the lock themselves); the runner thread commits.
   CRecordList& MutableRecords() { return records_; }
   std::wstring StatusText() const;  // takes the records lock
+  // The status text, and whether it reports a problem (ReportProblem); takes the records lock.
+  std::wstring StatusText(bool* problem) const;
   // Reads the task's stored records into the list, once (any thread; the runner's thread does
   // it before its first run). A controller that shows the records calls it first.
   void LoadStoredRecords();
@@ -246,6 +248,9 @@ class CTaskRunner {
   const RunnerEnvironment& env() const { return env_; }
   void SetState(TaskState s);  // Ended is final
   void SetStatus(const std::wstring& text);
+  // Makes `text` the status text as a problem the user must see even where status texts are
+  // not shown (an output that lost records or its connection, a page given back).
+  void ReportProblem(const std::wstring& text);
   // Formats an interface text by key with its arguments and makes it the status text.
   void SetStatusText(const wchar_t* key, std::initializer_list<std::wstring_view> args = {});
   void NotifyRecord();
@@ -313,8 +318,8 @@ class CTaskRunner {
   // nothing is written through, so previews store nothing).
   struct JournalPlace {
     CTaskStore* store = nullptr;
-    long long index = 0;          // the top-level address in work
-    long long replayIndex = -1;   // continued run: the address whose records may be committed
+    long long index = 0;         // the top-level address in work
+    long long replayIndex = -1;  // continued run: the address whose records may be committed
     std::unordered_map<std::string, int> keyCounts;  // run keys met on the address in work
   } journal;
   // A shared run: the records of the address in work, each with its run key, held until the
@@ -329,6 +334,7 @@ class CTaskRunner {
   std::unique_ptr<CPageCache> pageCache;
 
  private:
+  void SetStatusOf(const std::wstring& text, bool problem);
   enum class Pumped { kTaken, kContinue, kStop, kPaused };
   void Post(int command);
   bool TakeCommand(int* command);
@@ -365,8 +371,9 @@ class CTaskRunner {
   std::atomic<bool> can_continue_{false};
   void NoteJournal();  // runner thread: reads can_continue_ from the journal
   std::atomic<int> load_method_{0};
-  std::wstring status_;        // guarded by the records lock
-  std::wstring page_failure_;  // guarded by the records lock
+  std::wstring status_;          // guarded by the records lock
+  bool status_problem_ = false;  // status_ came from ReportProblem(); guarded by the records lock
+  std::wstring page_failure_;    // guarded by the records lock
   CRecordList records_;
   // The run lock: this process's, then (env_.runLockFolder) the other processes'; the
   // controller's TryAcquireRunLock and the runner thread take both through TakeRunLock.

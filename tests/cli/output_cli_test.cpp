@@ -116,8 +116,10 @@ TEST_F(OutputCliTest, WorkbookAndSqliteFormats) {
   auto w = RunCli({"run", task, "--format", "xlsx", "--out", dir_ + "/r.xlsx"},
                   {"XDG_DATA_HOME=" + dir_});
   ASSERT_EQ(w.status, 3) << w.err;
-  // Without --verbose a failed run still ends with its last status text.
-  EXPECT_NE(w.err.find("gleanmark-cli: the run's last status: "), std::string::npos) << w.err;
+  // Without --verbose the outputs' problems are still told.
+  EXPECT_NE(w.err.find("Web output: the request to http://127.0.0.1:1/ failed"), std::string::npos)
+      << w.err;
+  EXPECT_EQ(w.err.find("Downloading"), std::string::npos) << w.err;  // no other status text
   EXPECT_EQ(Python(dir_,
                    "import openpyxl,sys\ns = openpyxl.load_workbook(sys.argv[1]).active\n"
                    "print(list(s.iter_rows(values_only=True)))",
